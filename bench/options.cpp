@@ -1,0 +1,80 @@
+#include "bench/options.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+constexpr const char* program_name = "quicksort_bench";
+
+// Digits only: no sign, no blanks, no exponent, so "-1", "1e7" and "" are all refused.
+template <typename Int>
+Int parse_count(const std::string& name, const std::string& text, Int min, Int max) {
+    Int value{};
+    const char* first = text.data();
+    const char* last = first + text.size();
+    const bool digits_only = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    const bool negative = text.size() > 1 && text[0] == '-' && text.find_first_not_of("0123456789", 1) == std::string::npos;
+    if (negative) {
+        throw CLI::ValidationError(name, "must be between " + std::to_string(min) + " and " + std::to_string(max) +
+                                             ", got " + text);
+    }
+    const auto [end, ec] = std::from_chars(first, last, value);
+    if (!digits_only || (ec != std::errc{} && ec != std::errc::result_out_of_range) || end != last) {
+        throw CLI::ValidationError(name, "'" + text + "' is not a whole number");
+    }
+    if (ec == std::errc::result_out_of_range || value < min || value > max) {
+        throw CLI::ValidationError(name, "must be between " + std::to_string(min) + " and " + std::to_string(max) +
+                                             ", got " + text);
+    }
+    return value;
+}
+
+} // namespace
+
+parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    parse_outcome outcome;
+    bench_config& sizes = outcome.opts.sizes;
+
+    CLI::App app{"Times four quicksort strategies (sequential on a thread pool, two threads, chunked parallel, "
+                 "chunked parallel inside a parallel loop) on arrays of pseudo-random integers.",
+                 program_name};
+    app.set_version_flag("--version", std::string(program_name) + " 1.0.0");
+
+    std::string size_text;
+    std::string runs_text;
+    std::string chunk_text;
+    app.add_option("--size", size_text, "Elements in every sorted array (default 10000000)")->type_name("N");
+    app.add_option("--runs", runs_text, "Timed sorts per strategy (default 10)")->type_name("N");
+    app.add_option("--chunk", chunk_text,
+                   "Slice length of the chunked parallel sort (default 100000); small slices make its "
+                   "sequential merge slow")
+        ->type_name("N");
+
+    try {
+        app.parse(argc, argv);
+        if (app.count("--size") > 0) {
+            sizes.array_size = parse_count<std::uint64_t>("--size", size_text, 1, max_array_size);
+        }
+        if (app.count("--runs") > 0) {
+            sizes.run_count = parse_count<std::uint64_t>("--runs", runs_text, 1, max_run_count);
+        }
+        if (app.count("--chunk") > 0) {
+            sizes.chunk_size = parse_count<std::int64_t>("--chunk", chunk_text, 1, max_chunk_size);
+        }
+    } catch (const CLI::CallForHelp&) {
+        out << app.help() << std::flush;
+        outcome.exit_code = 0;
+    } catch (const CLI::CallForVersion& e) {
+        out << e.what() << std::endl;
+        outcome.exit_code = 0;
+    } catch (const CLI::ParseError& e) {
+        err << program_name << ": error: " << e.what() << " (see --help)" << std::endl;
+        outcome.exit_code = 2;
+    }
+    return outcome;
+}

@@ -1,0 +1,32 @@
+// Command-line options. With no arguments the benchmark runs its classic sizes.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+
+struct bench_config {
+    std::uint64_t array_size = 10'000'000; // elements in every sorted array
+    std::int64_t chunk_size = 100'000;     // slice length of the chunked parallel sort
+    std::uint64_t run_count = 10;          // timed sorts per strategy
+};
+
+// Every index of an array must fit a signed 32-bit index, and the chunked sort takes the size and
+// the chunk as signed 32-bit values.
+inline constexpr std::uint64_t max_array_size = 2'147'483'647;
+inline constexpr std::int64_t max_chunk_size = 2'147'483'647;
+// The progress display counts in signed 32 bits; far fewer runs already give stable statistics.
+inline constexpr std::uint64_t max_run_count = 1'000'000;
+
+struct options {
+    bench_config sizes;
+};
+
+// Either options to run with, or the exit status to end with at once: 0 after --help or
+// --version (printed to `out`), 2 after a bad command line (one line on `err`).
+struct parse_outcome {
+    options opts;
+    std::optional<int> exit_code;
+};
+
+parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out, std::ostream& err);

@@ -1,0 +1,31 @@
+// Checks that a timed sort produced the right result, outside its timed interval: a benchmark must
+// never report the time of a wrong answer.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "sorting/sorting.hpp"
+
+// Order-independent summary of an array's values, taken before a sort and compared after it.
+struct array_fingerprint {
+    std::uint64_t count = 0;
+    std::uint64_t sum = 0;
+    std::uint64_t mix = 0; // sum of a hash of each value: catches changes that keep the plain sum
+    friend bool operator==(const array_fingerprint&, const array_fingerprint&) = default;
+};
+
+// A timed sort whose result is not the ascending permutation of its input.
+class sort_check_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+array_fingerprint fingerprint_of(const value_array& values);
+
+// Throws sort_check_error naming the strategy and the 1-based run when `values` is not ascending
+// or does not hold the values that `before` describes.
+void verify_sorted(const value_array& values, const array_fingerprint& before, std::string_view strategy,
+                   std::uint64_t run);

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/options.hpp"
+
+namespace {
+
+struct parsed {
+    parse_outcome outcome;
+    std::string out;
+    std::string err;
+};
+
+parsed parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "quicksort_bench");
+    std::vector<const char*> argv;
+    for (const auto& a : args) {
+        argv.push_back(a.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    parsed p{parse_options(static_cast<int>(argv.size()), argv.data(), out, err), "", ""};
+    p.out = out.str();
+    p.err = err.str();
+    return p;
+}
+
+} // namespace
+
+TEST(Options, NoArgumentsGiveTheClassicSizes) {
+    const parsed p = parse({});
+    ASSERT_FALSE(p.outcome.exit_code);
+    EXPECT_EQ(p.outcome.opts.sizes.array_size, 10'000'000u);
+    EXPECT_EQ(p.outcome.opts.sizes.run_count, 10u);
+    EXPECT_EQ(p.outcome.opts.sizes.chunk_size, 100'000);
+    EXPECT_TRUE(p.out.empty());
+    EXPECT_TRUE(p.err.empty());
+}
+
+TEST(Options, OverridesAndLimits) {
+    const parsed p = parse({"--size", "1000", "--runs=3", "--chunk", "64"});
+    ASSERT_FALSE(p.outcome.exit_code) << p.err;
+    EXPECT_EQ(p.outcome.opts.sizes.array_size, 1000u);
+    EXPECT_EQ(p.outcome.opts.sizes.run_count, 3u);
+    EXPECT_EQ(p.outcome.opts.sizes.chunk_size, 64);
+
+    const parsed largest = parse({"--size", "2147483647", "--chunk", "2147483647", "--runs", "1000000"});
+    ASSERT_FALSE(largest.outcome.exit_code) << largest.err;
+    EXPECT_EQ(largest.outcome.opts.sizes.array_size, max_array_size);
+}
+
+TEST(Options, HelpAndVersionExitZeroOnStandardOutput) {
+    const parsed help = parse({"--help"});
+    EXPECT_EQ(help.outcome.exit_code, 0);
+    EXPECT_NE(help.out.find("--size"), std::string::npos);
+    EXPECT_NE(help.out.find("--chunk"), std::string::npos);
+    EXPECT_TRUE(help.err.empty());
+
+    const parsed version = parse({"--version"});
+    EXPECT_EQ(version.outcome.exit_code, 0);
+    EXPECT_EQ(version.out.rfind("quicksort_bench ", 0), 0u);
+}
+
+TEST(Options, BadInputIsOneLineAndExitTwo) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--bogus"},
+        {"--size", "abc"},
+        {"--size", "12x"},
+        {"--size", ""},
+        {"--size", "0"},
+        {"--size", "-5"},
+        {"--size", "2147483648"},
+        {"--size", "99999999999999999999999"},
+        {"--size", "1e7"},
+        {"--runs", "0"},
+        {"--runs", "1000001"},
+        {"--chunk", "0"},
+        {"--chunk", "-1"},
+        {"--chunk", "2147483648"},
+        {"--runs"},
+        {"--runs", "2", "--runs", "3"},
+        {"stray"},
+    };
+    for (const auto& args : bad) {
+        const parsed p = parse(args);
+        std::string joined;
+        for (const auto& a : args) {
+            joined += "'" + a + "' ";
+        }
+        EXPECT_EQ(p.outcome.exit_code, 2) << joined;
+        EXPECT_TRUE(p.out.empty()) << joined;
+        EXPECT_EQ(p.err.rfind("quicksort_bench: error: ", 0), 0u) << joined << p.err;
+        EXPECT_NE(p.err.find("--help"), std::string::npos) << joined << p.err;
+        EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << joined << p.err;
+    }
+}
+
+TEST(Options, ErrorsSayWhatIsWrong) {
+    EXPECT_NE(parse({"--size", "abc"}).err.find("--size: 'abc' is not a whole number"), std::string::npos);
+    EXPECT_NE(parse({"--runs", "0"}).err.find("--runs: must be between 1 and 1000000"), std::string::npos);
+}

@@ -1,0 +1,19 @@
+// Runs the built benchmark binary as a child process and captures what it leaves behind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct process_result {
+    int exit_code = -1;   // exit status, or -1 when the child ended by a signal
+    int signal = 0;       // the signal that ended the child, if any
+    std::string out;      // everything written to standard output
+    std::string err;      // everything written to standard error
+};
+
+// Runs `program` with `args`, standard input from /dev/null unless `stdin_path` names a file.
+process_result run_process(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& stdin_path = "/dev/null");
+
+// The benchmark binary this test suite was built with.
+std::string bench_binary();
