@@ -1,27 +1,46 @@
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <mutex>
 #include <new>
 #include <system_error>
 
-#include "bench/clock.hpp"
+#include "bench/console.hpp"
+#include "bench/durations.hpp"
 #include "bench/generator.hpp"
 #include "bench/options.hpp"
 #include "bench/phases.hpp"
+#include "bench/sort_pool.hpp"
 
 namespace {
 
-// One list per strategy, alive for the whole process.
-duration_list parallel_times;
+// Every queued array is copied twice, the second copy under queue_mutex; all of it happens before
+// any worker exists, so none of it is timed.
+void queue_sequential_sorts(sort_pool& pool, value_array& data, const bench_config& sizes) {
+    for (std::uint64_t run = 0; run < sizes.run_count; ++run) {
+        generate_values(data, sizes.array_size);
+        const sort_task task{data, sizes.array_size};
+        {
+            const std::lock_guard lock(pool.queue_mutex);
+            pool.tasks.push_back(task);
+        }
+        data.clear();
+    }
+}
 
 int run_benchmark(const options& opts) {
     const bench_config& sizes = opts.sizes;
+    const console con = standard_console();
     seed_generator(1);
 
+    sort_pool pool;
     value_array data;
+    queue_sequential_sorts(pool, data, sizes);
+
+    run_sequential_sorts(pool, sizes.run_count, con);
 
     run_parallel_sorts(data, parallel_times, sizes);
-    std::cout << "Parallel Quicksort: Complete" << std::endl;
+    con.out << "Parallel Quicksort: Complete" << std::endl;
 
     return EXIT_SUCCESS;
 }

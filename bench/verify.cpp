@@ -24,15 +24,23 @@ array_fingerprint fingerprint_of(const value_array& values) {
     return fp;
 }
 
+const char* sort_fault(const value_array& values, const array_fingerprint& before) {
+    if (!std::is_sorted(values.begin(), values.end())) {
+        return "the result is not in ascending order";
+    }
+    if (fingerprint_of(values) != before) {
+        return "the result does not hold the values of its input";
+    }
+    return nullptr;
+}
+
+void throw_sort_fault(std::string_view strategy, std::uint64_t run, const char* fault) {
+    throw sort_check_error(std::string(strategy) + ", run " + std::to_string(run) + ": " + fault);
+}
+
 void verify_sorted(const value_array& values, const array_fingerprint& before, std::string_view strategy,
                    std::uint64_t run) {
-    const char* fault = nullptr;
-    if (!std::is_sorted(values.begin(), values.end())) {
-        fault = "the result is not in ascending order";
-    } else if (fingerprint_of(values) != before) {
-        fault = "the result does not hold the values of its input";
-    }
-    if (fault != nullptr) {
-        throw sort_check_error(std::string(strategy) + ", run " + std::to_string(run) + ": " + fault);
+    if (const char* fault = sort_fault(values, before)) {
+        throw_sort_fault(strategy, run, fault);
     }
 }

@@ -1,0 +1,49 @@
+// The sequential-sort phase: a pool of worker threads takes queued arrays one at a time and sorts
+// each with the plain sequential quicksort, while a display thread counts finished tasks.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "bench/console.hpp"
+#include "sorting/sorting.hpp"
+
+struct sort_task {
+    value_array values; // the task's own copy of a generated array
+    std::uint64_t size = 0;
+};
+
+// Lock order: progress_mutex before results_mutex. queue_mutex is never held with another lock.
+struct sort_pool {
+    std::deque<sort_task> tasks;    // guarded by queue_mutex; taken from the front
+    std::mutex queue_mutex;
+    std::mutex results_mutex;       // guards appends to sequential_times
+    std::mutex progress_mutex;      // guards completed; the mutex of progress_cv
+    std::condition_variable progress_cv;
+    std::int32_t completed = 0;
+    std::atomic<bool> done{false};  // set once every worker has been joined
+};
+
+inline constexpr const char* sequential_sort_name = "sequential sort";
+
+// At least one worker, even where the machine reports a hardware concurrency of 0.
+unsigned hardware_workers();
+
+// Sorts every queued task on `workers` threads (at least one), appending each duration to
+// sequential_times, while a display thread prints one progress line per finished task to `con`.
+// Returns once every thread it started has been joined. If a thread cannot be started, the tasks
+// not yet taken are dropped, the started threads are joined, and the error is rethrown; an error
+// inside a thread (a wrong sort result, memory exhausted) is rethrown likewise after the joins.
+void run_sequential_sorts(sort_pool& pool, std::uint64_t total, const console& con = standard_console(),
+                          unsigned workers = hardware_workers());
+
+// Worker body: takes tasks from the front until the queue is empty, times one quicksort per task.
+void sort_worker(sort_pool& pool);
+
+// Display body: prints "Sequential Sort: completed k/total tasks." for every k, on a freshly
+// cleared console, until the pool is done and every finished task has been shown.
+void report_progress(sort_pool& pool, std::uint64_t total, const console& con);
