@@ -39,8 +39,13 @@ int run_benchmark(const options& opts) {
 
     run_sequential_sorts(pool, sizes.run_count, con);
 
+    run_thread_sorts(thread_times, thread_times_mutex, sizes);
+    con.out << "Quicksort just creating threads: Complete" << std::endl;
+
     run_parallel_sorts(data, parallel_times, sizes);
     con.out << "Parallel Quicksort: Complete" << std::endl;
+
+    run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, sizes);
 
     return EXIT_SUCCESS;
 }

@@ -2,13 +2,27 @@
 // after its interval and appends one duration per sort to its list.
 #pragma once
 
+#include <mutex>
+
 #include "bench/clock.hpp"
 #include "bench/options.hpp"
 #include "sorting/sorting.hpp"
 
 // Names of the strategies as errors and reports call them.
+inline constexpr const char* thread_sort_name = "thread sort";
 inline constexpr const char* parallel_sort_name = "parallel sort";
+inline constexpr const char* parallel_for_sort_name = "parallel_for parallel sort";
+
+// Phase 2: thread_quicksort on run_count arrays at once, as the iterations of one oneTBB
+// parallel_for; each iteration generates, sorts and checks its own array, then appends its
+// duration under `times_mutex`. The first error from a body (a thread that cannot start, a wrong
+// result) stops further bodies from starting and is rethrown once the running ones have finished.
+void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, const bench_config& sizes);
 
 // Phase 3: parallel_quicksort on the calling thread, one sort at a time, each on a fresh array
 // generated into `data` (whose capacity is kept for reuse).
 void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes);
+
+// Phase 4: like phase 2, with parallel_quicksort, so the chunk tasks of up to run_count sorts
+// compete for the processors.
+void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times_mutex, const bench_config& sizes);

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <future>
+#include <functional>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 std::int32_t partition(value_array& values, std::int32_t low, std::int32_t high) {
@@ -48,6 +50,24 @@ void quicksort(value_array& values, std::int32_t low, std::int32_t high) {
         quicksort(values, low, p - 1);
         low = p + 1;
     }
+}
+
+void thread_quicksort(value_array& values, std::int32_t low, std::int32_t high) {
+    if (low >= high) {
+        return;
+    }
+    const std::int32_t p = partition(values, low, high);
+    std::thread left(quicksort, std::ref(values), low, p - 1);
+    std::thread right;
+    try {
+        right = std::thread(quicksort, std::ref(values), p + 1, high);
+    } catch (...) {
+        // A joinable thread destroyed during unwinding would end the process.
+        left.join();
+        throw;
+    }
+    left.join();
+    right.join();
 }
 
 void parallel_quicksort(value_array& values, std::int32_t /*low*/, std::int32_t high, std::int32_t chunk,

@@ -21,6 +21,11 @@ std::int32_t partition(value_array& values, std::int32_t low, std::int32_t high)
 // ordered input or long runs of equal values; stack depth grows with nested left sides.
 void quicksort(value_array& values, std::int32_t low, std::int32_t high);
 
+// One partition on the calling thread, then each side sorted by quicksort on a freshly created
+// thread; returns once both threads are joined. Creates no thread when low >= high. If the
+// second thread cannot be started, the first is joined before the error propagates.
+void thread_quicksort(value_array& values, std::int32_t low, std::int32_t high);
+
 // Sorts `values` by quicksorting each `chunk`-element slice in its own std::async task, then
 // merging the sorted slices one after another into the accumulated result on the calling thread.
 // `low` is accepted for symmetry and unused: chunking always starts at index 0. Requires

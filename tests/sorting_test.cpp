@@ -188,3 +188,34 @@ TEST_F(ParallelQuicksort, RefusesArgumentsThatWouldLeaveTheArray) {
     EXPECT_THROW(parallel_quicksort(values, 0, 5, 2, 3), std::invalid_argument);
     EXPECT_EQ(values, (value_array{3, 2, 1}));
 }
+
+TEST(ThreadQuicksort, EmptyAndSingleElement) {
+    value_array empty;
+    thread_quicksort(empty, 0, -1);
+    EXPECT_TRUE(empty.empty());
+
+    value_array one{8};
+    thread_quicksort(one, 0, 0);
+    EXPECT_EQ(one, value_array{8});
+}
+
+TEST(ThreadQuicksort, PivotLargestOrSmallestLeavesOneSideEmpty) {
+    value_array largest_first{9, 3, 7, 1, 5};
+    thread_quicksort(largest_first, 0, 4);
+    EXPECT_EQ(largest_first, (value_array{1, 3, 5, 7, 9}));
+
+    value_array smallest_first{1, 9, 3, 7, 5};
+    thread_quicksort(smallest_first, 0, 4);
+    EXPECT_EQ(smallest_first, (value_array{1, 3, 5, 7, 9}));
+}
+
+TEST(ThreadQuicksort, MatchesStdSortOnRandomArrays) {
+    std::mt19937 rng(17);
+    for (int trial = 0; trial < 40; ++trial) {
+        const auto n = static_cast<std::size_t>(rng() % 5000);
+        value_array values = random_values(rng, n, -50, trial % 2 == 0 ? 50 : 100000);
+        const value_array expected = sorted_copy(values);
+        thread_quicksort(values, 0, static_cast<std::int32_t>(n) - 1);
+        ASSERT_EQ(values, expected) << "trial " << trial;
+    }
+}
