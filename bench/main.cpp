@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -11,6 +13,8 @@
 #include "bench/options.hpp"
 #include "bench/phases.hpp"
 #include "bench/sort_pool.hpp"
+#include "report/console_report.hpp"
+#include "report/stats.hpp"
 
 namespace {
 
@@ -46,6 +50,18 @@ int run_benchmark(const options& opts) {
     con.out << "Parallel Quicksort: Complete" << std::endl;
 
     run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, sizes);
+
+    report_stats stats;
+    stats.sequential = compute_stats(sequential_times);
+    stats.parallel = compute_stats(parallel_times);
+    stats.thread = compute_stats(thread_times);
+    stats.parallel_for = compute_stats(parallel_for_times);
+
+    con.clear();
+    print_report(stats, sizes.run_count, con.out);
+    if (!opts.no_pause) {
+        wait_for_key(con.out, STDIN_FILENO);
+    }
 
     return EXIT_SUCCESS;
 }

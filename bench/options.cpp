@@ -54,6 +54,9 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                    "Slice length of the chunked parallel sort (default 100000); small slices make its "
                    "sequential merge slow")
         ->type_name("N");
+    app.add_flag("--no-pause", outcome.opts.no_pause,
+                 "Do not wait for a key press after the report (there is no wait unless standard input is a "
+                 "terminal)");
 
     try {
         app.parse(argc, argv);

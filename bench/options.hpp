@@ -20,6 +20,7 @@ inline constexpr std::uint64_t max_run_count = 1'000'000;
 
 struct options {
     bench_config sizes;
+    bool no_pause = false; // skip the final key press even on a terminal
 };
 
 // Either options to run with, or the exit status to end with at once: 0 after --help or

@@ -1,17 +1,48 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <regex>
+
 #include "process.hpp"
 
-TEST(Cli, SmallRunCompletesAndChecksEverySort) {
-    const process_result r = run_process(bench_binary(), {"--size", "30000", "--runs", "2", "--chunk", "4000"});
-    EXPECT_EQ(r.exit_code, 0) << r.err;
+namespace {
+
+// The report's layout with any numbers in place of the measured ones.
+std::string report_pattern(int runs) {
+    const std::string rule(100, '-');
+    const std::string stats = "Mean Average:\n\\d+ nanoseconds\\.\nMedian Average:\n\\d+ nanoseconds\\.\n";
+    const std::string speedup = "(\\d+|\\d\\.\\d+e\\+\\d+|n/a)";
+    return "Results:\n\nEach sort ran " + std::to_string(runs) + " times\n\n" +
+           "Results for the sequential sort:\n" + stats + "\n" + rule + "\n\n" +
+           "Results for the thread sort: \n" + stats + "\n" + rule + "\n\n" +
+           "Results for the parallel sort:\n" + stats + rule + "\n\n" +
+           "Results for the parallel_for parallel sort:\n" + stats + rule + "\n\n" +
+           "Speedups for parallel to sequential: \nMean speedup: " + speedup + " times faster\\.\nMedian speedup: " +
+           speedup + " times faster\\.\n\n" +
+           "Speedups for parallel to just threads: \nMean speedup: " + speedup + " times faster\nMedian speedup: " +
+           speedup + " times faster\n\n" +
+           "Speedups for parallel quicksort using a normal for loop to using a parallel_for:\nMean speedup: " + speedup +
+           " times faster\nMedian speedup: " + speedup + " times faster\n\n\n\n\n\n";
+}
+
+const std::vector<std::string> small_run = {"--size", "30000", "--runs", "3", "--chunk", "4000"};
+
+} // namespace
+
+TEST(Cli, PipedRunPrintsPhasesThenTheWholeReportAndDoesNotWait) {
+    const process_result r = run_process(bench_binary(), small_run);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
-    const auto threads_done = r.out.find("Sequential Sort: completed 2/2 tasks.\nQuicksort just creating threads: Complete\n");
-    const auto parallel_done = r.out.find("Parallel Quicksort: Complete\n");
-    ASSERT_NE(threads_done, std::string::npos) << r.out;
-    ASSERT_NE(parallel_done, std::string::npos) << r.out;
-    EXPECT_LT(threads_done, parallel_done);
-    EXPECT_EQ(r.out.rfind("Sequential Sort: 0/2 tasks completed.\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "no screen clearing in a pipe";
+
+    const std::string phases = "Sequential Sort: 0/3 tasks completed.\n"
+                               "Sequential Sort: completed 1/3 tasks.\n"
+                               "Sequential Sort: completed 2/3 tasks.\n"
+                               "Sequential Sort: completed 3/3 tasks.\n"
+                               "Quicksort just creating threads: Complete\n"
+                               "Parallel Quicksort: Complete\n";
+    ASSERT_EQ(r.out.substr(0, phases.size()), phases) << r.out;
+    EXPECT_TRUE(std::regex_match(r.out.substr(phases.size()), std::regex(report_pattern(3)))) << r.out;
 }
 
 TEST(Cli, BadOptionExitsTwoBeforeAnyWork) {
@@ -19,4 +50,29 @@ TEST(Cli, BadOptionExitsTwoBeforeAnyWork) {
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_TRUE(r.out.empty()) << r.out;
     EXPECT_EQ(r.err.rfind("quicksort_bench: error: ", 0), 0u) << r.err;
+}
+
+TEST(CliTerminal, WaitsForOneKeyThenExitsZero) {
+    const terminal_result t = run_in_terminal(bench_binary(), small_run, "Press any key to continue . . .", 0, 60'000);
+    EXPECT_TRUE(t.saw_prompt) << t.process.out;
+    EXPECT_EQ(t.process.exit_code, 0) << t.process.out;
+    EXPECT_TRUE(t.terminal_restored);
+    EXPECT_NE(t.process.out.find("\x1b[H\x1b[2JResults:"), std::string::npos) << "cleared before the report";
+}
+
+TEST(CliTerminal, CtrlCDuringTheWaitRestoresTheTerminal) {
+    const terminal_result t =
+        run_in_terminal(bench_binary(), small_run, "Press any key to continue . . .", SIGINT, 60'000);
+    EXPECT_TRUE(t.saw_prompt) << t.process.out;
+    EXPECT_EQ(t.process.signal, SIGINT);
+    EXPECT_TRUE(t.terminal_restored);
+    EXPECT_NE(t.process.out.find("quicksort_bench: error: interrupted while waiting for a key"), std::string::npos);
+}
+
+TEST(CliTerminal, NoPauseSkipsTheWait) {
+    std::vector<std::string> args = small_run;
+    args.push_back("--no-pause");
+    const terminal_result t = run_in_terminal(bench_binary(), args, "Press any key", 0, 60'000);
+    EXPECT_FALSE(t.saw_prompt);
+    EXPECT_EQ(t.process.exit_code, 0);
 }

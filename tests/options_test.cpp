@@ -36,13 +36,15 @@ TEST(Options, NoArgumentsGiveTheClassicSizes) {
     EXPECT_EQ(p.outcome.opts.sizes.array_size, 10'000'000u);
     EXPECT_EQ(p.outcome.opts.sizes.run_count, 10u);
     EXPECT_EQ(p.outcome.opts.sizes.chunk_size, 100'000);
+    EXPECT_FALSE(p.outcome.opts.no_pause);
     EXPECT_TRUE(p.out.empty());
     EXPECT_TRUE(p.err.empty());
 }
 
 TEST(Options, OverridesAndLimits) {
-    const parsed p = parse({"--size", "1000", "--runs=3", "--chunk", "64"});
+    const parsed p = parse({"--size", "1000", "--runs=3", "--chunk", "64", "--no-pause"});
     ASSERT_FALSE(p.outcome.exit_code) << p.err;
+    EXPECT_TRUE(p.outcome.opts.no_pause);
     EXPECT_EQ(p.outcome.opts.sizes.array_size, 1000u);
     EXPECT_EQ(p.outcome.opts.sizes.run_count, 3u);
     EXPECT_EQ(p.outcome.opts.sizes.chunk_size, 64);

@@ -1,9 +1,14 @@
 #include "process.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -76,3 +81,72 @@ process_result run_process(const std::string& program, const std::vector<std::st
 }
 
 std::string bench_binary() { return QSB_BINARY; }
+
+terminal_result run_in_terminal(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& prompt, int signal_to_send, int timeout_ms) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0) {
+        throw std::runtime_error("forkpty failed");
+    }
+    if (pid == 0) {
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+
+    termios start{};
+    ::tcgetattr(master, &start);
+    terminal_result result;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    bool acted = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        pollfd pfd{master, POLLIN, 0};
+        if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0) {
+            break; // the child closed the terminal: it has ended
+        }
+        result.process.out.append(buffer, static_cast<std::size_t>(got));
+        if (!acted && result.process.out.find(prompt) != std::string::npos) {
+            result.saw_prompt = true;
+            acted = true;
+            // Let the child reach its read before acting, as a person would.
+            ::usleep(100'000);
+            if (signal_to_send != 0) {
+                ::kill(pid, signal_to_send);
+            } else {
+                const char key = 'k';
+                [[maybe_unused]] const auto written = ::write(master, &key, 1);
+            }
+        }
+    }
+
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    if (WIFEXITED(status)) {
+        result.process.exit_code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.process.signal = WTERMSIG(status);
+    }
+    termios end{};
+    ::tcgetattr(master, &end);
+    result.terminal_restored = end.c_lflag == start.c_lflag && end.c_cc[VMIN] == start.c_cc[VMIN];
+    ::close(master);
+    return result;
+}

@@ -17,3 +17,15 @@ process_result run_process(const std::string& program, const std::vector<std::st
 
 // The benchmark binary this test suite was built with.
 std::string bench_binary();
+
+// Runs `program` on a pseudo-terminal (standard input, output and error), waits until its output
+// contains `prompt`, then either types one key or sends `signal_to_send` to it. Gives up after
+// `timeout_ms`, killing the child. `terminal_restored` says whether the terminal's mode at the end
+// equals its mode at the start.
+struct terminal_result {
+    process_result process;
+    bool saw_prompt = false;
+    bool terminal_restored = false;
+};
+terminal_result run_in_terminal(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& prompt, int signal_to_send, int timeout_ms);

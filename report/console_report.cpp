@@ -1,0 +1,80 @@
+#include "report/console_report.hpp"
+
+#include <ostream>
+#include <sstream>
+
+namespace {
+
+struct speedup_pair {
+    std::string mean;
+    std::string median;
+};
+
+speedup_pair speedups_over(const stats_map& slower, const stats_map& parallel) {
+    return {format_speedup(slower.at(mean_key), parallel.at(mean_key)),
+            format_speedup(slower.at(median_key), parallel.at(median_key))};
+}
+
+void print_rule(std::ostream& out) { out << std::string(100, '-') << std::endl << std::endl; }
+
+void print_speedups(std::ostream& out, const char* heading, const speedup_pair& speedups, const char* ending) {
+    out << heading << std::endl;
+    out << "Mean speedup: " << speedups.mean << ending << std::endl;
+    out << "Median speedup: " << speedups.median << ending << std::endl;
+    out << std::endl;
+}
+
+} // namespace
+
+void print_stats(stats_map stats, std::ostream& out) {
+    for (const auto& [key, value] : stats) {
+        out << key << ":" << std::endl;
+        out << value << " nanoseconds." << std::endl;
+    }
+}
+
+std::string format_speedup(std::int64_t numerator, std::int64_t divisor) {
+    if (divisor == 0) {
+        return "n/a";
+    }
+    std::ostringstream text; // a fresh stream: the default general format, precision 6
+    text << static_cast<double>(numerator / divisor);
+    return text.str();
+}
+
+void print_report(const report_stats& stats, std::uint64_t run_count, std::ostream& out) {
+    out << "Results:" << std::endl;
+    out << std::endl;
+    out << "Each sort ran " << run_count << " times" << std::endl;
+    out << std::endl;
+
+    out << "Results for the sequential sort:" << std::endl;
+    print_stats(stats.sequential, out);
+    out << std::endl;
+    print_rule(out);
+
+    out << "Results for the thread sort: " << std::endl;
+    print_stats(stats.thread, out);
+    out << std::endl;
+    print_rule(out);
+
+    out << "Results for the parallel sort:" << std::endl;
+    print_stats(stats.parallel, out);
+    print_rule(out);
+
+    out << "Results for the parallel_for parallel sort:" << std::endl;
+    print_stats(stats.parallel_for, out);
+    print_rule(out);
+
+    const speedup_pair over_sequential = speedups_over(stats.sequential, stats.parallel);
+    const speedup_pair over_threads = speedups_over(stats.thread, stats.parallel);
+    const speedup_pair over_parallel_for = speedups_over(stats.parallel_for, stats.parallel);
+
+    print_speedups(out, "Speedups for parallel to sequential: ", over_sequential, " times faster.");
+    print_speedups(out, "Speedups for parallel to just threads: ", over_threads, " times faster");
+    print_speedups(out, "Speedups for parallel quicksort using a normal for loop to using a parallel_for:",
+                   over_parallel_for, " times faster");
+    for (int k = 0; k < 4; ++k) {
+        out << std::endl;
+    }
+}

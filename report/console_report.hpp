@@ -1,0 +1,27 @@
+// The results report as the console shows it.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+#include "report/stats.hpp"
+
+// The four statistics the report compares; the parallel sort's figures divide every speedup.
+struct report_stats {
+    stats_map sequential;
+    stats_map thread;
+    stats_map parallel;
+    stats_map parallel_for;
+};
+
+// For each entry in key order: "<key>:" then "<value> nanoseconds.".
+void print_stats(stats_map stats, std::ostream& out);
+
+// numerator / divisor as a truncating 64-bit integer division, printed as a double in the
+// stream's default format (3.42 prints 3, a ratio below 1 prints 0, a million prints 1e+06);
+// "n/a" for a divisor of 0.
+std::string format_speedup(std::int64_t numerator, std::int64_t divisor);
+
+// The whole report, from "Results:" to the five empty lines after the last speedup.
+void print_report(const report_stats& stats, std::uint64_t run_count, std::ostream& out);
