@@ -1,6 +1,11 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
 #include <exception>
 #include <iostream>
 #include <mutex>
@@ -13,7 +18,11 @@
 #include "bench/options.hpp"
 #include "bench/phases.hpp"
 #include "bench/sort_pool.hpp"
+#include "bench/context.hpp"
 #include "report/console_report.hpp"
+#include "report/exports.hpp"
+#include "report/output_file.hpp"
+#include "report/results.hpp"
 #include "report/stats.hpp"
 
 namespace {
@@ -30,6 +39,23 @@ void queue_sequential_sorts(sort_pool& pool, value_array& data, const bench_conf
         }
         data.clear();
     }
+}
+
+void write_export(const std::string& path, const benchmark_results& results,
+                  void (*reporter)(const benchmark_results&, std::ostream&)) {
+    if (path.empty()) {
+        return;
+    }
+    std::ostringstream text;
+    reporter(results, text);
+    write_file_atomically(path, text.str());
+}
+
+void write_exports(const benchmark_results& results, const export_paths& exports) {
+    write_export(exports.json, results, write_json);
+    write_export(exports.csv, results, write_csv);
+    write_export(exports.markdown, results, write_markdown);
+    write_export(exports.chart, results, write_svg_chart);
 }
 
 int run_benchmark(const options& opts) {
@@ -51,6 +77,21 @@ int run_benchmark(const options& opts) {
 
     run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, sizes);
 
+    duration_list std_sort_times;
+    duration_list std_par_sort_times;
+    if (opts.reference) {
+        run_reference_sorts(data, std_sort_times, std_par_sort_times, sizes);
+    }
+
+    // The records keep the completion order; the statistics below sort the lists in place.
+    const benchmark_results results = make_results(
+        describe_run(sizes), make_strategy(sequential_sort_name, sequential_times),
+        make_strategy(thread_sort_name, thread_times), make_strategy(parallel_sort_name, parallel_times),
+        make_strategy(parallel_for_sort_name, parallel_for_times),
+        opts.reference ? std::vector{make_strategy(std_sort_name, std_sort_times),
+                                     make_strategy(std_par_sort_name, std_par_sort_times)}
+                       : std::vector<strategy_result>{});
+
     report_stats stats;
     stats.sequential = compute_stats(sequential_times);
     stats.parallel = compute_stats(parallel_times);
@@ -58,7 +99,11 @@ int run_benchmark(const options& opts) {
     stats.parallel_for = compute_stats(parallel_for_times);
 
     con.clear();
-    print_report(stats, sizes.run_count, con.out);
+    std::vector<strategy_result> references;
+    std::copy_if(results.strategies.begin(), results.strategies.end(), std::back_inserter(references),
+                 [](const strategy_result& s) { return s.reference; });
+    print_report(stats, sizes.run_count, con.out, references);
+    write_exports(results, opts.exports);
     if (!opts.no_pause) {
         wait_for_key(con.out, STDIN_FILENO);
     }

@@ -6,6 +6,10 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "report/output_file.hpp"
 
 namespace {
 
@@ -57,6 +61,15 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     app.add_flag("--no-pause", outcome.opts.no_pause,
                  "Do not wait for a key press after the report (there is no wait unless standard input is a "
                  "terminal)");
+    app.add_flag("--reference", outcome.opts.reference,
+                 "Also time std::sort and std::sort with std::execution::par, for comparison");
+    export_paths& exports = outcome.opts.exports;
+    app.add_option("--export-json", exports.json, "Write every duration, statistics and the context as JSON")
+        ->type_name("FILE");
+    app.add_option("--export-csv", exports.csv, "Write one CSV row per measured sort")->type_name("FILE");
+    app.add_option("--export-markdown", exports.markdown, "Write a Markdown table of the results")
+        ->type_name("FILE");
+    app.add_option("--chart", exports.chart, "Write an SVG bar chart of the medians")->type_name("FILE");
 
     try {
         app.parse(argc, argv);
@@ -68,6 +81,27 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
         }
         if (app.count("--chunk") > 0) {
             sizes.chunk_size = parse_count<std::int64_t>("--chunk", chunk_text, 1, max_chunk_size);
+        }
+        // Refuse an unwritable export now, not after minutes of sorting.
+        std::vector<std::pair<std::string, std::string>> seen;
+        for (const auto& [name, path] : {std::pair<std::string, const std::string&>{"--export-json", exports.json},
+                                         {"--export-csv", exports.csv},
+                                         {"--export-markdown", exports.markdown},
+                                         {"--chart", exports.chart}}) {
+            if (app.count(name) == 0) {
+                continue;
+            }
+            for (const auto& [other_name, other_path] : seen) {
+                if (other_path == path) {
+                    throw CLI::ValidationError(name, "'" + path + "' is already the file of " + other_name);
+                }
+            }
+            try {
+                check_writable(path);
+            } catch (const std::runtime_error& e) {
+                throw CLI::ValidationError(name, e.what());
+            }
+            seen.emplace_back(name, path);
         }
     } catch (const CLI::CallForHelp&) {
         out << app.help() << std::flush;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
+#include <string>
 
 struct bench_config {
     std::uint64_t array_size = 10'000'000; // elements in every sorted array
@@ -18,13 +19,24 @@ inline constexpr std::int64_t max_chunk_size = 2'147'483'647;
 // The progress display counts in signed 32 bits; far fewer runs already give stable statistics.
 inline constexpr std::uint64_t max_run_count = 1'000'000;
 
+// Files to write after the report; an empty path means none.
+struct export_paths {
+    std::string json;
+    std::string csv;
+    std::string markdown;
+    std::string chart;
+};
+
 struct options {
     bench_config sizes;
-    bool no_pause = false; // skip the final key press even on a terminal
+    bool no_pause = false;  // skip the final key press even on a terminal
+    bool reference = false; // also time std::sort and parallel std::sort
+    export_paths exports;
 };
 
 // Either options to run with, or the exit status to end with at once: 0 after --help or
-// --version (printed to `out`), 2 after a bad command line (one line on `err`).
+// --version (printed to `out`), 2 after a bad command line (one line on `err`), including an
+// export path that cannot be written.
 struct parse_outcome {
     options opts;
     std::optional<int> exit_code;

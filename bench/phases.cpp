@@ -1,5 +1,8 @@
 #include "bench/phases.hpp"
 
+#include <algorithm>
+#include <execution>
+
 #include "bench/generator.hpp"
 #include "bench/verify.hpp"
 
@@ -31,7 +34,41 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
         tbb::auto_partitioner());
 }
 
+// One sort at a time on the calling thread, each on a fresh array generated into `data`.
+template <typename Sort>
+void run_one_at_a_time(value_array& data, duration_list& times, const bench_config& sizes, const char* strategy,
+                       Sort sort) {
+    for (std::uint64_t run = 1; run <= sizes.run_count; ++run) {
+        generate_values(data, sizes.array_size);
+        const array_fingerprint before = fingerprint_of(data);
+
+        const duration_ns t0 = now_ns();
+        sort(data);
+        const duration_ns t1 = now_ns();
+
+        verify_sorted(data, before, strategy, run);
+        times.push_back(t1 - t0);
+        data.clear();
+    }
+}
+
 } // namespace
+
+void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes) {
+    const auto size = static_cast<std::int32_t>(sizes.array_size);
+    const auto chunk = static_cast<std::int32_t>(sizes.chunk_size);
+    run_one_at_a_time(data, parallel_times, sizes, parallel_sort_name,
+                      [size, chunk](value_array& values) { parallel_quicksort(values, 0, size - 1, chunk, size); });
+}
+
+void run_reference_sorts(value_array& data, duration_list& std_sort_times, duration_list& std_par_sort_times,
+                         const bench_config& sizes) {
+    run_one_at_a_time(data, std_sort_times, sizes, std_sort_name,
+                      [](value_array& values) { std::sort(values.begin(), values.end()); });
+    run_one_at_a_time(data, std_par_sort_times, sizes, std_par_sort_name, [](value_array& values) {
+        std::sort(std::execution::par, values.begin(), values.end());
+    });
+}
 
 void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, const bench_config& sizes) {
     const auto high = static_cast<std::int32_t>(sizes.array_size) - 1;
@@ -46,19 +83,3 @@ void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times
                       [size, chunk](value_array& values) { parallel_quicksort(values, 0, size - 1, chunk, size); });
 }
 
-void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes) {
-    const auto size = static_cast<std::int32_t>(sizes.array_size);
-    const auto chunk = static_cast<std::int32_t>(sizes.chunk_size);
-    for (std::uint64_t run = 1; run <= sizes.run_count; ++run) {
-        generate_values(data, sizes.array_size);
-        const array_fingerprint before = fingerprint_of(data);
-
-        const duration_ns t0 = now_ns();
-        parallel_quicksort(data, 0, size - 1, chunk, size);
-        const duration_ns t1 = now_ns();
-
-        verify_sorted(data, before, parallel_sort_name, run);
-        parallel_times.push_back(t1 - t0);
-        data.clear();
-    }
-}

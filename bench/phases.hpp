@@ -12,6 +12,8 @@
 inline constexpr const char* thread_sort_name = "thread sort";
 inline constexpr const char* parallel_sort_name = "parallel sort";
 inline constexpr const char* parallel_for_sort_name = "parallel_for parallel sort";
+inline constexpr const char* std_sort_name = "std::sort";
+inline constexpr const char* std_par_sort_name = "std::sort (std::execution::par)";
 
 // Phase 2: thread_quicksort on run_count arrays at once, as the iterations of one oneTBB
 // parallel_for; each iteration generates, sorts and checks its own array, then appends its
@@ -26,3 +28,8 @@ void run_parallel_sorts(value_array& data, duration_list& parallel_times, const 
 // Phase 4: like phase 2, with parallel_quicksort, so the chunk tasks of up to run_count sorts
 // compete for the processors.
 void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times_mutex, const bench_config& sizes);
+
+// Reference sorts for comparison: std::sort, then std::sort with std::execution::par (libstdc++'s
+// parallel algorithms on oneTBB), each run_count times, one at a time like phase 3.
+void run_reference_sorts(value_array& data, duration_list& std_sort_times, duration_list& std_par_sort_times,
+                         const bench_config& sizes);

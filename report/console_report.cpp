@@ -42,7 +42,8 @@ std::string format_speedup(std::int64_t numerator, std::int64_t divisor) {
     return text.str();
 }
 
-void print_report(const report_stats& stats, std::uint64_t run_count, std::ostream& out) {
+void print_report(const report_stats& stats, std::uint64_t run_count, std::ostream& out,
+                  const std::vector<strategy_result>& references) {
     out << "Results:" << std::endl;
     out << std::endl;
     out << "Each sort ran " << run_count << " times" << std::endl;
@@ -74,6 +75,15 @@ void print_report(const report_stats& stats, std::uint64_t run_count, std::ostre
     print_speedups(out, "Speedups for parallel to just threads: ", over_threads, " times faster");
     print_speedups(out, "Speedups for parallel quicksort using a normal for loop to using a parallel_for:",
                    over_parallel_for, " times faster");
+    if (!references.empty()) {
+        out << "Reference sorts:" << std::endl;
+        for (const auto& reference : references) {
+            out << reference.name << ": mean " << reference.summary.mean << " nanoseconds, median "
+                << reference.summary.median << " nanoseconds, " << format_ratio(reference.times_faster_than_parallel)
+                << " times faster than the parallel sort by median" << std::endl;
+        }
+        out << std::endl;
+    }
     for (int k = 0; k < 4; ++k) {
         out << std::endl;
     }

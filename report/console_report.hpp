@@ -5,6 +5,9 @@
 #include <iosfwd>
 #include <string>
 
+#include <vector>
+
+#include "report/results.hpp"
 #include "report/stats.hpp"
 
 // The four statistics the report compares; the parallel sort's figures divide every speedup.
@@ -23,5 +26,7 @@ void print_stats(stats_map stats, std::ostream& out);
 // "n/a" for a divisor of 0.
 std::string format_speedup(std::int64_t numerator, std::int64_t divisor);
 
-// The whole report, from "Results:" to the five empty lines after the last speedup.
-void print_report(const report_stats& stats, std::uint64_t run_count, std::ostream& out);
+// The whole report, from "Results:" to the five empty lines after the last speedup. Reference
+// sorts, when there are any, get a block of their own after the speedups.
+void print_report(const report_stats& stats, std::uint64_t run_count, std::ostream& out,
+                  const std::vector<strategy_result>& references = {});

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 
 #include "process.hpp"
@@ -75,4 +81,61 @@ TEST(CliTerminal, NoPauseSkipsTheWait) {
     const terminal_result t = run_in_terminal(bench_binary(), args, "Press any key", 0, 60'000);
     EXPECT_FALSE(t.saw_prompt);
     EXPECT_EQ(t.process.exit_code, 0);
+}
+
+TEST(CliExports, AllOptionsWriteFourFilesWhoseMediansMatchTheConsole) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("qsb-cli-exports-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::vector<std::string> args = small_run;
+    for (const auto& [option, file] : std::vector<std::pair<std::string, std::string>>{
+             {"--export-json", "r.json"}, {"--export-csv", "r.csv"}, {"--export-markdown", "r.md"}, {"--chart", "r.svg"}}) {
+        args.push_back(option);
+        args.push_back((dir / file).string());
+    }
+    args.push_back("--reference");
+    const process_result r = run_process(bench_binary(), args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+
+    const std::regex reference_line(R"(std::sort: mean \d+ nanoseconds, median \d+ nanoseconds, \d+\.\d\d times faster than the parallel sort by median\n)");
+    EXPECT_TRUE(std::regex_search(r.out, reference_line)) << r.out;
+    EXPECT_NE(r.out.find("\nReference sorts:\n"), std::string::npos);
+
+    std::ifstream json_file(dir / "r.json");
+    const auto doc = nlohmann::json::parse(json_file);
+    ASSERT_EQ(doc["strategies"].size(), 6u);
+    const std::vector<std::string> headings = {"Results for the sequential sort:\n", "Results for the thread sort: \n",
+                                               "Results for the parallel sort:\n",
+                                               "Results for the parallel_for parallel sort:\n"};
+    for (std::size_t k = 0; k < headings.size(); ++k) {
+        const auto at = r.out.find(headings[k]);
+        ASSERT_NE(at, std::string::npos) << headings[k];
+        std::smatch m;
+        const std::string section = r.out.substr(at);
+        ASSERT_TRUE(std::regex_search(section, m, std::regex(R"(Median Average:\n(\d+) nanoseconds)")));
+        EXPECT_EQ(std::to_string(doc["strategies"][k]["median_ns"].get<std::int64_t>()), m[1].str()) << headings[k];
+        EXPECT_EQ(doc["strategies"][k]["durations_ns"].size(), 3u);
+    }
+    EXPECT_EQ(doc["strategies"][4]["name"], "std::sort");
+    EXPECT_EQ(doc["context"]["run_count"], 3);
+
+    std::ifstream csv_file(dir / "r.csv");
+    std::string line;
+    int rows = 0;
+    while (std::getline(csv_file, line)) {
+        ++rows;
+    }
+    EXPECT_EQ(rows, 1 + 6 * 3);
+    EXPECT_GT(std::filesystem::file_size(dir / "r.md"), 0u);
+    EXPECT_GT(std::filesystem::file_size(dir / "r.svg"), 0u);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(CliExports, UnwritablePathIsRefusedBeforeAnySort) {
+    const process_result r =
+        run_process(bench_binary(), {"--size", "30000", "--runs", "2", "--export-json", "/nonexistent-dir/r.json"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_TRUE(r.out.empty()) << "nothing ran: " << r.out;
+    EXPECT_NE(r.err.find("--export-json"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }

@@ -105,3 +105,25 @@ TEST(Report, GoldenText) {
                                  "\n";
     EXPECT_EQ(out.str(), expected);
 }
+
+TEST(Report, ReferenceBlockFollowsTheSpeedupsBeforeTheFinalEmptyLines) {
+    report_stats stats;
+    stats.sequential = stats.thread = stats.parallel_for = {{mean_key, 400}, {median_key, 400}};
+    stats.parallel = {{mean_key, 200}, {median_key, 200}};
+    std::vector<strategy_result> references{make_strategy("std::sort", {50, 50}), make_strategy("zero", {0})};
+    references[0].times_faster_than_parallel = 4.0;
+    std::ostringstream plain;
+    std::ostringstream with_references;
+    print_report(stats, 2, plain);
+    print_report(stats, 2, with_references, references);
+
+    const std::string block = "Reference sorts:\n"
+                              "std::sort: mean 50 nanoseconds, median 50 nanoseconds, 4.00 times faster than the "
+                              "parallel sort by median\n"
+                              "zero: mean 0 nanoseconds, median 0 nanoseconds, n/a times faster than the parallel "
+                              "sort by median\n"
+                              "\n";
+    std::string expected = plain.str();
+    expected.insert(expected.size() - 4, block); // before the last four of the five empty lines
+    EXPECT_EQ(with_references.str(), expected);
+}

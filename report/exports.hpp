@@ -1,0 +1,27 @@
+// Reporters that turn the same result records into files people can keep and compare.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "report/results.hpp"
+
+// JSON: a context object, one object per strategy (every duration, mean, median, min, max,
+// standard deviation, coefficient of variation) and the speedups, printed and exact.
+void write_json(const benchmark_results& results, std::ostream& out);
+
+// CSV (RFC 4180): a header row, then one row per measured sort: strategy, run, nanoseconds.
+void write_csv(const benchmark_results& results, std::ostream& out);
+
+// A Markdown table of the strategies in milliseconds, then the speedups as exact ratios.
+void write_markdown(const benchmark_results& results, std::ostream& out);
+
+// A self-contained SVG: a horizontal bar per strategy for its median, a whisker from min to max,
+// the median written at the bar, an axis in milliseconds.
+void write_svg_chart(const benchmark_results& results, std::ostream& out);
+
+// A CSV field, quoted when it holds a comma, a quote or a line break.
+std::string csv_field(const std::string& text);
+
+// Text safe inside SVG/XML character data and attribute values.
+std::string xml_escape(const std::string& text);
