@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <iterator>
 #include <sstream>
@@ -111,23 +112,41 @@ int run_benchmark(const options& opts) {
     return EXIT_SUCCESS;
 }
 
+// The message for whatever ended the run.
+std::string describe_failure() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (const std::ios_base::failure&) {
+        return "cannot write to standard output (closed, full or a broken pipe)";
+    } catch (const std::system_error& e) {
+        return std::string("cannot start a thread or task: ") + e.what();
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unexpected failure";
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const parse_outcome parsed = parse_options(argc, argv, std::cout, std::cerr);
-    if (parsed.exit_code) {
-        return *parsed.exit_code;
-    }
+    // A closed or broken standard output must end the run with an error, not pass silently (the
+    // stream would just stop writing) or kill the process without a word (SIGPIPE).
+    std::signal(SIGPIPE, SIG_IGN);
+    std::cout.exceptions(std::ios::badbit | std::ios::failbit);
     try {
+        const parse_outcome parsed = parse_options(argc, argv, std::cout, std::cerr);
+        if (parsed.exit_code) {
+            return *parsed.exit_code;
+        }
         return run_benchmark(parsed.opts);
-    } catch (const std::bad_alloc&) {
-        std::cerr << "quicksort_bench: error: out of memory" << std::endl;
-    } catch (const std::system_error& e) {
-        std::cerr << "quicksort_bench: error: cannot start a thread or task: " << e.what() << std::endl;
-    } catch (const std::exception& e) {
-        std::cerr << "quicksort_bench: error: " << e.what() << std::endl;
     } catch (...) {
-        std::cerr << "quicksort_bench: error: unexpected failure" << std::endl;
+        const std::string message = describe_failure();
+        // std::cerr flushes std::cout first, and so does the exit: a failed output must not throw again.
+        std::cout.exceptions(std::ios::goodbit);
+        std::cerr << "quicksort_bench: error: " << message << std::endl;
     }
     return EXIT_FAILURE;
 }

@@ -66,26 +66,29 @@ TEST(Options, HelpAndVersionExitZeroOnStandardOutput) {
     EXPECT_EQ(version.out.rfind("quicksort_bench ", 0), 0u);
 }
 
-TEST(Options, BadInputIsOneLineAndExitTwo) {
-    const std::vector<std::vector<std::string>> bad = {
-        {"--bogus"},
-        {"--size", "abc"},
-        {"--size", "12x"},
-        {"--size", ""},
-        {"--size", "0"},
-        {"--size", "-5"},
-        {"--size", "2147483648"},
-        {"--size", "99999999999999999999999"},
-        {"--size", "1e7"},
-        {"--runs", "0"},
-        {"--runs", "1000001"},
-        {"--chunk", "0"},
-        {"--chunk", "-1"},
-        {"--chunk", "2147483648"},
-        {"--runs"},
-        {"--runs", "2", "--runs", "3"},
-        {"stray"},
-    };
+TEST(Options, HostileValuesAreRefusedWithOneLineAndExitTwo) {
+    std::vector<std::vector<std::string>> bad = {{"--bogus"}, {"stray"}, {"-x"}};
+    // Every numeric option with missing, empty, zero, negative, huge, non-numeric and repeated values.
+    for (const std::string option : {"--size", "--runs", "--chunk"}) {
+        for (const std::string value : {"", "0", "-1", "-0", "+5", " 5", "5 ", "2147483648", "18446744073709551616",
+                                        "99999999999999999999999", "abc", "12x", "1e7", "0x10", "3.5"}) {
+            bad.push_back({option, value});
+            bad.push_back({option + "=" + value});
+        }
+        bad.push_back({option});
+        bad.push_back({option, "2", option, "3"});
+    }
+    bad.push_back({"--runs", "1000001"});
+    // Every export with a missing, empty, unwritable or repeated path.
+    for (const std::string option : {"--export-json", "--export-csv", "--export-markdown", "--chart"}) {
+        bad.push_back({option});
+        bad.push_back({option, ""});
+        bad.push_back({option, "/nonexistent-folder/out"});
+        bad.push_back({option, "/tmp"});
+        bad.push_back({option, "/tmp/qsb-a", option, "/tmp/qsb-b"});
+    }
+    bad.push_back({"--export-json", "/tmp/qsb-same", "--export-csv", "/tmp/qsb-same"});
+
     for (const auto& args : bad) {
         const parsed p = parse(args);
         std::string joined;
@@ -103,4 +106,5 @@ TEST(Options, BadInputIsOneLineAndExitTwo) {
 TEST(Options, ErrorsSayWhatIsWrong) {
     EXPECT_NE(parse({"--size", "abc"}).err.find("--size: 'abc' is not a whole number"), std::string::npos);
     EXPECT_NE(parse({"--runs", "0"}).err.find("--runs: must be between 1 and 1000000"), std::string::npos);
+    EXPECT_NE(parse({"--chart", "/nonexistent-folder/c.svg"}).err.find("No such file or directory"), std::string::npos);
 }

@@ -1,0 +1,69 @@
+// The built binary under faults it cannot avoid: each must end in one clear line and a non-zero
+// exit, never "terminate called", a core dump or a hang.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "process.hpp"
+#include "thread_limit.hpp"
+
+namespace {
+
+const std::string small_run = " --size 1000000 --runs 3 --chunk 50000";
+
+process_result shell(const std::string& script) { return run_process("/bin/bash", {"-c", script}); }
+
+void expect_one_error_line(const process_result& r, const std::string& what) {
+    EXPECT_EQ(r.signal, 0) << what;
+    EXPECT_EQ(r.exit_code, 1) << what;
+    EXPECT_EQ(r.err.rfind("quicksort_bench: error: ", 0), 0u) << what << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
+    EXPECT_EQ(r.err.find("terminate called"), std::string::npos) << what;
+}
+
+} // namespace
+
+TEST(Faults, TooLittleAddressSpaceEndsWithOneLineWhereverItStrikes) {
+    QSB_SKIP_IF_SANITIZED();
+    // From "no array fits" through "no thread stack fits" to "everything fits".
+    int failures = 0;
+    int successes = 0;
+    for (const int kb : {20'000, 60'000, 150'000, 300'000, 420'000, 2'000'000}) {
+        const process_result r =
+            shell("ulimit -v " + std::to_string(kb) + "; exec '" + bench_binary() + "'" + small_run);
+        const std::string what = "ulimit -v " + std::to_string(kb);
+        if (r.exit_code == 0) {
+            ++successes;
+            EXPECT_NE(r.out.find("Results:"), std::string::npos) << what;
+            EXPECT_TRUE(r.err.empty()) << what << ": " << r.err;
+        } else {
+            ++failures;
+            expect_one_error_line(r, what);
+            EXPECT_EQ(r.out.find("Results:"), std::string::npos) << what << ": a failed run has no report";
+        }
+    }
+    EXPECT_GE(failures, 2);
+    EXPECT_GE(successes, 1);
+}
+
+TEST(Faults, DefaultSizesUnderASmallAddressSpaceFailCleanly) {
+    QSB_SKIP_IF_SANITIZED();
+    const process_result r = shell("ulimit -v 300000; exec '" + bench_binary() + "'");
+    expect_one_error_line(r, "default sizes under 300 MB");
+    EXPECT_NE(r.err.find("out of memory"), std::string::npos) << r.err;
+}
+
+TEST(Faults, StandardOutputThatCannotBeWritten) {
+    const std::string run = "'" + bench_binary() + "' --size 20000 --runs 2";
+    for (const auto& [what, script] : std::vector<std::pair<std::string, std::string>>{
+             {"closed", run + " >&-"},
+             {"full device", run + " >/dev/full"},
+             {"broken pipe", run + " | true; exit ${PIPESTATUS[0]}"},
+             {"help, closed", "'" + bench_binary() + "' --help >&-"}}) {
+        const process_result r = shell(script);
+        expect_one_error_line(r, what);
+        EXPECT_NE(r.err.find("standard output"), std::string::npos) << what << ": " << r.err;
+    }
+}
