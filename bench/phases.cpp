@@ -4,6 +4,7 @@
 #include <execution>
 
 #include "bench/generator.hpp"
+#include "bench/tsan_annotations.hpp"
 #include "bench/verify.hpp"
 
 #include <oneapi/tbb/parallel_for.h>
@@ -16,9 +17,13 @@ namespace {
 template <typename Sort>
 void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const bench_config& sizes,
                        const char* strategy, Sort sort) {
+    char loop_start = 0;
+    char loop_end = 0;
+    QSB_HAPPENS_BEFORE(&loop_start);
     tbb::parallel_for(
         std::uint64_t{0}, sizes.run_count, std::uint64_t{1},
         [&](std::uint64_t run) {
+            QSB_HAPPENS_AFTER(&loop_start);
             value_array local;
             generate_values(local, sizes.array_size);
             const array_fingerprint before = fingerprint_of(local);
@@ -28,10 +33,14 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
             const duration_ns t1 = now_ns();
 
             verify_sorted(local, before, strategy, run + 1);
-            const std::lock_guard lock(times_mutex);
-            times.push_back(t1 - t0);
+            {
+                const std::lock_guard lock(times_mutex);
+                times.push_back(t1 - t0);
+            }
+            QSB_HAPPENS_BEFORE(&loop_end);
         },
         tbb::auto_partitioner());
+    QSB_HAPPENS_AFTER(&loop_end);
 }
 
 // One sort at a time on the calling thread, each on a fresh array generated into `data`.
