@@ -20,10 +20,12 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
     char loop_start = 0;
     char loop_end = 0;
     QSB_HAPPENS_BEFORE(&loop_start);
+    const happens_after_on_exit loop_joined{&loop_end};
     tbb::parallel_for(
         std::uint64_t{0}, sizes.run_count, std::uint64_t{1},
         [&](std::uint64_t run) {
             QSB_HAPPENS_AFTER(&loop_start);
+            const happens_before_on_exit body_done{&loop_end};
             value_array local;
             generate_values(local, sizes.array_size);
             const array_fingerprint before = fingerprint_of(local);
@@ -33,14 +35,10 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
             const duration_ns t1 = now_ns();
 
             verify_sorted(local, before, strategy, run + 1);
-            {
-                const std::lock_guard lock(times_mutex);
-                times.push_back(t1 - t0);
-            }
-            QSB_HAPPENS_BEFORE(&loop_end);
+            const std::lock_guard lock(times_mutex);
+            times.push_back(t1 - t0);
         },
         tbb::auto_partitioner());
-    QSB_HAPPENS_AFTER(&loop_end);
 }
 
 // One sort at a time on the calling thread, each on a fresh array generated into `data`.
@@ -61,13 +59,17 @@ void run_one_at_a_time(value_array& data, duration_list& times, const bench_conf
     }
 }
 
+// The chunked sort over a whole array of the benchmark's sizes.
+auto chunked_sort(const bench_config& sizes) {
+    const auto size = static_cast<std::int32_t>(sizes.array_size);
+    const auto chunk = static_cast<std::int32_t>(sizes.chunk_size);
+    return [size, chunk](value_array& values) { parallel_quicksort(values, 0, size - 1, chunk, size); };
+}
+
 } // namespace
 
 void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes) {
-    const auto size = static_cast<std::int32_t>(sizes.array_size);
-    const auto chunk = static_cast<std::int32_t>(sizes.chunk_size);
-    run_one_at_a_time(data, parallel_times, sizes, parallel_sort_name,
-                      [size, chunk](value_array& values) { parallel_quicksort(values, 0, size - 1, chunk, size); });
+    run_one_at_a_time(data, parallel_times, sizes, parallel_sort_name, chunked_sort(sizes));
 }
 
 void run_reference_sorts(value_array& data, duration_list& std_sort_times, duration_list& std_par_sort_times,
@@ -86,9 +88,6 @@ void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, cons
 }
 
 void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times_mutex, const bench_config& sizes) {
-    const auto size = static_cast<std::int32_t>(sizes.array_size);
-    const auto chunk = static_cast<std::int32_t>(sizes.chunk_size);
-    run_parallel_loop(parallel_for_times, times_mutex, sizes, parallel_for_sort_name,
-                      [size, chunk](value_array& values) { parallel_quicksort(values, 0, size - 1, chunk, size); });
+    run_parallel_loop(parallel_for_times, times_mutex, sizes, parallel_for_sort_name, chunked_sort(sizes));
 }
 

@@ -23,3 +23,13 @@ extern "C" void __tsan_release(void* addr);
 #define QSB_HAPPENS_BEFORE(addr) ((void)(addr))
 #define QSB_HAPPENS_AFTER(addr) ((void)(addr))
 #endif
+
+// Scope guards, so that the ordering is stated on every path out of a scope, exceptions included.
+struct happens_before_on_exit {
+    void* sync;
+    ~happens_before_on_exit() { QSB_HAPPENS_BEFORE(sync); }
+};
+struct happens_after_on_exit {
+    void* sync;
+    ~happens_after_on_exit() { QSB_HAPPENS_AFTER(sync); }
+};

@@ -35,19 +35,49 @@ std::string temp_file(const char* tag) {
     return pattern;
 }
 
-} // namespace
+// Under ThreadSanitizer, checking a report against the suppressions runs llvm-symbolizer, which
+// complains on stderr about debug files that libtbb's package does not ship. That line is the
+// tool's, not the program's.
+std::string without_symbolizer_noise(const std::string& err) {
+    static const std::string noise = "LLVMSymbolizer: error reading file:";
+    std::string kept;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(noise, 0) != 0) {
+            kept += line + "\n";
+        }
+    }
+    return kept;
+}
 
-process_result run_process(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& stdin_path) {
-    const std::string out_path = temp_file("out");
-    const std::string err_path = temp_file("err");
-
+std::vector<char*> argv_of(const std::string& program, const std::vector<std::string>& args) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
+    return argv;
+}
+
+void wait_for(pid_t pid, process_result& result) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    if (WIFEXITED(status)) {
+        result.exit_code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+}
+
+} // namespace
+
+process_result run_process(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& stdin_path) {
+    const std::string out_path = temp_file("out");
+    const std::string err_path = temp_file("err");
+    std::vector<char*> argv = argv_of(program, args);
 
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -64,17 +94,10 @@ process_result run_process(const std::string& program, const std::vector<std::st
         ::_exit(127);
     }
 
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
     process_result result;
-    if (WIFEXITED(status)) {
-        result.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-    }
+    wait_for(pid, result);
     result.out = slurp(out_path);
-    result.err = slurp(err_path);
+    result.err = without_symbolizer_noise(slurp(err_path));
     std::remove(out_path.c_str());
     std::remove(err_path.c_str());
     return result;
@@ -84,12 +107,7 @@ std::string bench_binary() { return QSB_BINARY; }
 
 terminal_result run_in_terminal(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& prompt, int signal_to_send, int timeout_ms) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argv_of(program, args);
 
     int master = -1;
     const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
@@ -136,14 +154,7 @@ terminal_result run_in_terminal(const std::string& program, const std::vector<st
         }
     }
 
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    if (WIFEXITED(status)) {
-        result.process.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.process.signal = WTERMSIG(status);
-    }
+    wait_for(pid, result.process);
     termios end{};
     ::tcgetattr(master, &end);
     result.terminal_restored = end.c_lflag == start.c_lflag && end.c_cc[VMIN] == start.c_cc[VMIN];
