@@ -27,8 +27,6 @@ std::thread start_guarded(std::exception_ptr& failure, Body body) {
 
 } // namespace
 
-unsigned hardware_workers() { return std::max(1u, std::thread::hardware_concurrency()); }
-
 void run_sequential_sorts(sort_pool& pool, std::uint64_t total, const console& con, unsigned workers) {
     con.out << "Sequential Sort: 0/" << total << " tasks completed." << std::endl;
 

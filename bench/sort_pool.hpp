@@ -30,16 +30,13 @@ struct sort_pool {
 
 inline constexpr const char* sequential_sort_name = "sequential sort";
 
-// At least one worker, even where the machine reports a hardware concurrency of 0.
-unsigned hardware_workers();
-
 // Sorts every queued task on `workers` threads (at least one), appending each duration to
 // sequential_times, while a display thread prints one progress line per finished task to `con`.
 // Returns once every thread it started has been joined. If a thread cannot be started, the tasks
 // not yet taken are dropped, the started threads are joined, and the error is rethrown; an error
 // inside a thread (a wrong sort result, memory exhausted) is rethrown likewise after the joins.
 void run_sequential_sorts(sort_pool& pool, std::uint64_t total, const console& con = standard_console(),
-                          unsigned workers = hardware_workers());
+                          unsigned workers = std::thread::hardware_concurrency());
 
 // Worker body: takes tasks from the front until the queue is empty, times one quicksort per task.
 void sort_worker(sort_pool& pool);

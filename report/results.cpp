@@ -21,12 +21,11 @@ std::string format_ratio(const std::optional<double>& ratio) {
     return text;
 }
 
-strategy_result make_strategy(std::string name, duration_list durations, bool reference) {
+strategy_result make_strategy(std::string name, duration_list durations) {
     strategy_result result;
     result.name = std::move(name);
     result.summary = summarize(durations);
     result.durations = std::move(durations);
-    result.reference = reference;
     return result;
 }
 

@@ -46,9 +46,9 @@ struct benchmark_results {
     std::vector<speedup_result> speedups;    // in the console's order
 };
 
-strategy_result make_strategy(std::string name, duration_list durations, bool reference = false);
+strategy_result make_strategy(std::string name, duration_list durations);
 
-// Fills the speedups and the references' ratios from the four main strategies.
+// Fills the speedups from the four main strategies, and marks the references with their ratios.
 benchmark_results make_results(run_context context, strategy_result sequential, strategy_result thread,
                                strategy_result parallel, strategy_result parallel_for,
                                std::vector<strategy_result> references);
