@@ -1,13 +1,9 @@
-// The benchmark's clock and its duration records.
+// The benchmark's clock.
 #pragma once
 
 #include <chrono>
-#include <cstdint>
-#include <vector>
 
-// Signed nanoseconds between two readings of the steady clock.
-using duration_ns = std::int64_t;
-using duration_list = std::vector<duration_ns>;
+#include "common/duration.hpp"
 
 // Monotonic: a measured interval can never be negative or jump with the wall clock.
 inline duration_ns now_ns() {

@@ -36,7 +36,8 @@ Int parse_count(const std::string& name, const std::string& text, Int min, Int m
 
 } // namespace
 
-parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                            unsigned usable_cpus) {
     parse_outcome outcome;
     bench_config& sizes = outcome.opts.sizes;
 
@@ -65,7 +66,16 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     app.add_option("--export-csv", exports.csv, "Write one CSV row per measured sort")->type_name("FILE");
     app.add_option("--export-markdown", exports.markdown, "Write a Markdown table of the results")
         ->type_name("FILE");
-    app.add_option("--chart", exports.chart, "Write an SVG bar chart of the medians")->type_name("FILE");
+    app.add_option("--chart", exports.chart,
+                   "Write an SVG chart: the medians, or in a sweep the speedup against the CPU count")
+        ->type_name("FILE");
+    std::string cpus_text;
+    app.add_option("--cpus", cpus_text,
+                   "Sweep: measure every strategy on each of these counts of logical CPUs, e.g. 1,2,4 or 1-8 "
+                   "or all (1, 2, 4, ... every CPU), then print how each one scales")
+        ->type_name("LIST");
+    // A sweep starts itself once per step with this; it is not for people.
+    app.add_option("--step-result", outcome.opts.step_result)->group("");
 
     try {
         app.parse(argc, argv);
@@ -77,6 +87,16 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
         }
         if (app.count("--chunk") > 0) {
             sizes.chunk_size = parse_count<std::int64_t>("--chunk", chunk_text, 1, max_chunk_size);
+        }
+        if (app.count("--cpus") > 0) {
+            if (app.count("--step-result") > 0) {
+                throw CLI::ValidationError("--cpus", "a sweep step cannot start a sweep of its own");
+            }
+            try {
+                outcome.opts.cpu_counts = parse_cpu_counts(cpus_text, usable_cpus);
+            } catch (const cpu_list_error& e) {
+                throw CLI::ValidationError("--cpus", e.what());
+            }
         }
         // Refuse an unwritable export now, not after minutes of sorting.
         std::vector<std::pair<std::string, std::string>> seen;

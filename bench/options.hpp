@@ -5,6 +5,9 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "bench/cpus.hpp"
 
 struct bench_config {
     std::uint64_t array_size = 10'000'000; // elements in every sorted array
@@ -32,6 +35,8 @@ struct options {
     bool no_pause = false;  // skip the final key press even on a terminal
     bool reference = false; // also time std::sort and parallel std::sort
     export_paths exports;
+    std::vector<unsigned> cpu_counts; // --cpus: a sweep over these CPU counts; empty for the classic run
+    std::string step_result;          // internal: run as one step of a sweep, writing its record here
 };
 
 // Either options to run with, or the exit status to end with at once: 0 after --help or
@@ -42,4 +47,6 @@ struct parse_outcome {
     std::optional<int> exit_code;
 };
 
-parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+// `usable_cpus` bounds --cpus; tests choose it.
+parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                            unsigned usable_cpus = usable_cpu_count());

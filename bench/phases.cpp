@@ -21,7 +21,7 @@ char loop_end_sync;
 // is what these phases measure.
 template <typename Sort>
 void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const bench_config& sizes,
-                       const char* strategy, Sort sort) {
+                       const char* strategy, const sort_listener& on_sorted, Sort sort) {
     QSB_HAPPENS_BEFORE(&loop_start_sync);
     const happens_after_on_exit loop_joined{&loop_end_sync};
     tbb::parallel_for(
@@ -38,8 +38,13 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
             const duration_ns t1 = now_ns();
 
             verify_sorted(local, before, strategy, run + 1);
-            const std::lock_guard lock(times_mutex);
-            times.push_back(t1 - t0);
+            {
+                const std::lock_guard lock(times_mutex);
+                times.push_back(t1 - t0);
+            }
+            if (on_sorted) {
+                on_sorted(strategy);
+            }
         },
         tbb::auto_partitioner());
 }
@@ -47,7 +52,7 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
 // One sort at a time on the calling thread, each on a fresh array generated into `data`.
 template <typename Sort>
 void run_one_at_a_time(value_array& data, duration_list& times, const bench_config& sizes, const char* strategy,
-                       Sort sort) {
+                       const sort_listener& on_sorted, Sort sort) {
     for (std::uint64_t run = 1; run <= sizes.run_count; ++run) {
         generate_values(data, sizes.array_size);
         const array_fingerprint before = fingerprint_of(data);
@@ -59,6 +64,9 @@ void run_one_at_a_time(value_array& data, duration_list& times, const bench_conf
         verify_sorted(data, before, strategy, run);
         times.push_back(t1 - t0);
         data.clear();
+        if (on_sorted) {
+            on_sorted(strategy);
+        }
     }
 }
 
@@ -71,26 +79,30 @@ auto chunked_sort(const bench_config& sizes) {
 
 } // namespace
 
-void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes) {
-    run_one_at_a_time(data, parallel_times, sizes, parallel_sort_name, chunked_sort(sizes));
+void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes,
+                        const sort_listener& on_sorted) {
+    run_one_at_a_time(data, parallel_times, sizes, parallel_sort_name, on_sorted, chunked_sort(sizes));
 }
 
 void run_reference_sorts(value_array& data, duration_list& std_sort_times, duration_list& std_par_sort_times,
-                         const bench_config& sizes) {
-    run_one_at_a_time(data, std_sort_times, sizes, std_sort_name,
+                         const bench_config& sizes, const sort_listener& on_sorted) {
+    run_one_at_a_time(data, std_sort_times, sizes, std_sort_name, on_sorted,
                       [](value_array& values) { std::sort(values.begin(), values.end()); });
-    run_one_at_a_time(data, std_par_sort_times, sizes, std_par_sort_name, [](value_array& values) {
+    run_one_at_a_time(data, std_par_sort_times, sizes, std_par_sort_name, on_sorted, [](value_array& values) {
         std::sort(std::execution::par, values.begin(), values.end());
     });
 }
 
-void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, const bench_config& sizes) {
+void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, const bench_config& sizes,
+                      const sort_listener& on_sorted) {
     const auto high = static_cast<std::int32_t>(sizes.array_size) - 1;
-    run_parallel_loop(thread_times, times_mutex, sizes, thread_sort_name,
+    run_parallel_loop(thread_times, times_mutex, sizes, thread_sort_name, on_sorted,
                       [high](value_array& values) { thread_quicksort(values, 0, high); });
 }
 
-void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times_mutex, const bench_config& sizes) {
-    run_parallel_loop(parallel_for_times, times_mutex, sizes, parallel_for_sort_name, chunked_sort(sizes));
+void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times_mutex, const bench_config& sizes,
+                            const sort_listener& on_sorted) {
+    run_parallel_loop(parallel_for_times, times_mutex, sizes, parallel_for_sort_name, on_sorted,
+                      chunked_sort(sizes));
 }
 

@@ -2,11 +2,17 @@
 // after its interval and appends one duration per sort to its list.
 #pragma once
 
+#include <functional>
 #include <mutex>
+#include <string_view>
 
 #include "bench/clock.hpp"
 #include "bench/options.hpp"
 #include "sorting/sorting.hpp"
+
+// Told of every timed sort once its duration is recorded, from whichever thread ran it, outside
+// every timed interval and every lock; an empty listener is never called.
+using sort_listener = std::function<void(std::string_view strategy)>;
 
 // Names of the strategies as errors and reports call them.
 inline constexpr const char* thread_sort_name = "thread sort";
@@ -19,17 +25,20 @@ inline constexpr const char* std_par_sort_name = "std::sort (std::execution::par
 // parallel_for; each iteration generates, sorts and checks its own array, then appends its
 // duration under `times_mutex`. The first error from a body (a thread that cannot start, a wrong
 // result) stops further bodies from starting and is rethrown once the running ones have finished.
-void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, const bench_config& sizes);
+void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, const bench_config& sizes,
+                      const sort_listener& on_sorted = {});
 
 // Phase 3: parallel_quicksort on the calling thread, one sort at a time, each on a fresh array
 // generated into `data` (whose capacity is kept for reuse).
-void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes);
+void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes,
+                        const sort_listener& on_sorted = {});
 
 // Phase 4: like phase 2, with parallel_quicksort, so the chunk tasks of up to run_count sorts
 // compete for the processors.
-void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times_mutex, const bench_config& sizes);
+void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times_mutex, const bench_config& sizes,
+                            const sort_listener& on_sorted = {});
 
 // Reference sorts for comparison: std::sort, then std::sort with std::execution::par (libstdc++'s
 // parallel algorithms on oneTBB), each run_count times, one at a time like phase 3.
 void run_reference_sorts(value_array& data, duration_list& std_sort_times, duration_list& std_par_sort_times,
-                         const bench_config& sizes);
+                         const bench_config& sizes, const sort_listener& on_sorted = {});

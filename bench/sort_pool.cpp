@@ -103,11 +103,16 @@ void sort_worker(sort_pool& pool) {
             throw_sort_fault(sequential_sort_name, static_cast<std::uint64_t>(run), fault);
         }
 
-        const std::lock_guard progress(pool.progress_mutex);
-        ++pool.completed;
-        pool.progress_cv.notify_one();
-        const std::lock_guard results(pool.results_mutex);
-        sequential_times.push_back(t1 - t0);
+        {
+            const std::lock_guard progress(pool.progress_mutex);
+            ++pool.completed;
+            pool.progress_cv.notify_one();
+            const std::lock_guard results(pool.results_mutex);
+            sequential_times.push_back(t1 - t0);
+        }
+        if (pool.on_sorted) {
+            pool.on_sorted(sequential_sort_name);
+        }
     }
 }
 

@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "bench/console.hpp"
+#include "bench/phases.hpp"
+#include "bench/cpus.hpp"
 #include "sorting/sorting.hpp"
 
 struct sort_task {
@@ -26,17 +28,19 @@ struct sort_pool {
     std::condition_variable progress_cv;
     std::int32_t completed = 0;
     std::atomic<bool> done{false};  // set once every worker has been joined
+    sort_listener on_sorted;        // told of each sort after its duration is recorded
 };
 
 inline constexpr const char* sequential_sort_name = "sequential sort";
 
-// Sorts every queued task on `workers` threads (at least one), appending each duration to
+// Sorts every queued task on `workers` threads (at least one; by default one per CPU this process
+// may use), appending each duration to
 // sequential_times, while a display thread prints one progress line per finished task to `con`.
 // Returns once every thread it started has been joined. If a thread cannot be started, the tasks
 // not yet taken are dropped, the started threads are joined, and the error is rethrown; an error
 // inside a thread (a wrong sort result, memory exhausted) is rethrown likewise after the joins.
 void run_sequential_sorts(sort_pool& pool, std::uint64_t total, const console& con = standard_console(),
-                          unsigned workers = std::thread::hardware_concurrency());
+                          unsigned workers = usable_cpu_count());
 
 // Worker body: takes tasks from the front until the queue is empty, times one quicksort per task.
 void sort_worker(sort_pool& pool);

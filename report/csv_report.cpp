@@ -25,3 +25,19 @@ void write_csv(const benchmark_results& results, std::ostream& out) {
         }
     }
 }
+
+void write_sweep_csv(const sweep_results& sweep, std::ostream& out) {
+    out << "cpus,strategy,run,nanoseconds\r\n";
+    for (const auto& step : sweep.steps) {
+        for (const auto& s : step.results.strategies) {
+            for (std::size_t k = 0; k < s.durations.size(); ++k) {
+                out << step.cpu_count() << ',' << csv_field(s.name) << ',' << k + 1 << ',' << s.durations[k] << "\r\n";
+            }
+        }
+    }
+    if (!sweep.complete()) {
+        const std::size_t next = sweep.steps.size();
+        out << (next < sweep.planned_counts.size() ? std::to_string(sweep.planned_counts[next]) : "") << ','
+            << csv_field("incomplete: " + (sweep.failure.empty() ? "the sweep ended early" : sweep.failure)) << ",,\r\n";
+    }
+}

@@ -20,6 +20,15 @@ void write_markdown(const benchmark_results& results, std::ostream& out);
 // the median written at the bar, an axis in milliseconds.
 void write_svg_chart(const benchmark_results& results, std::ostream& out);
 
+// The same four formats for a CPU-count sweep: JSON holds every step as a full record plus the
+// scaling table and whether the sweep completed; CSV gains a leading `cpus` column (and a last
+// row naming the failure when the sweep ended early); Markdown gets a scaling table per strategy;
+// the chart draws speedup against CPUs, one line per strategy, with the ideal line.
+void write_sweep_json(const sweep_results& sweep, std::ostream& out);
+void write_sweep_csv(const sweep_results& sweep, std::ostream& out);
+void write_sweep_markdown(const sweep_results& sweep, std::ostream& out);
+void write_scaling_chart(const sweep_results& sweep, std::ostream& out);
+
 // A CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csv_field(const std::string& text);
 

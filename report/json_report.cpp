@@ -10,9 +10,7 @@ nlohmann::json ratio_json(const std::optional<double>& ratio) {
     return ratio ? nlohmann::json(*ratio) : nlohmann::json(nullptr);
 }
 
-} // namespace
-
-void write_json(const benchmark_results& results, std::ostream& out) {
+nlohmann::ordered_json results_json(const benchmark_results& results) {
     const run_context& c = results.context;
     nlohmann::ordered_json doc;
     doc["context"] = {
@@ -21,6 +19,10 @@ void write_json(const benchmark_results& results, std::ostream& out) {
         {"tbb_version", c.tbb_version}, {"array_size", c.array_size}, {"chunk_size", c.chunk_size},
         {"run_count", c.run_count},     {"generator", c.generator},
     };
+    if (!c.cpus.empty()) {
+        doc["context"]["cpus"] = c.cpus;
+        doc["context"]["tbb_threads"] = c.tbb_threads;
+    }
 
     auto strategies = nlohmann::ordered_json::array();
     for (const auto& s : results.strategies) {
@@ -53,6 +55,36 @@ void write_json(const benchmark_results& results, std::ostream& out) {
         });
     }
     doc["speedups"] = std::move(speedups);
+    return doc;
+}
 
+} // namespace
+
+void write_json(const benchmark_results& results, std::ostream& out) { out << results_json(results).dump(2) << '\n'; }
+
+void write_sweep_json(const sweep_results& sweep, std::ostream& out) {
+    nlohmann::ordered_json doc;
+    doc["sweep"] = {
+        {"cpu_counts", sweep.planned_counts},
+        {"complete", sweep.complete()},
+        {"failure", sweep.failure.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(sweep.failure)},
+    };
+    auto steps = nlohmann::ordered_json::array();
+    for (const auto& step : sweep.steps) {
+        steps.push_back(results_json(step.results));
+    }
+    doc["steps"] = std::move(steps);
+    auto scaling = nlohmann::ordered_json::array();
+    for (const auto& strategy : scaling_of(sweep)) {
+        auto points = nlohmann::ordered_json::array();
+        for (const auto& p : strategy.points) {
+            points.push_back({{"cpus", p.cpus},
+                              {"median_ns", p.median},
+                              {"speedup", ratio_json(p.speedup)},
+                              {"efficiency", ratio_json(p.efficiency)}});
+        }
+        scaling.push_back({{"name", strategy.name}, {"reference", strategy.reference}, {"points", std::move(points)}});
+    }
+    doc["scaling"] = std::move(scaling);
     out << doc.dump(2) << '\n';
 }

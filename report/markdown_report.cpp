@@ -2,14 +2,9 @@
 #include <ostream>
 
 #include "report/exports.hpp"
+#include "report/sweep_report.hpp"
 
 namespace {
-
-std::string milliseconds(std::int64_t ns) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(ns) / 1e6);
-    return text;
-}
 
 // Pipes would split a table cell.
 std::string cell(const std::string& text) {
@@ -33,8 +28,8 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
     out << "| strategy | mean (ms) | median (ms) | min (ms) | max (ms) |\n";
     out << "| --- | ---: | ---: | ---: | ---: |\n";
     for (const auto& s : results.strategies) {
-        out << "| " << cell(s.name) << " | " << milliseconds(s.summary.mean) << " | " << milliseconds(s.summary.median)
-            << " | " << milliseconds(s.summary.min) << " | " << milliseconds(s.summary.max) << " |\n";
+        out << "| " << cell(s.name) << " | " << format_ms(s.summary.mean) << " | " << format_ms(s.summary.median)
+            << " | " << format_ms(s.summary.min) << " | " << format_ms(s.summary.max) << " |\n";
     }
 
     out << "\n| speedup of the parallel sort | mean | median |\n";
@@ -55,5 +50,31 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
             header_written = true;
         }
         out << "| " << cell(s.name) << " | " << format_ratio(s.times_faster_than_parallel) << " |\n";
+    }
+}
+
+void write_sweep_markdown(const sweep_results& sweep, std::ostream& out) {
+    std::string counts;
+    for (const unsigned n : sweep.planned_counts) {
+        counts += (counts.empty() ? "" : ", ") + std::to_string(n);
+    }
+    out << "CPU-count sweep over " << counts << " CPUs";
+    if (!sweep.steps.empty()) {
+        const run_context& c = sweep.steps.front().results.context;
+        out << ": sorting " << c.array_size << " values, " << c.run_count << " runs per strategy, chunks of "
+            << c.chunk_size << ", on " << cell(c.cpu_model);
+    }
+    out << ".\n";
+    if (!sweep.complete()) {
+        out << "\n**Incomplete:** " << sweep.steps.size() << " of " << sweep.planned_counts.size()
+            << " steps completed; " << cell(sweep.failure.empty() ? "the sweep ended early" : sweep.failure) << ".\n";
+    }
+    for (const auto& strategy : scaling_of(sweep)) {
+        out << "\n| " << cell(strategy.name) << ": CPUs | median (ms) | speedup | efficiency |\n";
+        out << "| ---: | ---: | ---: | ---: |\n";
+        for (const auto& point : strategy.points) {
+            const auto cells = scaling_cells(point);
+            out << "| " << cells[0] << " | " << cells[1] << " | " << cells[2] << " | " << cells[3] << " |\n";
+        }
     }
 }

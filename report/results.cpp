@@ -1,5 +1,6 @@
 #include "report/results.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -64,4 +65,47 @@ benchmark_results make_results(run_context context, strategy_result sequential, 
         results.strategies.push_back(std::move(reference));
     }
     return results;
+}
+
+std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
+    std::vector<strategy_scaling> table;
+    if (sweep.steps.empty()) {
+        return table;
+    }
+    const sweep_step& first = sweep.steps.front();
+    for (const auto& s : first.results.strategies) {
+        table.push_back({s.name, s.reference, {}});
+    }
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        const std::int64_t base = first.results.strategies[k].summary.median;
+        for (const auto& step : sweep.steps) {
+            scaling_point point;
+            point.cpus = step.cpu_count();
+            point.median = step.results.strategies.at(k).summary.median;
+            point.speedup = exact_ratio(base, point.median);
+            if (point.speedup && first.cpu_count() > 0) {
+                point.efficiency = *point.speedup * first.cpu_count() / point.cpus;
+            }
+            table[k].points.push_back(point);
+        }
+    }
+    return table;
+}
+
+std::string format_cpu_list(const std::vector<unsigned>& cpus) {
+    std::vector<unsigned> sorted = cpus;
+    std::sort(sorted.begin(), sorted.end());
+    std::string text;
+    for (std::size_t k = 0; k < sorted.size();) {
+        std::size_t end = k;
+        while (end + 1 < sorted.size() && sorted[end + 1] == sorted[end] + 1) {
+            ++end;
+        }
+        text += (text.empty() ? "" : ",") + std::to_string(sorted[k]);
+        if (end > k) {
+            text += "-" + std::to_string(sorted[end]);
+        }
+        k = end + 1;
+    }
+    return text;
 }

@@ -21,6 +21,8 @@ struct run_context {
     std::int64_t chunk_size = 0;
     std::uint64_t run_count = 0;
     std::string generator;
+    std::vector<unsigned> cpus; // a sweep step: the CPUs its process was confined to, as it saw them
+    unsigned tbb_threads = 0;   // a sweep step: the threads oneTBB's arena had
 };
 
 struct strategy_result {
@@ -46,6 +48,33 @@ struct benchmark_results {
     std::vector<speedup_result> speedups;    // in the console's order
 };
 
+// One step of a CPU-count sweep: a full result record, measured on `results.context.cpus`.
+struct sweep_step {
+    benchmark_results results;
+    unsigned cpu_count() const { return static_cast<unsigned>(results.context.cpus.size()); }
+};
+
+struct sweep_results {
+    std::vector<unsigned> planned_counts; // every CPU count asked for, ascending
+    std::vector<sweep_step> steps;        // the completed steps, in order
+    std::string failure;                  // why the sweep stopped early; empty when it is complete
+    bool complete() const { return failure.empty() && steps.size() == planned_counts.size(); }
+};
+
+// How one strategy's median moves with the CPU count, against its own figure at the smallest count.
+struct scaling_point {
+    unsigned cpus = 0;
+    std::int64_t median = 0;
+    std::optional<double> speedup;    // median at the smallest count / this median
+    std::optional<double> efficiency; // speedup / (cpus / smallest count)
+};
+struct strategy_scaling {
+    std::string name;
+    bool reference = false;
+    std::vector<scaling_point> points;
+};
+std::vector<strategy_scaling> scaling_of(const sweep_results& sweep);
+
 strategy_result make_strategy(std::string name, duration_list durations);
 
 // Fills the speedups from the four main strategies, and marks the references with their ratios.
@@ -55,6 +84,9 @@ benchmark_results make_results(run_context context, strategy_result sequential, 
 
 // numerator / divisor in floating point; absent when the divisor is 0.
 std::optional<double> exact_ratio(std::int64_t numerator, std::int64_t divisor);
+
+// "0", "0,2", "0-3,8": a CPU list as taskset prints it.
+std::string format_cpu_list(const std::vector<unsigned>& cpus);
 
 // An exact ratio with two decimals, or "n/a".
 std::string format_ratio(const std::optional<double>& ratio);

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "bench/clock.hpp"
+#include "common/duration.hpp"
 
 // Ordered by key bytes, so "Mean Average" comes before "Median Average".
 using stats_map = std::map<std::string, std::int64_t>;

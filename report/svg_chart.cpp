@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ostream>
+#include <iterator>
 
 #include "report/exports.hpp"
 
@@ -51,6 +52,27 @@ double tick_step(double max_ms) {
     return 10 * power;
 }
 
+// One colour per strategy, in the order the records list them; references get greys.
+const char* series_colour(std::size_t k, bool reference) {
+    static const char* const colours[] = {"#4a7fb5", "#e07b39", "#3a9a5b", "#c0392b", "#8e6bbf", "#7f7f7f"};
+    return reference ? (k % 2 == 0 ? "#9e9e9e" : "#5f5f5f") : colours[k % std::size(colours)];
+}
+
+void open_svg(std::ostream& out, double w, double h, const std::string& title) {
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << w << "\" height=\"" << h << "\" viewBox=\"0 0 " << w
+        << ' ' << h << "\" font-family=\"sans-serif\" font-size=\"14\">\n";
+    out << "<title>" << xml_escape(title) << "</title>\n";
+    out << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+}
+
+void heading(std::ostream& out, double w, const std::string& title, const std::string& subtitle) {
+    out << "<text x=\"" << w / 2 << "\" y=\"28\" text-anchor=\"middle\" font-size=\"18\" font-weight=\"bold\">"
+        << xml_escape(title) << "</text>\n";
+    out << "<text x=\"" << w / 2 << "\" y=\"48\" text-anchor=\"middle\" fill=\"#555555\">" << xml_escape(subtitle)
+        << "</text>\n";
+}
+
 } // namespace
 
 void write_svg_chart(const benchmark_results& results, std::ostream& out) {
@@ -67,16 +89,11 @@ void write_svg_chart(const benchmark_results& results, std::ostream& out) {
     const double height = plot_bottom + axis_height;
     const int decimals = max_ms < 10 ? 3 : max_ms < 1000 ? 1 : 0;
 
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
-        << "\" viewBox=\"0 0 " << width << ' ' << height << "\" font-family=\"sans-serif\" font-size=\"14\">\n";
-    out << "<title>quicksort_bench: median sort time per strategy</title>\n";
-    out << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
-    out << "<text x=\"" << width / 2 << "\" y=\"28\" text-anchor=\"middle\" font-size=\"18\" font-weight=\"bold\">"
-        << "Median sort time (bars) with min to max (whiskers)</text>\n";
-    out << "<text x=\"" << width / 2 << "\" y=\"48\" text-anchor=\"middle\" fill=\"#555555\">"
-        << results.context.run_count << " runs of " << results.context.array_size << " values, chunks of "
-        << results.context.chunk_size << ", " << results.context.logical_cpus << " logical CPUs</text>\n";
+    open_svg(out, width, height, "quicksort_bench: median sort time per strategy");
+    heading(out, width, "Median sort time (bars) with min to max (whiskers)",
+            std::to_string(results.context.run_count) + " runs of " + std::to_string(results.context.array_size) +
+                " values, chunks of " + std::to_string(results.context.chunk_size) + ", " +
+                std::to_string(results.context.logical_cpus) + " logical CPUs");
 
     // Grid and axis.
     for (double tick = 0; tick <= axis_max + step / 2; tick += step) {
@@ -114,5 +131,89 @@ void write_svg_chart(const benchmark_results& results, std::ostream& out) {
             << number(median_ms, decimals) << " ms</text>\n";
         out << "</g>\n";
     }
+    out << "</svg>\n";
+}
+
+void write_scaling_chart(const sweep_results& sweep, std::ostream& out) {
+    const std::vector<strategy_scaling> table = scaling_of(sweep);
+    constexpr double w = 960;
+    constexpr double h = 560;
+    constexpr double left = 70;
+    constexpr double right = 250; // the legend
+    constexpr double bottom = 70;
+    const double plot_w = w - left - right;
+    const double plot_h = h - top - bottom;
+
+    const unsigned smallest = sweep.steps.empty() ? 1 : sweep.steps.front().cpu_count();
+    const unsigned largest = sweep.steps.empty() ? 1 : sweep.steps.back().cpu_count();
+    double max_speedup = static_cast<double>(largest) / smallest; // the ideal line's end
+    for (const auto& strategy : table) {
+        for (const auto& p : strategy.points) {
+            max_speedup = std::max(max_speedup, p.speedup.value_or(0));
+        }
+    }
+    const double y_step = tick_step(max_speedup);
+    const double y_max = std::max(y_step, std::ceil(max_speedup / y_step) * y_step);
+    const double x_step = std::max(1.0, tick_step(largest));
+    const double x_max = std::max(1.0, std::ceil(largest / x_step) * x_step);
+    const auto x_of = [&](double cpus) { return left + plot_w * cpus / x_max; };
+    const auto y_of = [&](double speedup) { return top + plot_h * (1 - speedup / y_max); };
+
+    open_svg(out, w, h, "quicksort_bench: speedup against the CPU count");
+    std::string subtitle = "median of each step against the same strategy on " + std::to_string(smallest) +
+                           (smallest == 1 ? " CPU" : " CPUs");
+    if (!sweep.complete()) {
+        subtitle += " (incomplete: " + std::to_string(sweep.steps.size()) + " of " +
+                    std::to_string(sweep.planned_counts.size()) + " steps)";
+    }
+    heading(out, w, "Speedup against the CPU count", subtitle);
+
+    for (double tick = 0; tick <= y_max + y_step / 2; tick += y_step) {
+        out << "<line x1=\"" << left << "\" y1=\"" << number(y_of(tick), 1) << "\" x2=\"" << left + plot_w << "\" y2=\""
+            << number(y_of(tick), 1) << "\" stroke=\"#e0e0e0\"/>\n";
+        out << "<text x=\"" << left - 8 << "\" y=\"" << number(y_of(tick) + 5, 1) << "\" text-anchor=\"end\">"
+            << number(tick, y_step < 1 ? 1 : 0) << "</text>\n";
+    }
+    for (double tick = 0; tick <= x_max + x_step / 2; tick += x_step) {
+        out << "<text x=\"" << number(x_of(tick), 1) << "\" y=\"" << top + plot_h + 20 << "\" text-anchor=\"middle\">"
+            << number(tick, 0) << "</text>\n";
+    }
+    out << "<path d=\"M" << left << ' ' << top << "V" << top + plot_h << "H" << left + plot_w
+        << "\" stroke=\"#333333\" fill=\"none\"/>\n";
+    out << "<text x=\"" << left + plot_w / 2 << "\" y=\"" << h - 24 << "\" text-anchor=\"middle\">logical CPUs</text>\n";
+    out << "<text transform=\"translate(20 " << top + plot_h / 2 << ") rotate(-90)\" text-anchor=\"middle\">speedup</text>\n";
+
+    // The ideal: N times the smallest count's CPUs gives N times the speed.
+    out << "<path class=\"ideal\" d=\"M" << number(x_of(smallest), 1) << ' ' << number(y_of(1), 1) << "L"
+        << number(x_of(largest), 1) << ' ' << number(y_of(static_cast<double>(largest) / smallest), 1)
+        << "\" stroke=\"#999999\" stroke-dasharray=\"6 4\" fill=\"none\"/>\n";
+
+    const double legend_x = left + plot_w + 24;
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        const auto& strategy = table[k];
+        const char* colour = series_colour(k, strategy.reference);
+        out << "<g class=\"series\">\n<path d=\"";
+        char command = 'M';
+        for (const auto& p : strategy.points) {
+            if (p.speedup) {
+                out << command << number(x_of(p.cpus), 1) << ' ' << number(y_of(*p.speedup), 1);
+                command = 'L';
+            }
+        }
+        out << "\" stroke=\"" << colour << "\" stroke-width=\"2\" fill=\"none\"/>\n";
+        for (const auto& p : strategy.points) {
+            if (p.speedup) {
+                out << "<circle class=\"point\" cx=\"" << number(x_of(p.cpus), 1) << "\" cy=\""
+                    << number(y_of(*p.speedup), 1) << "\" r=\"4\" fill=\"" << colour << "\"/>\n";
+            }
+        }
+        const double legend_y = top + 10 + 24 * static_cast<double>(k);
+        out << "<rect x=\"" << legend_x << "\" y=\"" << legend_y - 10 << "\" width=\"14\" height=\"14\" fill=\"" << colour
+            << "\"/>\n<text x=\"" << legend_x + 20 << "\" y=\"" << legend_y + 2 << "\">" << xml_escape(strategy.name)
+            << "</text>\n</g>\n";
+    }
+    const double ideal_y = top + 10 + 24 * static_cast<double>(table.size());
+    out << "<path d=\"M" << legend_x << ' ' << ideal_y - 3 << "h14\" stroke=\"#999999\" stroke-dasharray=\"6 4\"/>\n"
+        << "<text x=\"" << legend_x + 20 << "\" y=\"" << ideal_y + 2 << "\">ideal</text>\n";
     out << "</svg>\n";
 }

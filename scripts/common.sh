@@ -5,7 +5,7 @@ set -euo pipefail
 
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${QSB_BUILD_DIR:-$repo_root/build}"
-required_packages=(cmake g++ ninja-build libtbb-dev libgtest-dev libcli11-dev nlohmann-json3-dev)
+required_packages=(cmake g++ ninja-build pkg-config libtbb-dev libgtest-dev libcli11-dev nlohmann-json3-dev libhwloc-dev)
 
 ensure_packages() {
     local missing=() pkg

@@ -1,0 +1,107 @@
+#include "bench/classic_run.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
+#include <mutex>
+#include <sstream>
+
+#include "bench/context.hpp"
+#include "bench/durations.hpp"
+#include "bench/generator.hpp"
+#include "bench/sort_pool.hpp"
+#include "report/exports.hpp"
+#include "report/output_file.hpp"
+#include "report/stats.hpp"
+
+namespace {
+
+// Every queued array is copied twice, the second copy under queue_mutex; all of it happens before
+// any worker exists, so none of it is timed.
+void queue_sequential_sorts(sort_pool& pool, value_array& data, const bench_config& sizes) {
+    for (std::uint64_t run = 0; run < sizes.run_count; ++run) {
+        generate_values(data, sizes.array_size);
+        const sort_task task{data, sizes.array_size};
+        {
+            const std::lock_guard lock(pool.queue_mutex);
+            pool.tasks.push_back(task);
+        }
+        data.clear();
+    }
+}
+
+void write_export(const std::string& path, const benchmark_results& results,
+                  void (*reporter)(const benchmark_results&, std::ostream&)) {
+    if (path.empty()) {
+        return;
+    }
+    std::ostringstream text;
+    reporter(results, text);
+    write_file_atomically(path, text.str());
+}
+
+} // namespace
+
+measured_run measure(const options& opts, const console& con, const sort_listener& on_sorted, unsigned workers) {
+    const bench_config& sizes = opts.sizes;
+    seed_generator(1);
+
+    sort_pool pool;
+    pool.on_sorted = on_sorted;
+    value_array data;
+    queue_sequential_sorts(pool, data, sizes);
+
+    run_sequential_sorts(pool, sizes.run_count, con, workers);
+
+    run_thread_sorts(thread_times, thread_times_mutex, sizes, on_sorted);
+    con.out << "Quicksort just creating threads: Complete" << std::endl;
+
+    run_parallel_sorts(data, parallel_times, sizes, on_sorted);
+    con.out << "Parallel Quicksort: Complete" << std::endl;
+
+    run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, sizes, on_sorted);
+
+    duration_list std_sort_times;
+    duration_list std_par_sort_times;
+    if (opts.reference) {
+        run_reference_sorts(data, std_sort_times, std_par_sort_times, sizes, on_sorted);
+    }
+
+    // The records keep the completion order; the statistics below sort the lists in place.
+    measured_run run;
+    run.results = make_results(
+        describe_run(sizes), make_strategy(sequential_sort_name, sequential_times),
+        make_strategy(thread_sort_name, thread_times), make_strategy(parallel_sort_name, parallel_times),
+        make_strategy(parallel_for_sort_name, parallel_for_times),
+        opts.reference ? std::vector{make_strategy(std_sort_name, std_sort_times),
+                                     make_strategy(std_par_sort_name, std_par_sort_times)}
+                       : std::vector<strategy_result>{});
+
+    run.stats.sequential = compute_stats(sequential_times);
+    run.stats.parallel = compute_stats(parallel_times);
+    run.stats.thread = compute_stats(thread_times);
+    run.stats.parallel_for = compute_stats(parallel_for_times);
+    return run;
+}
+
+int run_classic(const options& opts) {
+    const console con = standard_console();
+    const measured_run run = measure(opts, con);
+
+    con.clear();
+    std::vector<strategy_result> references;
+    std::copy_if(run.results.strategies.begin(), run.results.strategies.end(), std::back_inserter(references),
+                 [](const strategy_result& s) { return s.reference; });
+    print_report(run.stats, opts.sizes.run_count, con.out, references);
+
+    write_export(opts.exports.json, run.results, write_json);
+    write_export(opts.exports.csv, run.results, write_csv);
+    write_export(opts.exports.markdown, run.results, write_markdown);
+    write_export(opts.exports.chart, run.results, write_svg_chart);
+    if (!opts.no_pause) {
+        wait_for_key(con.out, STDIN_FILENO);
+    }
+    return EXIT_SUCCESS;
+}

@@ -1,0 +1,408 @@
+#include "bench/sweep.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <oneapi/tbb/task_arena.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <streambuf>
+#include <system_error>
+
+#include "bench/classic_run.hpp"
+#include "bench/cpus.hpp"
+#include "report/exports.hpp"
+#include "report/json_reader.hpp"
+#include "report/output_file.hpp"
+#include "report/sweep_report.hpp"
+
+namespace {
+
+// ---- signals: the handler only writes the signal's number to a pipe that the loop polls.
+
+int signal_pipe[2] = {-1, -1};
+constexpr int sweep_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void note_signal(int sig) {
+    const int saved = errno;
+    const auto byte = static_cast<unsigned char>(sig);
+    [[maybe_unused]] const auto written = ::write(signal_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+// Installs the handlers for its lifetime and puts the previous ones back after.
+class signal_catcher {
+public:
+    signal_catcher() {
+        if (::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            throw std::system_error(errno, std::generic_category(), "cannot create a pipe");
+        }
+        struct sigaction action {};
+        action.sa_handler = note_signal;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t k = 0; k < std::size(sweep_signals); ++k) {
+            sigaction(sweep_signals[k], &action, &previous_[k]);
+        }
+    }
+    ~signal_catcher() {
+        for (std::size_t k = 0; k < std::size(sweep_signals); ++k) {
+            sigaction(sweep_signals[k], &previous_[k], nullptr);
+        }
+        ::close(signal_pipe[0]);
+        ::close(signal_pipe[1]);
+    }
+    signal_catcher(const signal_catcher&) = delete;
+    signal_catcher& operator=(const signal_catcher&) = delete;
+
+    // The first signal caught so far, or 0.
+    static int caught() {
+        unsigned char byte = 0;
+        return ::read(signal_pipe[0], &byte, 1) == 1 ? byte : 0;
+    }
+
+private:
+    struct sigaction previous_[std::size(sweep_signals)] {};
+};
+
+// ---- progress: one line on stderr, rewritten in place, only when stderr is a terminal.
+
+std::string clock_text(double seconds) {
+    const auto s = static_cast<long>(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+class progress_line {
+public:
+    progress_line(std::size_t steps, std::size_t sorts_per_step, std::uint64_t runs)
+        : shown_(::isatty(STDERR_FILENO) == 1), steps_(steps), sorts_total_(steps * sorts_per_step), runs_(runs),
+          start_(now_ns()) {}
+
+    void begin_step(std::size_t step, unsigned cpus) {
+        step_ = step;
+        cpus_ = cpus;
+        strategy_.clear();
+        sort_in_strategy_ = 0;
+        draw();
+    }
+    void sorted(const std::string& strategy) {
+        if (strategy != strategy_) {
+            strategy_ = strategy;
+            sort_in_strategy_ = 0;
+        }
+        ++sort_in_strategy_;
+        ++sorts_done_;
+        draw();
+    }
+    void draw() const {
+        if (!shown_) {
+            return;
+        }
+        const double elapsed = static_cast<double>(now_ns() - start_) / 1e9;
+        std::string line = "\r\x1b[Kstep " + std::to_string(step_ + 1) + "/" + std::to_string(steps_) + " (" +
+                           std::to_string(cpus_) + (cpus_ == 1 ? " CPU)" : " CPUs)");
+        if (!strategy_.empty()) {
+            line += ", " + strategy_ + ", sort " + std::to_string(sort_in_strategy_) + " of " + std::to_string(runs_);
+        }
+        line += ", " + clock_text(elapsed) + " elapsed";
+        if (sorts_done_ > 0) {
+            const double left = elapsed * static_cast<double>(sorts_total_ - sorts_done_) / sorts_done_;
+            line += ", about " + clock_text(left) + " left";
+        }
+        std::cerr << line << std::flush;
+    }
+    void erase() const {
+        if (shown_) {
+            std::cerr << "\r\x1b[K" << std::flush;
+        }
+    }
+
+private:
+    bool shown_;
+    std::size_t steps_;
+    std::size_t sorts_total_;
+    std::uint64_t runs_;
+    duration_ns start_;
+    std::size_t step_ = 0;
+    unsigned cpus_ = 0;
+    std::string strategy_;
+    std::uint64_t sort_in_strategy_ = 0;
+    std::size_t sorts_done_ = 0;
+};
+
+// ---- one step's process.
+
+struct step_outcome {
+    bool ok = false;
+    std::string failure;    // why it failed
+    int interrupted_by = 0; // a signal the sweep caught while the step ran
+};
+
+std::string signal_cause(int sig) {
+    std::string cause = "killed by signal " + std::to_string(sig) + " (" + strsignal(sig) + ")";
+    if (sig == SIGKILL) {
+        cause += "; out of memory, perhaps";
+    }
+    return cause;
+}
+
+// The child's own error line, without the program's prefix; empty when it printed none.
+std::string child_error(const std::string& err) {
+    static const std::string prefix = "quicksort_bench: error: ";
+    const auto at = err.rfind(prefix);
+    if (at == std::string::npos) {
+        return "";
+    }
+    std::string message = err.substr(at + prefix.size());
+    return message.substr(0, message.find('\n'));
+}
+
+// Reads whatever is there without blocking; false at end of input.
+bool drain(int fd, std::string& into) {
+    char buffer[4096];
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got > 0) {
+        if (into.size() < (1u << 16)) {
+            into.append(buffer, static_cast<std::size_t>(got));
+        }
+        return true;
+    }
+    return got < 0 && (errno == EINTR || errno == EAGAIN);
+}
+
+step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
+                              const std::vector<unsigned>& cpus, progress_line& progress) {
+    // Everything the child needs is prepared before fork: after it, only async-signal-safe calls.
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    cpu_set_t mask;
+    CPU_ZERO(&mask);
+    for (const unsigned cpu : cpus) {
+        CPU_SET(cpu, &mask);
+    }
+    int out_pipe[2];
+    int err_pipe[2];
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot create a pipe");
+    }
+    if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
+        const int error = errno;
+        ::close(out_pipe[0]);
+        ::close(out_pipe[1]);
+        throw std::system_error(error, std::generic_category(), "cannot create a pipe");
+    }
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Should the sweep die without cleaning up, the step dies with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            ::_exit(127);
+        }
+        const int null_in = ::open("/dev/null", O_RDONLY);
+        if (::sched_setaffinity(0, sizeof mask, &mask) != 0 || null_in < 0 || ::dup2(null_in, 0) < 0 ||
+            ::dup2(out_pipe[1], 1) < 0 || ::dup2(err_pipe[1], 2) < 0) {
+            ::_exit(127);
+        }
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    const int fork_error = errno;
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+    if (child < 0) {
+        ::close(out_pipe[0]);
+        ::close(err_pipe[0]);
+        throw std::system_error(fork_error, std::generic_category(), "cannot start a step process");
+    }
+    ::fcntl(out_pipe[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(err_pipe[0], F_SETFL, O_NONBLOCK);
+
+    step_outcome outcome;
+    std::string events;
+    std::string err;
+    bool out_open = true;
+    bool err_open = true;
+    while ((out_open || err_open) && outcome.interrupted_by == 0) {
+        pollfd fds[3] = {{out_open ? out_pipe[0] : -1, POLLIN, 0},
+                         {err_open ? err_pipe[0] : -1, POLLIN, 0},
+                         {signal_pipe[0], POLLIN, 0}};
+        // A timeout keeps the elapsed time moving between sorts that take seconds.
+        if (::poll(fds, 3, 1000) < 0 && errno != EINTR) {
+            break;
+        }
+        if ((outcome.interrupted_by = signal_catcher::caught()) != 0) {
+            break;
+        }
+        if (out_open && fds[0].revents != 0) {
+            out_open = drain(out_pipe[0], events);
+            for (std::size_t end; (end = events.find('\n')) != std::string::npos; events.erase(0, end + 1)) {
+                progress.sorted(events.substr(0, end));
+            }
+        }
+        if (err_open && fds[1].revents != 0) {
+            err_open = drain(err_pipe[0], err);
+        }
+        progress.draw();
+    }
+    if (outcome.interrupted_by != 0) {
+        ::kill(child, SIGKILL);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    ::close(out_pipe[0]);
+    ::close(err_pipe[0]);
+    if (outcome.interrupted_by == 0) {
+        // Ctrl-C reaches the whole foreground group: the step may have died of it first.
+        outcome.interrupted_by = signal_catcher::caught();
+    }
+    if (outcome.interrupted_by != 0) {
+        outcome.failure = "interrupted";
+    } else if (WIFSIGNALED(status)) {
+        outcome.failure = signal_cause(WTERMSIG(status));
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        const std::string message = child_error(err);
+        outcome.failure = !message.empty() ? message
+                                           : "its process ended with status " + std::to_string(WEXITSTATUS(status));
+    } else {
+        outcome.ok = true;
+    }
+    return outcome;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_sweep_exports(const sweep_results& sweep, const export_paths& exports) {
+    const auto write = [&](const std::string& path, void (*reporter)(const sweep_results&, std::ostream&)) {
+        if (path.empty()) {
+            return;
+        }
+        std::ostringstream text;
+        reporter(sweep, text);
+        write_file_atomically(path, text.str());
+    };
+    write(exports.json, write_sweep_json);
+    write(exports.csv, write_sweep_csv);
+    write(exports.markdown, write_sweep_markdown);
+    write(exports.chart, write_scaling_chart);
+}
+
+// A private folder for the steps' records, removed on every path.
+struct scratch_folder {
+    std::filesystem::path path;
+    scratch_folder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quicksort_bench-sweep-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::system_error(errno, std::generic_category(), "cannot create a folder for the steps");
+        }
+        path = pattern;
+    }
+    ~scratch_folder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+// The null stream a step's phases print their progress lines to.
+class discard_buffer : public std::streambuf {
+protected:
+    int overflow(int c) override { return c; }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+} // namespace
+
+std::vector<std::string> step_arguments(const options& opts, const std::string& result_path) {
+    std::vector<std::string> args = {"--size",  std::to_string(opts.sizes.array_size),
+                                     "--runs",  std::to_string(opts.sizes.run_count),
+                                     "--chunk", std::to_string(opts.sizes.chunk_size),
+                                     "--no-pause"};
+    if (opts.reference) {
+        args.push_back("--reference");
+    }
+    args.push_back("--step-result");
+    args.push_back(result_path);
+    return args;
+}
+
+int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
+    const scratch_folder scratch;
+    const signal_catcher signals;
+    sweep_results sweep;
+    sweep.planned_counts = opts.cpu_counts;
+    const std::size_t total = opts.cpu_counts.size();
+    progress_line progress(total, opts.reference ? 6 : 4, opts.sizes.run_count);
+
+    int exit_code = EXIT_SUCCESS;
+    for (std::size_t k = 0; k < total; ++k) {
+        const unsigned n = opts.cpu_counts[k];
+        const std::vector<unsigned> cpus(cpu_order.begin(), cpu_order.begin() + n);
+        const std::string record = (scratch.path / ("step-" + std::to_string(k + 1) + ".json")).string();
+        progress.begin_step(k, n);
+        step_outcome outcome = run_step_process(program, step_arguments(opts, record), cpus, progress);
+        if (outcome.ok) {
+            try {
+                sweep.steps.push_back({parse_result_record(read_file(record))});
+            } catch (const export_error& e) {
+                outcome.ok = false;
+                outcome.failure = std::string("its result could not be read: ") + e.what();
+            }
+        }
+        progress.erase();
+        const std::string step_name = "step " + std::to_string(k + 1) + "/" + std::to_string(total) + " (" +
+                                      std::to_string(n) + (n == 1 ? " CPU" : " CPUs") + ")";
+        if (!outcome.ok) {
+            sweep.failure = step_name + ": " + outcome.failure;
+            std::cerr << "quicksort_bench: error: " << sweep.failure << std::endl;
+            exit_code = outcome.interrupted_by != 0 ? 128 + outcome.interrupted_by : EXIT_FAILURE;
+            break;
+        }
+        print_step_summary(sweep.steps.back(), k + 1, total, std::cout);
+    }
+    if (sweep.complete()) {
+        print_scaling_tables(sweep, std::cout);
+    }
+    write_sweep_exports(sweep, opts.exports);
+    return exit_code;
+}
+
+int run_sweep_step(const options& opts) {
+    discard_buffer discard;
+    std::ostream quiet(&discard);
+    const std::vector<unsigned> cpus = allowed_cpus();
+    const sort_listener tell_parent = [](std::string_view strategy) {
+        const std::string line = std::string(strategy) + "\n";
+        [[maybe_unused]] const auto written = ::write(STDOUT_FILENO, line.data(), line.size());
+    };
+    measured_run run = measure(opts, console{quiet, false}, tell_parent, static_cast<unsigned>(cpus.size()));
+    // What this process itself sees, so that a reader can check the step ran where it claims.
+    run.results.context.cpus = cpus;
+    run.results.context.logical_cpus = static_cast<unsigned>(cpus.size());
+    run.results.context.tbb_threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
+    std::ostringstream text;
+    write_json(run.results, text);
+    write_file_atomically(opts.step_result, text.str());
+    return EXIT_SUCCESS;
+}

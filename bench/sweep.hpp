@@ -1,0 +1,24 @@
+// The CPU-count sweep: one fresh process per step, started with its CPU mask already in place, so
+// no thread of a step (pool workers, sort threads, chunk tasks, oneTBB's workers) escapes its CPUs
+// and no state (oneTBB's arena, cached thread counts) leaks from one step into the next.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bench/options.hpp"
+
+// The parent: runs each step, prints a line per finished step and then the scaling tables, and
+// writes the exports. A failed step ends the sweep with one error line and exit status 1; SIGINT,
+// SIGTERM or SIGHUP end the running step at once and exit with 128 + the signal. Either way the
+// exports are written with the completed steps and marked incomplete, and no step process is left.
+// `cpu_order` is the order in which steps take CPUs (the first N for a step of N).
+int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order);
+
+// A step's process: measures like the classic run on the CPUs it was started on, prints one line
+// per finished sort (the strategy's name) for the parent's progress display, and writes its result
+// record to opts.step_result.
+int run_sweep_step(const options& opts);
+
+// The arguments that make a step measure what `opts` asks for, writing its record to `result_path`.
+std::vector<std::string> step_arguments(const options& opts, const std::string& result_path);

@@ -1,0 +1,244 @@
+#include "report/json_reader.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+namespace {
+
+using json = nlohmann::json;
+
+// Longer than any sort this program could time (about eleven and a half days).
+constexpr std::int64_t max_duration_ns = 1'000'000'000'000'000;
+
+[[noreturn]] void fail(const std::string& where, const std::string& what) { throw export_error(where + ": " + what); }
+
+const json& member(const json& object, const std::string& where, const char* key) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
+        fail(where + "." + key, "missing");
+    }
+    return *it;
+}
+
+const json& object_at(const json& object, const std::string& where, const char* key) {
+    const json& value = member(object, where, key);
+    if (!value.is_object()) {
+        fail(where + "." + key, "not an object");
+    }
+    return value;
+}
+
+const json& array_at(const json& object, const std::string& where, const char* key) {
+    const json& value = member(object, where, key);
+    if (!value.is_array()) {
+        fail(where + "." + key, "not an array");
+    }
+    return value;
+}
+
+std::string text_at(const json& object, const std::string& where, const char* key) {
+    const json& value = member(object, where, key);
+    if (!value.is_string()) {
+        fail(where + "." + key, "not a string");
+    }
+    return value.get<std::string>();
+}
+
+bool flag_at(const json& object, const std::string& where, const char* key) {
+    const json& value = member(object, where, key);
+    if (!value.is_boolean()) {
+        fail(where + "." + key, "not true or false");
+    }
+    return value.get<bool>();
+}
+
+// A whole number in [min, max]; JSON numbers written as 1.0 or 1e3 are refused like text.
+std::int64_t whole(const json& value, const std::string& where, std::int64_t min, std::int64_t max) {
+    if (!value.is_number_integer()) {
+        fail(where, "not a whole number");
+    }
+    if (value.is_number_unsigned() && value.get<std::uint64_t>() > static_cast<std::uint64_t>(max)) {
+        fail(where, "out of range (" + std::to_string(min) + " .. " + std::to_string(max) + ")");
+    }
+    const auto n = value.get<std::int64_t>();
+    if (n < min || n > max) {
+        fail(where, std::to_string(n) + " is out of range (" + std::to_string(min) + " .. " + std::to_string(max) + ")");
+    }
+    return n;
+}
+
+std::int64_t whole_at(const json& object, const std::string& where, const char* key, std::int64_t min,
+                      std::int64_t max) {
+    return whole(member(object, where, key), where + "." + key, min, max);
+}
+
+run_context parse_context(const json& doc) {
+    const std::string where = "context";
+    const json& c = object_at(doc, "", "context");
+    run_context context;
+    context.date_time = text_at(c, where, "date_time");
+    context.host_name = text_at(c, where, "host_name");
+    context.cpu_model = text_at(c, where, "cpu_model");
+    context.logical_cpus = static_cast<unsigned>(whole_at(c, where, "logical_cpus", 0, 1 << 20));
+    context.compiler = text_at(c, where, "compiler");
+    context.build_type = text_at(c, where, "build_type");
+    context.tbb_version = text_at(c, where, "tbb_version");
+    context.array_size = static_cast<std::uint64_t>(whole_at(c, where, "array_size", 1, 2'147'483'647));
+    context.chunk_size = whole_at(c, where, "chunk_size", 1, 2'147'483'647);
+    context.run_count = static_cast<std::uint64_t>(whole_at(c, where, "run_count", 1, 1'000'000));
+    context.generator = text_at(c, where, "generator");
+    if (c.contains("cpus")) {
+        const json& cpus = array_at(c, where, "cpus");
+        for (std::size_t k = 0; k < cpus.size(); ++k) {
+            context.cpus.push_back(
+                static_cast<unsigned>(whole(cpus[k], where + ".cpus[" + std::to_string(k) + "]", 0, 1 << 20)));
+        }
+        context.tbb_threads = static_cast<unsigned>(whole_at(c, where, "tbb_threads", 0, 1 << 20));
+    }
+    return context;
+}
+
+strategy_result parse_strategy(const json& entry, const std::string& where, std::uint64_t run_count) {
+    if (!entry.is_object()) {
+        fail(where, "not an object");
+    }
+    const std::string name = text_at(entry, where, "name");
+    const bool reference = flag_at(entry, where, "reference");
+    const json& list = array_at(entry, where, "durations_ns");
+    if (list.size() != run_count) {
+        fail(where + ".durations_ns", std::to_string(list.size()) + " durations where context.run_count is " +
+                                          std::to_string(run_count));
+    }
+    duration_list durations;
+    durations.reserve(list.size());
+    for (std::size_t k = 0; k < list.size(); ++k) {
+        durations.push_back(whole(list[k], where + ".durations_ns[" + std::to_string(k) + "]", 0, max_duration_ns));
+    }
+    strategy_result result = make_strategy(name, std::move(durations));
+    result.reference = reference;
+    return result;
+}
+
+benchmark_results parse_record(const json& doc, const std::string& where) {
+    try {
+        if (!doc.is_object()) {
+            fail("", "not a result record (a JSON object)");
+        }
+        run_context context = parse_context(doc);
+        const json& list = array_at(doc, "", "strategies");
+        const char* const main_names[] = {"sequential sort", "thread sort", "parallel sort",
+                                          "parallel_for parallel sort"};
+        if (list.size() < 4) {
+            fail(".strategies", "fewer than the four measured strategies");
+        }
+        std::vector<strategy_result> strategies;
+        for (std::size_t k = 0; k < list.size(); ++k) {
+            const std::string at = "strategies[" + std::to_string(k) + "]";
+            strategies.push_back(parse_strategy(list[k], at, context.run_count));
+            if (k < 4 && (strategies.back().name != main_names[k] || strategies.back().reference)) {
+                fail(at + ".name", "expected \"" + std::string(main_names[k]) + "\"");
+            }
+            if (k >= 4 && !strategies.back().reference) {
+                fail(at + ".reference", "only reference sorts follow the four measured strategies");
+            }
+            for (std::size_t other = 0; other < k; ++other) {
+                if (strategies[other].name == strategies.back().name) {
+                    fail(at + ".name", "\"" + strategies.back().name + "\" appears twice");
+                }
+            }
+        }
+        std::vector<strategy_result> references(std::make_move_iterator(strategies.begin() + 4),
+                                                std::make_move_iterator(strategies.end()));
+        return make_results(std::move(context), std::move(strategies[0]), std::move(strategies[1]),
+                            std::move(strategies[2]), std::move(strategies[3]), std::move(references));
+    } catch (const export_error& e) {
+        // Field paths are relative to the record; name where the record sits.
+        std::string message = e.what();
+        if (!message.empty() && message[0] == '.') {
+            message.erase(0, 1);
+        }
+        throw export_error(where.empty() ? message : where + "." + message);
+    }
+}
+
+json parse_json(const std::string& text) {
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+        throw export_error("empty file");
+    }
+    try {
+        return json::parse(text);
+    } catch (const json::parse_error& e) {
+        throw export_error(std::string("not valid JSON (") + e.what() + ")");
+    }
+}
+
+} // namespace
+
+benchmark_results parse_result_record(const std::string& text) { return parse_record(parse_json(text), ""); }
+
+export_document parse_export(const std::string& text) {
+    const json doc = parse_json(text);
+    export_document result;
+    if (!doc.is_object() || !doc.contains("steps")) {
+        result.sweep.steps.push_back({parse_record(doc, "")});
+        result.sweep.planned_counts.push_back(0);
+        return result;
+    }
+    result.is_sweep = true;
+    const json& sweep = object_at(doc, "", "sweep");
+    const json& counts = array_at(sweep, "sweep", "cpu_counts");
+    for (std::size_t k = 0; k < counts.size(); ++k) {
+        result.sweep.planned_counts.push_back(
+            static_cast<unsigned>(whole(counts[k], "sweep.cpu_counts[" + std::to_string(k) + "]", 1, 1 << 20)));
+    }
+    const json& failure = member(sweep, "sweep", "failure");
+    if (!failure.is_null() && !failure.is_string()) {
+        fail("sweep.failure", "neither null nor a string");
+    }
+    const json& steps = array_at(doc, "", "steps");
+    if (steps.size() > counts.size()) {
+        fail("steps", "more steps than sweep.cpu_counts plans");
+    }
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        const std::string where = "steps[" + std::to_string(k) + "]";
+        benchmark_results record = parse_record(steps[k], where);
+        if (record.context.cpus.size() != result.sweep.planned_counts[k]) {
+            fail(where + ".context.cpus", "does not hold the " + std::to_string(result.sweep.planned_counts[k]) +
+                                              " CPUs that sweep.cpu_counts plans");
+        }
+        result.sweep.steps.push_back({std::move(record)});
+    }
+    result.sweep.failure = failure.is_string() ? failure.get<std::string>()
+                           : steps.size() < counts.size() ? "the sweep ended early"
+                                                          : "";
+    return result;
+}
+
+export_document read_export_file(const std::string& path, std::size_t max_bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw export_error("'" + path + "': cannot be read (" + std::strerror(errno) + ")");
+    }
+    std::string text;
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > max_bytes) {
+            throw export_error("'" + path + "': larger than " + std::to_string(max_bytes >> 20) +
+                               " MiB, far more than any export of this program");
+        }
+    }
+    if (in.bad()) {
+        throw export_error("'" + path + "': cannot be read");
+    }
+    try {
+        return parse_export(text);
+    } catch (const export_error& e) {
+        throw export_error("'" + path + "': " + e.what());
+    }
+}

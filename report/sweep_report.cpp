@@ -1,0 +1,51 @@
+#include "report/sweep_report.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+#include <ostream>
+
+std::string format_ms(std::int64_t ns) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(ns) / 1e6);
+    return text;
+}
+
+std::array<std::string, 4> scaling_cells(const scaling_point& point) {
+    std::string efficiency = "n/a";
+    if (point.efficiency) {
+        efficiency = std::to_string(std::lround(*point.efficiency * 100)) + "%";
+    }
+    return {std::to_string(point.cpus), format_ms(point.median), format_ratio(point.speedup), efficiency};
+}
+
+void print_step_summary(const sweep_step& step, std::size_t number, std::size_t total, std::ostream& out) {
+    const unsigned n = step.cpu_count();
+    out << "Step " << number << "/" << total << " on " << n << (n == 1 ? " CPU" : " CPUs") << " ("
+        << format_cpu_list(step.results.context.cpus) << "): medians";
+    const char* separator = " ";
+    for (const auto& s : step.results.strategies) {
+        out << separator << s.name << " " << format_ms(s.summary.median) << " ms";
+        separator = ", ";
+    }
+    out << std::endl;
+}
+
+void print_scaling_tables(const sweep_results& sweep, std::ostream& out) {
+    if (sweep.steps.empty()) {
+        return;
+    }
+    const unsigned smallest = sweep.steps.front().cpu_count();
+    for (const auto& strategy : scaling_of(sweep)) {
+        out << std::endl;
+        out << "Scaling of the " << strategy.name << " (speedup against " << smallest
+            << (smallest == 1 ? " CPU" : " CPUs") << "; efficiency = speedup / CPU ratio):" << std::endl;
+        out << std::setw(6) << "CPUs" << std::setw(14) << "median (ms)" << std::setw(10) << "speedup"
+            << std::setw(12) << "efficiency" << std::endl;
+        for (const auto& point : strategy.points) {
+            const auto cells = scaling_cells(point);
+            out << std::setw(6) << cells[0] << std::setw(14) << cells[1] << std::setw(10) << cells[2] << std::setw(12)
+                << cells[3] << std::endl;
+        }
+    }
+}

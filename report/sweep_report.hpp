@@ -1,0 +1,24 @@
+// What a CPU-count sweep prints on the console: a line per finished step, then how each strategy
+// scales.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "report/results.hpp"
+
+// "Step 2/3 on 2 CPUs (0-1): medians sequential sort 812.41 ms, ..."
+void print_step_summary(const sweep_step& step, std::size_t number, std::size_t total, std::ostream& out);
+
+// For each strategy: a heading, then one row per step: CPUs, median, speedup, efficiency.
+void print_scaling_tables(const sweep_results& sweep, std::ostream& out);
+
+// One scaling row as text: CPUs, median in ms, speedup ("1.95"), efficiency ("97%"); "n/a" for an
+// undefined ratio. Every reporter of the table prints these same cells.
+std::array<std::string, 4> scaling_cells(const scaling_point& point);
+
+// Milliseconds with two decimals.
+std::string format_ms(std::int64_t ns);
