@@ -8,10 +8,12 @@
 #include <mutex>
 #include <sstream>
 
+#include "bench/breakdown.hpp"
 #include "bench/context.hpp"
 #include "bench/durations.hpp"
 #include "bench/generator.hpp"
 #include "bench/sort_pool.hpp"
+#include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
 #include "report/output_file.hpp"
 #include "report/stats.hpp"
@@ -22,7 +24,7 @@ namespace {
 // any worker exists, so none of it is timed.
 void queue_sequential_sorts(sort_pool& pool, value_array& data, const bench_config& sizes) {
     for (std::uint64_t run = 0; run < sizes.run_count; ++run) {
-        generate_values(data, sizes.array_size);
+        generate_values(data, sizes.array_size, sizes.values);
         const sort_task task{data, sizes.array_size};
         {
             const std::lock_guard lock(pool.queue_mutex);
@@ -79,6 +81,10 @@ measured_run measure(const options& opts, const console& con, const sort_listene
                                      make_strategy(std_par_sort_name, std_par_sort_times)}
                        : std::vector<strategy_result>{});
 
+    if (opts.breakdown) {
+        run.results.breakdown = measure_breakdown(sizes, run.results);
+    }
+
     run.stats.sequential = compute_stats(sequential_times);
     run.stats.parallel = compute_stats(parallel_times);
     run.stats.thread = compute_stats(thread_times);
@@ -95,11 +101,17 @@ int run_classic(const options& opts) {
     std::copy_if(run.results.strategies.begin(), run.results.strategies.end(), std::back_inserter(references),
                  [](const strategy_result& s) { return s.reference; });
     print_report(run.stats, opts.sizes.run_count, con.out, references);
+    if (run.results.breakdown) {
+        print_breakdown(*run.results.breakdown, con.out);
+    }
 
     write_export(opts.exports.json, run.results, write_json);
     write_export(opts.exports.csv, run.results, write_csv);
     write_export(opts.exports.markdown, run.results, write_markdown);
     write_export(opts.exports.chart, run.results, write_svg_chart);
+    write_export(opts.exports.gbench, run.results, [](const benchmark_results& results, std::ostream& out) {
+        write_gbench(sweep_results{{0}, {{results}}, ""}, out);
+    });
     if (!opts.no_pause) {
         wait_for_key(con.out, STDIN_FILENO);
     }

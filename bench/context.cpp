@@ -1,8 +1,11 @@
 #include "bench/context.hpp"
 
+#include "bench/generator.hpp"
+
 #include <oneapi/tbb/version.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <thread>
@@ -39,6 +42,19 @@ std::string cpu_model() {
     return "unknown";
 }
 
+unsigned cpu_mhz() {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    for (std::string line; std::getline(cpuinfo, line);) {
+        if (line.rfind("cpu MHz", 0) == 0) {
+            const auto colon = line.find(':');
+            if (colon != std::string::npos) {
+                return static_cast<unsigned>(std::strtod(line.c_str() + colon + 1, nullptr));
+            }
+        }
+    }
+    return 0;
+}
+
 std::string compiler() {
 #if defined(__clang__)
     return std::string("clang ") + __clang_version__;
@@ -56,6 +72,7 @@ run_context describe_run(const bench_config& sizes) {
     c.date_time = local_time_iso8601();
     c.host_name = host_name();
     c.cpu_model = cpu_model();
+    c.cpu_mhz = cpu_mhz();
     c.logical_cpus = std::thread::hardware_concurrency();
     c.compiler = compiler();
     c.build_type = QSB_BUILD_TYPE;
@@ -63,7 +80,7 @@ run_context describe_run(const bench_config& sizes) {
     c.array_size = sizes.array_size;
     c.chunk_size = sizes.chunk_size;
     c.run_count = sizes.run_count;
-    c.generator = "Microsoft C runtime rand(): per-thread state = state * 214013 + 2531011 (mod 2^32), seed 1, "
-                  "draw = (state >> 16) & 0x7FFF; value = draw % (3 * array_size)";
+    c.values = value_kind_name(sizes.values);
+    c.generator = describe_generator(sizes.values);
     return c;
 }

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "bench/classic_run.hpp"
+#include "bench/compare_mode.hpp"
 #include "bench/cpus.hpp"
 #include "bench/options.hpp"
 #include "bench/sweep.hpp"
@@ -44,6 +45,9 @@ int main(int argc, char** argv) {
             return *parsed.exit_code;
         }
         const options& opts = parsed.opts;
+        if (opts.compare) {
+            return run_compare(*opts.compare);
+        }
         if (!opts.step_result.empty()) {
             return run_sweep_step(opts);
         }

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <charconv>
+#include <map>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -34,6 +35,38 @@ Int parse_count(const std::string& name, const std::string& text, Int min, Int m
     return value;
 }
 
+// Refuses an unwritable export now, not after minutes of sorting, and two exports to one file.
+void check_export_paths(const CLI::App& app, const std::vector<std::pair<std::string, const std::string*>>& exports) {
+    std::vector<std::pair<std::string, std::string>> seen;
+    for (const auto& [name, path] : exports) {
+        if (app.count(name) == 0) {
+            continue;
+        }
+        for (const auto& [other_name, other_path] : seen) {
+            if (other_path == *path) {
+                throw CLI::ValidationError(name, "'" + *path + "' is already the file of " + other_name);
+            }
+        }
+        try {
+            check_writable(*path);
+        } catch (const std::runtime_error& e) {
+            throw CLI::ValidationError(name, e.what());
+        }
+        seen.emplace_back(name, *path);
+    }
+}
+
+// A plain decimal number that `in_range` accepts; CLI11 would also take hex, binary and blanks.
+template <typename Check>
+double parse_decimal(const std::string& name, const std::string& text, const char* allowed, Check in_range) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || !in_range(value)) {
+        throw CLI::ValidationError(name, std::string("must be ") + allowed + ", got '" + text + "'");
+    }
+    return value;
+}
+
 } // namespace
 
 parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -60,6 +93,15 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                  "terminal)");
     app.add_flag("--reference", outcome.opts.reference,
                  "Also time std::sort and std::sort with std::execution::par, for comparison");
+    app.add_flag("--breakdown", outcome.opts.breakdown,
+                 "After the timed sorts, run every strategy again through instrumented copies of its routines "
+                 "and show where its time goes (never mixed into the timed figures)");
+    const std::map<std::string, value_kind> kinds{{"classic", value_kind::classic}, {"wide", value_kind::wide}};
+    app.add_option("--values", sizes.values,
+                   "Input values: classic (15-bit rand(), many repeats; the default) or wide (32-bit generator, "
+                   "values spread over 0 .. 3 x size - 1)")
+        ->transform(CLI::CheckedTransformer(kinds, CLI::ignore_case))
+        ->type_name("KIND");
     export_paths& exports = outcome.opts.exports;
     app.add_option("--export-json", exports.json, "Write every duration, statistics and the context as JSON")
         ->type_name("FILE");
@@ -69,6 +111,9 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     app.add_option("--chart", exports.chart,
                    "Write an SVG chart: the medians, or in a sweep the speedup against the CPU count")
         ->type_name("FILE");
+    app.add_option("--export-gbench", exports.gbench,
+                   "Write the results in Google Benchmark's JSON format, for the tools that read it")
+        ->type_name("FILE");
     std::string cpus_text;
     app.add_option("--cpus", cpus_text,
                    "Sweep: measure every strategy on each of these counts of logical CPUs, e.g. 1,2,4 or 1-8 "
@@ -77,8 +122,46 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     // A sweep starts itself once per step with this; it is not for people.
     app.add_option("--step-result", outcome.opts.step_result)->group("");
 
+    CLI::App* compare = app.add_subcommand(
+        "compare", "Compare two --export-json files (single runs, or sweeps step by step) with a Mann-Whitney U "
+                   "test per strategy");
+    compare_options cmp;
+    std::string alpha_text;
+    std::string threshold_text;
+    compare->add_option("base", cmp.base, "The base run's JSON export")->required()->type_name("BASE.json");
+    compare->add_option("new", cmp.next, "The new run's JSON export")->required()->type_name("NEW.json");
+    compare->add_option("--alpha", alpha_text, "Significance level of the test (default 0.05)")->type_name("P");
+    compare->add_option("--threshold", threshold_text,
+                        "Smallest change in percent that counts as faster or slower (default 2)")
+        ->type_name("PERCENT");
+    compare->add_flag("--fail-on-slower", cmp.fail_on_slower, "Exit with status 1 when any strategy got slower");
+    compare->add_option("--export-markdown", cmp.exports.markdown, "Write the comparison as Markdown")
+        ->type_name("FILE");
+    compare->add_option("--export-json", cmp.exports.json, "Write the comparison as JSON")->type_name("FILE");
+
     try {
         app.parse(argc, argv);
+        if (*compare) {
+            for (const CLI::Option* option : app.get_options()) {
+                if (option->count() > 0) {
+                    throw CLI::ValidationError("compare", "takes no benchmark options (" + option->get_name() +
+                                                              " given before it)");
+                }
+            }
+            if (!alpha_text.empty() || compare->count("--alpha") > 0) {
+                cmp.alpha = parse_decimal("--alpha", alpha_text, "a number between 0 and 1",
+                                          [](double a) { return a > 0 && a < 1; });
+            }
+            if (!threshold_text.empty() || compare->count("--threshold") > 0) {
+                cmp.threshold = parse_decimal("--threshold", threshold_text, "a percentage from 0 to 1000",
+                                              [](double t) { return t >= 0 && t <= 1000; }) /
+                                100;
+            }
+            check_export_paths(*compare, {{"--export-markdown", &cmp.exports.markdown},
+                                          {"--export-json", &cmp.exports.json}});
+            outcome.opts.compare = cmp;
+            return outcome;
+        }
         if (app.count("--size") > 0) {
             sizes.array_size = parse_count<std::uint64_t>("--size", size_text, 1, max_array_size);
         }
@@ -98,29 +181,13 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                 throw CLI::ValidationError("--cpus", e.what());
             }
         }
-        // Refuse an unwritable export now, not after minutes of sorting.
-        std::vector<std::pair<std::string, std::string>> seen;
-        for (const auto& [name, path] : {std::pair<std::string, const std::string&>{"--export-json", exports.json},
-                                         {"--export-csv", exports.csv},
-                                         {"--export-markdown", exports.markdown},
-                                         {"--chart", exports.chart}}) {
-            if (app.count(name) == 0) {
-                continue;
-            }
-            for (const auto& [other_name, other_path] : seen) {
-                if (other_path == path) {
-                    throw CLI::ValidationError(name, "'" + path + "' is already the file of " + other_name);
-                }
-            }
-            try {
-                check_writable(path);
-            } catch (const std::runtime_error& e) {
-                throw CLI::ValidationError(name, e.what());
-            }
-            seen.emplace_back(name, path);
-        }
+        check_export_paths(app, {{"--export-json", &exports.json},
+                                 {"--export-csv", &exports.csv},
+                                 {"--export-markdown", &exports.markdown},
+                                 {"--chart", &exports.chart},
+                                 {"--export-gbench", &exports.gbench}});
     } catch (const CLI::CallForHelp&) {
-        out << app.help() << std::flush;
+        out << (*compare ? compare->help() : app.help()) << std::flush;
         outcome.exit_code = 0;
     } catch (const CLI::CallForVersion& e) {
         out << e.what() << std::endl;

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "bench/cpus.hpp"
+#include "bench/generator.hpp"
 
 struct bench_config {
     std::uint64_t array_size = 10'000'000; // elements in every sorted array
     std::int64_t chunk_size = 100'000;     // slice length of the chunked parallel sort
     std::uint64_t run_count = 10;          // timed sorts per strategy
+    value_kind values = value_kind::classic;
 };
 
 // Every index of an array must fit a signed 32-bit index, and the chunked sort takes the size and
@@ -28,15 +30,29 @@ struct export_paths {
     std::string csv;
     std::string markdown;
     std::string chart;
+    std::string gbench; // Google Benchmark's JSON format
+    std::string html;
+};
+
+// `quicksort_bench compare BASE NEW`: two --export-json files side by side.
+struct compare_options {
+    std::string base;
+    std::string next;
+    double alpha = 0.05;          // a p-value below this makes a change real ...
+    double threshold = 0.02;      // ... when the change also exceeds this fraction
+    bool fail_on_slower = false;  // exit 1 when any strategy got slower
+    export_paths exports;         // markdown, json and html apply
 };
 
 struct options {
     bench_config sizes;
     bool no_pause = false;  // skip the final key press even on a terminal
     bool reference = false; // also time std::sort and parallel std::sort
+    bool breakdown = false; // after the timed phases, instrumented sorts show where the time goes
     export_paths exports;
     std::vector<unsigned> cpu_counts; // --cpus: a sweep over these CPU counts; empty for the classic run
     std::string step_result;          // internal: run as one step of a sweep, writing its record here
+    std::optional<compare_options> compare; // the compare mode instead of a benchmark run
 };
 
 // Either options to run with, or the exit status to end with at once: 0 after --help or

@@ -30,7 +30,7 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
             QSB_HAPPENS_AFTER(&loop_start_sync);
             const happens_before_on_exit body_done{&loop_end_sync};
             value_array local;
-            generate_values(local, sizes.array_size);
+            generate_values(local, sizes.array_size, sizes.values);
             const array_fingerprint before = fingerprint_of(local);
 
             const duration_ns t0 = now_ns();
@@ -54,7 +54,7 @@ template <typename Sort>
 void run_one_at_a_time(value_array& data, duration_list& times, const bench_config& sizes, const char* strategy,
                        const sort_listener& on_sorted, Sort sort) {
     for (std::uint64_t run = 1; run <= sizes.run_count; ++run) {
-        generate_values(data, sizes.array_size);
+        generate_values(data, sizes.array_size, sizes.values);
         const array_fingerprint before = fingerprint_of(data);
 
         const duration_ns t0 = now_ns();
@@ -82,6 +82,12 @@ auto chunked_sort(const bench_config& sizes) {
 void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes,
                         const sort_listener& on_sorted) {
     run_one_at_a_time(data, parallel_times, sizes, parallel_sort_name, on_sorted, chunked_sort(sizes));
+}
+
+void run_thread_sorts_alone(value_array& data, duration_list& times, const bench_config& sizes) {
+    const auto high = static_cast<std::int32_t>(sizes.array_size) - 1;
+    run_one_at_a_time(data, times, sizes, thread_sort_name, {},
+                      [high](value_array& values) { thread_quicksort(values, 0, high); });
 }
 
 void run_reference_sorts(value_array& data, duration_list& std_sort_times, duration_list& std_par_sort_times,

@@ -306,6 +306,9 @@ void write_sweep_exports(const sweep_results& sweep, const export_paths& exports
     write(exports.csv, write_sweep_csv);
     write(exports.markdown, write_sweep_markdown);
     write(exports.chart, write_scaling_chart);
+    if (!sweep.steps.empty()) {
+        write(exports.gbench, write_gbench);
+    }
 }
 
 // A private folder for the steps' records, removed on every path.
@@ -341,6 +344,11 @@ std::vector<std::string> step_arguments(const options& opts, const std::string& 
     if (opts.reference) {
         args.push_back("--reference");
     }
+    if (opts.breakdown) {
+        args.push_back("--breakdown");
+    }
+    args.push_back("--values");
+    args.push_back(value_kind_name(opts.sizes.values));
     args.push_back("--step-result");
     args.push_back(result_path);
     return args;

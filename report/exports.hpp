@@ -4,6 +4,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "report/comparison.hpp"
 #include "report/results.hpp"
 
 // JSON: a context object, one object per strategy (every duration, mean, median, min, max,
@@ -28,6 +29,16 @@ void write_sweep_json(const sweep_results& sweep, std::ostream& out);
 void write_sweep_csv(const sweep_results& sweep, std::ostream& out);
 void write_sweep_markdown(const sweep_results& sweep, std::ostream& out);
 void write_scaling_chart(const sweep_results& sweep, std::ostream& out);
+
+// A compare's table for a pull-request comment, and all of it (both sides' durations included) as JSON.
+void write_comparison_markdown(const comparison& c, std::ostream& out);
+void write_comparison_json(const comparison& c, std::ostream& out);
+
+// Google Benchmark's JSON: its context block, one "iteration" entry per measured sort and the
+// mean, median, stddev and cv aggregates per strategy (per strategy and step in a sweep), so that
+// the tools that read Google Benchmark's files read these. The benchmark clocks wall time only,
+// so cpu_time repeats real_time.
+void write_gbench(const sweep_results& runs, std::ostream& out);
 
 // A CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csv_field(const std::string& text);

@@ -1,6 +1,6 @@
 #include "report/json_reader.hpp"
 
-#include <nlohmann/json.hpp>
+#include "report/breakdown_json.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -92,6 +92,11 @@ run_context parse_context(const json& doc) {
     context.chunk_size = whole_at(c, where, "chunk_size", 1, 2'147'483'647);
     context.run_count = static_cast<std::uint64_t>(whole_at(c, where, "run_count", 1, 1'000'000));
     context.generator = text_at(c, where, "generator");
+    // Exports from before the value kinds existed hold classic values.
+    context.values = c.contains("values") ? text_at(c, where, "values") : "classic";
+    if (context.values != "classic" && context.values != "wide") {
+        fail(where + ".values", "neither \"classic\" nor \"wide\"");
+    }
     if (c.contains("cpus")) {
         const json& cpus = array_at(c, where, "cpus");
         for (std::size_t k = 0; k < cpus.size(); ++k) {
@@ -124,6 +129,41 @@ strategy_result parse_strategy(const json& entry, const std::string& where, std:
     return result;
 }
 
+template <typename Figures>
+Figures figures_at(const json& strategies, std::size_t k) {
+    const std::string where = "strategies[" + std::to_string(k) + "].breakdown";
+    const json& entry = member(strategies[k], "strategies[" + std::to_string(k) + "]", "breakdown");
+    try {
+        return entry.get<Figures>();
+    } catch (const json::exception& e) {
+        fail(where, std::string("damaged (") + e.what() + ")");
+    }
+}
+
+breakdown_results parse_breakdown(const json& strategies, std::uint64_t runs) {
+    breakdown_results b;
+    b.runs = runs;
+    b.sequential = figures_at<quicksort_figures>(strategies, 0);
+    b.thread = figures_at<thread_figures>(strategies, 1);
+    b.parallel = figures_at<chunked_figures>(strategies, 2);
+    const auto contention = [&](std::size_t k) {
+        const json& breakdown = member(strategies[k], "strategies[" + std::to_string(k) + "]", "breakdown");
+        if (!breakdown.contains("contention")) {
+            fail("strategies[" + std::to_string(k) + "].breakdown.contention", "missing");
+        }
+        try {
+            return breakdown["contention"].get<contention_json>();
+        } catch (const json::exception& e) {
+            fail("strategies[" + std::to_string(k) + "].breakdown.contention", std::string("damaged (") + e.what() + ")");
+        }
+    };
+    const contention_json thread = contention(1);
+    const contention_json chunked = contention(3);
+    b.contention = {thread.in_loop_ns, thread.alone_ns, exact_ratio(thread.in_loop_ns, thread.alone_ns),
+                    chunked.in_loop_ns, chunked.alone_ns, exact_ratio(chunked.in_loop_ns, chunked.alone_ns)};
+    return b;
+}
+
 benchmark_results parse_record(const json& doc, const std::string& where) {
     try {
         if (!doc.is_object()) {
@@ -152,10 +192,17 @@ benchmark_results parse_record(const json& doc, const std::string& where) {
                 }
             }
         }
+        std::optional<breakdown_results> breakdown;
+        if (list[0].contains("breakdown")) {
+            breakdown = parse_breakdown(list, context.run_count);
+        }
         std::vector<strategy_result> references(std::make_move_iterator(strategies.begin() + 4),
                                                 std::make_move_iterator(strategies.end()));
-        return make_results(std::move(context), std::move(strategies[0]), std::move(strategies[1]),
-                            std::move(strategies[2]), std::move(strategies[3]), std::move(references));
+        benchmark_results results =
+            make_results(std::move(context), std::move(strategies[0]), std::move(strategies[1]),
+                         std::move(strategies[2]), std::move(strategies[3]), std::move(references));
+        results.breakdown = std::move(breakdown);
+        return results;
     } catch (const export_error& e) {
         // Field paths are relative to the record; name where the record sits.
         std::string message = e.what();

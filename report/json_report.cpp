@@ -1,13 +1,23 @@
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <ostream>
 
+#include "report/breakdown_json.hpp"
+#include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
 
 namespace {
 
-nlohmann::json ratio_json(const std::optional<double>& ratio) {
-    return ratio ? nlohmann::json(*ratio) : nlohmann::json(nullptr);
+nlohmann::ordered_json ratio_json(const std::optional<double>& ratio) {
+    return ratio ? nlohmann::ordered_json(*ratio) : nlohmann::ordered_json(nullptr);
+}
+
+// The breakdown's figures convert through nlohmann::json, for which their field lists are declared.
+template <typename Figures>
+nlohmann::ordered_json ordered(const Figures& figures) {
+    return nlohmann::ordered_json(nlohmann::json(figures));
 }
 
 nlohmann::ordered_json results_json(const benchmark_results& results) {
@@ -17,7 +27,7 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
         {"date_time", c.date_time},     {"host_name", c.host_name},   {"cpu_model", c.cpu_model},
         {"logical_cpus", c.logical_cpus}, {"compiler", c.compiler},   {"build_type", c.build_type},
         {"tbb_version", c.tbb_version}, {"array_size", c.array_size}, {"chunk_size", c.chunk_size},
-        {"run_count", c.run_count},     {"generator", c.generator},
+        {"run_count", c.run_count},     {"values", c.values},         {"generator", c.generator},
     };
     if (!c.cpus.empty()) {
         doc["context"]["cpus"] = c.cpus;
@@ -41,6 +51,22 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
             entry["times_faster_than_parallel_sort"] = ratio_json(s.times_faster_than_parallel);
         }
         strategies.push_back(std::move(entry));
+    }
+    if (results.breakdown) {
+        const breakdown_results& b = *results.breakdown;
+        const contention_figures& c = b.contention;
+        const std::vector<std::string> sentences = breakdown_sentences(b);
+        strategies[0]["breakdown"] = ordered(b.sequential);
+        strategies[1]["breakdown"] = ordered(b.thread);
+        strategies[1]["breakdown"]["contention"] =
+            ordered(contention_json{c.thread_in_loop_ns, c.thread_alone_ns, c.thread_factor.value_or(0)});
+        strategies[2]["breakdown"] = ordered(b.parallel);
+        strategies[3]["breakdown"]["contention"] =
+            ordered(contention_json{c.chunked_in_loop_ns, c.chunked_alone_ns, c.chunked_factor.value_or(0)});
+        for (std::size_t k = 0; k < 4; ++k) {
+            strategies[k]["breakdown"]["runs"] = b.runs;
+            strategies[k]["breakdown"]["summary"] = sentences[k];
+        }
     }
     doc["strategies"] = std::move(strategies);
 
@@ -86,5 +112,99 @@ void write_sweep_json(const sweep_results& sweep, std::ostream& out) {
         scaling.push_back({{"name", strategy.name}, {"reference", strategy.reference}, {"points", std::move(points)}});
     }
     doc["scaling"] = std::move(scaling);
+    out << doc.dump(2) << '\n';
+}
+
+void write_comparison_json(const comparison& c, std::ostream& out) {
+    nlohmann::ordered_json doc;
+    doc["base"] = c.base_name;
+    doc["new"] = c.next_name;
+    doc["alpha"] = c.alpha;
+    doc["threshold"] = c.threshold;
+    auto differences = nlohmann::ordered_json::array();
+    for (const auto& d : c.differences) {
+        differences.push_back({{"field", d.field}, {"base", d.base}, {"new", d.next}});
+    }
+    doc["differences"] = std::move(differences);
+    auto steps = nlohmann::ordered_json::array();
+    for (const auto& step : c.steps) {
+        auto strategies = nlohmann::ordered_json::array();
+        for (const auto& s : step.strategies) {
+            strategies.push_back({{"name", s.name},
+                                  {"base_median_ns", s.base_median},
+                                  {"new_median_ns", s.next_median},
+                                  {"change", ratio_json(s.change)},
+                                  {"p_value", ratio_json(s.p_value)},
+                                  {"verdict", verdict_text(s.result)},
+                                  {"base_durations_ns", s.base},
+                                  {"new_durations_ns", s.next}});
+        }
+        steps.push_back({{"cpus", step.cpus}, {"strategies", std::move(strategies)}});
+    }
+    doc["steps"] = std::move(steps);
+    doc["any_slower"] = c.any_slower();
+    out << doc.dump(2) << '\n';
+}
+
+void write_gbench(const sweep_results& runs, std::ostream& out) {
+    nlohmann::ordered_json doc;
+    const run_context& c = runs.steps.front().results.context;
+    std::string build = c.build_type;
+    std::transform(build.begin(), build.end(), build.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    doc["context"] = {
+        {"date", c.date_time},
+        {"host_name", c.host_name},
+        {"executable", "quicksort_bench"},
+        {"num_cpus", c.logical_cpus},
+        {"mhz_per_cpu", c.cpu_mhz},
+        {"cpu_scaling_enabled", false},
+        {"caches", nlohmann::ordered_json::array()},
+        {"load_avg", nlohmann::ordered_json::array()},
+        {"library_build_type", build == "release" ? "release" : "debug"},
+    };
+    auto benchmarks = nlohmann::ordered_json::array();
+    std::size_t family = 0;
+    for (const auto& step : runs.steps) {
+        for (const auto& s : step.results.strategies) {
+            const std::string name =
+                step.results.context.cpus.empty() ? s.name : s.name + "/cpus:" + std::to_string(step.cpu_count());
+            const auto entry = [&](const char* run_type) {
+                return nlohmann::ordered_json{{"name", name},
+                                              {"family_index", family},
+                                              {"per_family_instance_index", 0},
+                                              {"run_name", name},
+                                              {"run_type", run_type},
+                                              {"repetitions", s.durations.size()}};
+            };
+            for (std::size_t k = 0; k < s.durations.size(); ++k) {
+                auto run = entry("iteration");
+                run["repetition_index"] = k;
+                run["threads"] = 1;
+                run["iterations"] = 1;
+                run["real_time"] = static_cast<double>(s.durations[k]);
+                run["cpu_time"] = static_cast<double>(s.durations[k]);
+                run["time_unit"] = "ns";
+                benchmarks.push_back(std::move(run));
+            }
+            const std::pair<const char*, double> aggregates[] = {{"mean", static_cast<double>(s.summary.mean)},
+                                                                 {"median", static_cast<double>(s.summary.median)},
+                                                                 {"stddev", s.summary.stddev},
+                                                                 {"cv", s.summary.cv}};
+            for (const auto& [aggregate, value] : aggregates) {
+                auto run = entry("aggregate");
+                run["name"] = name + "_" + aggregate;
+                run["threads"] = 1;
+                run["aggregate_name"] = aggregate;
+                run["aggregate_unit"] = std::string(aggregate) == "cv" ? "percentage" : "time";
+                run["iterations"] = s.durations.size();
+                run["real_time"] = value;
+                run["cpu_time"] = value;
+                run["time_unit"] = "ns";
+                benchmarks.push_back(std::move(run));
+            }
+            ++family;
+        }
+    }
+    doc["benchmarks"] = std::move(benchmarks);
     out << doc.dump(2) << '\n';
 }

@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "report/exports.hpp"
+#include "report/breakdown_report.hpp"
 #include "report/sweep_report.hpp"
 
 namespace {
@@ -22,8 +23,9 @@ std::string cell(const std::string& text) {
 
 void write_markdown(const benchmark_results& results, std::ostream& out) {
     const run_context& c = results.context;
-    out << "Sorting " << c.array_size << " values, " << c.run_count << " runs per strategy, chunks of "
-        << c.chunk_size << ", on " << cell(c.cpu_model) << " (" << c.logical_cpus << " logical CPUs).\n\n";
+    out << "Sorting " << c.array_size << " " << c.values << " values, " << c.run_count
+        << " runs per strategy, chunks of " << c.chunk_size << ", on " << cell(c.cpu_model) << " (" << c.logical_cpus
+        << " logical CPUs).\n\n";
 
     out << "| strategy | mean (ms) | median (ms) | min (ms) | max (ms) |\n";
     out << "| --- | ---: | ---: | ---: | ---: |\n";
@@ -51,6 +53,26 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
         }
         out << "| " << cell(s.name) << " | " << format_ratio(s.times_faster_than_parallel) << " |\n";
     }
+
+    if (results.breakdown) {
+        out << "\nWhere the time goes (the median of " << results.breakdown->runs << " instrumented sorts):\n\n";
+        out << "| strategy | stage | ms | share |\n";
+        out << "| --- | --- | ---: | ---: |\n";
+        for (const auto& strategy : stages_of(*results.breakdown)) {
+            duration_ns whole = 0;
+            for (const auto& stage : strategy.stages) {
+                whole += stage.ns;
+            }
+            for (const auto& stage : strategy.stages) {
+                out << "| " << cell(strategy.name) << " | " << stage.stage << " | " << format_ms(stage.ns) << " | "
+                    << share_text(static_cast<double>(stage.ns), static_cast<double>(whole)) << " |\n";
+            }
+        }
+        out << "\n";
+        for (const auto& sentence : breakdown_sentences(*results.breakdown)) {
+            out << "- " << cell(sentence) << "\n";
+        }
+    }
 }
 
 void write_sweep_markdown(const sweep_results& sweep, std::ostream& out) {
@@ -62,7 +84,7 @@ void write_sweep_markdown(const sweep_results& sweep, std::ostream& out) {
     if (!sweep.steps.empty()) {
         const run_context& c = sweep.steps.front().results.context;
         out << ": sorting " << c.array_size << " values, " << c.run_count << " runs per strategy, chunks of "
-            << c.chunk_size << ", on " << cell(c.cpu_model);
+            << c.chunk_size << ", " << c.values << " values, on " << cell(c.cpu_model);
     }
     out << ".\n";
     if (!sweep.complete()) {
@@ -75,6 +97,31 @@ void write_sweep_markdown(const sweep_results& sweep, std::ostream& out) {
         for (const auto& point : strategy.points) {
             const auto cells = scaling_cells(point);
             out << "| " << cells[0] << " | " << cells[1] << " | " << cells[2] << " | " << cells[3] << " |\n";
+        }
+    }
+}
+
+void write_comparison_markdown(const comparison& c, std::ostream& out) {
+    out << "Comparing `" << cell(c.base_name) << "` (base) with `" << cell(c.next_name) << "` (new): sorting "
+        << c.base_context.array_size << " " << c.base_context.values << " values, chunks of "
+        << c.base_context.chunk_size << ". A change is real when the Mann-Whitney U test gives p < " << c.alpha
+        << " and it exceeds " << 100 * c.threshold << "%.\n";
+    if (!c.differences.empty()) {
+        out << "\n| differs | base | new |\n| --- | --- | --- |\n";
+        for (const auto& d : c.differences) {
+            out << "| " << d.field << " | " << cell(d.base) << " | " << cell(d.next) << " |\n";
+        }
+    }
+    for (const auto& step : c.steps) {
+        out << "\n";
+        if (step.cpus > 0) {
+            out << "On " << step.cpus << (step.cpus == 1 ? " CPU" : " CPUs") << ":\n\n";
+        }
+        out << "| strategy | base median (ms) | new median (ms) | change | p-value | verdict |\n";
+        out << "| --- | ---: | ---: | ---: | ---: | --- |\n";
+        for (const auto& s : step.strategies) {
+            out << "| " << cell(s.name) << " | " << format_ms(s.base_median) << " | " << format_ms(s.next_median) << " | "
+                << change_text(s.change) << " | " << p_value_text(s.p_value) << " | " << verdict_text(s.result) << " |\n";
         }
     }
 }

@@ -109,3 +109,28 @@ std::string format_cpu_list(const std::vector<unsigned>& cpus) {
     }
     return text;
 }
+
+std::vector<strategy_stages> stages_of(const breakdown_results& b) {
+    const thread_figures& t = b.thread;
+    const duration_ns both = std::min(t.left_ns, t.right_ns);
+    const duration_ns threads_rest = t.sort_ns - t.first_partition_ns - both - t.idle_ns;
+    const chunked_figures& p = b.parallel;
+    const contention_figures& c = b.contention;
+    return {
+        {"sequential sort", {{"quicksort (instrumented)", b.sequential.sort_ns}}},
+        {"thread sort",
+         {{"first partition", t.first_partition_ns},
+          {"both threads sorting", both},
+          {"slower thread alone", t.idle_ns},
+          {"rest", std::max<duration_ns>(0, threads_rest)}}},
+        {"parallel sort",
+         {{"launching tasks", p.launch_ns},
+          {"waiting for chunk sorts", p.wait_ns},
+          {"splitting into runs", p.split_ns},
+          {"merging", p.merge_ns},
+          {"rest", std::max<duration_ns>(0, p.rest_ns)}}},
+        {"parallel_for parallel sort",
+         {{"the sort alone", c.chunked_alone_ns},
+          {"lost to concurrent sorts", std::max<duration_ns>(0, c.chunked_in_loop_ns - c.chunked_alone_ns)}}},
+    };
+}

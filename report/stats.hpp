@@ -28,3 +28,15 @@ struct duration_summary {
 };
 
 duration_summary summarize(duration_list durations);
+
+// The two-sided Mann-Whitney U test of whether two samples come from the same distribution.
+// Without ties, with at most 8 values on a side and at most 10,000 pairs, the p-value comes from U's exact
+// distribution; otherwise from the normal approximation with the tie correction and a continuity
+// correction of 0.5 (the choices SciPy's mannwhitneyu makes by default).
+struct u_test {
+    double u = 0;         // U of the first sample: pairs (a, b) with a > b, ties counting one half
+    double p_value = 1;
+    bool exact = false;
+};
+// Both samples need at least one value.
+u_test mann_whitney_u(const duration_list& first, const duration_list& second);

@@ -73,6 +73,63 @@ void heading(std::ostream& out, double w, const std::string& title, const std::s
         << "</text>\n";
 }
 
+// Stacked horizontal bars, one per strategy, one colour per stage, in milliseconds; a legend row
+// of a strategy's stages sits under its bar.
+double stacked_bars_height(const std::vector<strategy_stages>& bars) {
+    return top + 2 * row_height * static_cast<double>(bars.size()) + axis_height;
+}
+
+void stacked_bars(std::ostream& out, const std::vector<strategy_stages>& bars, const std::string& title) {
+    static const char* const stage_colours[] = {"#4a7fb5", "#e07b39", "#3a9a5b", "#c0392b", "#9e9e9e"};
+    double max_ms = 0;
+    for (const auto& bar : bars) {
+        double total = 0;
+        for (const auto& stage : bar.stages) {
+            total += static_cast<double>(stage.ns) / 1e6;
+        }
+        max_ms = std::max(max_ms, total);
+    }
+    const double step = tick_step(max_ms);
+    const double axis_max = std::max(step, std::ceil(max_ms / step) * step);
+    const double plot_width = width - label_width - right_margin;
+    const auto x_of = [&](double ms) { return label_width + plot_width * ms / axis_max; };
+    const double plot_bottom = top + 2 * row_height * static_cast<double>(bars.size());
+
+    out << "<text x=\"" << width / 2 << "\" y=\"28\" text-anchor=\"middle\" font-size=\"18\" font-weight=\"bold\">"
+        << xml_escape(title) << "</text>\n";
+    for (double tick = 0; tick <= axis_max + step / 2; tick += step) {
+        out << "<line x1=\"" << number(x_of(tick), 1) << "\" y1=\"" << top - 6 << "\" x2=\"" << number(x_of(tick), 1)
+            << "\" y2=\"" << plot_bottom << "\" stroke=\"#e0e0e0\"/>\n";
+        out << "<text x=\"" << number(x_of(tick), 1) << "\" y=\"" << plot_bottom + 20 << "\" text-anchor=\"middle\">"
+            << number(tick, step < 1 ? 3 : 0) << "</text>\n";
+    }
+    out << "<text x=\"" << label_width + plot_width / 2 << "\" y=\"" << plot_bottom + 44
+        << "\" text-anchor=\"middle\">milliseconds</text>\n";
+    for (std::size_t k = 0; k < bars.size(); ++k) {
+        const double y = top + 2 * row_height * static_cast<double>(k);
+        out << "<g class=\"stacked\">\n<text x=\"" << label_width - 10 << "\" y=\"" << number(y + bar_height / 2 + 5, 1)
+            << "\" text-anchor=\"end\">" << xml_escape(bars[k].name) << "</text>\n";
+        double at_ms = 0;
+        double legend_x = label_width;
+        for (std::size_t s = 0; s < bars[k].stages.size(); ++s) {
+            const stage_time& stage = bars[k].stages[s];
+            const double ms = static_cast<double>(stage.ns) / 1e6;
+            const char* colour = stage_colours[s % std::size(stage_colours)];
+            out << "<rect class=\"stage\" x=\"" << number(x_of(at_ms), 1) << "\" y=\"" << number(y, 1) << "\" width=\""
+                << number(x_of(at_ms + ms) - x_of(at_ms), 1) << "\" height=\"" << bar_height << "\" fill=\"" << colour
+                << "\"><title>" << xml_escape(stage.stage) << ": " << number(ms, 2) << " ms</title></rect>\n";
+            out << "<rect x=\"" << number(legend_x, 1) << "\" y=\"" << number(y + bar_height + 6, 1)
+                << "\" width=\"10\" height=\"10\" fill=\"" << colour << "\"/>\n<text x=\"" << number(legend_x + 14, 1)
+                << "\" y=\"" << number(y + bar_height + 15, 1) << "\" font-size=\"11\">" << xml_escape(stage.stage)
+                << "</text>\n";
+            legend_x += 24 + 6.2 * static_cast<double>(stage.stage.size());
+            at_ms += ms;
+        }
+        out << "<text x=\"" << number(x_of(at_ms) + 8, 1) << "\" y=\"" << number(y + bar_height / 2 + 5, 1) << "\">"
+            << number(at_ms, 1) << " ms</text>\n</g>\n";
+    }
+}
+
 } // namespace
 
 void write_svg_chart(const benchmark_results& results, std::ostream& out) {
@@ -86,7 +143,10 @@ void write_svg_chart(const benchmark_results& results, std::ostream& out) {
     const double plot_width = width - label_width - right_margin;
     const auto x_of = [&](double ms) { return label_width + plot_width * ms / axis_max; };
     const double plot_bottom = top + row_height * static_cast<double>(strategies.size());
-    const double height = plot_bottom + axis_height;
+    const std::vector<strategy_stages> stages =
+        results.breakdown ? stages_of(*results.breakdown) : std::vector<strategy_stages>{};
+    const double breakdown_top = plot_bottom + axis_height;
+    const double height = breakdown_top + (stages.empty() ? 0 : stacked_bars_height(stages));
     const int decimals = max_ms < 10 ? 3 : max_ms < 1000 ? 1 : 0;
 
     open_svg(out, width, height, "quicksort_bench: median sort time per strategy");
@@ -129,6 +189,11 @@ void write_svg_chart(const benchmark_results& results, std::ostream& out) {
             << "fill=\"none\"/>\n";
         out << "<text x=\"" << number(max_x + 8, 1) << "\" y=\"" << number(mid + 5, 1) << "\">"
             << number(median_ms, decimals) << " ms</text>\n";
+        out << "</g>\n";
+    }
+    if (!stages.empty()) {
+        out << "<g class=\"breakdown\" transform=\"translate(0 " << breakdown_top << ")\">\n";
+        stacked_bars(out, stages, "Where the time goes: one instrumented sort per strategy, by stage");
         out << "</g>\n";
     }
     out << "</svg>\n";

@@ -52,6 +52,35 @@ TEST(Cli, PipedRunPrintsPhasesThenTheWholeReportAndDoesNotWait) {
     EXPECT_TRUE(std::regex_match(r.out.substr(phases.size()), std::regex(report_pattern(3)))) << r.out;
 }
 
+TEST(Cli, BreakdownFollowsAnUnchangedReportAndStaysOutOfTheTimedFigures) {
+    const std::filesystem::path json =
+        std::filesystem::temp_directory_path() / ("qsb-breakdown-" + std::to_string(::getpid()) + ".json");
+    std::vector<std::string> args = small_run;
+    args.insert(args.end(), {"--breakdown", "--values", "wide", "--export-json", json.string()});
+    const process_result r = run_process(bench_binary(), args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto report_at = r.out.find("Results:\n");
+    const auto breakdown_at = r.out.find("Breakdown:\n\n");
+    ASSERT_NE(report_at, std::string::npos);
+    ASSERT_NE(breakdown_at, std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_match(r.out.substr(report_at, breakdown_at - report_at), std::regex(report_pattern(3))))
+        << r.out;
+    for (const std::string heading : {"Sequential sort (quicksort):\n", "Thread sort (thread_quicksort):\n",
+                                      "Parallel sort (parallel_quicksort):\n", "Concurrent phases"}) {
+        EXPECT_NE(r.out.find(heading, breakdown_at), std::string::npos) << heading;
+    }
+
+    std::ifstream in(json);
+    const auto doc = nlohmann::json::parse(in);
+    std::filesystem::remove(json);
+    EXPECT_EQ(doc["context"]["values"], "wide");
+    for (std::size_t k = 0; k < 4; ++k) {
+        EXPECT_EQ(doc["strategies"][k]["durations_ns"].size(), 3u) << "breakdown runs are not timed runs";
+        EXPECT_TRUE(doc["strategies"][k]["breakdown"]["summary"].is_string());
+    }
+    EXPECT_GT(doc["strategies"][2]["breakdown"]["merge_ns"].get<std::int64_t>(), 0);
+}
+
 TEST(Cli, BadOptionExitsTwoBeforeAnyWork) {
     const process_result r = run_process(bench_binary(), {"--runs", "0"});
     EXPECT_EQ(r.exit_code, 2);

@@ -115,7 +115,7 @@ TEST(Summary, MinMaxAndSampleDeviation) {
 TEST(JsonReport, ParsesBackWithEveryField) {
     const auto doc = nlohmann::json::parse(render(write_json, fixed_results(true)));
     EXPECT_EQ(doc["context"]["cpu_model"], "Test CPU <8 cores> & \"more\"");
-    EXPECT_EQ(doc["context"].size(), 11u);
+    EXPECT_EQ(doc["context"].size(), 12u);
     ASSERT_EQ(doc["strategies"].size(), 6u);
     const auto& sequential = doc["strategies"][0];
     EXPECT_EQ(sequential["name"], "sequential sort");
@@ -137,10 +137,10 @@ TEST(CsvReport, OneRowPerSortWithRfc4180Quoting) {
     ASSERT_EQ(rows.back(), "") << "every record ends with CRLF";
     rows.pop_back();
     ASSERT_EQ(rows.size(), 1u + 6 * 3);
-    EXPECT_EQ(rows[0], "strategy,run,nanoseconds");
-    EXPECT_EQ(rows[1], "sequential sort,1,400000000");
-    EXPECT_EQ(rows[15], "std::sort,3,55000000");
-    EXPECT_EQ(rows[16], "\"odd, \"\"quoted\"\"\nname\",1,0");
+    EXPECT_EQ(rows[0], "strategy,run,nanoseconds,values");
+    EXPECT_EQ(rows[1], "sequential sort,1,400000000,classic");
+    EXPECT_EQ(rows[15], "std::sort,3,55000000,classic");
+    EXPECT_EQ(rows[16], "\"odd, \"\"quoted\"\"\nname\",1,0,classic");
 
     EXPECT_EQ(csv_field("plain"), "plain");
     EXPECT_EQ(csv_field("a,b"), "\"a,b\"");

@@ -88,3 +88,19 @@ TEST(Verify, RejectsWrongResultsNamingStrategyAndRun) {
     EXPECT_EQ(message_for({-2, 0, 4, 9}), "thread sort, run 7: the result does not hold the values of its input");
     EXPECT_EQ(message_for({-2, 0, 4, 4, 9, 9}), "thread sort, run 7: the result does not hold the values of its input");
 }
+
+TEST(Generator, WideValuesSpreadOverThreeTimesTheSizeFromA32BitGenerator) {
+    seed_generator(1);
+    value_array values;
+    generate_values(values, 100'000, value_kind::wide);
+    EXPECT_EQ(values[0], static_cast<std::int32_t>(1'791'095'845u % 300'000u)) << "std::mt19937 seeded 1";
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    EXPECT_GE(*low, 0);
+    EXPECT_LT(*high, 300'000);
+    EXPECT_GT(*high, 290'000) << "well beyond the classic 15-bit range";
+
+    seed_generator(1);
+    value_array again;
+    generate_values(again, 100'000, value_kind::wide);
+    EXPECT_EQ(values, again) << "seeding restarts the wide sequence too";
+}

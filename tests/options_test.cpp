@@ -49,6 +49,13 @@ TEST(Options, OverridesAndLimits) {
     EXPECT_EQ(p.outcome.opts.sizes.run_count, 3u);
     EXPECT_EQ(p.outcome.opts.sizes.chunk_size, 64);
 
+    const parsed modes = parse({"--values", "wide", "--breakdown", "--cpus", "1"});
+    ASSERT_FALSE(modes.outcome.exit_code) << modes.err;
+    EXPECT_EQ(modes.outcome.opts.sizes.values, value_kind::wide);
+    EXPECT_TRUE(modes.outcome.opts.breakdown);
+    EXPECT_EQ(modes.outcome.opts.cpu_counts, std::vector<unsigned>{1});
+    EXPECT_EQ(parse({}).outcome.opts.sizes.values, value_kind::classic);
+
     const parsed largest = parse({"--size", "2147483647", "--chunk", "2147483647", "--runs", "1000000"});
     ASSERT_FALSE(largest.outcome.exit_code) << largest.err;
     EXPECT_EQ(largest.outcome.opts.sizes.array_size, max_array_size);
@@ -79,6 +86,12 @@ TEST(Options, HostileValuesAreRefusedWithOneLineAndExitTwo) {
         bad.push_back({option, "2", option, "3"});
     }
     bad.push_back({"--runs", "1000001"});
+    for (const std::string value : {"", "bogus", "sorted", "classic,wide"}) {
+        bad.push_back({"--values", value});
+    }
+    bad.push_back({"--values"});
+    bad.push_back({"--cpus", "0"});
+    bad.push_back({"--cpus", "1", "--step-result", "/tmp/qsb-step.json"});
     // Every export with a missing, empty, unwritable or repeated path.
     for (const std::string option : {"--export-json", "--export-csv", "--export-markdown", "--chart"}) {
         bad.push_back({option});

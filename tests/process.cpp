@@ -105,6 +105,59 @@ process_result run_process(const std::string& program, const std::vector<std::st
 
 std::string bench_binary() { return QSB_BINARY; }
 
+process_result run_until_output(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& marker, int signal_to_send, int timeout_ms) {
+    const std::string err_path = temp_file("err");
+    std::vector<char*> argv = argv_of(program, args);
+    int out[2];
+    if (::pipe(out) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        const int err = ::open(err_path.c_str(), O_WRONLY | O_TRUNC);
+        if (err < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err, 2) < 0) {
+            ::_exit(127);
+        }
+        ::close(out[0]);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    process_result result;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    bool sent = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        pollfd pfd{out[0], POLLIN, 0};
+        if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t got = ::read(out[0], buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        result.out.append(buffer, static_cast<std::size_t>(got));
+        if (!sent && result.out.find(marker) != std::string::npos) {
+            sent = true;
+            ::kill(pid, signal_to_send);
+        }
+    }
+    ::close(out[0]);
+    wait_for(pid, result);
+    result.err = without_symbolizer_noise(slurp(err_path));
+    std::remove(err_path.c_str());
+    return result;
+}
+
 terminal_result run_in_terminal(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& prompt, int signal_to_send, int timeout_ms) {
     std::vector<char*> argv = argv_of(program, args);

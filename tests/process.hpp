@@ -15,6 +15,11 @@ struct process_result {
 process_result run_process(const std::string& program, const std::vector<std::string>& args,
                            const std::string& stdin_path = "/dev/null");
 
+// Runs `program` with standard output on a pipe; once that output contains `marker`, sends it
+// `signal_to_send`. Gives up after `timeout_ms`, killing the child.
+process_result run_until_output(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& marker, int signal_to_send, int timeout_ms);
+
 // The benchmark binary this test suite was built with.
 std::string bench_binary();
 

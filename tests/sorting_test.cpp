@@ -27,7 +27,7 @@ TEST(Partition, WorkedCasesPlaceThePivotAndPairTheRest) {
 }
 
 TEST(Sorts, EmptyAndSingleElementRangesChangeNothing) {
-    for (const auto sort : {quicksort, thread_quicksort}) {
+    for (const auto sort : {quicksort<>, thread_quicksort<>}) {
         value_array empty;
         sort(empty, 0, -1);
         EXPECT_TRUE(empty.empty());

@@ -1,0 +1,128 @@
+#include "report/breakdown_report.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+
+#include "report/sweep_report.hpp"
+
+namespace {
+
+std::string fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// "812.41 ms (78%)"
+std::string ms_and_share(duration_ns ns, duration_ns whole) {
+    return format_ms(ns) + " ms (" + share_text(static_cast<double>(ns), static_cast<double>(whole)) + ")";
+}
+
+std::string factor_text(const std::optional<double>& factor) { return factor ? fixed(*factor, 2) : "n/a"; }
+
+} // namespace
+
+std::string share_text(double part, double whole) {
+    if (whole <= 0) {
+        return "n/a";
+    }
+    return std::to_string(std::lround(100 * part / whole)) + "%";
+}
+
+std::vector<std::string> breakdown_sentences(const breakdown_results& b) {
+    std::vector<std::string> sentences;
+
+    const quicksort_figures& q = b.sequential;
+    sentences.push_back(
+        "The sequential sort's work is counting: " + fixed(q.counted_per_element, 1) +
+        " atomic increments per element, " +
+        share_text(static_cast<double>(q.counted_pivot_largest), static_cast<double>(q.counted)) +
+        " of them in partitions whose pivot was the largest value of its range, as in runs of equal values.");
+
+    const thread_figures& t = b.thread;
+    const duration_ns slower = std::max(t.left_ns, t.right_ns);
+    sentences.push_back("The thread sort lasts as long as its slower thread: " +
+                        share_text(static_cast<double>(slower), static_cast<double>(t.sort_ns)) +
+                        " of its time, with the pivot splitting the array " + fixed(100 * t.left_share, 0) + "/" +
+                        fixed(100 * (1 - t.left_share), 0) + " and the faster thread idle for " +
+                        share_text(static_cast<double>(t.idle_ns), static_cast<double>(t.sort_ns)) + " of it.");
+
+    const chunked_figures& p = b.parallel;
+    const std::pair<const char*, duration_ns> stages[] = {{"launching its tasks", p.launch_ns},
+                                                         {"waiting for the chunk sorts", p.wait_ns},
+                                                         {"splitting the chunks into runs", p.split_ns},
+                                                         {"the one-thread merge", p.merge_ns}};
+    const auto& top = *std::max_element(std::begin(stages), std::end(stages),
+                                        [](const auto& a, const auto& b2) { return a.second < b2.second; });
+    sentences.push_back("The parallel sort spends most of its time on " + std::string(top.first) + ": " +
+                        share_text(static_cast<double>(top.second), static_cast<double>(p.sort_ns)) + ".");
+
+    const contention_figures& c = b.contention;
+    sentences.push_back("The parallel_for parallel sort loses " +
+                        share_text(static_cast<double>(c.chunked_in_loop_ns - c.chunked_alone_ns),
+                                   static_cast<double>(c.chunked_in_loop_ns)) +
+                        " of its time to the sorts running beside it: each takes " + factor_text(c.chunked_factor) +
+                        " times as long as alone (the thread sort " + factor_text(c.thread_factor) + " times).");
+    return sentences;
+}
+
+void print_breakdown(const breakdown_results& b, std::ostream& out) {
+    const std::vector<std::string> sentences = breakdown_sentences(b);
+    out << "Breakdown:" << std::endl;
+    out << std::endl;
+    out << "From the median of " << b.runs << " instrumented sorts per strategy, run after the timed ones and never "
+        << "mixed into them." << std::endl;
+    out << std::endl;
+
+    const quicksort_figures& q = b.sequential;
+    out << "Sequential sort (quicksort):" << std::endl;
+    out << "Partitions: " << q.partitions << std::endl;
+    out << "Elements counted (one atomic increment each): " << q.counted << ", " << fixed(q.counted_per_element, 2)
+        << " per array element" << std::endl;
+    out << "Counted in partitions whose pivot was its range's largest value: " << q.counted_pivot_largest << " ("
+        << share_text(static_cast<double>(q.counted_pivot_largest), static_cast<double>(q.counted)) << ")"
+        << std::endl;
+    out << "Swaps: " << q.swaps << std::endl;
+    out << "Deepest recursion: " << q.deepest << std::endl;
+    out << "Instrumented sort: " << format_ms(q.sort_ns) << " ms" << std::endl;
+    out << sentences[0] << std::endl;
+    out << std::endl;
+
+    const thread_figures& t = b.thread;
+    out << "Thread sort (thread_quicksort):" << std::endl;
+    out << "First partition, on the calling thread: " << ms_and_share(t.first_partition_ns, t.sort_ns) << std::endl;
+    out << "Left thread: " << format_ms(t.left_ns) << " ms, right thread: " << format_ms(t.right_ns) << " ms"
+        << std::endl;
+    out << "Pivot split: " << fixed(100 * t.left_share, 1) << "% left, " << fixed(100 * (1 - t.left_share), 1)
+        << "% right" << std::endl;
+    out << "Faster thread idle: " << ms_and_share(t.idle_ns, t.sort_ns) << std::endl;
+    out << "Instrumented sort: " << format_ms(t.sort_ns) << " ms" << std::endl;
+    out << sentences[1] << std::endl;
+    out << std::endl;
+
+    const chunked_figures& p = b.parallel;
+    out << "Parallel sort (parallel_quicksort):" << std::endl;
+    out << "Launching the tasks: " << ms_and_share(p.launch_ns, p.sort_ns) << std::endl;
+    out << "Waiting for the chunk sorts: " << ms_and_share(p.wait_ns, p.sort_ns) << std::endl;
+    out << "  chunk sorts from first start to last end: " << format_ms(p.chunk_span_ns)
+        << " ms; summed task time: " << format_ms(p.task_sum_ns) << " ms" << std::endl;
+    out << "Splitting into runs (two copies): " << ms_and_share(p.split_ns, p.sort_ns) << std::endl;
+    out << "Merging: " << ms_and_share(p.merge_ns, p.sort_ns) << "; " << p.appended << " elements appended, "
+        << p.reallocations << " reallocations" << std::endl;
+    out << "Rest: " << ms_and_share(p.rest_ns, p.sort_ns) << std::endl;
+    out << "Instrumented sort: " << format_ms(p.sort_ns) << " ms" << std::endl;
+    out << sentences[2] << std::endl;
+    out << std::endl;
+
+    const contention_figures& c = b.contention;
+    out << "Concurrent phases (contention factor = median in the parallel loop / median alone):" << std::endl;
+    out << "Thread sort: " << format_ms(c.thread_in_loop_ns) << " ms in the loop, " << format_ms(c.thread_alone_ns)
+        << " ms alone: " << factor_text(c.thread_factor) << std::endl;
+    out << "Parallel_for parallel sort: " << format_ms(c.chunked_in_loop_ns) << " ms in the loop, "
+        << format_ms(c.chunked_alone_ns) << " ms alone (the parallel sort): " << factor_text(c.chunked_factor)
+        << std::endl;
+    out << sentences[3] << std::endl;
+    out << std::endl;
+}
