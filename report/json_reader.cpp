@@ -219,7 +219,7 @@ json parse_json(const std::string& text) {
     }
     try {
         return json::parse(text);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) { // a syntax error, or a number too large for any type
         throw export_error(std::string("not valid JSON (") + e.what() + ")");
     }
 }
