@@ -109,6 +109,7 @@ int run_classic(const options& opts) {
     write_export(opts.exports.csv, run.results, write_csv);
     write_export(opts.exports.markdown, run.results, write_markdown);
     write_export(opts.exports.chart, run.results, write_svg_chart);
+    write_export(opts.exports.html, run.results, write_html);
     write_export(opts.exports.gbench, run.results, [](const benchmark_results& results, std::ostream& out) {
         write_gbench(sweep_results{{0}, {{results}}, ""}, out);
     });

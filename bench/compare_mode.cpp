@@ -32,5 +32,6 @@ int run_compare(const compare_options& opts) {
     };
     write(opts.exports.markdown, write_comparison_markdown);
     write(opts.exports.json, write_comparison_json);
+    write(opts.exports.html, write_comparison_html);
     return opts.fail_on_slower && c.any_slower() ? EXIT_FAILURE : EXIT_SUCCESS;
 }

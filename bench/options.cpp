@@ -114,6 +114,9 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     app.add_option("--export-gbench", exports.gbench,
                    "Write the results in Google Benchmark's JSON format, for the tools that read it")
         ->type_name("FILE");
+    app.add_option("--export-html", exports.html,
+                   "Write one self-contained HTML page with the numbers, every sort, the charts and warnings")
+        ->type_name("FILE");
     std::string cpus_text;
     app.add_option("--cpus", cpus_text,
                    "Sweep: measure every strategy on each of these counts of logical CPUs, e.g. 1,2,4 or 1-8 "
@@ -138,6 +141,8 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     compare->add_option("--export-markdown", cmp.exports.markdown, "Write the comparison as Markdown")
         ->type_name("FILE");
     compare->add_option("--export-json", cmp.exports.json, "Write the comparison as JSON")->type_name("FILE");
+    compare->add_option("--export-html", cmp.exports.html, "Write the comparison as a self-contained HTML page")
+        ->type_name("FILE");
 
     try {
         app.parse(argc, argv);
@@ -158,7 +163,8 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                                 100;
             }
             check_export_paths(*compare, {{"--export-markdown", &cmp.exports.markdown},
-                                          {"--export-json", &cmp.exports.json}});
+                                          {"--export-json", &cmp.exports.json},
+                                          {"--export-html", &cmp.exports.html}});
             outcome.opts.compare = cmp;
             return outcome;
         }
@@ -185,7 +191,8 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                                  {"--export-csv", &exports.csv},
                                  {"--export-markdown", &exports.markdown},
                                  {"--chart", &exports.chart},
-                                 {"--export-gbench", &exports.gbench}});
+                                 {"--export-gbench", &exports.gbench},
+                                 {"--export-html", &exports.html}});
     } catch (const CLI::CallForHelp&) {
         out << (*compare ? compare->help() : app.help()) << std::flush;
         outcome.exit_code = 0;

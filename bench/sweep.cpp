@@ -306,6 +306,7 @@ void write_sweep_exports(const sweep_results& sweep, const export_paths& exports
     write(exports.csv, write_sweep_csv);
     write(exports.markdown, write_sweep_markdown);
     write(exports.chart, write_scaling_chart);
+    write(exports.html, write_sweep_html);
     if (!sweep.steps.empty()) {
         write(exports.gbench, write_gbench);
     }

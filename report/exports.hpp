@@ -18,7 +18,8 @@ void write_csv(const benchmark_results& results, std::ostream& out);
 void write_markdown(const benchmark_results& results, std::ostream& out);
 
 // A self-contained SVG: a horizontal bar per strategy for its median, a whisker from min to max,
-// the median written at the bar, an axis in milliseconds.
+// every measured sort as a dot, the median written at the bar, an axis in milliseconds; with a
+// breakdown, a second figure of stacked bars below it.
 void write_svg_chart(const benchmark_results& results, std::ostream& out);
 
 // The same four formats for a CPU-count sweep: JSON holds every step as a full record plus the
@@ -34,6 +35,13 @@ void write_scaling_chart(const sweep_results& sweep, std::ostream& out);
 void write_comparison_markdown(const comparison& c, std::ostream& out);
 void write_comparison_json(const comparison& c, std::ostream& out);
 
+// One self-contained HTML page (inline CSS and SVG, no script, nothing fetched) for a run, a
+// sweep or a compare: a plain-language reading first, then the context, the tables, the charts
+// and the warnings a careful reader needs.
+void write_html(const benchmark_results& results, std::ostream& out);
+void write_sweep_html(const sweep_results& sweep, std::ostream& out);
+void write_comparison_html(const comparison& c, std::ostream& out);
+
 // Google Benchmark's JSON: its context block, one "iteration" entry per measured sort and the
 // mean, median, stddev and cv aggregates per strategy (per strategy and step in a sweep), so that
 // the tools that read Google Benchmark's files read these. The benchmark clocks wall time only,
@@ -42,6 +50,3 @@ void write_gbench(const sweep_results& runs, std::ostream& out);
 
 // A CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csv_field(const std::string& text);
-
-// Text safe inside SVG/XML character data and attribute values.
-std::string xml_escape(const std::string& text);

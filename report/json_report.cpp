@@ -46,6 +46,7 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
             {"max_ns", s.summary.max},
             {"stddev_ns", s.summary.stddev},
             {"cv", s.summary.cv},
+            {"warnings", s.warnings},
         };
         if (s.reference) {
             entry["times_faster_than_parallel_sort"] = ratio_json(s.times_faster_than_parallel);

@@ -27,7 +27,28 @@ strategy_result make_strategy(std::string name, duration_list durations) {
     result.name = std::move(name);
     result.summary = summarize(durations);
     result.durations = std::move(durations);
+    result.warnings = noise_warnings(result.summary);
     return result;
+}
+
+std::vector<std::string> noise_warnings(const duration_summary& summary) {
+    std::vector<std::string> warnings;
+    char text[256];
+    if (summary.cv > 0.05) {
+        std::snprintf(text, sizeof text,
+                      "noisy: its sort times vary by %.1f%% (coefficient of variation above 5%%); close other "
+                      "programs or add runs",
+                      100 * summary.cv);
+        warnings.emplace_back(text);
+    }
+    if (summary.median > 0 && 2 * summary.max > 3 * summary.median) {
+        std::snprintf(text, sizeof text,
+                      "noisy: its slowest sort took %.2f times its median (more than 1.5); close other programs or "
+                      "add runs",
+                      static_cast<double>(summary.max) / static_cast<double>(summary.median));
+        warnings.emplace_back(text);
+    }
+    return warnings;
 }
 
 namespace {

@@ -34,7 +34,13 @@ struct strategy_result {
     duration_summary summary;
     bool reference = false;  // a standard-library sort measured for comparison
     std::optional<double> times_faster_than_parallel; // references only: parallel median / this median
+    std::vector<std::string> warnings; // why its figures may not be trusted (noise)
 };
+
+// A strategy is noisy when its coefficient of variation exceeds 5% or its slowest run exceeds its
+// median by more than half: each such finding as a sentence with the advice to close other
+// programs or add runs.
+std::vector<std::string> noise_warnings(const duration_summary& summary);
 
 // One of the console's speedup blocks: the parallel sort against another strategy.
 struct speedup_result {

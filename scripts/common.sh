@@ -7,9 +7,9 @@ repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${QSB_BUILD_DIR:-$repo_root/build}"
 required_packages=(cmake g++ ninja-build pkg-config libtbb-dev libgtest-dev libcli11-dev nlohmann-json3-dev
                    libhwloc-dev help2man)
-# The suite also checks --export-gbench against Google Benchmark's own output and the U test
-# against SciPy's.
-test_packages=(libbenchmark-dev python3-scipy)
+# The suite also checks --export-gbench against Google Benchmark's own output, the U test against
+# SciPy's, and the HTML pages in headless Chromium.
+test_packages=(libbenchmark-dev python3-scipy chromium)
 
 ensure_packages() {
     local missing=() pkg

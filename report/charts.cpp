@@ -1,0 +1,370 @@
+#include "report/charts.hpp"
+
+#include "report/exports.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+#include <ostream>
+#include <sstream>
+
+std::string xml_escape(const std::string& text) {
+    std::string escaped;
+    for (const char ch : text) {
+        switch (ch) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        case '\'': escaped += "&apos;"; break;
+        default: escaped += ch;
+        }
+    }
+    return escaped;
+}
+
+const char* verdict_colour(verdict v) {
+    switch (v) {
+    case verdict::faster: return "#2e7d32";
+    case verdict::slower: return "#c62828";
+    case verdict::too_few_runs: return "#8d6e00";
+    case verdict::no_change: break;
+    }
+    return "#546e7a";
+}
+
+namespace {
+
+constexpr double width = 960;
+constexpr double label_width = 250;  // strategy names left of the plot
+constexpr double right_margin = 130; // room for the value written after the longest whisker
+constexpr double top = 64;
+constexpr double row_height = 44;
+constexpr double bar_height = 24;
+constexpr double axis_height = 56;
+constexpr double plot_width = width - label_width - right_margin;
+
+std::string number(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+double ms(std::int64_t ns) { return static_cast<double>(ns) / 1e6; }
+
+// A tick step of 1, 2 or 5 times a power of ten giving about five ticks.
+double tick_step(double max) {
+    if (max <= 0) {
+        return 1;
+    }
+    const double rough = max / 5;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    for (const double factor : {1.0, 2.0, 5.0}) {
+        if (factor * power >= rough) {
+            return factor * power;
+        }
+    }
+    return 10 * power;
+}
+
+// One colour per strategy, in the order the records list them; references get greys.
+const char* series_colour(std::size_t k, bool reference) {
+    static const char* const colours[] = {"#4a7fb5", "#e07b39", "#3a9a5b", "#c0392b", "#8e6bbf", "#7f7f7f"};
+    return reference ? (k % 2 == 0 ? "#9e9e9e" : "#5f5f5f") : colours[k % std::size(colours)];
+}
+
+// The frame every figure shares: an <svg> with a viewBox, a white ground, a title and a subtitle.
+class figure {
+public:
+    figure(double height, const std::string& title, const std::string& subtitle) : height_(height) {
+        out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+            << "\" viewBox=\"0 0 " << width << ' ' << height << "\" font-family=\"sans-serif\" font-size=\"14\">\n";
+        out << "<title>" << xml_escape(title) << "</title>\n";
+        out << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+        out << "<text x=\"" << width / 2 << "\" y=\"28\" text-anchor=\"middle\" font-size=\"18\" font-weight=\"bold\">"
+            << xml_escape(title) << "</text>\n";
+        if (!subtitle.empty()) {
+            out << "<text x=\"" << width / 2 << "\" y=\"48\" text-anchor=\"middle\" fill=\"#555555\">"
+                << xml_escape(subtitle) << "</text>\n";
+        }
+    }
+    svg_figure done() {
+        out << "</svg>\n";
+        return {out.str(), width, height_};
+    }
+    std::ostringstream out;
+
+private:
+    double height_;
+};
+
+// A horizontal millisecond axis from 0 to `max_ms`, with grid lines from `grid_top` down to `bottom`.
+struct ms_axis {
+    double step;
+    double max;
+    ms_axis(double max_ms) : step(tick_step(max_ms)), max(std::max(step, std::ceil(max_ms / step) * step)) {}
+    double x(double value_ms) const { return label_width + plot_width * value_ms / max; }
+    void draw(std::ostream& out, double grid_top, double bottom) const {
+        for (double tick = 0; tick <= max + step / 2; tick += step) {
+            out << "<line x1=\"" << number(x(tick), 1) << "\" y1=\"" << grid_top << "\" x2=\"" << number(x(tick), 1)
+                << "\" y2=\"" << bottom << "\" stroke=\"#e0e0e0\"/>\n";
+            out << "<text x=\"" << number(x(tick), 1) << "\" y=\"" << bottom + 20 << "\" text-anchor=\"middle\">"
+                << number(tick, step < 1 ? 3 : 0) << "</text>\n";
+        }
+        out << "<line x1=\"" << label_width << "\" y1=\"" << bottom << "\" x2=\"" << label_width + plot_width
+            << "\" y2=\"" << bottom << "\" stroke=\"#333333\"/>\n";
+        out << "<text x=\"" << label_width + plot_width / 2 << "\" y=\"" << bottom + 44
+            << "\" text-anchor=\"middle\">milliseconds</text>\n";
+    }
+};
+
+void label(std::ostream& out, double y, const std::string& text) {
+    out << "<text x=\"" << label_width - 10 << "\" y=\"" << number(y + 5, 1) << "\" text-anchor=\"end\">"
+        << xml_escape(text) << "</text>\n";
+}
+
+// Every duration as a dot on the line `y`, spread a little up and down so equal ones stay visible.
+void dots(std::ostream& out, const ms_axis& axis, const duration_list& durations, double y, const char* colour) {
+    for (std::size_t k = 0; k < durations.size(); ++k) {
+        const double jitter = (static_cast<double>(k % 5) - 2) * 2.5;
+        out << "<circle class=\"run\" cx=\"" << number(axis.x(ms(durations[k])), 1) << "\" cy=\""
+            << number(y + jitter, 1) << "\" r=\"3\" fill=\"" << colour
+            << "\" fill-opacity=\"0.75\" stroke=\"#ffffff\" stroke-width=\"0.5\"/>\n";
+    }
+}
+
+} // namespace
+
+svg_figure median_chart(const benchmark_results& results) {
+    const auto& strategies = results.strategies;
+    double max_ms = 0;
+    for (const auto& s : strategies) {
+        max_ms = std::max(max_ms, ms(s.summary.max));
+    }
+    const ms_axis axis(max_ms);
+    const double plot_bottom = top + row_height * static_cast<double>(strategies.size());
+    const int decimals = max_ms < 10 ? 3 : max_ms < 1000 ? 1 : 0;
+    const run_context& c = results.context;
+    figure f(plot_bottom + axis_height, "Median sort time (bars), every sort (dots), min to max (whiskers)",
+             std::to_string(c.run_count) + " runs of " + std::to_string(c.array_size) + " " + c.values +
+                 " values, chunks of " + std::to_string(c.chunk_size) + ", " + std::to_string(c.logical_cpus) +
+                 " logical CPUs");
+    axis.draw(f.out, top - 6, plot_bottom);
+    for (std::size_t k = 0; k < strategies.size(); ++k) {
+        const auto& s = strategies[k];
+        const double y = top + row_height * static_cast<double>(k) + (row_height - bar_height) / 2;
+        const double mid = y + bar_height / 2;
+        const double min_x = axis.x(ms(s.summary.min));
+        const double max_x = axis.x(ms(s.summary.max));
+        f.out << "<g class=\"strategy\">\n";
+        label(f.out, mid, s.name);
+        f.out << "<rect class=\"bar\" x=\"" << label_width << "\" y=\"" << number(y, 1) << "\" width=\""
+              << number(axis.x(ms(s.summary.median)) - label_width, 1) << "\" height=\"" << bar_height << "\" fill=\""
+              << (s.reference ? "#c9c9c9" : "#a9c4e0") << "\"/>\n";
+        f.out << "<path class=\"whisker\" d=\"M" << number(min_x, 1) << ' ' << number(mid, 1) << "H"
+              << number(max_x, 1) << "M" << number(min_x, 1) << ' ' << number(mid - 7, 1) << "v14M"
+              << number(max_x, 1) << ' ' << number(mid - 7, 1) << "v14\" stroke=\"#222222\" stroke-width=\"1.5\" "
+              << "fill=\"none\"/>\n";
+        dots(f.out, axis, s.durations, mid, s.reference ? "#5f5f5f" : "#1f4e79");
+        f.out << "<text x=\"" << number(max_x + 8, 1) << "\" y=\"" << number(mid + 5, 1) << "\">"
+              << number(ms(s.summary.median), decimals) << " ms</text>\n";
+        f.out << "</g>\n";
+    }
+    return f.done();
+}
+
+svg_figure stage_chart(const breakdown_results& breakdown) {
+    static const char* const stage_colours[] = {"#4a7fb5", "#e07b39", "#3a9a5b", "#c0392b", "#9e9e9e"};
+    const std::vector<strategy_stages> bars = stages_of(breakdown);
+    double max_ms = 0;
+    for (const auto& bar : bars) {
+        double total = 0;
+        for (const auto& stage : bar.stages) {
+            total += ms(stage.ns);
+        }
+        max_ms = std::max(max_ms, total);
+    }
+    const ms_axis axis(max_ms);
+    const double plot_bottom = top + 2 * row_height * static_cast<double>(bars.size());
+    figure f(plot_bottom + axis_height, "Where the time goes: one instrumented sort per strategy, by stage",
+             "the sort with the median time of " + std::to_string(breakdown.runs) + " instrumented runs");
+    axis.draw(f.out, top - 6, plot_bottom);
+    for (std::size_t k = 0; k < bars.size(); ++k) {
+        const double y = top + 2 * row_height * static_cast<double>(k);
+        f.out << "<g class=\"stacked\">\n";
+        label(f.out, y + bar_height / 2, bars[k].name);
+        double at_ms = 0;
+        double legend_x = label_width;
+        for (std::size_t s = 0; s < bars[k].stages.size(); ++s) {
+            const stage_time& stage = bars[k].stages[s];
+            const char* colour = stage_colours[s % std::size(stage_colours)];
+            f.out << "<rect class=\"stage\" x=\"" << number(axis.x(at_ms), 1) << "\" y=\"" << number(y, 1)
+                  << "\" width=\"" << number(axis.x(at_ms + ms(stage.ns)) - axis.x(at_ms), 1) << "\" height=\""
+                  << bar_height << "\" fill=\"" << colour << "\"><title>" << xml_escape(stage.stage) << ": "
+                  << number(ms(stage.ns), 2) << " ms</title></rect>\n";
+            f.out << "<rect x=\"" << number(legend_x, 1) << "\" y=\"" << number(y + bar_height + 6, 1)
+                  << "\" width=\"10\" height=\"10\" fill=\"" << colour << "\"/>\n<text x=\""
+                  << number(legend_x + 14, 1) << "\" y=\"" << number(y + bar_height + 15, 1)
+                  << "\" font-size=\"11\">" << xml_escape(stage.stage) << "</text>\n";
+            legend_x += 24 + 6.2 * static_cast<double>(stage.stage.size());
+            at_ms += ms(stage.ns);
+        }
+        f.out << "<text x=\"" << number(axis.x(at_ms) + 8, 1) << "\" y=\"" << number(y + bar_height / 2 + 5, 1)
+              << "\">" << number(at_ms, 1) << " ms</text>\n</g>\n";
+    }
+    return f.done();
+}
+
+svg_figure scaling_chart(const sweep_results& sweep) {
+    const std::vector<strategy_scaling> table = scaling_of(sweep);
+    constexpr double h = 560;
+    constexpr double left = 70;
+    constexpr double legend = 250;
+    constexpr double bottom = 70;
+    const double plot_w = width - left - legend;
+    const double plot_h = h - top - bottom;
+
+    const unsigned smallest = sweep.steps.empty() ? 1 : sweep.steps.front().cpu_count();
+    const unsigned largest = sweep.steps.empty() ? 1 : sweep.steps.back().cpu_count();
+    double max_speedup = static_cast<double>(largest) / smallest; // the ideal line's end
+    for (const auto& strategy : table) {
+        for (const auto& p : strategy.points) {
+            max_speedup = std::max(max_speedup, p.speedup.value_or(0));
+        }
+    }
+    const double y_step = tick_step(max_speedup);
+    const double y_max = std::max(y_step, std::ceil(max_speedup / y_step) * y_step);
+    const double x_step = std::max(1.0, tick_step(largest));
+    const double x_max = std::max(1.0, std::ceil(largest / x_step) * x_step);
+    const auto x_of = [&](double cpus) { return left + plot_w * cpus / x_max; };
+    const auto y_of = [&](double speedup) { return top + plot_h * (1 - speedup / y_max); };
+
+    std::string subtitle = "median of each step against the same strategy on " + std::to_string(smallest) +
+                           (smallest == 1 ? " CPU" : " CPUs");
+    if (!sweep.complete()) {
+        subtitle += " (incomplete: " + std::to_string(sweep.steps.size()) + " of " +
+                    std::to_string(sweep.planned_counts.size()) + " steps)";
+    }
+    figure f(h, "Speedup against the CPU count", subtitle);
+    for (double tick = 0; tick <= y_max + y_step / 2; tick += y_step) {
+        f.out << "<line x1=\"" << left << "\" y1=\"" << number(y_of(tick), 1) << "\" x2=\"" << left + plot_w
+              << "\" y2=\"" << number(y_of(tick), 1) << "\" stroke=\"#e0e0e0\"/>\n";
+        f.out << "<text x=\"" << left - 8 << "\" y=\"" << number(y_of(tick) + 5, 1) << "\" text-anchor=\"end\">"
+              << number(tick, y_step < 1 ? 1 : 0) << "</text>\n";
+    }
+    for (double tick = 0; tick <= x_max + x_step / 2; tick += x_step) {
+        f.out << "<text x=\"" << number(x_of(tick), 1) << "\" y=\"" << top + plot_h + 20
+              << "\" text-anchor=\"middle\">" << number(tick, 0) << "</text>\n";
+    }
+    f.out << "<path d=\"M" << left << ' ' << top << "V" << top + plot_h << "H" << left + plot_w
+          << "\" stroke=\"#333333\" fill=\"none\"/>\n";
+    f.out << "<text x=\"" << left + plot_w / 2 << "\" y=\"" << h - 24 << "\" text-anchor=\"middle\">logical CPUs</text>\n";
+    f.out << "<text transform=\"translate(20 " << top + plot_h / 2
+          << ") rotate(-90)\" text-anchor=\"middle\">speedup</text>\n";
+    // The ideal: N times the smallest count's CPUs gives N times the speed.
+    f.out << "<path class=\"ideal\" d=\"M" << number(x_of(smallest), 1) << ' ' << number(y_of(1), 1) << "L"
+          << number(x_of(largest), 1) << ' ' << number(y_of(static_cast<double>(largest) / smallest), 1)
+          << "\" stroke=\"#999999\" stroke-dasharray=\"6 4\" fill=\"none\"/>\n";
+
+    const double legend_x = left + plot_w + 24;
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        const auto& strategy = table[k];
+        const char* colour = series_colour(k, strategy.reference);
+        f.out << "<g class=\"series\">\n<path d=\"";
+        char command = 'M';
+        for (const auto& p : strategy.points) {
+            if (p.speedup) {
+                f.out << command << number(x_of(p.cpus), 1) << ' ' << number(y_of(*p.speedup), 1);
+                command = 'L';
+            }
+        }
+        f.out << "\" stroke=\"" << colour << "\" stroke-width=\"2\" fill=\"none\"/>\n";
+        for (const auto& p : strategy.points) {
+            if (p.speedup) {
+                f.out << "<circle class=\"point\" cx=\"" << number(x_of(p.cpus), 1) << "\" cy=\""
+                      << number(y_of(*p.speedup), 1) << "\" r=\"4\" fill=\"" << colour << "\"/>\n";
+            }
+        }
+        const double legend_y = top + 10 + 24 * static_cast<double>(k);
+        f.out << "<rect x=\"" << legend_x << "\" y=\"" << legend_y - 10 << "\" width=\"14\" height=\"14\" fill=\""
+              << colour << "\"/>\n<text x=\"" << legend_x + 20 << "\" y=\"" << legend_y + 2 << "\">"
+              << xml_escape(strategy.name) << "</text>\n</g>\n";
+    }
+    const double ideal_y = top + 10 + 24 * static_cast<double>(table.size());
+    f.out << "<path d=\"M" << legend_x << ' ' << ideal_y - 3 << "h14\" stroke=\"#999999\" stroke-dasharray=\"6 4\"/>\n"
+          << "<text x=\"" << legend_x + 20 << "\" y=\"" << ideal_y + 2 << "\">ideal</text>\n";
+    return f.done();
+}
+
+svg_figure comparison_chart(const step_comparison& step) {
+    double max_ms = 0;
+    for (const auto& s : step.strategies) {
+        for (const duration_list* list : {&s.base, &s.next}) {
+            for (const duration_ns d : *list) {
+                max_ms = std::max(max_ms, ms(d));
+            }
+        }
+    }
+    const ms_axis axis(max_ms);
+    const double plot_bottom = top + 2 * row_height * static_cast<double>(step.strategies.size());
+    figure f(plot_bottom + axis_height, "Base run (upper row) against the new run (lower row)",
+             "every sort as a dot, the medians as bars; colour: the verdict");
+    axis.draw(f.out, top - 6, plot_bottom);
+    for (std::size_t k = 0; k < step.strategies.size(); ++k) {
+        const auto& s = step.strategies[k];
+        const double y = top + 2 * row_height * static_cast<double>(k) + 12;
+        const char* colour = verdict_colour(s.result);
+        f.out << "<g class=\"comparison\">\n";
+        label(f.out, y + 14, s.name);
+        const struct {
+            const duration_list& list;
+            std::int64_t median;
+            double y;
+            const char* dot;
+        } rows[] = {{s.base, s.base_median, y, "#78909c"}, {s.next, s.next_median, y + 28, colour}};
+        for (const auto& row : rows) {
+            f.out << "<line class=\"median\" x1=\"" << number(axis.x(ms(row.median)), 1) << "\" y1=\""
+                  << number(row.y - 10, 1) << "\" x2=\"" << number(axis.x(ms(row.median)), 1) << "\" y2=\""
+                  << number(row.y + 10, 1) << "\" stroke=\"" << row.dot << "\" stroke-width=\"3\"/>\n";
+            dots(f.out, axis, row.list, row.y, row.dot);
+        }
+        f.out << "<text x=\"" << label_width + plot_width + 8 << "\" y=\"" << number(y + 19, 1) << "\" fill=\""
+              << colour << "\" font-weight=\"bold\">" << xml_escape(verdict_text(s.result)) << "</text>\n";
+        f.out << "</g>\n";
+    }
+    return f.done();
+}
+
+void write_svg_document(const std::vector<svg_figure>& figures, const std::string& title, std::ostream& out) {
+    double height = 0;
+    for (const auto& fig : figures) {
+        height += fig.height;
+    }
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    if (figures.size() == 1) {
+        out << figures.front().svg;
+        return;
+    }
+    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+        << "\" viewBox=\"0 0 " << width << ' ' << height << "\">\n<title>" << xml_escape(title) << "</title>\n";
+    double y = 0;
+    for (const auto& fig : figures) {
+        // A nested <svg> placed at its offset; its own viewBox keeps its coordinates.
+        out << "<svg y=\"" << y << "\"" << fig.svg.substr(fig.svg.find(' '));
+        y += fig.height;
+    }
+    out << "</svg>\n";
+}
+
+void write_svg_chart(const benchmark_results& results, std::ostream& out) {
+    std::vector<svg_figure> figures{median_chart(results)};
+    if (results.breakdown) {
+        figures.push_back(stage_chart(*results.breakdown));
+    }
+    write_svg_document(figures, "quicksort_bench: median sort time per strategy", out);
+}
+
+void write_scaling_chart(const sweep_results& sweep, std::ostream& out) {
+    write_svg_document({scaling_chart(sweep)}, "quicksort_bench: speedup against the CPU count", out);
+}

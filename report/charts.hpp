@@ -1,0 +1,39 @@
+// The one chart module: every picture the program draws, for the SVG export and the HTML page
+// alike, is one of these figures. Each is a complete <svg> element with a viewBox, so it scales
+// to any width; none uses a script, a font file or anything outside itself.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "report/comparison.hpp"
+#include "report/results.hpp"
+
+struct svg_figure {
+    std::string svg; // <svg ...>...</svg>, without an XML declaration
+    double width = 0;
+    double height = 0;
+};
+
+// A bar per strategy for its median, a whisker from min to max, and every measured sort as a dot.
+svg_figure median_chart(const benchmark_results& results);
+
+// Stacked bars: each strategy's instrumented sort cut into its stages.
+svg_figure stage_chart(const breakdown_results& breakdown);
+
+// Speedup against the CPU count, a line per strategy, with the ideal line.
+svg_figure scaling_chart(const sweep_results& sweep);
+
+// Per strategy, the base run's and the new run's sorts as two rows of dots with their medians,
+// coloured by the verdict.
+svg_figure comparison_chart(const step_comparison& step);
+
+// A standalone SVG file holding the figures one above the other.
+void write_svg_document(const std::vector<svg_figure>& figures, const std::string& title, std::ostream& out);
+
+// The colour a verdict is shown in, on the chart and on the page.
+const char* verdict_colour(verdict v);
+
+// Text safe inside XML or HTML character data and attribute values.
+std::string xml_escape(const std::string& text);

@@ -1,0 +1,348 @@
+#include <cstdio>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "report/breakdown_report.hpp"
+#include "report/charts.hpp"
+#include "report/exports.hpp"
+#include "report/sweep_report.hpp"
+
+namespace {
+
+// Everything the page needs is in it: system fonts, no script, no link, no image file.
+constexpr const char* style = R"css(
+body{font-family:system-ui,-apple-system,"Segoe UI",Roboto,sans-serif;max-width:1000px;margin:0 auto;padding:1rem;color:#222;line-height:1.45}
+h1{font-size:1.6rem;margin:.5rem 0}h2{font-size:1.25rem;margin-top:2rem;border-bottom:2px solid #4a7fb5}
+.wrap{overflow-x:auto}table{border-collapse:collapse;width:100%;margin:.5rem 0 1.25rem;font-size:.92rem}
+th,td{padding:.3rem .5rem;border-bottom:1px solid #ddd;text-align:right;vertical-align:top}
+th:first-child,td:first-child{text-align:left}th{background:#f5f5f5}
+td.text{text-align:left}tr.differs td{background:#fff8e1}
+svg{max-width:100%;height:auto;display:block}figure{margin:1rem 0}figcaption{color:#555;font-size:.9rem}
+.reading{background:#f3f7fb;border-left:4px solid #4a7fb5;padding:.5rem 1rem}
+.warnings{background:#fff4e5;border-left:4px solid #e07b39;padding:.5rem 1rem}
+.faster{color:#2e7d32;font-weight:bold}.slower{color:#c62828;font-weight:bold}
+.no-change{color:#546e7a}.too-few{color:#8d6e00}
+footer{color:#777;font-size:.8rem;margin-top:2rem}
+@media (max-width:600px){body{padding:.5rem}table{font-size:.8rem}th,td{padding:.2rem .3rem}}
+@media print{body{max-width:none;padding:0}h2{break-after:avoid}figure,table,.reading,.warnings{break-inside:avoid}}
+)css";
+
+std::string esc(const std::string& text) { return xml_escape(text); }
+
+std::string fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// 0.05 and 2 rather than 0.050 and 2.0.
+std::string general(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+void page_open(std::ostream& out, const std::string& title) {
+    out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+        << "<title>" << esc(title) << "</title>\n<style>" << style << "</style>\n</head>\n<body>\n"
+        << "<h1>" << esc(title) << "</h1>\n";
+}
+
+void page_close(std::ostream& out) {
+    out << "<footer>Written by quicksort_bench. Times are wall-clock, steady clock, one sort per interval; "
+        << "ms = milliseconds.</footer>\n</body>\n</html>\n";
+}
+
+void reading(std::ostream& out, const std::vector<std::string>& sentences) {
+    out << "<section class=\"reading\">\n";
+    for (const auto& sentence : sentences) {
+        out << "<p>" << esc(sentence) << "</p>\n";
+    }
+    out << "</section>\n";
+}
+
+void figure(std::ostream& out, const svg_figure& fig, const std::string& caption) {
+    out << "<figure>\n" << fig.svg << "<figcaption>" << esc(caption) << "</figcaption>\n</figure>\n";
+}
+
+// "1.73× faster than", or "2.10× slower than" when the ratio is below 1.
+std::string relation(double ratio) {
+    return ratio >= 1 ? fixed(ratio, 2) + "\u00d7 faster than" : fixed(1 / ratio, 2) + "\u00d7 slower than";
+}
+
+void context_table(std::ostream& out, const run_context& c) {
+    const std::pair<const char*, std::string> rows[] = {
+        {"machine", c.host_name + " (" + c.cpu_model + ")"},
+        {"logical CPUs", std::to_string(c.logical_cpus) +
+                             (c.cpus.empty() ? "" : " (CPUs " + format_cpu_list(c.cpus) + ")")},
+        {"compiler", c.compiler},
+        {"build", c.build_type},
+        {"oneTBB", c.tbb_version},
+        {"sizes", std::to_string(c.array_size) + " values per array, chunks of " + std::to_string(c.chunk_size) +
+                      ", " + std::to_string(c.run_count) + " runs per strategy"},
+        {"values", c.values + ": " + c.generator},
+        {"date", c.date_time},
+    };
+    out << "<div class=\"wrap\"><table class=\"context\">\n";
+    for (const auto& [name, value] : rows) {
+        out << "<tr><th>" << name << "</th><td class=\"text\">" << esc(value) << "</td></tr>\n";
+    }
+    out << "</table></div>\n";
+}
+
+void strategy_table(std::ostream& out, const benchmark_results& results) {
+    out << "<div class=\"wrap\"><table class=\"strategies\">\n<tr><th>strategy</th><th>mean (ms)</th>"
+        << "<th>median (ms)</th><th>min (ms)</th><th>max (ms)</th><th>stddev (ms)</th><th>cv</th></tr>\n";
+    for (const auto& s : results.strategies) {
+        const duration_summary& d = s.summary;
+        out << "<tr><td>" << esc(s.name) << (s.reference ? " (reference)" : "") << "</td><td>" << format_ms(d.mean)
+            << "</td><td class=\"median\" data-strategy=\"" << esc(s.name) << "\" data-ns=\"" << d.median << "\">"
+            << format_ms(d.median) << "</td><td>" << format_ms(d.min) << "</td><td>" << format_ms(d.max) << "</td><td>"
+            << fixed(d.stddev / 1e6, 2) << "</td><td>" << fixed(100 * d.cv, 1) << "%</td></tr>\n";
+    }
+    out << "</table></div>\n";
+}
+
+void speedup_table(std::ostream& out, const benchmark_results& results) {
+    out << "<div class=\"wrap\"><table class=\"speedups\">\n<tr><th>speedup of the parallel sort</th>"
+        << "<th>mean (console)</th><th>mean (exact)</th><th>median (console)</th><th>median (exact)</th></tr>\n";
+    for (const auto& s : results.speedups) {
+        out << "<tr><td>" << esc(s.name) << "</td><td>" << esc(s.mean_printed) << "</td><td>"
+            << format_ratio(s.mean_ratio) << "</td><td>" << esc(s.median_printed) << "</td><td>"
+            << format_ratio(s.median_ratio) << "</td></tr>\n";
+    }
+    out << "</table></div>\n";
+}
+
+void warnings(std::ostream& out, const std::vector<std::pair<std::string, std::string>>& found) {
+    if (found.empty()) {
+        return;
+    }
+    out << "<section class=\"warnings\">\n<p><strong>Warnings</strong></p>\n<ul>\n";
+    for (const auto& [where, warning] : found) {
+        out << "<li>" << esc(where) << ": " << esc(warning) << "</li>\n";
+    }
+    out << "</ul>\n</section>\n";
+}
+
+std::vector<std::pair<std::string, std::string>> warnings_of(const benchmark_results& results,
+                                                             const std::string& prefix = "") {
+    std::vector<std::pair<std::string, std::string>> found;
+    for (const auto& s : results.strategies) {
+        for (const auto& w : s.warnings) {
+            found.emplace_back(prefix + s.name, w);
+        }
+    }
+    return found;
+}
+
+std::vector<std::string> reading_of(const benchmark_results& results) {
+    std::vector<std::string> sentences;
+    const auto& sp = results.speedups;
+    if (sp.size() == 3 && sp[0].median_ratio && sp[1].median_ratio && *sp[0].median_ratio > 0 &&
+        *sp[1].median_ratio > 0) {
+        sentences.push_back("By median, the chunked parallel sort is " + relation(*sp[0].median_ratio) +
+                            " the sequential sort and " + relation(*sp[1].median_ratio) + " the thread sort.");
+    }
+    if (sp.size() == 3 && sp[2].median_ratio) {
+        sentences.push_back("Run " + std::to_string(results.context.run_count) +
+                            " at a time in a parallel loop, a chunked sort takes " + fixed(*sp[2].median_ratio, 2) +
+                            "\u00d7 as long as on its own.");
+    }
+    if (results.breakdown) {
+        const chunked_figures& p = results.breakdown->parallel;
+        sentences.push_back(share_text(static_cast<double>(p.merge_ns), static_cast<double>(p.sort_ns)) +
+                            " of the chunked sort's time is the one-thread merge, " +
+                            share_text(static_cast<double>(p.wait_ns), static_cast<double>(p.sort_ns)) +
+                            " waiting for the chunk sorts.");
+    }
+    for (const auto& s : results.strategies) {
+        if (s.reference && s.times_faster_than_parallel && *s.times_faster_than_parallel > 0) {
+            sentences.push_back(s.name + " is " + relation(*s.times_faster_than_parallel) + " the parallel sort.");
+        }
+    }
+    const std::size_t noisy = warnings_of(results).size();
+    if (noisy > 0) {
+        sentences.push_back(std::to_string(noisy) + (noisy == 1 ? " warning" : " warnings") +
+                            " below: some figures are noisy.");
+    }
+    return sentences;
+}
+
+void breakdown_section(std::ostream& out, const breakdown_results& b) {
+    out << "<h2>Where the time goes</h2>\n<ul>\n";
+    for (const auto& sentence : breakdown_sentences(b)) {
+        out << "<li>" << esc(sentence) << "</li>\n";
+    }
+    out << "</ul>\n";
+    figure(out, stage_chart(b), "Each strategy's instrumented sort, cut into its stages.");
+    out << "<div class=\"wrap\"><table class=\"stages\">\n<tr><th>strategy</th><th>stage</th><th>ms</th>"
+        << "<th>share</th></tr>\n";
+    for (const auto& strategy : stages_of(b)) {
+        duration_ns whole = 0;
+        for (const auto& stage : strategy.stages) {
+            whole += stage.ns;
+        }
+        for (const auto& stage : strategy.stages) {
+            out << "<tr><td>" << esc(strategy.name) << "</td><td class=\"text\">" << esc(stage.stage) << "</td><td>"
+                << format_ms(stage.ns) << "</td><td>"
+                << share_text(static_cast<double>(stage.ns), static_cast<double>(whole)) << "</td></tr>\n";
+        }
+    }
+    out << "</table></div>\n";
+    const quicksort_figures& q = b.sequential;
+    out << "<p>The sequential sort made " << q.partitions << " partitions and counted " << q.counted
+        << " elements (" << fixed(q.counted_per_element, 2) << " per element), swapped " << q.swaps
+        << " times and recursed " << q.deepest << " levels deep.</p>\n";
+}
+
+std::string verdict_class(verdict v) {
+    switch (v) {
+    case verdict::faster: return "faster";
+    case verdict::slower: return "slower";
+    case verdict::too_few_runs: return "too-few";
+    case verdict::no_change: break;
+    }
+    return "no-change";
+}
+
+} // namespace
+
+void write_html(const benchmark_results& results, std::ostream& out) {
+    page_open(out, "quicksort_bench results");
+    reading(out, reading_of(results));
+    warnings(out, warnings_of(results));
+    out << "<h2>Context</h2>\n";
+    context_table(out, results.context);
+    out << "<h2>Strategies</h2>\n";
+    strategy_table(out, results);
+    speedup_table(out, results);
+    figure(out, median_chart(results),
+           "Bars: the median of each strategy; dots: every measured sort; whiskers: fastest to slowest.");
+    if (results.breakdown) {
+        breakdown_section(out, *results.breakdown);
+    }
+    page_close(out);
+}
+
+void write_sweep_html(const sweep_results& sweep, std::ostream& out) {
+    page_open(out, "quicksort_bench CPU-count sweep");
+    std::vector<std::string> sentences;
+    const std::vector<strategy_scaling> table = scaling_of(sweep);
+    if (sweep.steps.size() > 1) {
+        std::string sentence = "From " + std::to_string(sweep.steps.front().cpu_count()) + " to " +
+                               std::to_string(sweep.steps.back().cpu_count()) + " CPUs";
+        const char* separator = ", ";
+        for (const auto& strategy : table) {
+            const scaling_point& last = strategy.points.back();
+            if (last.speedup && last.efficiency) {
+                sentence += separator + std::string("the ") + strategy.name + " speeds up " + fixed(*last.speedup, 2) +
+                            "\u00d7 (" + fixed(100 * *last.efficiency, 0) + "% efficiency)";
+                separator = "; ";
+            }
+        }
+        sentences.push_back(sentence + ".");
+    }
+    if (!sweep.complete()) {
+        sentences.push_back("Incomplete: " + std::to_string(sweep.steps.size()) + " of " +
+                            std::to_string(sweep.planned_counts.size()) + " steps ran (" +
+                            (sweep.failure.empty() ? "the sweep ended early" : sweep.failure) + ").");
+    }
+    reading(out, sentences);
+    std::vector<std::pair<std::string, std::string>> found;
+    for (const auto& step : sweep.steps) {
+        const unsigned n = step.cpu_count();
+        for (auto& w : warnings_of(step.results, std::to_string(n) + (n == 1 ? " CPU, " : " CPUs, "))) {
+            found.push_back(std::move(w));
+        }
+    }
+    warnings(out, found);
+    if (sweep.steps.empty()) {
+        page_close(out);
+        return;
+    }
+    out << "<h2>Context (of the first step)</h2>\n";
+    context_table(out, sweep.steps.front().results.context);
+    out << "<h2>Scaling</h2>\n";
+    figure(out, scaling_chart(sweep), "Speedup of each strategy's median against its own at the smallest count.");
+    out << "<div class=\"wrap\"><table class=\"scaling\">\n<tr><th>strategy</th><th>CPUs</th><th>median (ms)</th>"
+        << "<th>speedup</th><th>efficiency</th></tr>\n";
+    for (const auto& strategy : table) {
+        for (const auto& point : strategy.points) {
+            const auto cells = scaling_cells(point);
+            out << "<tr><td>" << esc(strategy.name) << "</td><td>" << cells[0] << "</td><td class=\"median\" "
+                << "data-strategy=\"" << esc(strategy.name) << "\" data-cpus=\"" << point.cpus << "\" data-ns=\""
+                << point.median << "\">" << cells[1] << "</td><td>" << cells[2] << "</td><td>" << cells[3]
+                << "</td></tr>\n";
+        }
+    }
+    out << "</table></div>\n";
+    for (const auto& step : sweep.steps) {
+        out << "<h2>On " << step.cpu_count() << (step.cpu_count() == 1 ? " CPU" : " CPUs") << " ("
+            << esc(format_cpu_list(step.results.context.cpus)) << ")</h2>\n";
+        figure(out, median_chart(step.results), "Every sort of this step.");
+        if (step.results.breakdown) {
+            breakdown_section(out, *step.results.breakdown);
+        }
+    }
+    page_close(out);
+}
+
+void write_comparison_html(const comparison& c, std::ostream& out) {
+    page_open(out, "quicksort_bench comparison");
+    std::size_t faster = 0;
+    std::size_t slower = 0;
+    std::size_t total = 0;
+    for (const auto& step : c.steps) {
+        for (const auto& s : step.strategies) {
+            faster += s.result == verdict::faster;
+            slower += s.result == verdict::slower;
+            ++total;
+        }
+    }
+    reading(out, {"Of " + std::to_string(total) + " strategy measurements, " + std::to_string(faster) +
+                      " got faster and " + std::to_string(slower) + " got slower; a change counts when the " +
+                      "Mann-Whitney U test gives p < " + general(c.alpha) + " and it exceeds " +
+                      general(100 * c.threshold) + "%."});
+    out << "<h2>Contexts</h2>\n<div class=\"wrap\"><table class=\"contexts\">\n<tr><th></th><th>base: "
+        << esc(c.base_name) << "</th><th>new: " << esc(c.next_name) << "</th></tr>\n";
+    const run_context& b = c.base_context;
+    const run_context& n = c.next_context;
+    const std::pair<const char*, std::pair<std::string, std::string>> rows[] = {
+        {"host", {b.host_name, n.host_name}},
+        {"CPU", {b.cpu_model, n.cpu_model}},
+        {"logical CPUs", {std::to_string(b.logical_cpus), std::to_string(n.logical_cpus)}},
+        {"compiler", {b.compiler, n.compiler}},
+        {"build", {b.build_type, n.build_type}},
+        {"oneTBB", {b.tbb_version, n.tbb_version}},
+        {"runs", {std::to_string(b.run_count), std::to_string(n.run_count)}},
+        {"sizes", {std::to_string(b.array_size) + " / " + std::to_string(b.chunk_size) + " / " + b.values,
+                   std::to_string(n.array_size) + " / " + std::to_string(n.chunk_size) + " / " + n.values}},
+        {"date", {b.date_time, n.date_time}},
+    };
+    for (const auto& [name, values] : rows) {
+        out << "<tr" << (values.first != values.second ? " class=\"differs\"" : "") << "><th>" << name
+            << "</th><td class=\"text\">" << esc(values.first) << "</td><td class=\"text\">" << esc(values.second)
+            << "</td></tr>\n";
+    }
+    out << "</table></div>\n";
+    for (const auto& step : c.steps) {
+        out << "<h2>" << (step.cpus > 0 ? "On " + std::to_string(step.cpus) + (step.cpus == 1 ? " CPU" : " CPUs")
+                                        : std::string("Strategies"))
+            << "</h2>\n";
+        out << "<div class=\"wrap\"><table class=\"comparison\">\n<tr><th>strategy</th><th>base median (ms)</th>"
+            << "<th>new median (ms)</th><th>change</th><th>p-value</th><th>verdict</th></tr>\n";
+        for (const auto& s : step.strategies) {
+            out << "<tr><td>" << esc(s.name) << "</td><td>" << format_ms(s.base_median) << "</td><td>"
+                << format_ms(s.next_median) << "</td><td>" << change_text(s.change) << "</td><td>"
+                << p_value_text(s.p_value) << "</td><td class=\"" << verdict_class(s.result) << "\">"
+                << verdict_text(s.result) << "</td></tr>\n";
+        }
+        out << "</table></div>\n";
+        figure(out, comparison_chart(step), "Both runs' sorts per strategy; the colour is the verdict.");
+    }
+    page_close(out);
+}
