@@ -15,59 +15,43 @@ struct parsed {
 };
 
 parsed parse(std::vector<std::string> args) {
-    args.insert(args.begin(), "quicksort_bench");
-    std::vector<const char*> argv;
+    std::vector<const char*> argv{"quicksort_bench"};
     for (const auto& a : args) {
         argv.push_back(a.c_str());
     }
-    std::ostringstream out;
-    std::ostringstream err;
-    parsed p{parse_options(static_cast<int>(argv.size()), argv.data(), out, err), "", ""};
-    p.out = out.str();
-    p.err = err.str();
-    return p;
+    std::ostringstream out, err;
+    parse_outcome outcome = parse_options(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {std::move(outcome), out.str(), err.str()};
 }
 
 } // namespace
 
-TEST(Options, NoArgumentsGiveTheClassicSizes) {
-    const parsed p = parse({});
-    ASSERT_FALSE(p.outcome.exit_code);
-    EXPECT_EQ(p.outcome.opts.sizes.array_size, 10'000'000u);
-    EXPECT_EQ(p.outcome.opts.sizes.run_count, 10u);
-    EXPECT_EQ(p.outcome.opts.sizes.chunk_size, 100'000);
-    EXPECT_FALSE(p.outcome.opts.no_pause);
-    EXPECT_TRUE(p.out.empty());
-    EXPECT_TRUE(p.err.empty());
-}
+TEST(Options, ClassicDefaultsOverridesLimitsHelpAndVersion) {
+    const options classic = parse({}).outcome.opts;
+    EXPECT_EQ(classic.sizes.array_size, 10'000'000u);
+    EXPECT_EQ(classic.sizes.run_count, 10u);
+    EXPECT_EQ(classic.sizes.chunk_size, 100'000);
+    EXPECT_EQ(classic.sizes.values, value_kind::classic);
+    EXPECT_FALSE(classic.no_pause || classic.breakdown || classic.reference || !classic.cpu_counts.empty());
 
-TEST(Options, OverridesAndLimits) {
-    const parsed p = parse({"--size", "1000", "--runs=3", "--chunk", "64", "--no-pause"});
+    const parsed p = parse({"--size", "1000", "--runs=3", "--chunk", "64", "--no-pause", "--values", "wide",
+                            "--breakdown", "--cpus", "1"});
     ASSERT_FALSE(p.outcome.exit_code) << p.err;
-    EXPECT_TRUE(p.outcome.opts.no_pause);
+    EXPECT_TRUE(p.outcome.opts.no_pause && p.outcome.opts.breakdown);
     EXPECT_EQ(p.outcome.opts.sizes.array_size, 1000u);
     EXPECT_EQ(p.outcome.opts.sizes.run_count, 3u);
     EXPECT_EQ(p.outcome.opts.sizes.chunk_size, 64);
-
-    const parsed modes = parse({"--values", "wide", "--breakdown", "--cpus", "1"});
-    ASSERT_FALSE(modes.outcome.exit_code) << modes.err;
-    EXPECT_EQ(modes.outcome.opts.sizes.values, value_kind::wide);
-    EXPECT_TRUE(modes.outcome.opts.breakdown);
-    EXPECT_EQ(modes.outcome.opts.cpu_counts, std::vector<unsigned>{1});
-    EXPECT_EQ(parse({}).outcome.opts.sizes.values, value_kind::classic);
+    EXPECT_EQ(p.outcome.opts.sizes.values, value_kind::wide);
+    EXPECT_EQ(p.outcome.opts.cpu_counts, std::vector<unsigned>{1});
 
     const parsed largest = parse({"--size", "2147483647", "--chunk", "2147483647", "--runs", "1000000"});
     ASSERT_FALSE(largest.outcome.exit_code) << largest.err;
     EXPECT_EQ(largest.outcome.opts.sizes.array_size, max_array_size);
-}
 
-TEST(Options, HelpAndVersionExitZeroOnStandardOutput) {
     const parsed help = parse({"--help"});
     EXPECT_EQ(help.outcome.exit_code, 0);
     EXPECT_NE(help.out.find("--size"), std::string::npos);
-    EXPECT_NE(help.out.find("--chunk"), std::string::npos);
     EXPECT_TRUE(help.err.empty());
-
     const parsed version = parse({"--version"});
     EXPECT_EQ(version.outcome.exit_code, 0);
     EXPECT_EQ(version.out.rfind("quicksort_bench ", 0), 0u);
@@ -92,8 +76,15 @@ TEST(Options, HostileValuesAreRefusedWithOneLineAndExitTwo) {
     bad.push_back({"--values"});
     bad.push_back({"--cpus", "0"});
     bad.push_back({"--cpus", "1", "--step-result", "/tmp/qsb-step.json"});
+    for (const auto& compare : std::vector<std::vector<std::string>>{
+             {"compare"}, {"compare", "a.json"}, {"compare", "a", "b", "--alpha", "0"}, {"compare", "a", "b", "--alpha", "x"},
+             {"compare", "a", "b", "--threshold", "-1"}, {"--size", "5", "compare", "a", "b"},
+             {"compare", "a", "b", "--export-html", "/nonexistent-folder/c.html"}}) {
+        bad.push_back(compare);
+    }
     // Every export with a missing, empty, unwritable or repeated path.
-    for (const std::string option : {"--export-json", "--export-csv", "--export-markdown", "--chart"}) {
+    for (const std::string option :
+         {"--export-json", "--export-csv", "--export-markdown", "--chart", "--export-gbench", "--export-html"}) {
         bad.push_back({option});
         bad.push_back({option, ""});
         bad.push_back({option, "/nonexistent-folder/out"});

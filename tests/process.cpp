@@ -1,216 +1,151 @@
 #include "process.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <termios.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <csignal>
+#include <regex>
 #include <stdexcept>
 
-namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string temp_file(const char* tag) {
-    const char* dir = std::getenv("TMPDIR");
-    std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/qsb-" + tag + "-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-        throw std::runtime_error("mkstemp failed");
-    }
-    ::close(fd);
-    return pattern;
-}
-
-// Under ThreadSanitizer, checking a report against the suppressions runs llvm-symbolizer, which
-// complains on stderr about debug files that libtbb's package does not ship. That line is the
-// tool's, not the program's.
-std::string without_symbolizer_noise(const std::string& err) {
-    static const std::string noise = "LLVMSymbolizer: error reading file:";
-    std::string kept;
-    std::istringstream lines(err);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(noise, 0) != 0) {
-            kept += line + "\n";
-        }
-    }
-    return kept;
-}
-
-std::vector<char*> argv_of(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+process_result run_process(const std::string& program, const std::vector<std::string>& args,
+                           const run_options& options) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
-    return argv;
-}
 
-void wait_for(pid_t pid, process_result& result) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
+    int out[2] = {-1, -1};
+    int err[2] = {-1, -1};
+    pid_t pid = -1;
+    if (options.terminal) {
+        pid = ::forkpty(&out[0], nullptr, nullptr, nullptr);
+    } else if (::pipe(out) == 0 && ::pipe(err) == 0) {
+        pid = ::fork();
+        if (pid == 0) {
+            const int in = ::open("/dev/null", O_RDONLY);
+            if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0) {
+                ::_exit(127);
+            }
+            ::close(out[0]);
+            ::close(err[0]);
+        }
     }
-    if (WIFEXITED(status)) {
-        result.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-    }
-}
-
-} // namespace
-
-process_result run_process(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& stdin_path) {
-    const std::string out_path = temp_file("out");
-    const std::string err_path = temp_file("err");
-    std::vector<char*> argv = argv_of(program, args);
-
-    const pid_t pid = ::fork();
     if (pid < 0) {
-        throw std::runtime_error("fork failed");
+        throw std::runtime_error("cannot start " + program);
     }
     if (pid == 0) {
-        const int in = ::open(stdin_path.c_str(), O_RDONLY);
-        const int out = ::open(out_path.c_str(), O_WRONLY | O_TRUNC);
-        const int err = ::open(err_path.c_str(), O_WRONLY | O_TRUNC);
-        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
-            ::_exit(127);
-        }
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
+    ::close(out[1]);
+    ::close(err[1]);
 
+    termios start{};
+    ::tcgetattr(out[0], &start); // fails harmlessly on a pipe
     process_result result;
-    wait_for(pid, result);
-    result.out = slurp(out_path);
-    result.err = without_symbolizer_noise(slurp(err_path));
-    std::remove(out_path.c_str());
-    std::remove(err_path.c_str());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* into[2] = {&result.out, &result.err};
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        if (::poll(fds, 2, static_cast<int>(left)) <= 0) {
+            continue;
+        }
+        for (int k = 0; k < 2; ++k) {
+            if (fds[k].fd < 0 || fds[k].revents == 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t got = ::read(fds[k].fd, buffer, sizeof buffer);
+            if (got <= 0) { // end of output (a terminal reports EIO once the child has gone)
+                fds[k].fd = -1;
+                continue;
+            }
+            into[k]->append(buffer, static_cast<std::size_t>(got));
+        }
+        if (!options.marker.empty() && !result.saw_marker && result.out.find(options.marker) != std::string::npos) {
+            result.saw_marker = true;
+            ::usleep(100'000); // let the child reach its read, as a person would
+            if (options.signal != 0) {
+                ::kill(pid, options.signal);
+            } else {
+                [[maybe_unused]] const auto typed = ::write(out[0], "k", 1);
+            }
+        }
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    termios end{};
+    ::tcgetattr(out[0], &end);
+    result.terminal_restored = end.c_lflag == start.c_lflag && end.c_cc[VMIN] == start.c_cc[VMIN];
+    ::close(out[0]);
+    ::close(err[0]); // -1 on a terminal: nothing to close
+    // Under ThreadSanitizer, checking a report against the suppressions runs llvm-symbolizer, which
+    // complains about debug files that libtbb's package does not ship: the tool's lines, not ours.
+    result.err = std::regex_replace(result.err, std::regex("LLVMSymbolizer: error reading file:[^\n]*\n"), "");
     return result;
 }
 
 std::string bench_binary() { return QSB_BINARY; }
 
-process_result run_until_output(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& marker, int signal_to_send, int timeout_ms) {
-    const std::string err_path = temp_file("err");
-    std::vector<char*> argv = argv_of(program, args);
-    int out[2];
-    if (::pipe(out) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (pid == 0) {
-        const int err = ::open(err_path.c_str(), O_WRONLY | O_TRUNC);
-        if (err < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err, 2) < 0) {
-            ::_exit(127);
-        }
-        ::close(out[0]);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    process_result result;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    bool sent = false;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            ::kill(pid, SIGKILL);
-            break;
-        }
-        pollfd pfd{out[0], POLLIN, 0};
-        if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
-            continue;
-        }
-        char buffer[4096];
-        const ssize_t got = ::read(out[0], buffer, sizeof buffer);
-        if (got <= 0) {
-            break;
-        }
-        result.out.append(buffer, static_cast<std::size_t>(got));
-        if (!sent && result.out.find(marker) != std::string::npos) {
-            sent = true;
-            ::kill(pid, signal_to_send);
-        }
-    }
-    ::close(out[0]);
-    wait_for(pid, result);
-    result.err = without_symbolizer_noise(slurp(err_path));
-    std::remove(err_path.c_str());
-    return result;
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
 }
 
-terminal_result run_in_terminal(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& prompt, int signal_to_send, int timeout_ms) {
-    std::vector<char*> argv = argv_of(program, args);
+scratch_dir::scratch_dir() {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    path = std::filesystem::temp_directory_path() /
+           ("qsb-" + std::string(test->test_suite_name()) + "-" + test->name() + "-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(path);
+}
 
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid < 0) {
-        throw std::runtime_error("forkpty failed");
-    }
-    if (pid == 0) {
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
+scratch_dir::~scratch_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
 
-    termios start{};
-    ::tcgetattr(master, &start);
-    terminal_result result;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    bool acted = false;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            ::kill(pid, SIGKILL);
-            break;
-        }
-        pollfd pfd{master, POLLIN, 0};
-        if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
-            continue;
-        }
-        char buffer[4096];
-        const ssize_t got = ::read(master, buffer, sizeof buffer);
-        if (got <= 0) {
-            break; // the child closed the terminal: it has ended
-        }
-        result.process.out.append(buffer, static_cast<std::size_t>(got));
-        if (!acted && result.process.out.find(prompt) != std::string::npos) {
-            result.saw_prompt = true;
-            acted = true;
-            // Let the child reach its read before acting, as a person would.
-            ::usleep(100'000);
-            if (signal_to_send != 0) {
-                ::kill(pid, signal_to_send);
-            } else {
-                const char key = 'k';
-                [[maybe_unused]] const auto written = ::write(master, &key, 1);
-            }
-        }
-    }
+std::string read_text(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
-    wait_for(pid, result.process);
-    termios end{};
-    ::tcgetattr(master, &end);
-    result.terminal_restored = end.c_lflag == start.c_lflag && end.c_cc[VMIN] == start.c_cc[VMIN];
-    ::close(master);
-    return result;
+void write_text(const std::filesystem::path& file, const std::string& text) { std::ofstream(file) << text; }
+
+benchmark_results sample_results() {
+    run_context c;
+    c.date_time = "2026-01-02T03:04:05+0000";
+    c.host_name = "<script>alert('host')</script>";
+    c.cpu_model = "Test CPU <8 cores> & \"more\"";
+    c.logical_cpus = 8;
+    c.compiler = "g++ 12.2.0";
+    c.build_type = "Release";
+    c.tbb_version = "2021.8";
+    c.array_size = 1000;
+    c.chunk_size = 100;
+    c.run_count = 3;
+    c.generator = "lcg";
+    std::vector<strategy_result> references{make_strategy("std::sort", {50'000'000, 60'000'000, 55'000'000}),
+                                            make_strategy("odd, \"quoted\"\nname", {0, 0, 0})};
+    return make_results(c, make_strategy("sequential sort", {400'000'000, 300'000'000, 350'000'000}),
+                        make_strategy("thread sort", {250'000'000, 240'000'000, 260'000'000}),
+                        make_strategy("parallel sort", {100'000'000, 120'000'000, 110'000'000}),
+                        make_strategy("parallel_for parallel sort", {90'000'000, 95'000'000, 150'000'000}),
+                        std::move(references));
 }

@@ -1,36 +1,50 @@
-// Runs the built benchmark binary as a child process and captures what it leaves behind.
+// Runs a program (usually the built benchmark) as a child process and captures what it leaves.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
-struct process_result {
-    int exit_code = -1;   // exit status, or -1 when the child ended by a signal
-    int signal = 0;       // the signal that ended the child, if any
-    std::string out;      // everything written to standard output
-    std::string err;      // everything written to standard error
+#include "report/results.hpp"
+
+// Standard input is /dev/null unless `terminal` puts all three streams on one pseudo-terminal
+// (read into `out`). Once the output holds `marker`, the child gets `signal`, or one typed key when
+// it is 0. After two minutes the child is killed.
+struct run_options {
+    bool terminal = false;
+    std::string marker;
+    int signal = 0;
 };
 
-// Runs `program` with `args`, standard input from /dev/null unless `stdin_path` names a file.
-process_result run_process(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& stdin_path = "/dev/null");
+struct process_result {
+    int exit_code = -1; // exit status, or -1 when the child ended by a signal
+    int signal = 0;     // the signal that ended the child, if any
+    std::string out;
+    std::string err;
+    bool saw_marker = false;
+    bool terminal_restored = false; // on a terminal: its mode at the end equals its mode at the start
+};
 
-// Runs `program` with standard output on a pipe; once that output contains `marker`, sends it
-// `signal_to_send`. Gives up after `timeout_ms`, killing the child.
-process_result run_until_output(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& marker, int signal_to_send, int timeout_ms);
+process_result run_process(const std::string& program, const std::vector<std::string>& args,
+                           const run_options& options = {});
 
 // The benchmark binary this test suite was built with.
 std::string bench_binary();
 
-// Runs `program` on a pseudo-terminal (standard input, output and error), waits until its output
-// contains `prompt`, then either types one key or sends `signal_to_send` to it. Gives up after
-// `timeout_ms`, killing the child. `terminal_restored` says whether the terminal's mode at the end
-// equals its mode at the start.
-struct terminal_result {
-    process_result process;
-    bool saw_prompt = false;
-    bool terminal_restored = false;
+// `args` followed by `more`.
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more);
+
+// A folder of the running test's own under the temporary directory, removed with it.
+struct scratch_dir {
+    std::filesystem::path path;
+    scratch_dir();
+    ~scratch_dir();
+    std::string file(const std::string& name) const { return (path / name).string(); }
 };
-terminal_result run_in_terminal(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& prompt, int signal_to_send, int timeout_ms);
+
+std::string read_text(const std::filesystem::path& file);
+void write_text(const std::filesystem::path& file, const std::string& text);
+
+// Fixed records of a run with two reference sorts: hostile text in the host, the CPU model and a
+// name, a noisy parallel_for sort and a zero median.
+benchmark_results sample_results();
