@@ -34,16 +34,6 @@ void queue_sequential_sorts(sort_pool& pool, value_array& data, const bench_conf
     }
 }
 
-void write_export(const std::string& path, const benchmark_results& results,
-                  void (*reporter)(const benchmark_results&, std::ostream&)) {
-    if (path.empty()) {
-        return;
-    }
-    std::ostringstream text;
-    reporter(results, text);
-    write_file_atomically(path, text.str());
-}
-
 } // namespace
 
 measured_run measure(const options& opts, const console& con, const sort_listener& on_sorted, unsigned workers) {

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <sstream>
 
 #include "report/comparison.hpp"
 #include "report/exports.hpp"
@@ -23,15 +22,8 @@ int run_compare(const compare_options& opts) {
     c.next_name = opts.next;
     print_comparison(c, std::cout);
 
-    const auto write = [&c](const std::string& path, void (*reporter)(const comparison&, std::ostream&)) {
-        if (!path.empty()) {
-            std::ostringstream text;
-            reporter(c, text);
-            write_file_atomically(path, text.str());
-        }
-    };
-    write(opts.exports.markdown, write_comparison_markdown);
-    write(opts.exports.json, write_comparison_json);
-    write(opts.exports.html, write_comparison_html);
+    write_export(opts.exports.markdown, c, write_comparison_markdown);
+    write_export(opts.exports.json, c, write_comparison_json);
+    write_export(opts.exports.html, c, write_comparison_html);
     return opts.fail_on_slower && c.any_slower() ? EXIT_FAILURE : EXIT_SUCCESS;
 }

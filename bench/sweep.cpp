@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <streambuf>
@@ -288,27 +287,14 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
     return outcome;
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void write_sweep_exports(const sweep_results& sweep, const export_paths& exports) {
-    const auto write = [&](const std::string& path, void (*reporter)(const sweep_results&, std::ostream&)) {
-        if (path.empty()) {
-            return;
-        }
-        std::ostringstream text;
-        reporter(sweep, text);
-        write_file_atomically(path, text.str());
-    };
-    write(exports.json, write_sweep_json);
-    write(exports.csv, write_sweep_csv);
-    write(exports.markdown, write_sweep_markdown);
-    write(exports.chart, write_scaling_chart);
-    write(exports.html, write_sweep_html);
+    write_export(exports.json, sweep, write_sweep_json);
+    write_export(exports.csv, sweep, write_sweep_csv);
+    write_export(exports.markdown, sweep, write_sweep_markdown);
+    write_export(exports.chart, sweep, write_scaling_chart);
+    write_export(exports.html, sweep, write_sweep_html);
     if (!sweep.steps.empty()) {
-        write(exports.gbench, write_gbench);
+        write_export(exports.gbench, sweep, write_gbench);
     }
 }
 
@@ -373,7 +359,7 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
         step_outcome outcome = run_step_process(program, step_arguments(opts, record), cpus, progress);
         if (outcome.ok) {
             try {
-                sweep.steps.push_back({parse_result_record(read_file(record))});
+                sweep.steps.push_back({read_export_file(record).sweep.steps.at(0).results});
             } catch (const export_error& e) {
                 outcome.ok = false;
                 outcome.failure = std::string("its result could not be read: ") + e.what();
@@ -410,8 +396,6 @@ int run_sweep_step(const options& opts) {
     run.results.context.cpus = cpus;
     run.results.context.logical_cpus = static_cast<unsigned>(cpus.size());
     run.results.context.tbb_threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
-    std::ostringstream text;
-    write_json(run.results, text);
-    write_file_atomically(opts.step_result, text.str());
+    write_export(opts.step_result, run.results, write_json);
     return EXIT_SUCCESS;
 }
