@@ -84,7 +84,7 @@ Record median_run(std::vector<Record> runs) {
 // Generates a fresh array, times `sort` on it and checks the result, like a timed phase does.
 template <typename Sort>
 duration_ns instrumented_run(value_array& data, const bench_config& sizes, const char* strategy, std::uint64_t run,
-                             Sort sort) {
+                             const sort_listener& on_sorted, Sort sort) {
     data.clear();
     generate_values(data, sizes.array_size, sizes.values);
     const array_fingerprint before = fingerprint_of(data);
@@ -92,14 +92,17 @@ duration_ns instrumented_run(value_array& data, const bench_config& sizes, const
     sort(data);
     const duration_ns elapsed = now_ns() - t0;
     verify_sorted(data, before, strategy, run);
+    if (on_sorted) {
+        on_sorted(strategy);
+    }
     return elapsed;
 }
 
-quicksort_figures sequential_breakdown(value_array& data, const bench_config& sizes) {
+quicksort_figures sequential_breakdown(value_array& data, const bench_config& sizes, const sort_listener& on_sorted) {
     std::vector<quicksort_figures> runs;
     for (std::uint64_t run = 1; run <= sizes.run_count; ++run) {
         quicksort_figures f;
-        const duration_ns elapsed = instrumented_run(data, sizes, "sequential sort (breakdown)", run,
+        const duration_ns elapsed = instrumented_run(data, sizes, "sequential sort (breakdown)", run, on_sorted,
                                                      [&f](value_array& v) { f = count_quicksort(v); });
         f.sort_ns = elapsed;
         runs.push_back(f);
@@ -107,7 +110,7 @@ quicksort_figures sequential_breakdown(value_array& data, const bench_config& si
     return median_run(std::move(runs));
 }
 
-thread_figures thread_breakdown(value_array& data, const bench_config& sizes) {
+thread_figures thread_breakdown(value_array& data, const bench_config& sizes, const sort_listener& on_sorted) {
     const auto high = static_cast<std::int32_t>(sizes.array_size) - 1;
     std::vector<thread_figures> runs;
     for (std::uint64_t run = 1; run <= sizes.run_count; ++run) {
@@ -116,7 +119,7 @@ thread_figures thread_breakdown(value_array& data, const bench_config& sizes) {
         std::fill(std::begin(probe::side_end), std::end(probe::side_end), 0);
         duration_ns start = 0;
         thread_figures f;
-        f.sort_ns = instrumented_run(data, sizes, "thread sort (breakdown)", run, [high, &start](value_array& v) {
+        f.sort_ns = instrumented_run(data, sizes, "thread sort (breakdown)", run, on_sorted, [high, &start](value_array& v) {
             start = now_ns();
             thread_quicksort<probe>(v, 0, high);
         });
@@ -132,7 +135,7 @@ thread_figures thread_breakdown(value_array& data, const bench_config& sizes) {
     return median_run(std::move(runs));
 }
 
-chunked_figures chunked_breakdown(value_array& data, const bench_config& sizes) {
+chunked_figures chunked_breakdown(value_array& data, const bench_config& sizes, const sort_listener& on_sorted) {
     const auto size = static_cast<std::int32_t>(sizes.array_size);
     const auto chunk = static_cast<std::int32_t>(sizes.chunk_size);
     std::vector<chunked_figures> runs;
@@ -144,7 +147,7 @@ chunked_figures chunked_breakdown(value_array& data, const bench_config& sizes) 
         probe::reallocations = 0;
         duration_ns start = 0;
         chunked_figures f;
-        f.sort_ns = instrumented_run(data, sizes, "parallel sort (breakdown)", run, [&](value_array& v) {
+        f.sort_ns = instrumented_run(data, sizes, "parallel sort (breakdown)", run, on_sorted, [&](value_array& v) {
             start = now_ns();
             parallel_quicksort<probe>(v, 0, size - 1, chunk, size);
         });
@@ -192,18 +195,19 @@ quicksort_figures count_quicksort(value_array& values) {
     return f;
 }
 
-breakdown_results measure_breakdown(const bench_config& sizes, const benchmark_results& timed) {
+breakdown_results measure_breakdown(const bench_config& sizes, const benchmark_results& timed,
+                                    const sort_listener& on_sorted) {
     breakdown_results b;
     b.runs = sizes.run_count;
     value_array data;
-    b.sequential = sequential_breakdown(data, sizes);
-    b.thread = thread_breakdown(data, sizes);
-    b.parallel = chunked_breakdown(data, sizes);
+    b.sequential = sequential_breakdown(data, sizes, on_sorted);
+    b.thread = thread_breakdown(data, sizes, on_sorted);
+    b.parallel = chunked_breakdown(data, sizes, on_sorted);
 
     // The thread sort alone is timed with the plain routine, exactly as phase 2 times it.
     duration_list alone;
     data.clear();
-    run_thread_sorts_alone(data, alone, sizes);
+    run_thread_sorts_alone(data, alone, sizes, on_sorted);
     contention_figures& c = b.contention;
     c.thread_alone_ns = summarize(alone).median;
     c.thread_in_loop_ns = median_of_strategy(timed, thread_sort_name);

@@ -4,12 +4,15 @@
 #pragma once
 
 #include "bench/options.hpp"
+#include "bench/phases.hpp"
 #include "report/results.hpp"
 #include "sorting/sorting.hpp"
 
 // `timed` holds the timed phases' results: the contention factors set their medians against the
 // same sorts run one at a time. Throws sort_check_error when an instrumented sort is wrong.
-breakdown_results measure_breakdown(const bench_config& sizes, const benchmark_results& timed);
+// `on_sorted` hears of every sort, outside its interval.
+breakdown_results measure_breakdown(const bench_config& sizes, const benchmark_results& timed,
+                                    const sort_listener& on_sorted = {});
 
 // The instrumented quicksort's counters over the whole of `values`, which it sorts; no clock.
 quicksort_figures count_quicksort(value_array& values);

@@ -12,6 +12,7 @@
 #include "bench/context.hpp"
 #include "bench/durations.hpp"
 #include "bench/generator.hpp"
+#include "bench/progress.hpp"
 #include "bench/sort_pool.hpp"
 #include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
@@ -40,25 +41,57 @@ measured_run measure(const options& opts, const console& con, const sort_listene
     const bench_config& sizes = opts.sizes;
     seed_generator(1);
 
+    // A line per phase on the terminal; the sequential phase has its own lines on standard output
+    // and gets this one only when those go elsewhere.
+    progress_line progress(con.progress);
+    progress_line* shown = &progress;
+    const sort_listener listener = [&](std::string_view strategy) {
+        if (shown != nullptr) {
+            shown->sorted();
+        }
+        if (on_sorted) {
+            on_sorted(strategy);
+        }
+    };
+    const auto begin_phase = [&](const char* name, std::uint64_t sorts) {
+        shown = &progress;
+        progress.restart(sorts);
+        progress.phase(name, sorts);
+    };
+
     sort_pool pool;
-    pool.on_sorted = on_sorted;
+    pool.on_sorted = listener;
     value_array data;
     queue_sequential_sorts(pool, data, sizes);
 
+    if (con.is_terminal) {
+        shown = nullptr;
+    } else {
+        begin_phase(sequential_sort_name, sizes.run_count);
+    }
     run_sequential_sorts(pool, sizes.run_count, con, workers);
+    progress.erase();
 
-    run_thread_sorts(thread_times, thread_times_mutex, sizes, on_sorted);
+    begin_phase(thread_sort_name, sizes.run_count);
+    run_thread_sorts(thread_times, thread_times_mutex, sizes, listener);
+    progress.erase();
     con.out << "Quicksort just creating threads: Complete" << std::endl;
 
-    run_parallel_sorts(data, parallel_times, sizes, on_sorted);
+    begin_phase(parallel_sort_name, sizes.run_count);
+    run_parallel_sorts(data, parallel_times, sizes, listener);
+    progress.erase();
     con.out << "Parallel Quicksort: Complete" << std::endl;
 
-    run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, sizes, on_sorted);
+    begin_phase(parallel_for_sort_name, sizes.run_count);
+    run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, sizes, listener);
+    progress.erase();
 
     duration_list std_sort_times;
     duration_list std_par_sort_times;
     if (opts.reference) {
-        run_reference_sorts(data, std_sort_times, std_par_sort_times, sizes, on_sorted);
+        begin_phase("reference sorts", 2 * sizes.run_count);
+        run_reference_sorts(data, std_sort_times, std_par_sort_times, sizes, listener);
+        progress.erase();
     }
 
     // The records keep the completion order; the statistics below sort the lists in place.
@@ -72,7 +105,10 @@ measured_run measure(const options& opts, const console& con, const sort_listene
                        : std::vector<strategy_result>{});
 
     if (opts.breakdown) {
-        run.results.breakdown = measure_breakdown(sizes, run.results);
+        // The step of a sweep reports only timed sorts to its parent.
+        begin_phase("breakdown", 4 * sizes.run_count);
+        run.results.breakdown = measure_breakdown(sizes, run.results, [&](std::string_view) { progress.sorted(); });
+        progress.erase();
     }
 
     run.stats.sequential = compute_stats(sequential_times);
@@ -83,7 +119,7 @@ measured_run measure(const options& opts, const console& con, const sort_listene
 }
 
 int run_classic(const options& opts) {
-    const console con = standard_console();
+    const console con = standard_console(opts.exports.to_stdout());
     const measured_run run = measure(opts, con);
 
     con.clear();
@@ -103,7 +139,7 @@ int run_classic(const options& opts) {
     write_export(opts.exports.gbench, run.results, [](const benchmark_results& results, std::ostream& out) {
         write_gbench(sweep_results{{0}, {{results}}, ""}, out);
     });
-    if (!opts.no_pause) {
+    if (!opts.no_pause && !opts.exports.to_stdout()) {
         wait_for_key(con.out, STDIN_FILENO);
     }
     return EXIT_SUCCESS;

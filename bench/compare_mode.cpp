@@ -20,7 +20,8 @@ int run_compare(const compare_options& opts) {
     }
     c.base_name = opts.base;
     c.next_name = opts.next;
-    print_comparison(c, std::cout);
+    // Standard output holds an export written to "-" alone.
+    print_comparison(c, opts.exports.to_stdout() ? std::cerr : std::cout);
 
     write_export(opts.exports.markdown, c, write_comparison_markdown);
     write_export(opts.exports.json, c, write_comparison_json);

@@ -37,10 +37,24 @@ void console::clear() const {
     }
 }
 
-console standard_console() { return console{std::cout, ::isatty(STDOUT_FILENO) == 1}; }
+console standard_console(bool stdout_is_export) {
+    std::ostream* progress = ::isatty(STDERR_FILENO) == 1 ? &std::cerr : nullptr;
+    if (stdout_is_export) {
+        return console{std::cerr, ::isatty(STDERR_FILENO) == 1, progress};
+    }
+    return console{std::cout, ::isatty(STDOUT_FILENO) == 1, progress};
+}
+
+bool can_wait_for_key(int in_fd, int out_fd) {
+    if (::isatty(in_fd) != 1 || ::isatty(out_fd) != 1) {
+        return false;
+    }
+    const pid_t foreground = ::tcgetpgrp(in_fd);
+    return foreground > 0 && foreground == ::getpgrp();
+}
 
 void wait_for_key(std::ostream& out, int fd) {
-    if (::isatty(fd) != 1 || tcgetattr(fd, &saved_settings) != 0) {
+    if (!can_wait_for_key(fd, STDOUT_FILENO) || tcgetattr(fd, &saved_settings) != 0) {
         return;
     }
     saved_fd = fd;

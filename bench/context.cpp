@@ -1,6 +1,7 @@
 #include "bench/context.hpp"
 
 #include "bench/generator.hpp"
+#include "bench/machine.hpp"
 
 #include <oneapi/tbb/version.h>
 #include <unistd.h>
@@ -82,5 +83,8 @@ run_context describe_run(const bench_config& sizes) {
     c.run_count = sizes.run_count;
     c.values = value_kind_name(sizes.values);
     c.generator = describe_generator(sizes.values);
+    c.cpu_scaling_enabled = cpu_scaling_enabled(c.logical_cpus);
+    c.caches = cpu_caches();
+    c.load_avg = load_average();
     return c;
 }

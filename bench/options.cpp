@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <ostream>
@@ -43,6 +44,10 @@ void check_export_paths(const CLI::App& app, const std::vector<std::pair<std::st
             continue;
         }
         for (const auto& [other_name, other_path] : seen) {
+            if (other_path == "-" && *path == "-") {
+                throw CLI::ValidationError(name, "only one export can go to standard output (-); " + other_name +
+                                                     " already does");
+            }
             if (other_path == *path) {
                 throw CLI::ValidationError(name, "'" + *path + "' is already the file of " + other_name);
             }
@@ -65,6 +70,55 @@ double parse_decimal(const std::string& name, const std::string& text, const cha
         throw CLI::ValidationError(name, std::string("must be ") + allowed + ", got '" + text + "'");
     }
     return value;
+}
+
+// The first option named twice, each scope (before and after "compare") on its own: CLI11 would
+// say "At Most 1 required but received 2".
+std::string repeated_option(int argc, const char* const* argv) {
+    std::vector<std::string> seen;
+    for (int k = 1; k < argc; ++k) {
+        const std::string arg = argv[k];
+        if (arg == "compare") {
+            seen.clear();
+            continue;
+        }
+        if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
+            continue;
+        }
+        const std::string name = arg.substr(0, arg.find('='));
+        if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+            return name;
+        }
+        seen.push_back(name);
+    }
+    return "";
+}
+
+// `--chart --no-pause` must not write a file named "--no-pause"; `--chart=./--odd` still can.
+void refuse_option_as_value(const CLI::App& app, const std::vector<std::pair<std::string, const std::string*>>& values) {
+    for (const auto& [name, value] : values) {
+        if (app.count(name) > 0 && value->rfind("--", 0) == 0) {
+            throw CLI::ValidationError(name + " needs a value, and '" + *value + "' is an option (for a file of "
+                                       "that name write " + name + "=./" + *value + ")");
+        }
+    }
+}
+
+// CLI11's own wording for what it refuses, in this program's words.
+std::string own_words(const CLI::ParseError& e) {
+    const std::string what = e.what();
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+        std::string first = what.substr(what.find(": ") + 2);
+        first = first.substr(0, first.find(' '));
+        return (first.rfind('-', 0) == 0 ? "unknown option '" : "unexpected argument '") + first + "'";
+    }
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+        return "compare needs two files: BASE.json NEW.json";
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
+        return what.substr(0, what.find(':')) + " needs a value";
+    }
+    return what;
 }
 
 } // namespace
@@ -96,12 +150,11 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     app.add_flag("--breakdown", outcome.opts.breakdown,
                  "After the timed sorts, run every strategy again through instrumented copies of its routines "
                  "and show where its time goes (never mixed into the timed figures)");
-    const std::map<std::string, value_kind> kinds{{"classic", value_kind::classic}, {"wide", value_kind::wide}};
-    app.add_option("--values", sizes.values,
+    std::string values_text;
+    app.add_option("--values", values_text,
                    "Input values: classic (15-bit rand(), many repeats; the default) or wide (32-bit generator, "
                    "values spread over 0 .. 3 x size - 1)")
-        ->transform(CLI::CheckedTransformer(kinds, CLI::ignore_case))
-        ->type_name("KIND");
+        ->type_name("classic|wide");
     export_paths& exports = outcome.opts.exports;
     app.add_option("--export-json", exports.json, "Write every duration, statistics and the context as JSON")
         ->type_name("FILE");
@@ -145,8 +198,20 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
         ->type_name("FILE");
 
     try {
+        if (const std::string repeated = repeated_option(argc, argv); !repeated.empty()) {
+            throw CLI::ValidationError(repeated + " is given twice");
+        }
         app.parse(argc, argv);
+        refuse_option_as_value(app, {{"--size", &size_text}, {"--runs", &runs_text}, {"--chunk", &chunk_text},
+                                     {"--values", &values_text}, {"--cpus", &cpus_text},
+                                     {"--export-json", &exports.json}, {"--export-csv", &exports.csv},
+                                     {"--export-markdown", &exports.markdown}, {"--chart", &exports.chart},
+                                     {"--export-gbench", &exports.gbench}, {"--export-html", &exports.html}});
         if (*compare) {
+            refuse_option_as_value(*compare, {{"--alpha", &alpha_text}, {"--threshold", &threshold_text},
+                                              {"--export-markdown", &cmp.exports.markdown},
+                                              {"--export-json", &cmp.exports.json},
+                                              {"--export-html", &cmp.exports.html}});
             for (const CLI::Option* option : app.get_options()) {
                 if (option->count() > 0) {
                     throw CLI::ValidationError("compare", "takes no benchmark options (" + option->get_name() +
@@ -165,6 +230,18 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
             check_export_paths(*compare, {{"--export-markdown", &cmp.exports.markdown},
                                           {"--export-json", &cmp.exports.json},
                                           {"--export-html", &cmp.exports.html}});
+            // Refused before anything is read: writing the comparison over its own input destroys it.
+            for (const auto& [name, path] : {std::pair<const char*, const std::string*>{"--export-markdown",
+                                                                                        &cmp.exports.markdown},
+                                             {"--export-json", &cmp.exports.json},
+                                             {"--export-html", &cmp.exports.html}}) {
+                for (const std::string* input : {&cmp.base, &cmp.next}) {
+                    if (!path->empty() && (*path == *input || same_file(*path, *input))) {
+                        throw CLI::ValidationError(name, "'" + *path + "' is the input '" + *input +
+                                                             "'; writing it would destroy that run");
+                    }
+                }
+            }
             outcome.opts.compare = cmp;
             return outcome;
         }
@@ -173,6 +250,12 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
         }
         if (app.count("--runs") > 0) {
             sizes.run_count = parse_count<std::uint64_t>("--runs", runs_text, 1, max_run_count);
+        }
+        if (app.count("--values") > 0) {
+            if (values_text != "classic" && values_text != "wide") {
+                throw CLI::ValidationError("--values", "must be classic or wide, got '" + values_text + "'");
+            }
+            sizes.values = values_text == "wide" ? value_kind::wide : value_kind::classic;
         }
         if (app.count("--chunk") > 0) {
             sizes.chunk_size = parse_count<std::int64_t>("--chunk", chunk_text, 1, max_chunk_size);
@@ -200,7 +283,7 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
         out << e.what() << std::endl;
         outcome.exit_code = 0;
     } catch (const CLI::ParseError& e) {
-        err << program_name << ": error: " << e.what() << " (see --help)" << std::endl;
+        err << program_name << ": error: " << own_words(e) << " (see --help)" << std::endl;
         outcome.exit_code = 2;
     }
     return outcome;

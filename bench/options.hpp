@@ -24,7 +24,7 @@ inline constexpr std::int64_t max_chunk_size = 2'147'483'647;
 // The progress display counts in signed 32 bits; far fewer runs already give stable statistics.
 inline constexpr std::uint64_t max_run_count = 1'000'000;
 
-// Files to write after the report; an empty path means none.
+// Files to write after the report; an empty path means none, "-" standard output.
 struct export_paths {
     std::string json;
     std::string csv;
@@ -32,6 +32,9 @@ struct export_paths {
     std::string chart;
     std::string gbench; // Google Benchmark's JSON format
     std::string html;
+    bool to_stdout() const {
+        return json == "-" || csv == "-" || markdown == "-" || chart == "-" || gbench == "-" || html == "-";
+    }
 };
 
 // `quicksort_bench compare BASE NEW`: two --export-json files side by side.

@@ -84,9 +84,10 @@ void run_parallel_sorts(value_array& data, duration_list& parallel_times, const 
     run_one_at_a_time(data, parallel_times, sizes, parallel_sort_name, on_sorted, chunked_sort(sizes));
 }
 
-void run_thread_sorts_alone(value_array& data, duration_list& times, const bench_config& sizes) {
+void run_thread_sorts_alone(value_array& data, duration_list& times, const bench_config& sizes,
+                            const sort_listener& on_sorted) {
     const auto high = static_cast<std::int32_t>(sizes.array_size) - 1;
-    run_one_at_a_time(data, times, sizes, thread_sort_name, {},
+    run_one_at_a_time(data, times, sizes, thread_sort_name, on_sorted,
                       [high](value_array& values) { thread_quicksort(values, 0, high); });
 }
 

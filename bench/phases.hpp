@@ -35,7 +35,8 @@ void run_parallel_sorts(value_array& data, duration_list& parallel_times, const 
 
 // thread_quicksort one sort at a time, like phase 3: what the thread sort costs without the
 // competition of phase 2's concurrent iterations.
-void run_thread_sorts_alone(value_array& data, duration_list& times, const bench_config& sizes);
+void run_thread_sorts_alone(value_array& data, duration_list& times, const bench_config& sizes,
+                            const sort_listener& on_sorted = {});
 
 // Phase 4: like phase 2, with parallel_quicksort, so the chunk tasks of up to run_count sorts
 // compete for the processors.

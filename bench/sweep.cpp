@@ -22,6 +22,8 @@
 
 #include "bench/classic_run.hpp"
 #include "bench/cpus.hpp"
+#include "bench/progress.hpp"
+#include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
 #include "report/json_reader.hpp"
 #include "report/output_file.hpp"
@@ -75,73 +77,6 @@ private:
     struct sigaction previous_[std::size(sweep_signals)] {};
 };
 
-// ---- progress: one line on stderr, rewritten in place, only when stderr is a terminal.
-
-std::string clock_text(double seconds) {
-    const auto s = static_cast<long>(seconds);
-    char text[32];
-    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
-    return text;
-}
-
-class progress_line {
-public:
-    progress_line(std::size_t steps, std::size_t sorts_per_step, std::uint64_t runs)
-        : shown_(::isatty(STDERR_FILENO) == 1), steps_(steps), sorts_total_(steps * sorts_per_step), runs_(runs),
-          start_(now_ns()) {}
-
-    void begin_step(std::size_t step, unsigned cpus) {
-        step_ = step;
-        cpus_ = cpus;
-        strategy_.clear();
-        sort_in_strategy_ = 0;
-        draw();
-    }
-    void sorted(const std::string& strategy) {
-        if (strategy != strategy_) {
-            strategy_ = strategy;
-            sort_in_strategy_ = 0;
-        }
-        ++sort_in_strategy_;
-        ++sorts_done_;
-        draw();
-    }
-    void draw() const {
-        if (!shown_) {
-            return;
-        }
-        const double elapsed = static_cast<double>(now_ns() - start_) / 1e9;
-        std::string line = "\r\x1b[Kstep " + std::to_string(step_ + 1) + "/" + std::to_string(steps_) + " (" +
-                           std::to_string(cpus_) + (cpus_ == 1 ? " CPU)" : " CPUs)");
-        if (!strategy_.empty()) {
-            line += ", " + strategy_ + ", sort " + std::to_string(sort_in_strategy_) + " of " + std::to_string(runs_);
-        }
-        line += ", " + clock_text(elapsed) + " elapsed";
-        if (sorts_done_ > 0) {
-            const double left = elapsed * static_cast<double>(sorts_total_ - sorts_done_) / sorts_done_;
-            line += ", about " + clock_text(left) + " left";
-        }
-        std::cerr << line << std::flush;
-    }
-    void erase() const {
-        if (shown_) {
-            std::cerr << "\r\x1b[K" << std::flush;
-        }
-    }
-
-private:
-    bool shown_;
-    std::size_t steps_;
-    std::size_t sorts_total_;
-    std::uint64_t runs_;
-    duration_ns start_;
-    std::size_t step_ = 0;
-    unsigned cpus_ = 0;
-    std::string strategy_;
-    std::uint64_t sort_in_strategy_ = 0;
-    std::size_t sorts_done_ = 0;
-};
-
 // ---- one step's process.
 
 struct step_outcome {
@@ -183,7 +118,7 @@ bool drain(int fd, std::string& into) {
 }
 
 step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
-                              const std::vector<unsigned>& cpus, progress_line& progress) {
+                              const std::vector<unsigned>& cpus, std::uint64_t runs, progress_line& progress) {
     // Everything the child needs is prepared before fork: after it, only async-signal-safe calls.
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -236,6 +171,7 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
 
     step_outcome outcome;
     std::string events;
+    std::string current; // the strategy the step is timing now
     std::string err;
     bool out_open = true;
     bool err_open = true;
@@ -253,7 +189,12 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
         if (out_open && fds[0].revents != 0) {
             out_open = drain(out_pipe[0], events);
             for (std::size_t end; (end = events.find('\n')) != std::string::npos; events.erase(0, end + 1)) {
-                progress.sorted(events.substr(0, end));
+                const std::string strategy = events.substr(0, end);
+                if (strategy != current) {
+                    current = strategy;
+                    progress.phase(strategy, runs);
+                }
+                progress.sorted();
             }
         }
         if (err_open && fds[1].revents != 0) {
@@ -345,18 +286,24 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
     const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
     const scratch_folder scratch;
     const signal_catcher signals;
+    // Standard output holds an export written to "-" alone.
+    std::ostream& out = opts.exports.to_stdout() ? std::cerr : std::cout;
     sweep_results sweep;
     sweep.planned_counts = opts.cpu_counts;
     const std::size_t total = opts.cpu_counts.size();
-    progress_line progress(total, opts.reference ? 6 : 4, opts.sizes.run_count);
+    const std::uint64_t strategies = opts.reference ? 6 : 4;
+    progress_line progress(::isatty(STDERR_FILENO) == 1 ? &std::cerr : nullptr);
+    progress.restart(total * strategies * opts.sizes.run_count);
 
     int exit_code = EXIT_SUCCESS;
     for (std::size_t k = 0; k < total; ++k) {
         const unsigned n = opts.cpu_counts[k];
         const std::vector<unsigned> cpus(cpu_order.begin(), cpu_order.begin() + n);
         const std::string record = (scratch.path / ("step-" + std::to_string(k + 1) + ".json")).string();
-        progress.begin_step(k, n);
-        step_outcome outcome = run_step_process(program, step_arguments(opts, record), cpus, progress);
+        progress.phase("", 0);
+        progress.set_prefix("step " + std::to_string(k + 1) + "/" + std::to_string(total) + " (" +
+                            std::to_string(n) + (n == 1 ? " CPU)" : " CPUs)"));
+        step_outcome outcome = run_step_process(program, step_arguments(opts, record), cpus, opts.sizes.run_count, progress);
         if (outcome.ok) {
             try {
                 sweep.steps.push_back({read_export_file(record).sweep.steps.at(0).results});
@@ -374,10 +321,13 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
             exit_code = outcome.interrupted_by != 0 ? 128 + outcome.interrupted_by : EXIT_FAILURE;
             break;
         }
-        print_step_summary(sweep.steps.back(), k + 1, total, std::cout);
+        print_step_summary(sweep.steps.back(), k + 1, total, out);
+        if (sweep.steps.back().results.breakdown) {
+            print_breakdown(*sweep.steps.back().results.breakdown, out);
+        }
     }
     if (sweep.complete()) {
-        print_scaling_tables(sweep, std::cout);
+        print_scaling_tables(sweep, out);
     }
     write_sweep_exports(sweep, opts.exports);
     return exit_code;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <ostream>
 
-#include "report/sweep_report.hpp"
+#include "report/format.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "report/stats.hpp"
-#include "report/sweep_report.hpp"
+#include "report/format.hpp"
 
 std::string verdict_text(verdict v) {
     switch (v) {

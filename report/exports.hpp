@@ -7,6 +7,10 @@
 #include "report/comparison.hpp"
 #include "report/results.hpp"
 
+// The version every JSON export names as "format_version"; files written before the field existed
+// are version 1. Raise it when a reader of an older version would misread a file.
+inline constexpr int export_format_version = 2;
+
 // JSON: a context object, one object per strategy (every duration, mean, median, min, max,
 // standard deviation, coefficient of variation) and the speedups, printed and exact.
 void write_json(const benchmark_results& results, std::ostream& out);

@@ -101,7 +101,8 @@ void strategy_table(std::ostream& out, const benchmark_results& results) {
         out << "<tr><td>" << esc(s.name) << (s.reference ? " (reference)" : "") << "</td><td>" << format_ms(d.mean)
             << "</td><td class=\"median\" data-strategy=\"" << esc(s.name) << "\" data-ns=\"" << d.median << "\">"
             << format_ms(d.median) << "</td><td>" << format_ms(d.min) << "</td><td>" << format_ms(d.max) << "</td><td>"
-            << fixed(d.stddev / 1e6, 2) << "</td><td>" << fixed(100 * d.cv, 1) << "%</td></tr>\n";
+            << (d.stddev ? fixed(*d.stddev / 1e6, 2) : "n/a") << "</td><td>"
+            << (d.cv ? fixed(100 * *d.cv, 1) + "%" : "n/a") << "</td></tr>\n";
     }
     out << "</table></div>\n";
 }

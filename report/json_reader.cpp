@@ -1,6 +1,7 @@
 #include "report/json_reader.hpp"
 
 #include "report/breakdown_json.hpp"
+#include "report/exports.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -96,6 +97,34 @@ run_context parse_context(const json& doc) {
     context.values = c.contains("values") ? text_at(c, where, "values") : "classic";
     if (context.values != "classic" && context.values != "wide") {
         fail(where + ".values", "neither \"classic\" nor \"wide\"");
+    }
+    if (c.contains("cpu_mhz")) {
+        context.cpu_mhz = static_cast<unsigned>(whole_at(c, where, "cpu_mhz", 0, 1 << 30));
+    }
+    if (c.contains("cpu_scaling_enabled")) {
+        context.cpu_scaling_enabled = flag_at(c, where, "cpu_scaling_enabled");
+    }
+    if (c.contains("caches")) {
+        const json& caches = array_at(c, where, "caches");
+        for (std::size_t k = 0; k < caches.size(); ++k) {
+            const std::string at = where + ".caches[" + std::to_string(k) + "]";
+            if (!caches[k].is_object()) {
+                fail(at, "not an object");
+            }
+            context.caches.push_back({text_at(caches[k], at, "type"),
+                                      static_cast<unsigned>(whole_at(caches[k], at, "level", 0, 16)),
+                                      static_cast<std::uint64_t>(whole_at(caches[k], at, "size", 0, 1LL << 50)),
+                                      static_cast<unsigned>(whole_at(caches[k], at, "num_sharing", 0, 1 << 20))});
+        }
+    }
+    if (c.contains("load_avg")) {
+        const json& loads = array_at(c, where, "load_avg");
+        for (std::size_t k = 0; k < loads.size(); ++k) {
+            if (!loads[k].is_number() || loads[k].get<double>() < 0) {
+                fail(where + ".load_avg[" + std::to_string(k) + "]", "not a load average");
+            }
+            context.load_avg.push_back(loads[k].get<double>());
+        }
     }
     if (c.contains("cpus")) {
         const json& cpus = array_at(c, where, "cpus");
@@ -213,6 +242,18 @@ benchmark_results parse_record(const json& doc, const std::string& where) {
     }
 }
 
+// Files without the field are version 1; a newer version may mean what this reader cannot know.
+void check_version(const json& doc) {
+    if (!doc.is_object() || !doc.contains("format_version")) {
+        return;
+    }
+    const std::int64_t version = whole(doc["format_version"], "format_version", 1, 1'000'000);
+    if (version > export_format_version) {
+        throw export_error("written in format version " + std::to_string(version) + " by a newer quicksort_bench; "
+                           "this one reads versions 1 to " + std::to_string(export_format_version));
+    }
+}
+
 json parse_json(const std::string& text) {
     if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
         throw export_error("empty file");
@@ -226,10 +267,15 @@ json parse_json(const std::string& text) {
 
 } // namespace
 
-benchmark_results parse_result_record(const std::string& text) { return parse_record(parse_json(text), ""); }
+benchmark_results parse_result_record(const std::string& text) {
+    const json doc = parse_json(text);
+    check_version(doc);
+    return parse_record(doc, "");
+}
 
 export_document parse_export(const std::string& text) {
     const json doc = parse_json(text);
+    check_version(doc);
     export_document result;
     if (!doc.is_object() || !doc.contains("steps")) {
         result.sweep.steps.push_back({parse_record(doc, "")});

@@ -20,14 +20,28 @@ nlohmann::ordered_json ordered(const Figures& figures) {
     return nlohmann::ordered_json(nlohmann::json(figures));
 }
 
+nlohmann::ordered_json caches_json(const std::vector<cache_level>& caches) {
+    auto list = nlohmann::ordered_json::array();
+    for (const auto& cache : caches) {
+        list.push_back({{"type", cache.type},
+                        {"level", cache.level},
+                        {"size", cache.size},
+                        {"num_sharing", cache.num_sharing}});
+    }
+    return list;
+}
+
 nlohmann::ordered_json results_json(const benchmark_results& results) {
     const run_context& c = results.context;
     nlohmann::ordered_json doc;
+    doc["format_version"] = export_format_version;
     doc["context"] = {
         {"date_time", c.date_time},     {"host_name", c.host_name},   {"cpu_model", c.cpu_model},
         {"logical_cpus", c.logical_cpus}, {"compiler", c.compiler},   {"build_type", c.build_type},
         {"tbb_version", c.tbb_version}, {"array_size", c.array_size}, {"chunk_size", c.chunk_size},
         {"run_count", c.run_count},     {"values", c.values},         {"generator", c.generator},
+        {"cpu_mhz", c.cpu_mhz},         {"cpu_scaling_enabled", c.cpu_scaling_enabled},
+        {"caches", caches_json(c.caches)}, {"load_avg", c.load_avg},
     };
     if (!c.cpus.empty()) {
         doc["context"]["cpus"] = c.cpus;
@@ -44,8 +58,8 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
             {"median_ns", s.summary.median},
             {"min_ns", s.summary.min},
             {"max_ns", s.summary.max},
-            {"stddev_ns", s.summary.stddev},
-            {"cv", s.summary.cv},
+            {"stddev_ns", ratio_json(s.summary.stddev)},
+            {"cv", ratio_json(s.summary.cv)},
             {"warnings", s.warnings},
         };
         if (s.reference) {
@@ -91,6 +105,7 @@ void write_json(const benchmark_results& results, std::ostream& out) { out << re
 
 void write_sweep_json(const sweep_results& sweep, std::ostream& out) {
     nlohmann::ordered_json doc;
+    doc["format_version"] = export_format_version;
     doc["sweep"] = {
         {"cpu_counts", sweep.planned_counts},
         {"complete", sweep.complete()},
@@ -118,6 +133,7 @@ void write_sweep_json(const sweep_results& sweep, std::ostream& out) {
 
 void write_comparison_json(const comparison& c, std::ostream& out) {
     nlohmann::ordered_json doc;
+    doc["format_version"] = export_format_version;
     doc["base"] = c.base_name;
     doc["new"] = c.next_name;
     doc["alpha"] = c.alpha;
@@ -158,17 +174,21 @@ void write_gbench(const sweep_results& runs, std::ostream& out) {
         {"executable", "quicksort_bench"},
         {"num_cpus", c.logical_cpus},
         {"mhz_per_cpu", c.cpu_mhz},
-        {"cpu_scaling_enabled", false},
-        {"caches", nlohmann::ordered_json::array()},
-        {"load_avg", nlohmann::ordered_json::array()},
+        {"cpu_scaling_enabled", c.cpu_scaling_enabled},
+        {"caches", caches_json(c.caches)},
+        {"load_avg", c.load_avg},
         {"library_build_type", build == "release" ? "release" : "debug"},
     };
     auto benchmarks = nlohmann::ordered_json::array();
     std::size_t family = 0;
     for (const auto& step : runs.steps) {
         for (const auto& s : step.results.strategies) {
-            const std::string name =
-                step.results.context.cpus.empty() ? s.name : s.name + "/cpus:" + std::to_string(step.cpu_count());
+            // Google Benchmark writes a benchmark's arguments after slashes, so runs of other sizes
+            // (or CPU counts) never pair up by name in compare.py.
+            std::string name = s.name + "/" + std::to_string(step.results.context.array_size);
+            if (!step.results.context.cpus.empty()) {
+                name += "/cpus:" + std::to_string(step.cpu_count());
+            }
             const auto entry = [&](const char* run_type) {
                 return nlohmann::ordered_json{{"name", name},
                                               {"family_index", family},
@@ -187,10 +207,13 @@ void write_gbench(const sweep_results& runs, std::ostream& out) {
                 run["time_unit"] = "ns";
                 benchmarks.push_back(std::move(run));
             }
-            const std::pair<const char*, double> aggregates[] = {{"mean", static_cast<double>(s.summary.mean)},
-                                                                 {"median", static_cast<double>(s.summary.median)},
-                                                                 {"stddev", s.summary.stddev},
-                                                                 {"cv", s.summary.cv}};
+            // Google Benchmark writes no spread for a single repetition.
+            std::vector<std::pair<const char*, double>> aggregates = {
+                {"mean", static_cast<double>(s.summary.mean)}, {"median", static_cast<double>(s.summary.median)}};
+            if (s.summary.stddev && s.summary.cv) {
+                aggregates.emplace_back("stddev", *s.summary.stddev);
+                aggregates.emplace_back("cv", *s.summary.cv);
+            }
             for (const auto& [aggregate, value] : aggregates) {
                 auto run = entry("aggregate");
                 run["name"] = name + "_" + aggregate;

@@ -19,6 +19,27 @@ std::string cell(const std::string& text) {
     return escaped;
 }
 
+// The stages of each strategy's instrumented sort, and the sentence naming its dominant cost.
+void breakdown_markdown(const breakdown_results& b, std::ostream& out) {
+    out << "\nWhere the time goes (the median of " << b.runs << " instrumented sorts):\n\n";
+    out << "| strategy | stage | ms | share |\n";
+    out << "| --- | --- | ---: | ---: |\n";
+    for (const auto& strategy : stages_of(b)) {
+        duration_ns whole = 0;
+        for (const auto& stage : strategy.stages) {
+            whole += stage.ns;
+        }
+        for (const auto& stage : strategy.stages) {
+            out << "| " << cell(strategy.name) << " | " << stage.stage << " | " << format_ms(stage.ns) << " | "
+                << share_text(static_cast<double>(stage.ns), static_cast<double>(whole)) << " |\n";
+        }
+    }
+    out << "\n";
+    for (const auto& sentence : breakdown_sentences(b)) {
+        out << "- " << cell(sentence) << "\n";
+    }
+}
+
 } // namespace
 
 void write_markdown(const benchmark_results& results, std::ostream& out) {
@@ -55,23 +76,7 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
     }
 
     if (results.breakdown) {
-        out << "\nWhere the time goes (the median of " << results.breakdown->runs << " instrumented sorts):\n\n";
-        out << "| strategy | stage | ms | share |\n";
-        out << "| --- | --- | ---: | ---: |\n";
-        for (const auto& strategy : stages_of(*results.breakdown)) {
-            duration_ns whole = 0;
-            for (const auto& stage : strategy.stages) {
-                whole += stage.ns;
-            }
-            for (const auto& stage : strategy.stages) {
-                out << "| " << cell(strategy.name) << " | " << stage.stage << " | " << format_ms(stage.ns) << " | "
-                    << share_text(static_cast<double>(stage.ns), static_cast<double>(whole)) << " |\n";
-            }
-        }
-        out << "\n";
-        for (const auto& sentence : breakdown_sentences(*results.breakdown)) {
-            out << "- " << cell(sentence) << "\n";
-        }
+        breakdown_markdown(*results.breakdown, out);
     }
 }
 
@@ -97,6 +102,13 @@ void write_sweep_markdown(const sweep_results& sweep, std::ostream& out) {
         for (const auto& point : strategy.points) {
             const auto cells = scaling_cells(point);
             out << "| " << cells[0] << " | " << cells[1] << " | " << cells[2] << " | " << cells[3] << " |\n";
+        }
+    }
+    for (const auto& step : sweep.steps) {
+        if (step.results.breakdown) {
+            const unsigned n = step.cpu_count();
+            out << "\n### Breakdown on " << n << (n == 1 ? " CPU\n" : " CPUs\n");
+            breakdown_markdown(*step.results.breakdown, out);
         }
     }
 }

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <iostream>
 #include <stdexcept>
 
 namespace {
@@ -22,13 +24,66 @@ std::string temporary_beside(const std::string& path) {
 }
 
 // Opens a fresh temporary file beside `path`; the mode honours the umask like any new file.
-int open_temporary(const std::string& path, std::string& temporary) {
+int open_temporary(const std::string& path, const std::string& shown, std::string& temporary) {
     temporary = temporary_beside(path);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
-        throw failure(path, errno);
+        throw failure(shown, errno);
     }
     return fd;
+}
+
+// Follows symbolic links to the file they finally name, which need not exist yet.
+std::string final_target(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return current;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(current.c_str(), target, sizeof target - 1);
+        if (length < 0) {
+            throw failure(path, errno);
+        }
+        const std::string next(target, static_cast<std::size_t>(length));
+        const auto slash = current.rfind('/');
+        current = next.front() == '/' || slash == std::string::npos ? next : current.substr(0, slash + 1) + next;
+    }
+    throw failure(path, ELOOP);
+}
+
+enum class target_kind { missing, regular, other };
+
+target_kind kind_of(const std::string& target, const std::string& shown) {
+    struct stat info {};
+    if (::stat(target.c_str(), &info) != 0) {
+        return target_kind::missing;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        throw failure(shown, EISDIR);
+    }
+    if (S_ISSOCK(info.st_mode)) {
+        throw std::runtime_error("cannot write '" + shown + "': it is a socket, not a file, FIFO or device");
+    }
+    return S_ISREG(info.st_mode) ? target_kind::regular : target_kind::other;
+}
+
+int write_all(int fd, const std::string& content) {
+    const char* data = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return 0;
 }
 
 } // namespace
@@ -37,38 +92,60 @@ void check_writable(const std::string& path) {
     if (path.empty()) {
         throw std::runtime_error("an export needs a file name");
     }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        throw failure(path, EISDIR);
+    if (path == "-") {
+        return;
+    }
+    const std::string target = final_target(path);
+    if (kind_of(target, path) == target_kind::other) {
+        // Opening a FIFO would wait for its reader, so only the permission is checked now.
+        if (::access(target.c_str(), W_OK) != 0) {
+            throw failure(path, errno);
+        }
+        return;
     }
     std::string temporary;
-    ::close(open_temporary(path, temporary));
+    ::close(open_temporary(target, path, temporary));
     ::unlink(temporary.c_str());
 }
 
-void write_file_atomically(const std::string& path, const std::string& content) {
-    std::string temporary;
-    const int fd = open_temporary(path, temporary);
-    const char* data = content.data();
-    std::size_t left = content.size();
-    int error = 0;
-    while (left > 0 && error == 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            error = errno == EINTR ? 0 : errno;
-            continue;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
+void write_output_file(const std::string& path, const std::string& content) {
+    if (path == "-") {
+        std::cout << content << std::flush;
+        return;
     }
+    const std::string target = final_target(path);
+    if (kind_of(target, path) == target_kind::other) {
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) {
+            throw failure(path, errno);
+        }
+        int error = write_all(fd, content);
+        if (::close(fd) != 0 && error == 0) {
+            error = errno;
+        }
+        if (error != 0) {
+            throw failure(path, error);
+        }
+        return;
+    }
+    std::string temporary;
+    const int fd = open_temporary(target, path, temporary);
+    int error = write_all(fd, content);
     if (::close(fd) != 0 && error == 0) {
         error = errno;
     }
-    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
         error = errno;
     }
     if (error != 0) {
         ::unlink(temporary.c_str());
         throw failure(path, error);
     }
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
 }

@@ -1,20 +1,27 @@
 // Export files are written whole or not at all, and a path that cannot be written is found
-// before any sort starts rather than after minutes of work.
+// before any sort starts rather than after minutes of work. Only regular files are replaced: a
+// link is followed and kept, a FIFO or a device is written into, "-" is standard output.
 #pragma once
 
 #include <sstream>
 #include <string>
 
-// Throws std::runtime_error saying why when `path` cannot be created or replaced: an empty path, a
-// folder, a missing folder, no permission. Leaves nothing behind.
+// Throws std::runtime_error saying why when `path` cannot be written: an empty path, a folder, a
+// missing folder, no permission, a socket, a link loop. Leaves nothing behind.
 void check_writable(const std::string& path);
 
-// Writes `content` to a temporary file in the same folder, then renames it over `path`, so readers
-// never see a half-written file. Throws std::runtime_error, removing the temporary file, on failure.
-void write_file_atomically(const std::string& path, const std::string& content);
+// Writes `content` to `path`. A regular file (or a new one) is written to a temporary file in its
+// folder and renamed over it, so readers never see a half-written file; through a symbolic link
+// that happens beside the link's final target and the link stays. A FIFO, a device or any other
+// file that is not regular is opened and written directly. "-" writes to standard output. Throws
+// std::runtime_error, removing any temporary file, on failure.
+void write_output_file(const std::string& path, const std::string& content);
 
-// Renders `records` with `reporter` and writes the text to `path` atomically; an empty path means
-// the export was not asked for.
+// Whether `a` and `b` name the same existing file, through links too.
+bool same_file(const std::string& a, const std::string& b);
+
+// Renders `records` with `reporter` and writes the text to `path`; an empty path means the export
+// was not asked for.
 template <typename Records, typename Reporter>
 void write_export(const std::string& path, const Records& records, Reporter reporter) {
     if (path.empty()) {
@@ -22,5 +29,5 @@ void write_export(const std::string& path, const Records& records, Reporter repo
     }
     std::ostringstream text;
     reporter(records, text);
-    write_file_atomically(path, text.str());
+    write_output_file(path, text.str());
 }

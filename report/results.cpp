@@ -34,11 +34,11 @@ strategy_result make_strategy(std::string name, duration_list durations) {
 std::vector<std::string> noise_warnings(const duration_summary& summary) {
     std::vector<std::string> warnings;
     char text[256];
-    if (summary.cv > 0.05) {
+    if (summary.cv && *summary.cv > 0.05) {
         std::snprintf(text, sizeof text,
                       "noisy: its sort times vary by %.1f%% (coefficient of variation above 5%%); close other "
                       "programs or add runs",
-                      100 * summary.cv);
+                      100 * *summary.cv);
         warnings.emplace_back(text);
     }
     if (summary.median > 0 && 2 * summary.max > 3 * summary.median) {

@@ -10,6 +10,14 @@
 #include "common/duration.hpp"
 #include "report/stats.hpp"
 
+// One cache as the first CPU sees it, in Google Benchmark's terms.
+struct cache_level {
+    std::string type; // "Data", "Instruction" or "Unified"
+    unsigned level = 0;
+    std::uint64_t size = 0; // bytes
+    unsigned num_sharing = 0; // logical CPUs that share it
+};
+
 struct run_context {
     std::string date_time; // local time, ISO 8601 with offset
     std::string host_name;
@@ -26,6 +34,9 @@ struct run_context {
     std::string values = "classic"; // the input's value kind: "classic" or "wide"
     std::vector<unsigned> cpus; // a sweep step: the CPUs its process was confined to, as it saw them
     unsigned tbb_threads = 0;   // a sweep step: the threads oneTBB's arena had
+    bool cpu_scaling_enabled = false; // a cpufreq governor other than "performance"
+    std::vector<cache_level> caches;
+    std::vector<double> load_avg; // 1, 5 and 15 minutes, when the run started
 };
 
 struct strategy_result {

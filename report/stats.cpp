@@ -48,8 +48,8 @@ duration_summary summarize(duration_list durations) {
         }
         summary.stddev = std::sqrt(squares / static_cast<double>(durations.size() - 1));
     }
-    if (summary.mean != 0) {
-        summary.cv = summary.stddev / static_cast<double>(summary.mean);
+    if (summary.stddev && summary.mean != 0) {
+        summary.cv = *summary.stddev / static_cast<double>(summary.mean);
     }
     return summary;
 }

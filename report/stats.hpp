@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "common/duration.hpp"
@@ -23,8 +24,8 @@ struct duration_summary {
     std::int64_t median = 0; // as compute_stats gives it
     std::int64_t min = 0;
     std::int64_t max = 0;
-    double stddev = 0.0; // sample standard deviation (n - 1); 0 for fewer than two entries
-    double cv = 0.0;     // stddev / mean; 0 when the mean is 0
+    std::optional<double> stddev; // sample standard deviation (n - 1); undefined below two entries
+    std::optional<double> cv;     // stddev / mean; undefined with the stddev or when the mean is 0
 };
 
 duration_summary summarize(duration_list durations);

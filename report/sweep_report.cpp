@@ -5,12 +5,6 @@
 #include <iomanip>
 #include <ostream>
 
-std::string format_ms(std::int64_t ns) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(ns) / 1e6);
-    return text;
-}
-
 std::array<std::string, 4> scaling_cells(const scaling_point& point) {
     std::string efficiency = "n/a";
     if (point.efficiency) {

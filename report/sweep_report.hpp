@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "report/format.hpp"
 #include "report/results.hpp"
 
 // "Step 2/3 on 2 CPUs (0-1): medians sequential sort 812.41 ms, ..."
@@ -20,5 +21,3 @@ void print_scaling_tables(const sweep_results& sweep, std::ostream& out);
 // undefined ratio. Every reporter of the table prints these same cells.
 std::array<std::string, 4> scaling_cells(const scaling_point& point);
 
-// Milliseconds with two decimals.
-std::string format_ms(std::int64_t ns);

@@ -29,7 +29,9 @@ TEST(Results, SummariesAndSpeedupsPrintedAsTheConsoleDoesAndKeptExact) {
     EXPECT_EQ(s.durations, (duration_list{4, 2, 9, 5})) << "the record keeps the completion order";
     EXPECT_EQ(s.summary.min, 2);
     EXPECT_EQ(s.summary.max, 9);
-    EXPECT_NEAR(s.summary.cv, 2.943920288775949 / 5, 1e-9); // sqrt(26 / 3) / 5
+    EXPECT_NEAR(s.summary.cv.value(), 2.943920288775949 / 5, 1e-9); // sqrt(26 / 3) / 5
+    const duration_summary one = make_strategy("x", {7}).summary;
+    EXPECT_FALSE(one.stddev || one.cv) << "one run has no spread, not a spread of 0";
 
     const benchmark_results r = sample_results();
     EXPECT_EQ(r.speedups[0].mean_printed, "3"); // 350 / 110 = 3.18
@@ -109,8 +111,8 @@ TEST(OutputFile, RefusesUnwritablePathsAndReplacesFilesWhole) {
     }
     check_writable(dir.file("r.json")); // leaves nothing behind: checked by the count below
     write_text(dir.file("r.csv"), "old contents that are longer than the new ones");
-    write_file_atomically(dir.file("r.csv"), "new\n");
+    write_output_file(dir.file("r.csv"), "new\n");
     EXPECT_EQ(read_text(dir.file("r.csv")), "new\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2) << "no temporary file is left";
-    EXPECT_THROW(write_file_atomically(dir.file("nope/r.csv"), "x"), std::runtime_error);
+    EXPECT_THROW(write_output_file(dir.file("nope/r.csv"), "x"), std::runtime_error);
 }
