@@ -34,6 +34,18 @@ const char* verdict_colour(verdict v) {
     return "#546e7a";
 }
 
+const char* strategy_colour(const std::string& name) {
+    static const std::pair<const char*, const char*> known[] = {
+        {"sequential sort", "#4a7fb5"}, {"thread sort", "#e07b39"},       {"parallel sort", "#3a9a5b"},
+        {"parallel_for parallel sort", "#c0392b"}, {"std::sort", "#7f7f7f"}, {"std::sort (std::execution::par)", "#4d4d4d"}};
+    for (const auto& [strategy, colour] : known) {
+        if (name == strategy) {
+            return colour;
+        }
+    }
+    return "#8e6bbf";
+}
+
 namespace {
 
 constexpr double width = 960;
@@ -68,11 +80,6 @@ double tick_step(double max) {
     return 10 * power;
 }
 
-// One colour per strategy, in the order the records list them; references get greys.
-const char* series_colour(std::size_t k, bool reference) {
-    static const char* const colours[] = {"#4a7fb5", "#e07b39", "#3a9a5b", "#c0392b", "#8e6bbf", "#7f7f7f"};
-    return reference ? (k % 2 == 0 ? "#9e9e9e" : "#5f5f5f") : colours[k % std::size(colours)];
-}
 
 // The frame every figure shares: an <svg> with a viewBox, a white ground, a title and a subtitle.
 class figure {
@@ -136,12 +143,17 @@ void dots(std::ostream& out, const ms_axis& axis, const duration_list& durations
 
 } // namespace
 
-svg_figure median_chart(const benchmark_results& results) {
-    const auto& strategies = results.strategies;
+double slowest_ms(const benchmark_results& results) {
     double max_ms = 0;
-    for (const auto& s : strategies) {
+    for (const auto& s : results.strategies) {
         max_ms = std::max(max_ms, ms(s.summary.max));
     }
+    return max_ms;
+}
+
+svg_figure median_chart(const benchmark_results& results, double axis_ms) {
+    const auto& strategies = results.strategies;
+    const double max_ms = std::max(axis_ms, slowest_ms(results));
     const ms_axis axis(max_ms);
     const double plot_bottom = top + row_height * static_cast<double>(strategies.size());
     const int decimals = max_ms < 10 ? 3 : max_ms < 1000 ? 1 : 0;
@@ -161,12 +173,12 @@ svg_figure median_chart(const benchmark_results& results) {
         label(f.out, mid, s.name);
         f.out << "<rect class=\"bar\" x=\"" << label_width << "\" y=\"" << number(y, 1) << "\" width=\""
               << number(axis.x(ms(s.summary.median)) - label_width, 1) << "\" height=\"" << bar_height << "\" fill=\""
-              << (s.reference ? "#c9c9c9" : "#a9c4e0") << "\"/>\n";
+              << strategy_colour(s.name) << "\" fill-opacity=\"0.45\"/>\n";
         f.out << "<path class=\"whisker\" d=\"M" << number(min_x, 1) << ' ' << number(mid, 1) << "H"
               << number(max_x, 1) << "M" << number(min_x, 1) << ' ' << number(mid - 7, 1) << "v14M"
               << number(max_x, 1) << ' ' << number(mid - 7, 1) << "v14\" stroke=\"#222222\" stroke-width=\"1.5\" "
               << "fill=\"none\"/>\n";
-        dots(f.out, axis, s.durations, mid, s.reference ? "#5f5f5f" : "#1f4e79");
+        dots(f.out, axis, s.durations, mid, strategy_colour(s.name));
         f.out << "<text x=\"" << number(max_x + 8, 1) << "\" y=\"" << number(mid + 5, 1) << "\">"
               << number(ms(s.summary.median), decimals) << " ms</text>\n";
         f.out << "</g>\n";
@@ -206,8 +218,8 @@ svg_figure stage_chart(const breakdown_results& breakdown) {
             f.out << "<rect x=\"" << number(legend_x, 1) << "\" y=\"" << number(y + bar_height + 6, 1)
                   << "\" width=\"10\" height=\"10\" fill=\"" << colour << "\"/>\n<text x=\""
                   << number(legend_x + 14, 1) << "\" y=\"" << number(y + bar_height + 15, 1)
-                  << "\" font-size=\"11\">" << xml_escape(stage.stage) << "</text>\n";
-            legend_x += 24 + 6.2 * static_cast<double>(stage.stage.size());
+                  << "\" font-size=\"12\">" << xml_escape(stage.stage) << "</text>\n";
+            legend_x += 24 + 6.8 * static_cast<double>(stage.stage.size());
             at_ms += ms(stage.ns);
         }
         f.out << "<text x=\"" << number(axis.x(at_ms) + 8, 1) << "\" y=\"" << number(y + bar_height / 2 + 5, 1)
@@ -235,9 +247,15 @@ svg_figure scaling_chart(const sweep_results& sweep) {
     }
     const double y_step = tick_step(max_speedup);
     const double y_max = std::max(y_step, std::ceil(max_speedup / y_step) * y_step);
-    const double x_step = std::max(1.0, tick_step(largest));
-    const double x_max = std::max(1.0, std::ceil(largest / x_step) * x_step);
-    const auto x_of = [&](double cpus) { return left + plot_w * cpus / x_max; };
+    // The axis starts at the smallest count; counts spanning 4x or more get a log2 axis, so 1, 2,
+    // 4, 8 and 16 CPUs stand evenly apart.
+    const bool log_axis = largest >= 4 * smallest;
+    const double x_low = log_axis ? std::log2(smallest) : smallest;
+    const double x_high = std::max(x_low + 1, log_axis ? std::log2(largest) : static_cast<double>(largest));
+    const auto x_of = [&](double cpus) {
+        const double at = log_axis ? std::log2(std::max(1.0, cpus)) : cpus;
+        return left + plot_w * (at - x_low) / (x_high - x_low);
+    };
     const auto y_of = [&](double speedup) { return top + plot_h * (1 - speedup / y_max); };
 
     std::string subtitle = "median of each step against the same strategy on " + std::to_string(smallest) +
@@ -253,24 +271,33 @@ svg_figure scaling_chart(const sweep_results& sweep) {
         f.out << "<text x=\"" << left - 8 << "\" y=\"" << number(y_of(tick) + 5, 1) << "\" text-anchor=\"end\">"
               << number(tick, y_step < 1 ? 1 : 0) << "</text>\n";
     }
-    for (double tick = 0; tick <= x_max + x_step / 2; tick += x_step) {
+    std::vector<double> x_ticks;
+    for (const auto& step : sweep.steps) {
+        x_ticks.push_back(step.cpu_count());
+    }
+    for (const double tick : x_ticks) {
         f.out << "<text x=\"" << number(x_of(tick), 1) << "\" y=\"" << top + plot_h + 20
               << "\" text-anchor=\"middle\">" << number(tick, 0) << "</text>\n";
     }
     f.out << "<path d=\"M" << left << ' ' << top << "V" << top + plot_h << "H" << left + plot_w
           << "\" stroke=\"#333333\" fill=\"none\"/>\n";
-    f.out << "<text x=\"" << left + plot_w / 2 << "\" y=\"" << h - 24 << "\" text-anchor=\"middle\">logical CPUs</text>\n";
+    f.out << "<text x=\"" << left + plot_w / 2 << "\" y=\"" << h - 24 << "\" text-anchor=\"middle\">logical CPUs"
+          << (log_axis ? " (log scale)" : "") << "</text>\n";
     f.out << "<text transform=\"translate(20 " << top + plot_h / 2
           << ") rotate(-90)\" text-anchor=\"middle\">speedup</text>\n";
     // The ideal: N times the smallest count's CPUs gives N times the speed.
-    f.out << "<path class=\"ideal\" d=\"M" << number(x_of(smallest), 1) << ' ' << number(y_of(1), 1) << "L"
-          << number(x_of(largest), 1) << ' ' << number(y_of(static_cast<double>(largest) / smallest), 1)
-          << "\" stroke=\"#999999\" stroke-dasharray=\"6 4\" fill=\"none\"/>\n";
+    f.out << "<path class=\"ideal\" d=\"";
+    char ideal_command = 'M';
+    for (const double cpus : x_ticks) {
+        f.out << ideal_command << number(x_of(cpus), 1) << ' ' << number(y_of(cpus / smallest), 1);
+        ideal_command = 'L';
+    }
+    f.out << "\" stroke=\"#999999\" stroke-dasharray=\"6 4\" fill=\"none\"/>\n";
 
     const double legend_x = left + plot_w + 24;
     for (std::size_t k = 0; k < table.size(); ++k) {
         const auto& strategy = table[k];
-        const char* colour = series_colour(k, strategy.reference);
+        const char* colour = strategy_colour(strategy.name);
         f.out << "<g class=\"series\">\n<path d=\"";
         char command = 'M';
         for (const auto& p : strategy.points) {
@@ -358,7 +385,7 @@ void write_svg_document(const std::vector<svg_figure>& figures, const std::strin
 }
 
 void write_svg_chart(const benchmark_results& results, std::ostream& out) {
-    std::vector<svg_figure> figures{median_chart(results)};
+    std::vector<svg_figure> figures{median_chart(results, 0)};
     if (results.breakdown) {
         figures.push_back(stage_chart(*results.breakdown));
     }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -19,7 +20,9 @@ h1{font-size:1.6rem;margin:.5rem 0}h2{font-size:1.25rem;margin-top:2rem;border-b
 th,td{padding:.3rem .5rem;border-bottom:1px solid #ddd;text-align:right;vertical-align:top}
 th:first-child,td:first-child{text-align:left}th{background:#f5f5f5}
 td.text{text-align:left}tr.differs td{background:#fff8e1}
+th.text{text-align:left}
 svg{max-width:100%;height:auto;display:block}figure{margin:1rem 0}figcaption{color:#555;font-size:.9rem}
+.chart{overflow-x:auto}.chart svg{min-width:880px}
 .reading{background:#f3f7fb;border-left:4px solid #4a7fb5;padding:.5rem 1rem}
 .warnings{background:#fff4e5;border-left:4px solid #e07b39;padding:.5rem 1rem}
 .faster{color:#2e7d32;font-weight:bold}.slower{color:#c62828;font-weight:bold}
@@ -65,7 +68,8 @@ void reading(std::ostream& out, const std::vector<std::string>& sentences) {
 }
 
 void figure(std::ostream& out, const svg_figure& fig, const std::string& caption) {
-    out << "<figure>\n" << fig.svg << "<figcaption>" << esc(caption) << "</figcaption>\n</figure>\n";
+    // Charts keep a width at which their smallest text stays readable, and scroll on a phone.
+    out << "<figure>\n<div class=\"chart\">" << fig.svg << "</div><figcaption>" << esc(caption) << "</figcaption>\n</figure>\n";
 }
 
 // "1.73× faster than", or "2.10× slower than" when the ratio is below 1.
@@ -180,7 +184,7 @@ void breakdown_section(std::ostream& out, const breakdown_results& b) {
     }
     out << "</ul>\n";
     figure(out, stage_chart(b), "Each strategy's instrumented sort, cut into its stages.");
-    out << "<div class=\"wrap\"><table class=\"stages\">\n<tr><th>strategy</th><th>stage</th><th>ms</th>"
+    out << "<div class=\"wrap\"><table class=\"stages\">\n<tr><th>strategy</th><th class=\"text\">stage</th><th>ms</th>"
         << "<th>share</th></tr>\n";
     for (const auto& strategy : stages_of(b)) {
         duration_ns whole = 0;
@@ -281,10 +285,15 @@ void write_sweep_html(const sweep_results& sweep, std::ostream& out) {
         }
     }
     out << "</table></div>\n";
+    // One scale for every step, so that their charts compare at a glance.
+    double axis_ms = 0;
+    for (const auto& step : sweep.steps) {
+        axis_ms = std::max(axis_ms, slowest_ms(step.results));
+    }
     for (const auto& step : sweep.steps) {
         out << "<h2>On " << step.cpu_count() << (step.cpu_count() == 1 ? " CPU" : " CPUs") << " ("
             << esc(format_cpu_list(step.results.context.cpus)) << ")</h2>\n";
-        figure(out, median_chart(step.results), "Every sort of this step.");
+        figure(out, median_chart(step.results, axis_ms), "Every sort of this step, on the scale all steps share.");
         if (step.results.breakdown) {
             breakdown_section(out, *step.results.breakdown);
         }
@@ -308,8 +317,8 @@ void write_comparison_html(const comparison& c, std::ostream& out) {
                       " got faster and " + std::to_string(slower) + " got slower; a change counts when the " +
                       "Mann-Whitney U test gives p < " + general(c.alpha) + " and it exceeds " +
                       general(100 * c.threshold) + "%."});
-    out << "<h2>Contexts</h2>\n<div class=\"wrap\"><table class=\"contexts\">\n<tr><th></th><th>base: "
-        << esc(c.base_name) << "</th><th>new: " << esc(c.next_name) << "</th></tr>\n";
+    out << "<h2>Contexts</h2>\n<div class=\"wrap\"><table class=\"contexts\">\n<tr><th></th><th class=\"text\">base: "
+        << esc(c.base_name) << "</th><th class=\"text\">new: " << esc(c.next_name) << "</th></tr>\n";
     const run_context& b = c.base_context;
     const run_context& n = c.next_context;
     const std::pair<const char*, std::pair<std::string, std::string>> rows[] = {

@@ -48,11 +48,13 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
         << " runs per strategy, chunks of " << c.chunk_size << ", on " << cell(c.cpu_model) << " (" << c.logical_cpus
         << " logical CPUs).\n\n";
 
-    out << "| strategy | mean (ms) | median (ms) | min (ms) | max (ms) |\n";
-    out << "| --- | ---: | ---: | ---: | ---: |\n";
+    out << "| strategy | mean (ms) | median (ms) | min (ms) | max (ms) | cv |\n";
+    out << "| --- | ---: | ---: | ---: | ---: | ---: |\n";
     for (const auto& s : results.strategies) {
+        const std::optional<double> cv = s.summary.cv ? std::optional(100 * *s.summary.cv) : std::nullopt;
         out << "| " << cell(s.name) << " | " << format_ms(s.summary.mean) << " | " << format_ms(s.summary.median)
-            << " | " << format_ms(s.summary.min) << " | " << format_ms(s.summary.max) << " |\n";
+            << " | " << format_ms(s.summary.min) << " | " << format_ms(s.summary.max) << " | "
+            << fixed_or_na(cv, 1) << (cv ? "%" : "") << " |\n";
     }
 
     out << "\n| speedup of the parallel sort | mean | median |\n";

@@ -112,3 +112,31 @@ TEST(CliTerminal, WaitsForOneKeyAndRestoresTheTerminalEvenOnCtrlC) {
     EXPECT_FALSE(no_pause.saw_marker);
     EXPECT_EQ(no_pause.exit_code, 0);
 }
+
+TEST(Cli, AnExportToADashOwnsStandardOutput) {
+    const process_result r = run_process(bench_binary(), with(small_run, {"--export-json", "-"}));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["context"]["run_count"], 3) << "standard output is the export alone";
+    EXPECT_NE(r.err.find("Parallel Quicksort: Complete\nResults:\n"), std::string::npos) << r.err;
+}
+
+TEST(CliTerminal, NoWaitWhenOutputGoesToAFileOrTheJobRunsInTheBackground) {
+    const scratch_dir dir;
+    const std::string prompt = "Press any key";
+    const process_result to_file = run_process(
+        bench_binary(), small_run, {.terminal = true, .marker = prompt, .stdout_file = dir.file("out.txt")});
+    EXPECT_EQ(to_file.exit_code, 0);
+    EXPECT_FALSE(to_file.saw_marker);
+    const std::string saved = read_text(dir.file("out.txt"));
+    EXPECT_NE(saved.find("Results:"), std::string::npos);
+    EXPECT_EQ(saved.find(prompt), std::string::npos);
+    // The other phases' progress lines went to the terminal, each erased when its phase ended.
+    EXPECT_NE(to_file.out.find("parallel_for parallel sort, sort "), std::string::npos) << to_file.out;
+    EXPECT_EQ(to_file.out.substr(to_file.out.rfind('\r')), "\r\x1b[K") << to_file.out;
+
+    const process_result background =
+        run_process(bench_binary(), small_run, {.terminal = true, .marker = prompt, .background = true});
+    EXPECT_EQ(background.exit_code, 0) << "150 would mean the terminal stopped the job";
+    EXPECT_FALSE(background.saw_marker);
+    EXPECT_NE(background.out.find("Results:"), std::string::npos);
+}

@@ -1,6 +1,11 @@
 // The reporters, fed fixed result records: what each file format holds and how it quotes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <thread>
+
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -77,7 +82,7 @@ TEST(TextReports, CsvRowsPerSortWithRfc4180QuotingAndMarkdownTables) {
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\r'), 1 + 6 * 3);
 
     const std::string md = render(write_markdown, sample_results());
-    for (const char* row : {"| parallel sort | 110.00 | 110.00 | 100.00 | 120.00 |\n",
+    for (const char* row : {"| parallel sort | 110.00 | 110.00 | 100.00 | 120.00 | 9.1% |\n",
                             "| parallel to sequential | 3.18 | 3.18 |\n", "| std::sort | 2.00 |\n",
                             "| odd, \"quoted\" name | n/a |\n"}) {
         EXPECT_NE(md.find(row), std::string::npos) << row << md;
@@ -115,4 +120,67 @@ TEST(OutputFile, RefusesUnwritablePathsAndReplacesFilesWhole) {
     EXPECT_EQ(read_text(dir.file("r.csv")), "new\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2) << "no temporary file is left";
     EXPECT_THROW(write_output_file(dir.file("nope/r.csv"), "x"), std::runtime_error);
+}
+
+TEST(OutputFile, LinksAreFollowedAndKeptOtherFilesWrittenInPlace) {
+    namespace fs = std::filesystem;
+    const scratch_dir dir;
+    write_text(dir.file("real.json"), "old");
+    fs::create_symlink("real.json", dir.file("link.json"));
+    fs::create_symlink("later.json", dir.file("dangling.json"));
+    for (const char* link : {"link.json", "dangling.json"}) {
+        check_writable(dir.file(link));
+        write_output_file(dir.file(link), std::string("new ") + link);
+        EXPECT_TRUE(fs::is_symlink(dir.file(link))) << link << " stays a link";
+    }
+    EXPECT_EQ(read_text(dir.file("real.json")), "new link.json");
+    EXPECT_EQ(read_text(dir.file("later.json")), "new dangling.json");
+
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    check_writable(dir.file("fifo")); // must not wait for a reader
+    std::string got;
+    std::thread reader([&] { got = read_text(dir.file("fifo")); });
+    write_output_file(dir.file("fifo"), "through the pipe");
+    reader.join();
+    EXPECT_EQ(got, "through the pipe");
+    EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
+
+    // Devices made here, never the real ones: numbers 1,3 behave as /dev/null and 1,7 as /dev/full.
+    if (::mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+        ::mknod(dir.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
+        write_output_file(dir.file("null"), "gone");
+        try {
+            write_output_file(dir.file("full"), "no room");
+            ADD_FAILURE() << "a full device must fail the write";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("No space left"), std::string::npos) << e.what();
+        }
+        EXPECT_TRUE(fs::is_character_file(dir.file("null")) && fs::is_character_file(dir.file("full")));
+    }
+    fs::create_symlink("loop-b", dir.file("loop-a"));
+    fs::create_symlink("loop-a", dir.file("loop-b"));
+    EXPECT_THROW(check_writable(dir.file("loop-a")), std::runtime_error);
+}
+
+TEST(JsonReport, OneRunHasNoSpreadAndEveryFileNamesItsFormatVersion) {
+    benchmark_results r = sample_results();
+    r.strategies[0] = make_strategy("sequential sort", {400'000'000});
+    const auto doc = nlohmann::json::parse(render(write_json, r));
+    EXPECT_EQ(doc["format_version"], export_format_version);
+    EXPECT_TRUE(doc["strategies"][0]["stddev_ns"].is_null() && doc["strategies"][0]["cv"].is_null());
+    EXPECT_NE(render(write_markdown, r).find("| 400.00 | 400.00 | n/a |"), std::string::npos);
+
+    nlohmann::json old = doc;
+    old.erase("format_version");
+    old["strategies"] = nlohmann::json::parse(render(write_json, sample_results()))["strategies"];
+    old["context"]["run_count"] = 3;
+    EXPECT_NO_THROW(parse_export(old.dump())) << "files from before the field are version 1";
+    old["format_version"] = export_format_version + 1;
+    try {
+        parse_export(old.dump());
+        ADD_FAILURE() << "a newer format is refused";
+    } catch (const export_error& e) {
+        EXPECT_NE(std::string(e.what()).find("format version 3 by a newer quicksort_bench; this one reads versions 1 "
+                                             "to 2"), std::string::npos) << e.what();
+    }
 }

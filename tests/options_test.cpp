@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bench/options.hpp"
+#include "process.hpp"
 
 namespace {
 
@@ -111,4 +112,40 @@ TEST(Options, ErrorsSayWhatIsWrong) {
     EXPECT_NE(parse({"--size", "abc"}).err.find("--size: 'abc' is not a whole number"), std::string::npos);
     EXPECT_NE(parse({"--runs", "0"}).err.find("--runs: must be between 1 and 1000000"), std::string::npos);
     EXPECT_NE(parse({"--chart", "/nonexistent-folder/c.svg"}).err.find("No such file or directory"), std::string::npos);
+}
+
+TEST(Options, EveryRefusalIsOneLineInTheProgramsOwnWords) {
+    const scratch_dir dir;
+    write_text(dir.file("base.json"), "{}");
+    std::filesystem::create_symlink(dir.file("base.json"), dir.file("alias.json"));
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"--values", "huge"}, "--values: must be classic or wide, got 'huge'"},
+        {{"--values", "1"}, "--values: must be classic or wide, got '1'"},
+        {{"--size", "10", "--size", "20"}, "--size is given twice"},
+        {{"--reference", "--reference"}, "--reference is given twice"},
+        {{"--chart", "--no-pause"}, "--chart needs a value, and '--no-pause' is an option"},
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"stray"}, "unexpected argument 'stray'"},
+        {{"--runs"}, "--runs needs a value"},
+        {{"compare", "a.json"}, "compare needs two files: BASE.json NEW.json"},
+        {{"--export-json", "-", "--chart", "-"}, "only one export can go to standard output (-)"},
+        {{"compare", dir.file("base.json"), "b.json", "--export-json", dir.file("base.json")}, "is the input"},
+        {{"compare", dir.file("base.json"), "b.json", "--export-html", dir.file("alias.json")}, "is the input"},
+        {{"compare", "a.json", dir.file("new.json"), "--export-markdown", dir.file("new.json")}, "is the input"},
+    };
+    for (const auto& c : cases) {
+        const parsed p = parse(c.args);
+        EXPECT_EQ(p.outcome.exit_code, 2) << c.says;
+        EXPECT_EQ(p.err, std::string("quicksort_bench: error: ") + p.err.substr(24)) << p.err;
+        EXPECT_NE(p.err.find(c.says), std::string::npos) << p.err;
+        EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
+    }
+    EXPECT_EQ(read_text(dir.file("base.json")), "{}") << "the input is untouched";
+    const parsed odd = parse({"--chart=" + dir.file("--odd.svg"), "--export-json", "-"});
+    EXPECT_FALSE(odd.outcome.exit_code) << odd.err;
+    EXPECT_TRUE(odd.outcome.opts.exports.to_stdout());
+    EXPECT_NE(parse({"--help"}).out.find("classic|wide"), std::string::npos);
 }

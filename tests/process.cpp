@@ -42,6 +42,30 @@ process_result run_process(const std::string& program, const std::vector<std::st
         throw std::runtime_error("cannot start " + program);
     }
     if (pid == 0) {
+        if (!options.stdout_file.empty()) {
+            const int file = ::open(options.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (file < 0 || ::dup2(file, 1) < 0) {
+                ::_exit(127);
+            }
+        }
+        if (options.background) {
+            // A session leader cannot leave its group: a child of it does, as a shell's job would.
+            const pid_t job = ::fork();
+            if (job == 0) {
+                ::setpgid(0, 0);
+                ::execv(program.c_str(), argv.data());
+                ::_exit(127);
+            }
+            int status = 0;
+            while (job > 0 && ::waitpid(job, &status, WUNTRACED) < 0) {
+            }
+            // A job stopped by the terminal (SIGTTOU) is what must not happen: say so and clean up.
+            if (job > 0 && WIFSTOPPED(status)) {
+                ::kill(job, SIGKILL);
+                ::_exit(150);
+            }
+            ::_exit(job > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 126);
+        }
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }

@@ -14,6 +14,8 @@ struct run_options {
     bool terminal = false;
     std::string marker;
     int signal = 0;
+    std::string stdout_file = {}; // on a terminal: standard output goes to this file instead
+    bool background = false; // on a terminal: the child runs in a process group of its own, as `cmd &`
 };
 
 struct process_result {
