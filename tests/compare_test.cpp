@@ -135,6 +135,10 @@ TEST_F(Compare, HostileFilesEndWithOneLineNamingTheFile) {
          "expected \"parallel sort\""},
         {"other-size.json", edited([](auto& d) { d["context"]["array_size"] = 30000; }), true,
          "context.array_size is 20000 in the base and 30000"},
+        {"chunk.json", edited([](auto& d) { d["context"]["chunk_size"] = 4000; }), true,
+         "context.chunk_size is 3000 in the base and 4000"},
+        {"wide.json", edited([](auto& d) { d["context"]["values"] = "wide"; }), true,
+         "context.values is classic in the base and wide"},
         {"extra.json", edited([](auto& d) {
              d["strategies"].push_back({{"name", "std::sort"}, {"reference", true}, {"durations_ns", {1, 2, 3, 4, 5}}});
          }), true, "\"std::sort\" is measured in the new run only"},
@@ -199,6 +203,18 @@ TEST(GbenchFormat, EveryKeyAndTypeMatchesGoogleBenchmarksOwnOutput) {
         ++seen[kind];
     }
     EXPECT_EQ(seen["iteration"], 4 * 3) << "one entry per measured sort";
+    // Each sort's time as Google Benchmark reads it: real_time in time_unit, named with the size.
+    const nlohmann::json first = ours["benchmarks"][0];
+    EXPECT_EQ(first["name"], "sequential sort/20000");
+    EXPECT_EQ(first["time_unit"], "ns");
+    EXPECT_GT(first["real_time"].get<double>(), 0);
+    EXPECT_EQ(ours["context"]["load_avg"].size(), 3u);
+    if (!theirs["context"]["caches"].empty()) {
+        ASSERT_FALSE(ours["context"]["caches"].empty()) << "hwloc knows the caches Google Benchmark found";
+        expect_same_keys_and_types(ours["context"]["caches"][0], theirs["context"]["caches"][0], "caches[0]");
+        EXPECT_EQ(ours["context"]["caches"][0]["size"], theirs["context"]["caches"][0]["size"]);
+    }
+    EXPECT_EQ(ours["context"]["cpu_scaling_enabled"], theirs["context"]["cpu_scaling_enabled"]);
     for (const char* aggregate : {"aggregatemean", "aggregatemedian", "aggregatestddev", "aggregatecv"}) {
         EXPECT_EQ(seen[aggregate], 4) << aggregate;
     }

@@ -84,12 +84,19 @@ TEST(Sweep, EveryStepRunsOnTheCpusItClaimsAndEveryExportHoldsIt) {
     }
     const sweep_scratch s;
     const process_result r =
-        run_process(bench_binary(), with(tiny, {"--cpus", "1,2", "--export-json", s.file("s.json"), "--export-csv",
-                                                s.file("s.csv"), "--chart", s.file("s.svg")}));
+        run_process(bench_binary(), with(tiny, {"--cpus", "1,2", "--breakdown", "--export-json", s.file("s.json"),
+                                                "--export-csv", s.file("s.csv"), "--chart", s.file("s.svg"),
+                                                "--export-markdown", s.file("s.md")}));
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << "no progress line outside a terminal: " << r.err;
     EXPECT_TRUE(std::regex_search(r.out, std::regex("^Step 1/2 on 1 CPU \\(\\d+\\): medians sequential sort ")));
     EXPECT_EQ(r.out.find("Results:"), std::string::npos) << "a sweep prints no classic report";
+    const auto count = [](const std::string& text, const std::string& what) {
+        const std::regex pattern(what);
+        return std::distance(std::sregex_iterator(text.begin(), text.end(), pattern), std::sregex_iterator());
+    };
+    EXPECT_EQ(count(r.out, "\nBreakdown:\n"), 2) << "each step's breakdown on the console";
+    EXPECT_EQ(count(read_text(s.file("s.md")), "### Breakdown on"), 2) << "and in the Markdown";
     EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n +2 +[0-9.]+ +[0-9.]+ +\d+%\n$)"))) << r.out;
 
     const nlohmann::json doc = nlohmann::json::parse(read_text(s.file("s.json")));
@@ -108,6 +115,7 @@ TEST(Sweep, EveryStepRunsOnTheCpusItClaimsAndEveryExportHoldsIt) {
     const std::regex point("class=\"point\"");
     EXPECT_EQ(std::distance(std::sregex_iterator(chart.begin(), chart.end(), point), std::sregex_iterator()), 8)
         << "two points for each of four strategies";
+    EXPECT_NE(chart.find("<circle class=\"point\" cx=\"70.0\""), std::string::npos) << "the axis starts at 1 CPU";
 }
 
 TEST(Sweep, AFailingStepIsNamedAndTheExportSaysIncomplete) {
