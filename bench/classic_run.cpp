@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iostream>
 #include <iterator>
 #include <mutex>
 #include <sstream>
 
+#include "bench/adaptive.hpp"
 #include "bench/breakdown.hpp"
 #include "bench/context.hpp"
 #include "bench/durations.hpp"
@@ -17,6 +19,7 @@
 #include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
 #include "report/output_file.hpp"
+#include "report/format.hpp"
 #include "report/stats.hpp"
 
 namespace {
@@ -34,6 +37,16 @@ void queue_sequential_sorts(sort_pool& pool, value_array& data, const bench_conf
         data.clear();
     }
 }
+
+// Where the pool's progress lines go once the phase's first batch has shown them.
+class discard_stream : public std::ostream {
+    struct discard_buffer : std::streambuf {
+        int overflow(int c) override { return c; }
+    } buffer_;
+
+public:
+    discard_stream() : std::ostream(&buffer_) {}
+};
 
 } // namespace
 
@@ -62,42 +75,88 @@ measured_run measure(const options& opts, const console& con, const sort_listene
     sort_pool pool;
     pool.on_sorted = listener;
     value_array data;
-    queue_sequential_sorts(pool, data, sizes);
+
+    // Each phase runs its sorts in one go, or with a precision goal in batches that keep the
+    // phase's character until its median is precise enough. Phases never overlap.
+    const duration_ns run_start = now_ns();
+    const auto run_phase = [&](const duration_list& times, std::uint64_t batch,
+                               const std::function<void(std::uint64_t)>& run_batch) {
+        if (!opts.precision) {
+            run_batch(sizes.run_count);
+            return;
+        }
+        const precision_goal& goal = *opts.precision;
+        const auto show_precision = [&] {
+            const duration_summary summary = summarize(times);
+            progress.set_detail((summary.interval ? "precision " + precision_text(summary).substr(2)
+                                                  : std::string("no interval yet")) +
+                                " (target " + fixed_or_na(100 * goal.target, 1) + "%)");
+        };
+        measure_until_precise(times, sizes.run_count, batch, goal, run_start, now_ns, run_batch, show_precision);
+    };
+    const auto batch_of = [&](std::uint64_t n) {
+        bench_config batch = sizes;
+        batch.run_count = n;
+        return batch;
+    };
+    const std::uint64_t one_per_cpu = std::max(1u, workers);
 
     if (con.is_terminal) {
         shown = nullptr;
     } else {
-        begin_phase(sequential_sort_name, sizes.run_count);
+        begin_phase(sequential_sort_name, opts.precision ? 0 : sizes.run_count);
     }
-    run_sequential_sorts(pool, sizes.run_count, con, workers);
+    bool first_batch = true;
+    discard_stream quiet;
+    run_phase(sequential_times, one_per_cpu, [&](std::uint64_t n) {
+        queue_sequential_sorts(pool, data, batch_of(n));
+        // The phase's own lines count its first batch; later batches show on the progress line.
+        run_sequential_sorts(pool, n, first_batch ? con : console{quiet, false}, workers);
+        first_batch = false;
+    });
     progress.erase();
 
-    begin_phase(thread_sort_name, sizes.run_count);
-    run_thread_sorts(thread_times, thread_times_mutex, sizes, listener);
+    begin_phase(thread_sort_name, opts.precision ? 0 : sizes.run_count);
+    run_phase(thread_times, one_per_cpu, [&](std::uint64_t n) {
+        run_thread_sorts(thread_times, thread_times_mutex, batch_of(n), listener);
+    });
     progress.erase();
     con.out << "Quicksort just creating threads: Complete" << std::endl;
 
-    begin_phase(parallel_sort_name, sizes.run_count);
-    run_parallel_sorts(data, parallel_times, sizes, listener);
+    begin_phase(parallel_sort_name, opts.precision ? 0 : sizes.run_count);
+    run_phase(parallel_times, 1,
+              [&](std::uint64_t n) { run_parallel_sorts(data, parallel_times, batch_of(n), listener); });
     progress.erase();
     con.out << "Parallel Quicksort: Complete" << std::endl;
 
-    begin_phase(parallel_for_sort_name, sizes.run_count);
-    run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, sizes, listener);
+    begin_phase(parallel_for_sort_name, opts.precision ? 0 : sizes.run_count);
+    run_phase(parallel_for_times, one_per_cpu, [&](std::uint64_t n) {
+        run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, batch_of(n), listener);
+    });
     progress.erase();
 
     duration_list std_sort_times;
     duration_list std_par_sort_times;
     if (opts.reference) {
-        begin_phase("reference sorts", 2 * sizes.run_count);
-        run_reference_sorts(data, std_sort_times, std_par_sort_times, sizes, listener);
-        progress.erase();
+        for (const bool parallel : {false, true}) {
+            duration_list& times = parallel ? std_par_sort_times : std_sort_times;
+            begin_phase(parallel ? std_par_sort_name : std_sort_name, opts.precision ? 0 : sizes.run_count);
+            run_phase(times, 1, [&](std::uint64_t n) {
+                run_reference_sort(data, times, parallel, batch_of(n), listener);
+            });
+            progress.erase();
+        }
     }
 
     // The records keep the completion order; the statistics below sort the lists in place.
     measured_run run;
+    run_context context = describe_run(sizes);
+    if (opts.precision) {
+        context.precision = precision_setting{opts.precision->target, opts.precision->max_runs,
+                                              opts.precision->max_time_ns};
+    }
     run.results = make_results(
-        describe_run(sizes), make_strategy(sequential_sort_name, sequential_times),
+        std::move(context), make_strategy(sequential_sort_name, sequential_times),
         make_strategy(thread_sort_name, thread_times), make_strategy(parallel_sort_name, parallel_times),
         make_strategy(parallel_for_sort_name, parallel_for_times),
         opts.reference ? std::vector{make_strategy(std_sort_name, std_sort_times),
@@ -107,6 +166,7 @@ measured_run measure(const options& opts, const console& con, const sort_listene
     if (opts.breakdown) {
         // The step of a sweep reports only timed sorts to its parent.
         begin_phase("breakdown", 4 * sizes.run_count);
+        // The breakdown keeps --runs: it explains the time, it does not measure it.
         run.results.breakdown = measure_breakdown(sizes, run.results, [&](std::string_view) { progress.sorted(); });
         progress.erase();
     }
@@ -126,9 +186,17 @@ int run_classic(const options& opts) {
     std::vector<strategy_result> references;
     std::copy_if(run.results.strategies.begin(), run.results.strategies.end(), std::back_inserter(references),
                  [](const strategy_result& s) { return s.reference; });
-    print_report(run.stats, opts.sizes.run_count, con.out, references);
+    print_report(run.stats, opts.sizes.run_count, con.out, references,
+                 opts.precision ? runs_line(run.results) : "");
+    print_precision(run.results, con.out);
     if (run.results.breakdown) {
         print_breakdown(*run.results.breakdown, con.out);
+    }
+    // Advice on how far each median can be trusted, beside the report rather than in it.
+    for (const auto& s : run.results.strategies) {
+        for (const auto& warning : s.warnings) {
+            std::cerr << "advice: " << s.name << ": " << warning << std::endl;
+        }
     }
 
     write_export(opts.exports.json, run.results, write_json);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "report/output_file.hpp"
+#include "report/stats.hpp"
 
 namespace {
 
@@ -121,6 +122,19 @@ std::string own_words(const CLI::ParseError& e) {
     return what;
 }
 
+// "90s", "30m", "2h", "1.5h": a positive time in nanoseconds.
+std::int64_t parse_duration(const std::string& name, const std::string& text) {
+    const char unit = text.empty() ? '\0' : text.back();
+    const double scale = unit == 's' ? 1e9 : unit == 'm' ? 60e9 : unit == 'h' ? 3600e9 : 0;
+    double value = 0;
+    const char* end = text.data() + text.size() - 1;
+    const auto [stop, ec] = std::from_chars(text.data(), end, value);
+    if (scale == 0 || text.size() < 2 || ec != std::errc{} || stop != end || !(value > 0) || value * scale > 1e18) {
+        throw CLI::ValidationError(name, "must be a time above zero such as 90s, 30m or 2h, got '" + text + "'");
+    }
+    return static_cast<std::int64_t>(value * scale);
+}
+
 } // namespace
 
 parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -170,6 +184,18 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     app.add_option("--export-html", exports.html,
                    "Write one self-contained HTML page with the numbers, every sort, the charts and warnings")
         ->type_name("FILE");
+    std::string precision_text;
+    std::string max_runs_text;
+    std::string max_time_text;
+    app.add_option("--precision", precision_text,
+                   "Keep measuring each strategy until its median is known to within PCT percent (its 95% "
+                   "interval); --runs is then the minimum (default 6)")
+        ->type_name("PCT");
+    app.add_option("--max-runs", max_runs_text, "With --precision: at most N sorts per strategy (default 100)")
+        ->type_name("N");
+    app.add_option("--max-time", max_time_text,
+                   "With --precision: add no more sorts once the run has taken this long (90s, 30m, 2h)")
+        ->type_name("DURATION");
     std::string cpus_text;
     app.add_option("--cpus", cpus_text,
                    "Sweep: measure every strategy on each of these counts of logical CPUs, e.g. 1,2,4 or 1-8 "
@@ -204,6 +230,8 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
         app.parse(argc, argv);
         refuse_option_as_value(app, {{"--size", &size_text}, {"--runs", &runs_text}, {"--chunk", &chunk_text},
                                      {"--values", &values_text}, {"--cpus", &cpus_text},
+                                     {"--precision", &precision_text}, {"--max-runs", &max_runs_text},
+                                     {"--max-time", &max_time_text},
                                      {"--export-json", &exports.json}, {"--export-csv", &exports.csv},
                                      {"--export-markdown", &exports.markdown}, {"--chart", &exports.chart},
                                      {"--export-gbench", &exports.gbench}, {"--export-html", &exports.html}});
@@ -256,6 +284,29 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                 throw CLI::ValidationError("--values", "must be classic or wide, got '" + values_text + "'");
             }
             sizes.values = values_text == "wide" ? value_kind::wide : value_kind::classic;
+        }
+        if (app.count("--precision") > 0) {
+            precision_goal goal;
+            goal.target = parse_decimal("--precision", precision_text, "a percentage above 0 and at most 50",
+                                        [](double p) { return p > 0 && p <= 50; }) /
+                          100;
+            if (app.count("--runs") == 0) {
+                sizes.run_count = min_runs_for_interval;
+            }
+            goal.max_runs = std::max(goal.max_runs, sizes.run_count);
+            if (app.count("--max-runs") > 0) {
+                goal.max_runs = parse_count<std::uint64_t>("--max-runs", max_runs_text, sizes.run_count, max_run_count);
+            }
+            if (app.count("--max-time") > 0) {
+                goal.max_time_ns = parse_duration("--max-time", max_time_text);
+            }
+            outcome.opts.precision = goal;
+        } else {
+            for (const char* limit : {"--max-runs", "--max-time"}) {
+                if (app.count(limit) > 0) {
+                    throw CLI::ValidationError(std::string(limit) + " limits --precision, which is not given");
+                }
+            }
         }
         if (app.count("--chunk") > 0) {
             sizes.chunk_size = parse_count<std::int64_t>("--chunk", chunk_text, 1, max_chunk_size);

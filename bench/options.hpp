@@ -47,8 +47,16 @@ struct compare_options {
     export_paths exports;         // markdown, json and html apply
 };
 
+// --precision: measure each strategy until its median is known well enough, within limits.
+struct precision_goal {
+    double target = 0.02;          // the median's precision to reach, as a fraction
+    std::uint64_t max_runs = 100;  // sorts per strategy at most
+    std::optional<std::int64_t> max_time_ns; // no further batch once the run has taken this long
+};
+
 struct options {
-    bench_config sizes;
+    bench_config sizes;            // with a precision goal, run_count is the minimum
+    std::optional<precision_goal> precision;
     bool no_pause = false;  // skip the final key press even on a terminal
     bool reference = false; // also time std::sort and parallel std::sort
     bool breakdown = false; // after the timed phases, instrumented sorts show where the time goes

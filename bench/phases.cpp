@@ -91,13 +91,22 @@ void run_thread_sorts_alone(value_array& data, duration_list& times, const bench
                       [high](value_array& values) { thread_quicksort(values, 0, high); });
 }
 
+void run_reference_sort(value_array& data, duration_list& times, bool parallel, const bench_config& sizes,
+                        const sort_listener& on_sorted) {
+    if (parallel) {
+        run_one_at_a_time(data, times, sizes, std_par_sort_name, on_sorted, [](value_array& values) {
+            std::sort(std::execution::par, values.begin(), values.end());
+        });
+    } else {
+        run_one_at_a_time(data, times, sizes, std_sort_name, on_sorted,
+                          [](value_array& values) { std::sort(values.begin(), values.end()); });
+    }
+}
+
 void run_reference_sorts(value_array& data, duration_list& std_sort_times, duration_list& std_par_sort_times,
                          const bench_config& sizes, const sort_listener& on_sorted) {
-    run_one_at_a_time(data, std_sort_times, sizes, std_sort_name, on_sorted,
-                      [](value_array& values) { std::sort(values.begin(), values.end()); });
-    run_one_at_a_time(data, std_par_sort_times, sizes, std_par_sort_name, on_sorted, [](value_array& values) {
-        std::sort(std::execution::par, values.begin(), values.end());
-    });
+    run_reference_sort(data, std_sort_times, false, sizes, on_sorted);
+    run_reference_sort(data, std_par_sort_times, true, sizes, on_sorted);
 }
 
 void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, const bench_config& sizes,

@@ -47,3 +47,7 @@ void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times
 // parallel algorithms on oneTBB), each run_count times, one at a time like phase 3.
 void run_reference_sorts(value_array& data, duration_list& std_sort_times, duration_list& std_par_sort_times,
                          const bench_config& sizes, const sort_listener& on_sorted = {});
+
+// One of the two reference sorts (std::sort, or with std::execution::par when `parallel`).
+void run_reference_sort(value_array& data, duration_list& times, bool parallel, const bench_config& sizes,
+                        const sort_listener& on_sorted = {});

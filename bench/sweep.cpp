@@ -275,6 +275,14 @@ std::vector<std::string> step_arguments(const options& opts, const std::string& 
     if (opts.breakdown) {
         args.push_back("--breakdown");
     }
+    if (opts.precision) {
+        char target[32];
+        std::snprintf(target, sizeof target, "%.17g", 100 * opts.precision->target);
+        args.insert(args.end(), {"--precision", target, "--max-runs", std::to_string(opts.precision->max_runs)});
+        if (opts.precision->max_time_ns) {
+            args.insert(args.end(), {"--max-time", std::to_string(*opts.precision->max_time_ns / 1e9) + "s"});
+        }
+    }
     args.push_back("--values");
     args.push_back(value_kind_name(opts.sizes.values));
     args.push_back("--step-result");
@@ -293,7 +301,9 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
     const std::size_t total = opts.cpu_counts.size();
     const std::uint64_t strategies = opts.reference ? 6 : 4;
     progress_line progress(::isatty(STDERR_FILENO) == 1 ? &std::cerr : nullptr);
-    progress.restart(total * strategies * opts.sizes.run_count);
+    // With a precision goal nobody knows the count of sorts ahead: no estimate then.
+    const std::uint64_t runs = opts.precision ? 0 : opts.sizes.run_count;
+    progress.restart(total * strategies * runs);
 
     int exit_code = EXIT_SUCCESS;
     for (std::size_t k = 0; k < total; ++k) {
@@ -303,7 +313,7 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
         progress.phase("", 0);
         progress.set_prefix("step " + std::to_string(k + 1) + "/" + std::to_string(total) + " (" +
                             std::to_string(n) + (n == 1 ? " CPU)" : " CPUs)"));
-        step_outcome outcome = run_step_process(program, step_arguments(opts, record), cpus, opts.sizes.run_count, progress);
+        step_outcome outcome = run_step_process(program, step_arguments(opts, record), cpus, runs, progress);
         if (outcome.ok) {
             try {
                 sweep.steps.push_back({read_export_file(record).sweep.steps.at(0).results});

@@ -178,6 +178,17 @@ svg_figure median_chart(const benchmark_results& results, double axis_ms) {
               << number(max_x, 1) << "M" << number(min_x, 1) << ' ' << number(mid - 7, 1) << "v14M"
               << number(max_x, 1) << ' ' << number(mid - 7, 1) << "v14\" stroke=\"#222222\" stroke-width=\"1.5\" "
               << "fill=\"none\"/>\n";
+        if (s.summary.interval) {
+            // The median's 95% interval: a bracket across the end of its bar.
+            const double low_x = axis.x(ms(s.summary.interval->low));
+            const double high_x = axis.x(ms(s.summary.interval->high));
+            f.out << "<path class=\"interval\" d=\"M" << number(low_x, 1) << ' ' << number(y - 2, 1) << "V"
+                  << number(y + bar_height + 2, 1) << "M" << number(low_x, 1) << ' ' << number(mid, 1) << "H"
+                  << number(high_x, 1) << "M" << number(high_x, 1) << ' ' << number(y - 2, 1) << "V"
+                  << number(y + bar_height + 2, 1) << "\" stroke=\"#000000\" stroke-width=\"3\" fill=\"none\"><title>"
+                  << "95% interval of the median: " << number(ms(s.summary.interval->low), 2) << " to "
+                  << number(ms(s.summary.interval->high), 2) << " ms</title></path>\n";
+        }
         dots(f.out, axis, s.durations, mid, strategy_colour(s.name));
         f.out << "<text x=\"" << number(max_x + 8, 1) << "\" y=\"" << number(mid + 5, 1) << "\">"
               << number(ms(s.summary.median), decimals) << " ms</text>\n";

@@ -31,6 +31,10 @@ bool comparison::any_slower() const {
     return false;
 }
 
+std::string median_cell(std::int64_t median, const std::optional<double>& precision) {
+    return format_ms(median) + (precision ? " \u00b1" + fixed_or_na(100 * *precision, 1) + "%" : "");
+}
+
 std::string change_text(const std::optional<double>& change) {
     if (!change) {
         return "n/a";
@@ -69,6 +73,12 @@ strategy_comparison compare_strategy(const strategy_result& base, const strategy
     s.next = next.durations;
     s.base_median = base.summary.median;
     s.next_median = next.summary.median;
+    if (base.summary.interval) {
+        s.base_precision = base.summary.interval->precision;
+    }
+    if (next.summary.interval) {
+        s.next_precision = next.summary.interval->precision;
+    }
     if (s.base_median != 0) {
         s.change = static_cast<double>(s.next_median - s.base_median) / static_cast<double>(s.base_median);
     }
@@ -161,11 +171,14 @@ void print_comparison(const comparison& c, std::ostream& out) {
         if (step.cpus > 0) {
             out << "On " << step.cpus << (step.cpus == 1 ? " CPU:" : " CPUs:") << std::endl;
         }
-        out << std::left << std::setw(34) << "strategy" << std::right << std::setw(14) << "base (ms)" << std::setw(14)
+        out << std::left << std::setw(34) << "strategy" << std::right << std::setw(20) << "base (ms)" << std::setw(20)
             << "new (ms)" << std::setw(10) << "change" << std::setw(10) << "p-value" << "  verdict" << std::endl;
         for (const auto& s : step.strategies) {
-            out << std::left << std::setw(34) << s.name << std::right << std::setw(14) << format_ms(s.base_median)
-                << std::setw(14) << format_ms(s.next_median) << std::setw(10) << change_text(s.change) << std::setw(10)
+            // "±" is two bytes: widen those cells by one so the columns stay aligned.
+            const std::string base = median_cell(s.base_median, s.base_precision);
+            const std::string next = median_cell(s.next_median, s.next_precision);
+            out << std::left << std::setw(34) << s.name << std::right << std::setw(s.base_precision ? 21 : 20) << base
+                << std::setw(s.next_precision ? 21 : 20) << next << std::setw(10) << change_text(s.change) << std::setw(10)
                 << p_value_text(s.p_value) << "  " << verdict_text(s.result) << std::endl;
         }
     }

@@ -27,6 +27,8 @@ struct strategy_comparison {
     duration_list next;
     std::int64_t base_median = 0;
     std::int64_t next_median = 0;
+    std::optional<double> base_precision; // of each median, from its 95% interval; absent below six runs
+    std::optional<double> next_precision;
     std::optional<double> change;  // (new - base) / base; absent when the base median is 0
     std::optional<double> p_value; // absent with too few runs
     verdict result = verdict::no_change;
@@ -61,6 +63,9 @@ comparison compare_runs(const sweep_results& base, const sweep_results& next, do
 
 // The console table: the differences, then per step a row per strategy with five columns.
 void print_comparison(const comparison& c, std::ostream& out);
+
+// "100.40 ±0.4%", or "100.40" without a precision: a median in milliseconds.
+std::string median_cell(std::int64_t median, const std::optional<double>& precision);
 
 // "+4.1%", "-12.0%", "n/a"; "0.0312", "<0.0001", "n/a".
 std::string change_text(const std::optional<double>& change);

@@ -1,5 +1,7 @@
 #include "report/console_report.hpp"
 
+#include "report/format.hpp"
+
 #include <ostream>
 #include <sstream>
 
@@ -42,11 +44,61 @@ std::string format_speedup(std::int64_t numerator, std::int64_t divisor) {
     return text.str();
 }
 
+std::string runs_line(const benchmark_results& results) {
+    std::uint64_t fewest = results.context.run_count;
+    std::uint64_t most = fewest;
+    std::string each;
+    for (const auto& s : results.strategies) {
+        fewest = std::min<std::uint64_t>(fewest, s.durations.size());
+        most = std::max<std::uint64_t>(most, s.durations.size());
+        each += (each.empty() ? "" : ", ") + s.name + " " + std::to_string(s.durations.size());
+    }
+    if (fewest == most) {
+        return "Each sort ran " + std::to_string(most) + " times";
+    }
+    return "Each sort ran " + std::to_string(fewest) + " to " + std::to_string(most) + " times (" + each + ")";
+}
+
+void print_precision(const benchmark_results& results, std::ostream& out) {
+    if (!results.context.precision) {
+        return;
+    }
+    const precision_setting& goal = *results.context.precision;
+    const std::string target = "\u00b1" + fixed_or_na(100 * goal.target, 1) + "%";
+    out << "Precision of the medians (target " << target << ", distribution-free 95% intervals):" << std::endl;
+    for (const auto& s : results.strategies) {
+        out << s.name << ": " << s.durations.size() << " sorts, ";
+        if (s.summary.interval) {
+            out << "\u00b1" << fixed_or_na(100 * s.summary.interval->precision, 1) << "%";
+        } else {
+            out << "no interval";
+        }
+        if (s.target_reached.value_or(false)) {
+            out << ", target reached" << std::endl;
+            continue;
+        }
+        out << ", target not reached (at "
+            << (s.durations.size() >= goal.max_runs ? "--max-runs " + std::to_string(goal.max_runs) : "--max-time")
+            << ")";
+        if (s.summary.cv) {
+            out << "; about " << runs_likely_needed(s.summary, s.durations.size(), goal.target)
+                << " runs would likely reach "
+                << target;
+        }
+        out << std::endl;
+    }
+    out << std::endl;
+}
+
 void print_report(const report_stats& stats, std::uint64_t run_count, std::ostream& out,
-                  const std::vector<strategy_result>& references) {
+                  const std::vector<strategy_result>& references, const std::string& runs) {
     out << "Results:" << std::endl;
     out << std::endl;
-    out << "Each sort ran " << run_count << " times" << std::endl;
+    if (runs.empty()) {
+        out << "Each sort ran " << run_count << " times" << std::endl;
+    } else {
+        out << runs << std::endl;
+    }
     out << std::endl;
 
     out << "Results for the sequential sort:" << std::endl;

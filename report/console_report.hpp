@@ -27,6 +27,15 @@ void print_stats(stats_map stats, std::ostream& out);
 std::string format_speedup(std::int64_t numerator, std::int64_t divisor);
 
 // The whole report, from "Results:" to the five empty lines after the last speedup. Reference
-// sorts, when there are any, get a block of their own after the speedups.
+// sorts, when there are any, get a block of their own after the speedups. `runs` replaces the
+// line "Each sort ran <run_count> times" when given.
 void print_report(const report_stats& stats, std::uint64_t run_count, std::ostream& out,
-                  const std::vector<strategy_result>& references = {});
+                  const std::vector<strategy_result>& references = {}, const std::string& runs = "");
+
+// "Each sort ran 10 times"; when the strategies ran different counts (a precision goal),
+// "Each sort ran 6 to 40 times (sequential sort 12, thread sort 40, ...)".
+std::string runs_line(const benchmark_results& results);
+
+// With a precision goal: per strategy its sorts, the precision of its median and whether it
+// reached the target, with the runs that would likely reach it when not.
+void print_precision(const benchmark_results& results, std::ostream& out);

@@ -97,18 +97,39 @@ void context_table(std::ostream& out, const run_context& c) {
     out << "</table></div>\n";
 }
 
+std::string interval_cell(const duration_summary& d) {
+    if (!d.interval) {
+        return "too few runs for an interval";
+    }
+    return format_ms(d.interval->low) + " \u2013 " + format_ms(d.interval->high) + " (" + precision_text(d) + ", " +
+           fixed(100 * d.interval->coverage, 1) + "%)";
+}
+
 void strategy_table(std::ostream& out, const benchmark_results& results) {
-    out << "<div class=\"wrap\"><table class=\"strategies\">\n<tr><th>strategy</th><th>mean (ms)</th>"
-        << "<th>median (ms)</th><th>min (ms)</th><th>max (ms)</th><th>stddev (ms)</th><th>cv</th></tr>\n";
+    out << "<div class=\"wrap\"><table class=\"strategies\">\n<tr><th>strategy</th><th>runs</th><th>mean (ms)</th>"
+        << "<th>median (ms)</th><th>interval of the median (ms)</th><th>min (ms)</th><th>max (ms)</th>"
+        << "<th>stddev (ms)</th><th>cv</th></tr>\n";
     for (const auto& s : results.strategies) {
         const duration_summary& d = s.summary;
-        out << "<tr><td>" << esc(s.name) << (s.reference ? " (reference)" : "") << "</td><td>" << format_ms(d.mean)
-            << "</td><td class=\"median\" data-strategy=\"" << esc(s.name) << "\" data-ns=\"" << d.median << "\">"
-            << format_ms(d.median) << "</td><td>" << format_ms(d.min) << "</td><td>" << format_ms(d.max) << "</td><td>"
+        out << "<tr><td>" << esc(s.name) << (s.reference ? " (reference)" : "") << "</td><td>" << s.durations.size()
+            << "</td><td>" << format_ms(d.mean) << "</td><td class=\"median\" data-strategy=\"" << esc(s.name)
+            << "\" data-ns=\"" << d.median << "\">" << format_ms(d.median) << "</td><td class=\"interval\">"
+            << esc(interval_cell(d)) << "</td><td>" << format_ms(d.min) << "</td><td>" << format_ms(d.max) << "</td><td>"
             << (d.stddev ? fixed(*d.stddev / 1e6, 2) : "n/a") << "</td><td>"
             << (d.cv ? fixed(100 * *d.cv, 1) + "%" : "n/a") << "</td></tr>\n";
     }
     out << "</table></div>\n";
+    if (results.context.precision) {
+        out << "<p>Measured until each median was known to \u00b1"
+            << fixed(100 * results.context.precision->target, 1) << "%: ";
+        const char* separator = "";
+        for (const auto& s : results.strategies) {
+            out << separator << esc(s.name) << " " << (s.target_reached.value_or(false) ? "reached it" : "did not")
+                << " in " << s.durations.size() << " sorts";
+            separator = "; ";
+        }
+        out << ".</p>\n";
+    }
 }
 
 void speedup_table(std::ostream& out, const benchmark_results& results) {
@@ -226,7 +247,8 @@ void write_html(const benchmark_results& results, std::ostream& out) {
     strategy_table(out, results);
     speedup_table(out, results);
     figure(out, median_chart(results),
-           "Bars: the median of each strategy; dots: every measured sort; whiskers: fastest to slowest.");
+           "Bars: the median of each strategy; black bracket: its 95% interval; dots: every measured sort; whiskers: "
+           "fastest to slowest.");
     if (results.breakdown) {
         breakdown_section(out, *results.breakdown);
     }

@@ -126,6 +126,25 @@ run_context parse_context(const json& doc) {
             context.load_avg.push_back(loads[k].get<double>());
         }
     }
+    if (c.contains("precision")) {
+        const std::string at = where + ".precision";
+        const json& p = object_at(c, where, "precision");
+        const json& target = member(p, at, "target");
+        if (!target.is_number() || !(target.get<double>() > 0) || target.get<double>() > 0.5) {
+            fail(at + ".target", "not a precision between 0 and 0.5");
+        }
+        precision_setting setting;
+        setting.target = target.get<double>();
+        setting.max_runs = static_cast<std::uint64_t>(whole_at(p, at, "max_runs", 1, 1'000'000));
+        if (setting.max_runs < context.run_count) {
+            fail(at + ".max_runs", "below context.run_count, the minimum");
+        }
+        const json& limit = member(p, at, "max_time_ns");
+        if (!limit.is_null()) {
+            setting.max_time_ns = whole(limit, at + ".max_time_ns", 1, max_duration_ns);
+        }
+        context.precision = setting;
+    }
     if (c.contains("cpus")) {
         const json& cpus = array_at(c, where, "cpus");
         for (std::size_t k = 0; k < cpus.size(); ++k) {
@@ -137,16 +156,20 @@ run_context parse_context(const json& doc) {
     return context;
 }
 
-strategy_result parse_strategy(const json& entry, const std::string& where, std::uint64_t run_count) {
+strategy_result parse_strategy(const json& entry, const std::string& where, const run_context& context) {
+    const std::uint64_t run_count = context.run_count;
     if (!entry.is_object()) {
         fail(where, "not an object");
     }
     const std::string name = text_at(entry, where, "name");
     const bool reference = flag_at(entry, where, "reference");
     const json& list = array_at(entry, where, "durations_ns");
-    if (list.size() != run_count) {
+    // With a precision goal run_count is the minimum and max_runs the most; otherwise exact.
+    const std::uint64_t most = context.precision ? context.precision->max_runs : run_count;
+    if (list.size() < run_count || list.size() > most) {
         fail(where + ".durations_ns", std::to_string(list.size()) + " durations where context.run_count is " +
-                                          std::to_string(run_count));
+                                          std::to_string(run_count) +
+                                          (context.precision ? " and precision.max_runs " + std::to_string(most) : ""));
     }
     duration_list durations;
     durations.reserve(list.size());
@@ -208,7 +231,7 @@ benchmark_results parse_record(const json& doc, const std::string& where) {
         std::vector<strategy_result> strategies;
         for (std::size_t k = 0; k < list.size(); ++k) {
             const std::string at = "strategies[" + std::to_string(k) + "]";
-            strategies.push_back(parse_strategy(list[k], at, context.run_count));
+            strategies.push_back(parse_strategy(list[k], at, context));
             if (k < 4 && (strategies.back().name != main_names[k] || strategies.back().reference)) {
                 fail(at + ".name", "expected \"" + std::string(main_names[k]) + "\"");
             }

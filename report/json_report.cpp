@@ -43,6 +43,15 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
         {"cpu_mhz", c.cpu_mhz},         {"cpu_scaling_enabled", c.cpu_scaling_enabled},
         {"caches", caches_json(c.caches)}, {"load_avg", c.load_avg},
     };
+    if (c.precision) {
+        doc["context"]["precision"] = {
+            {"target", c.precision->target},
+            {"min_runs", c.run_count},
+            {"max_runs", c.precision->max_runs},
+            {"max_time_ns", c.precision->max_time_ns ? nlohmann::ordered_json(*c.precision->max_time_ns)
+                                                     : nlohmann::ordered_json(nullptr)},
+        };
+    }
     if (!c.cpus.empty()) {
         doc["context"]["cpus"] = c.cpus;
         doc["context"]["tbb_threads"] = c.tbb_threads;
@@ -62,6 +71,17 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
             {"cv", ratio_json(s.summary.cv)},
             {"warnings", s.warnings},
         };
+        const auto& interval = s.summary.interval;
+        entry["runs"] = s.durations.size();
+        entry["median_interval_ns"] = interval ? nlohmann::ordered_json{interval->low, interval->high}
+                                               : nlohmann::ordered_json(nullptr);
+        entry["median_interval_coverage"] = interval ? nlohmann::ordered_json(interval->coverage)
+                                                     : nlohmann::ordered_json(nullptr);
+        entry["median_precision"] = interval ? nlohmann::ordered_json(interval->precision)
+                                             : nlohmann::ordered_json(nullptr);
+        if (s.target_reached) {
+            entry["target_reached"] = *s.target_reached;
+        }
         if (s.reference) {
             entry["times_faster_than_parallel_sort"] = ratio_json(s.times_faster_than_parallel);
         }

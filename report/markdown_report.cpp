@@ -48,15 +48,18 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
         << " runs per strategy, chunks of " << c.chunk_size << ", on " << cell(c.cpu_model) << " (" << c.logical_cpus
         << " logical CPUs).\n\n";
 
-    out << "| strategy | mean (ms) | median (ms) | min (ms) | max (ms) | cv |\n";
-    out << "| --- | ---: | ---: | ---: | ---: | ---: |\n";
+    out << "| strategy | runs | mean (ms) | median | min (ms) | max (ms) | cv |\n";
+    out << "| --- | ---: | ---: | ---: | ---: | ---: | ---: |\n";
     for (const auto& s : results.strategies) {
         const std::optional<double> cv = s.summary.cv ? std::optional(100 * *s.summary.cv) : std::nullopt;
-        out << "| " << cell(s.name) << " | " << format_ms(s.summary.mean) << " | " << format_ms(s.summary.median)
-            << " | " << format_ms(s.summary.min) << " | " << format_ms(s.summary.max) << " | "
+        const std::string precision = precision_text(s.summary);
+        out << "| " << cell(s.name) << " | " << s.durations.size() << " | " << format_ms(s.summary.mean) << " | "
+            << format_ms(s.summary.median) << " ms" << (precision.empty() ? "" : " " + precision) << " | "
+            << format_ms(s.summary.min) << " | " << format_ms(s.summary.max) << " | "
             << fixed_or_na(cv, 1) << (cv ? "%" : "") << " |\n";
     }
 
+    out << "\nMedians with \u00b1 the larger distance to an end of their distribution-free 95% interval.\n";
     out << "\n| speedup of the parallel sort | mean | median |\n";
     out << "| --- | ---: | ---: |\n";
     for (const auto& s : results.speedups) {
@@ -134,7 +137,8 @@ void write_comparison_markdown(const comparison& c, std::ostream& out) {
         out << "| strategy | base median (ms) | new median (ms) | change | p-value | verdict |\n";
         out << "| --- | ---: | ---: | ---: | ---: | --- |\n";
         for (const auto& s : step.strategies) {
-            out << "| " << cell(s.name) << " | " << format_ms(s.base_median) << " | " << format_ms(s.next_median) << " | "
+            out << "| " << cell(s.name) << " | " << median_cell(s.base_median, s.base_precision) << " | "
+                << median_cell(s.next_median, s.next_precision) << " | "
                 << change_text(s.change) << " | " << p_value_text(s.p_value) << " | " << verdict_text(s.result) << " |\n";
         }
     }

@@ -1,6 +1,7 @@
 #include "report/results.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -27,19 +28,23 @@ strategy_result make_strategy(std::string name, duration_list durations) {
     result.name = std::move(name);
     result.summary = summarize(durations);
     result.durations = std::move(durations);
-    result.warnings = noise_warnings(result.summary);
+    result.warnings = noise_warnings(result.summary, result.durations.size());
     return result;
 }
 
-std::vector<std::string> noise_warnings(const duration_summary& summary) {
+std::vector<std::string> noise_warnings(const duration_summary& summary, std::size_t runs) {
     std::vector<std::string> warnings;
     char text[256];
-    if (summary.cv && *summary.cv > 0.05) {
-        std::snprintf(text, sizeof text,
-                      "noisy: its sort times vary by %.1f%% (coefficient of variation above 5%%); close other "
-                      "programs or add runs",
-                      100 * *summary.cv);
-        warnings.emplace_back(text);
+    const std::string advice =
+        summary.cv ? "about " + std::to_string(runs_likely_needed(summary, runs, advised_precision)) +
+                         " runs would likely reach \u00b1" + std::to_string(std::lround(100 * advised_precision)) + "%"
+                   : "at least " + std::to_string(min_runs_for_interval) + " runs are needed";
+    if (!summary.interval) {
+        warnings.push_back("too few runs (" + std::to_string(runs) + ") for an interval of its median; " + advice);
+    } else if (summary.interval->precision > advised_precision) {
+        std::snprintf(text, sizeof text, "imprecise: its median is known to \u00b1%.1f%% (%.1f%% interval); ",
+                      100 * summary.interval->precision, 100 * summary.interval->coverage);
+        warnings.push_back(text + advice);
     }
     if (summary.median > 0 && 2 * summary.max > 3 * summary.median) {
         std::snprintf(text, sizeof text,
@@ -49,6 +54,15 @@ std::vector<std::string> noise_warnings(const duration_summary& summary) {
         warnings.emplace_back(text);
     }
     return warnings;
+}
+
+std::string precision_text(const duration_summary& summary) {
+    if (!summary.interval) {
+        return "";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "\u00b1%.1f%%", 100 * summary.interval->precision);
+    return text;
 }
 
 namespace {
@@ -78,6 +92,17 @@ benchmark_results make_results(run_context context, strategy_result sequential, 
         reference.reference = true;
         reference.times_faster_than_parallel = exact_ratio(parallel.summary.median, reference.summary.median);
     }
+    const auto judge = [&results](strategy_result& s) {
+        if (results.context.precision) {
+            s.target_reached = s.summary.interval && s.summary.interval->precision <= results.context.precision->target;
+        }
+    };
+    for (strategy_result* s : {&sequential, &thread, &parallel, &parallel_for}) {
+        judge(*s);
+    }
+    for (auto& reference : references) {
+        judge(reference);
+    }
     results.strategies.push_back(std::move(sequential));
     results.strategies.push_back(std::move(thread));
     results.strategies.push_back(std::move(parallel));
@@ -103,6 +128,9 @@ std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
             scaling_point point;
             point.cpus = step.cpu_count();
             point.median = step.results.strategies.at(k).summary.median;
+            if (const auto& interval = step.results.strategies.at(k).summary.interval) {
+                point.precision = interval->precision;
+            }
             point.speedup = exact_ratio(base, point.median);
             if (point.speedup && first.cpu_count() > 0) {
                 point.efficiency = *point.speedup * first.cpu_count() / point.cpus;

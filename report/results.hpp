@@ -18,6 +18,13 @@ struct cache_level {
     unsigned num_sharing = 0; // logical CPUs that share it
 };
 
+// A run that measured each strategy until its median was precise enough.
+struct precision_setting {
+    double target = 0; // the median's precision sought, as a fraction
+    std::uint64_t max_runs = 0;
+    std::optional<std::int64_t> max_time_ns;
+};
+
 struct run_context {
     std::string date_time; // local time, ISO 8601 with offset
     std::string host_name;
@@ -37,6 +44,7 @@ struct run_context {
     bool cpu_scaling_enabled = false; // a cpufreq governor other than "performance"
     std::vector<cache_level> caches;
     std::vector<double> load_avg; // 1, 5 and 15 minutes, when the run started
+    std::optional<precision_setting> precision; // run_count is then each strategy's minimum
 };
 
 struct strategy_result {
@@ -46,12 +54,19 @@ struct strategy_result {
     bool reference = false;  // a standard-library sort measured for comparison
     std::optional<double> times_faster_than_parallel; // references only: parallel median / this median
     std::vector<std::string> warnings; // why its figures may not be trusted (noise)
+    std::optional<bool> target_reached; // with a precision goal: its median reached the target
 };
 
-// A strategy is noisy when its coefficient of variation exceeds 5% or its slowest run exceeds its
-// median by more than half: each such finding as a sentence with the advice to close other
-// programs or add runs.
-std::vector<std::string> noise_warnings(const duration_summary& summary);
+// The precision a careful reader wants of a median before trusting it.
+inline constexpr double advised_precision = 0.02;
+
+// Why a strategy's figures may not be trusted, as advice: its median known no better than
+// advised_precision (or no interval at all), with the runs that would likely reach it; and a
+// slowest run more than half above the median.
+std::vector<std::string> noise_warnings(const duration_summary& summary, std::size_t runs);
+
+// "±1.2%": the precision of the median; empty when there is no interval.
+std::string precision_text(const duration_summary& summary);
 
 // One of the console's speedup blocks: the parallel sort against another strategy.
 struct speedup_result {
@@ -133,6 +148,7 @@ struct sweep_results {
 struct scaling_point {
     unsigned cpus = 0;
     std::int64_t median = 0;
+    std::optional<double> precision;  // of the median, from its 95% interval
     std::optional<double> speedup;    // median at the smallest count / this median
     std::optional<double> efficiency; // speedup / (cpus / smallest count)
 };

@@ -25,6 +25,47 @@ stats_map compute_stats(duration_list& list) {
     return stats;
 }
 
+std::optional<interval_rank> median_interval_rank(std::size_t n) {
+    if (n < min_runs_for_interval) {
+        return std::nullopt;
+    }
+    // P(Bin(n, 1/2) = i) in logarithms, so that no n the options allow over- or underflows; terms
+    // too small for a long double add nothing that matters next to 0.025.
+    const long double log_all = static_cast<long double>(n) * std::log(2.0L);
+    const long double log_n_factorial = std::lgamma(static_cast<long double>(n) + 1);
+    long double below = 0; // P(Bin <= i - 1)
+    for (std::size_t i = 0; i < n; ++i) {
+        const long double term =
+            std::exp(log_n_factorial - std::lgamma(static_cast<long double>(i) + 1) -
+                     std::lgamma(static_cast<long double>(n - i) + 1) - log_all);
+        if (below + term > 0.025L) {
+            if (i == 0) {
+                return std::nullopt;
+            }
+            return interval_rank{i, static_cast<double>(1 - 2 * below)};
+        }
+        below += term;
+    }
+    return std::nullopt;
+}
+
+std::uint64_t runs_for_precision(double cv, double target) {
+    const double n = std::ceil(std::pow(1.96 * cv / target, 2));
+    if (!(n < 1e12)) {
+        return 1'000'000'000'000; // a cv of nothing but noise: far beyond any run
+    }
+    return std::max<std::uint64_t>(min_runs_for_interval, static_cast<std::uint64_t>(n));
+}
+
+std::uint64_t runs_likely_needed(const duration_summary& summary, std::size_t runs, double target) {
+    std::uint64_t needed = summary.cv ? runs_for_precision(*summary.cv, target) : min_runs_for_interval;
+    if (summary.interval && summary.interval->precision > target) {
+        const double scaled = std::ceil(static_cast<double>(runs) * std::pow(summary.interval->precision / target, 2));
+        needed = std::max(needed, scaled < 1e12 ? static_cast<std::uint64_t>(scaled) : 1'000'000'000'000);
+    }
+    return needed;
+}
+
 duration_summary summarize(duration_list durations) {
     duration_summary summary;
     const stats_map stats = compute_stats(durations); // leaves `durations` sorted
@@ -50,6 +91,18 @@ duration_summary summarize(duration_list durations) {
     }
     if (summary.stddev && summary.mean != 0) {
         summary.cv = *summary.stddev / static_cast<double>(summary.mean);
+    }
+    if (const auto rank = median_interval_rank(durations.size())) {
+        median_interval interval;
+        interval.low = durations[rank->k - 1];
+        interval.high = durations[durations.size() - rank->k];
+        interval.coverage = rank->coverage;
+        if (summary.median > 0) {
+            interval.precision = static_cast<double>(std::max(summary.median - interval.low,
+                                                              interval.high - summary.median)) /
+                                 static_cast<double>(summary.median);
+        }
+        summary.interval = interval;
     }
     return summary;
 }

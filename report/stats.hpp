@@ -18,6 +18,34 @@ inline constexpr const char* median_key = "Median Average";
 // count) in whole nanoseconds. Sorts `list` ascending in place. An empty list gives 0 for both.
 stats_map compute_stats(duration_list& list);
 
+// The distribution-free confidence interval of a median from order statistics: for n sorted
+// durations x(1) <= ... <= x(n), [x(k), x(n+1-k)] with k the largest integer such that
+// P(Bin(n, 1/2) <= k - 1) <= 0.025, so that it covers the true median at least 95% of the time.
+inline constexpr std::size_t min_runs_for_interval = 6;
+struct interval_rank {
+    std::size_t k = 0;   // 1-based rank of the lower end
+    double coverage = 0; // exact: 1 - 2 P(Bin(n, 1/2) <= k - 1)
+};
+// Nothing below min_runs_for_interval durations, where even [x(1), x(n)] covers too little.
+std::optional<interval_rank> median_interval_rank(std::size_t n);
+
+struct median_interval {
+    std::int64_t low = 0;
+    std::int64_t high = 0;
+    double coverage = 0;
+    double precision = 0; // the larger distance from the median to an end, relative to the median
+};
+
+// Runs that would likely bring a median with this coefficient of variation to `target` precision:
+// ceil((1.96 cv / target)^2), at least min_runs_for_interval.
+std::uint64_t runs_for_precision(double cv, double target);
+
+struct duration_summary;
+// The runs that would likely bring this median to `target`: runs_for_precision of its coefficient
+// of variation, and never fewer than the precision already reached scales to (an interval
+// narrows with the square root of the runs), so a run that fell short is never told it had enough.
+std::uint64_t runs_likely_needed(const duration_summary& summary, std::size_t runs, double target);
+
 // The figures the exports add to the console's mean and median.
 struct duration_summary {
     std::int64_t mean = 0;   // as compute_stats gives it
@@ -26,6 +54,7 @@ struct duration_summary {
     std::int64_t max = 0;
     std::optional<double> stddev; // sample standard deviation (n - 1); undefined below two entries
     std::optional<double> cv;     // stddev / mean; undefined with the stddev or when the mean is 0
+    std::optional<median_interval> interval; // of the median; undefined below six durations
 };
 
 duration_summary summarize(duration_list durations);

@@ -1,5 +1,7 @@
 #include "report/sweep_report.hpp"
 
+#include "report/comparison.hpp"
+
 #include <cmath>
 #include <cstdio>
 #include <iomanip>
@@ -10,7 +12,8 @@ std::array<std::string, 4> scaling_cells(const scaling_point& point) {
     if (point.efficiency) {
         efficiency = std::to_string(std::lround(*point.efficiency * 100)) + "%";
     }
-    return {std::to_string(point.cpus), format_ms(point.median), format_ratio(point.speedup), efficiency};
+    return {std::to_string(point.cpus), median_cell(point.median, point.precision), format_ratio(point.speedup),
+            efficiency};
 }
 
 void print_step_summary(const sweep_step& step, std::size_t number, std::size_t total, std::ostream& out) {
@@ -19,7 +22,9 @@ void print_step_summary(const sweep_step& step, std::size_t number, std::size_t 
         << format_cpu_list(step.results.context.cpus) << "): medians";
     const char* separator = " ";
     for (const auto& s : step.results.strategies) {
-        out << separator << s.name << " " << format_ms(s.summary.median) << " ms";
+        const std::string precision = precision_text(s.summary);
+        out << separator << s.name << " " << format_ms(s.summary.median) << " ms"
+            << (precision.empty() ? "" : " " + precision);
         separator = ", ";
     }
     out << std::endl;
@@ -34,12 +39,13 @@ void print_scaling_tables(const sweep_results& sweep, std::ostream& out) {
         out << std::endl;
         out << "Scaling of the " << strategy.name << " (speedup against " << smallest
             << (smallest == 1 ? " CPU" : " CPUs") << "; efficiency = speedup / CPU ratio):" << std::endl;
-        out << std::setw(6) << "CPUs" << std::setw(14) << "median (ms)" << std::setw(10) << "speedup"
+        out << std::setw(6) << "CPUs" << std::setw(20) << "median (ms)" << std::setw(10) << "speedup"
             << std::setw(12) << "efficiency" << std::endl;
         for (const auto& point : strategy.points) {
             const auto cells = scaling_cells(point);
-            out << std::setw(6) << cells[0] << std::setw(14) << cells[1] << std::setw(10) << cells[2] << std::setw(12)
-                << cells[3] << std::endl;
+            // "±" takes two bytes and one column.
+            out << std::setw(6) << cells[0] << std::setw(point.precision ? 21 : 20) << cells[1] << std::setw(10)
+                << cells[2] << std::setw(12) << cells[3] << std::endl;
         }
     }
 }

@@ -17,7 +17,7 @@ void print_step_summary(const sweep_step& step, std::size_t number, std::size_t 
 // For each strategy: a heading, then one row per step: CPUs, median, speedup, efficiency.
 void print_scaling_tables(const sweep_results& sweep, std::ostream& out);
 
-// One scaling row as text: CPUs, median in ms, speedup ("1.95"), efficiency ("97%"); "n/a" for an
+// One scaling row as text: CPUs, median in ms with its precision ("812.41 ±1.2%"), speedup ("1.95"), efficiency ("97%"); "n/a" for an
 // undefined ratio. Every reporter of the table prints these same cells.
 std::array<std::string, 4> scaling_cells(const scaling_point& point);
 

@@ -25,10 +25,13 @@ ensure_packages() {
         apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
-# build [cmake configure arguments...]: configures only when the build folder is new.
+# build [target...]: configures only when the build folder is new, then builds the targets named
+# (everything when none is).
 build() {
     if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-        cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >&2
+        cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >&2
     fi
-    cmake --build "$build_dir" >&2
+    local targets=()
+    (($# == 0)) || targets=(--target "$@")
+    cmake --build "$build_dir" "${targets[@]}" >&2
 }

@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "process.hpp"
+#include "report/json_reader.hpp"
 
 namespace {
 
@@ -35,7 +36,11 @@ const std::vector<std::string> small_run = {"--size", "30000", "--runs", "3", "-
 TEST(Cli, PipedRunPrintsPhasesThenTheWholeReportAndDoesNotWait) {
     const process_result r = run_process(bench_binary(), small_run);
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_TRUE(r.err.empty()) << r.err;
+    // Three runs give no interval of a median: each strategy's advice (and maybe a noisy sort's),
+    // nothing else, on stderr.
+    EXPECT_TRUE(std::regex_match(r.err, std::regex("(advice: [^\n]+\n)+"))) << r.err;
+    const std::regex too_few(": too few runs \\(3\\) for an interval of its median; about \\d+ runs would likely");
+    EXPECT_EQ(std::distance(std::sregex_iterator(r.err.begin(), r.err.end(), too_few), std::sregex_iterator()), 4);
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "no screen clearing in a pipe";
     const std::string phases = "Sequential Sort: 0/3 tasks completed.\n"
                                "Sequential Sort: completed 1/3 tasks.\n"
@@ -132,11 +137,31 @@ TEST(CliTerminal, NoWaitWhenOutputGoesToAFileOrTheJobRunsInTheBackground) {
     EXPECT_EQ(saved.find(prompt), std::string::npos);
     // The other phases' progress lines went to the terminal, each erased when its phase ended.
     EXPECT_NE(to_file.out.find("parallel_for parallel sort, sort "), std::string::npos) << to_file.out;
-    EXPECT_EQ(to_file.out.substr(to_file.out.rfind('\r')), "\r\x1b[K") << to_file.out;
+    const std::string after_last_erase = to_file.out.substr(to_file.out.rfind("\r\x1b[K") + 4);
+    EXPECT_TRUE(std::regex_match(after_last_erase, std::regex("(advice: [^\r\n]*\r\n)*"))) << to_file.out;
 
     const process_result background =
         run_process(bench_binary(), small_run, {.terminal = true, .marker = prompt, .background = true});
     EXPECT_EQ(background.exit_code, 0) << "150 would mean the terminal stopped the job";
     EXPECT_FALSE(background.saw_marker);
     EXPECT_NE(background.out.find("Results:"), std::string::npos);
+}
+
+TEST(Cli, PrecisionGoalRecordsEachStrategysIntervalCountAndVerdict) {
+    const process_result r = run_process(
+        bench_binary(), {"--size", "20000", "--chunk", "3000", "--precision", "50", "--max-runs", "8", "--export-json", "-"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("Precision of the medians (target \u00b150.0%"), std::string::npos) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["context"]["precision"]["max_runs"], 8);
+    for (const auto& s : doc["strategies"]) {
+        const auto runs = s["runs"].get<std::size_t>();
+        EXPECT_TRUE(runs >= 6 && runs <= 8) << s["name"];
+        EXPECT_EQ(s["durations_ns"].size(), runs);
+        ASSERT_TRUE(s["median_interval_ns"].is_array()) << s["name"];
+        EXPECT_LE(s["median_interval_ns"][0], s["median_ns"]);
+        EXPECT_GE(s["median_interval_ns"][1], s["median_ns"]);
+        EXPECT_EQ(s["target_reached"], s["median_precision"].get<double>() <= 0.5);
+    }
+    EXPECT_EQ(parse_export(r.out).sweep.steps.at(0).results.strategies.size(), 4u) << "compare reads it back";
 }

@@ -82,7 +82,7 @@ TEST(TextReports, CsvRowsPerSortWithRfc4180QuotingAndMarkdownTables) {
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\r'), 1 + 6 * 3);
 
     const std::string md = render(write_markdown, sample_results());
-    for (const char* row : {"| parallel sort | 110.00 | 110.00 | 100.00 | 120.00 | 9.1% |\n",
+    for (const char* row : {"| parallel sort | 3 | 110.00 | 110.00 ms | 100.00 | 120.00 | 9.1% |\n",
                             "| parallel to sequential | 3.18 | 3.18 |\n", "| std::sort | 2.00 |\n",
                             "| odd, \"quoted\" name | n/a |\n"}) {
         EXPECT_NE(md.find(row), std::string::npos) << row << md;
@@ -168,7 +168,7 @@ TEST(JsonReport, OneRunHasNoSpreadAndEveryFileNamesItsFormatVersion) {
     const auto doc = nlohmann::json::parse(render(write_json, r));
     EXPECT_EQ(doc["format_version"], export_format_version);
     EXPECT_TRUE(doc["strategies"][0]["stddev_ns"].is_null() && doc["strategies"][0]["cv"].is_null());
-    EXPECT_NE(render(write_markdown, r).find("| 400.00 | 400.00 | n/a |"), std::string::npos);
+    EXPECT_NE(render(write_markdown, r).find("| 400.00 ms | 400.00 | 400.00 | n/a |"), std::string::npos);
 
     nlohmann::json old = doc;
     old.erase("format_version");

@@ -93,6 +93,16 @@ TEST(Options, HostileValuesAreRefusedWithOneLineAndExitTwo) {
         bad.push_back({option, "/tmp/qsb-a", option, "/tmp/qsb-b"});
     }
     bad.push_back({"--export-json", "/tmp/qsb-same", "--export-csv", "/tmp/qsb-same"});
+    for (const std::string value : {"0", "-1", "50.5", "abc", "", "1e1x"}) {
+        bad.push_back({"--precision", value});
+    }
+    for (const std::string value : {"0s", "abc", "5", "-1m", "2d", "s"}) {
+        bad.push_back({"--precision", "2", "--max-time", value});
+    }
+    bad.push_back({"--precision", "2", "--runs", "10", "--max-runs", "9"});
+    bad.push_back({"--precision", "2", "--max-runs", "1000001"});
+    bad.push_back({"--max-runs", "50"});
+    bad.push_back({"--max-time", "1m"});
 
     for (const auto& args : bad) {
         const parsed p = parse(args);
@@ -123,6 +133,9 @@ TEST(Options, EveryRefusalIsOneLineInTheProgramsOwnWords) {
         const char* says;
     } cases[] = {
         {{"--values", "huge"}, "--values: must be classic or wide, got 'huge'"},
+        {{"--max-time", "90s"}, "--max-time limits --precision, which is not given"},
+        {{"--precision", "1", "--max-runs", "5"}, "--max-runs: must be between 6 and 1000000, got 5"},
+        {{"--precision", "1", "--max-time", "0h"}, "--max-time: must be a time above zero such as 90s, 30m or 2h"},
         {{"--values", "1"}, "--values: must be classic or wide, got '1'"},
         {{"--size", "10", "--size", "20"}, "--size is given twice"},
         {{"--reference", "--reference"}, "--reference is given twice"},
@@ -148,4 +161,10 @@ TEST(Options, EveryRefusalIsOneLineInTheProgramsOwnWords) {
     EXPECT_FALSE(odd.outcome.exit_code) << odd.err;
     EXPECT_TRUE(odd.outcome.opts.exports.to_stdout());
     EXPECT_NE(parse({"--help"}).out.find("classic|wide"), std::string::npos);
+    const options adaptive = parse({"--precision", "0.5", "--max-time", "1.5m"}).outcome.opts;
+    ASSERT_TRUE(adaptive.precision);
+    EXPECT_DOUBLE_EQ(adaptive.precision->target, 0.005);
+    EXPECT_EQ(adaptive.sizes.run_count, 6u) << "the minimum with --precision";
+    EXPECT_EQ(adaptive.precision->max_runs, 100u);
+    EXPECT_EQ(adaptive.precision->max_time_ns, 90'000'000'000);
 }

@@ -1,0 +1,141 @@
+// How well a median is known: its distribution-free interval against exact binomial counts, the
+// advice it gives, and the stopping rule of --precision through scripted durations and a clock.
+#include <gtest/gtest.h>
+
+#include "bench/adaptive.hpp"
+#include "report/console_report.hpp"
+#include "report/results.hpp"
+#include "report/stats.hpp"
+
+TEST(MedianInterval, RankAndCoverageMatchExactBinomialCounts) {
+    for (std::size_t n = 1; n <= 40; ++n) {
+        // Exact counts of the 2^n equally likely sign patterns: below[j] = #{Bin(n, 1/2) <= j}.
+        std::vector<std::uint64_t> below(n + 1);
+        std::uint64_t choose = 1;
+        for (std::size_t j = 0; j <= n; ++j) {
+            below[j] = (j > 0 ? below[j - 1] : 0) + choose;
+            choose = choose * (n - j) / (j + 1);
+        }
+        const std::uint64_t all = std::uint64_t{1} << n;
+        std::size_t k = 0; // the largest k with P(Bin <= k - 1) <= 1/40
+        while (k < n && 40 * below[k] <= all) {
+            ++k;
+        }
+        const auto rank = median_interval_rank(n);
+        if (k == 0) {
+            EXPECT_FALSE(rank) << n;
+            continue;
+        }
+        ASSERT_TRUE(rank) << n;
+        EXPECT_EQ(rank->k, k) << n;
+        EXPECT_NEAR(rank->coverage, 1 - 2 * static_cast<double>(below[k - 1]) / static_cast<double>(all), 1e-12) << n;
+    }
+    EXPECT_FALSE(median_interval_rank(5)) << "even [x(1), x(5)] covers only 93.75%";
+    EXPECT_EQ(median_interval_rank(10)->k, 2u);
+    EXPECT_NEAR(median_interval_rank(10)->coverage, 0.978515625, 1e-12);
+    // Far beyond what any table holds, the rank still follows n/2 - 0.98 sqrt(n).
+    const auto million = median_interval_rank(1'000'000);
+    ASSERT_TRUE(million);
+    EXPECT_NEAR(static_cast<double>(million->k), 500'000 - 980, 2);
+    EXPECT_GE(million->coverage, 0.95);
+}
+
+TEST(MedianInterval, OnHandMadeSamplesWithTiesAndEvenAndOddCounts) {
+    const struct {
+        duration_list sample;
+        bool has_interval;
+        std::int64_t low, high;
+        double precision;
+    } cases[] = {
+        {{60, 10, 40, 20, 50, 30}, true, 10, 60, 25.0 / 35},        // n = 6: [x(1), x(6)], median 35
+        {{5, 1, 4, 2, 3, 7, 6}, true, 1, 7, 3.0 / 4},               // n = 7: median 4
+        {{10, 9, 8, 7, 6, 5, 4, 3, 2, 1}, true, 2, 9, 4.0 / 5},     // n = 10: [x(2), x(9)], median 5 (5.5 truncated)
+        {{5, 5, 5, 5, 5, 5, 5, 5, 5}, true, 5, 5, 0},               // ties: the interval collapses
+        {{100, 101, 99, 100, 100, 102, 98, 100, 100, 100}, true, 99, 101, 0.01},
+        {{1, 2, 3, 4, 5}, false, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const duration_summary s = summarize(c.sample);
+        ASSERT_EQ(s.interval.has_value(), c.has_interval) << ::testing::PrintToString(c.sample);
+        if (c.has_interval) {
+            EXPECT_EQ(s.interval->low, c.low) << ::testing::PrintToString(c.sample);
+            EXPECT_EQ(s.interval->high, c.high) << ::testing::PrintToString(c.sample);
+            EXPECT_DOUBLE_EQ(s.interval->precision, c.precision) << ::testing::PrintToString(c.sample);
+        }
+    }
+}
+
+TEST(MedianInterval, AdviceNamesThePrecisionAndTheRunsLikelyToReachTwoPercent) {
+    EXPECT_EQ(runs_for_precision(0.05, 0.02), 25u); // (1.96 * 2.5)^2 = 24.01
+    EXPECT_EQ(runs_for_precision(0.001, 0.02), 6u) << "never fewer than an interval needs";
+    // Ten sorts known to +-10% with a cv that alone would ask for fewer: the interval's own
+    // narrowing with sqrt(n) decides.
+    const duration_list wide = {90, 90, 95, 100, 100, 100, 100, 105, 110, 110};
+    const duration_summary s = summarize(wide);
+    ASSERT_TRUE(s.interval && s.cv);
+    EXPECT_DOUBLE_EQ(s.interval->precision, 0.1);
+    EXPECT_EQ(runs_likely_needed(s, 10, 0.02), 250u);
+    const std::vector<std::string> advice = noise_warnings(s, 10);
+    ASSERT_EQ(advice.size(), 1u);
+    EXPECT_EQ(advice[0], "imprecise: its median is known to \u00b110.0% (97.9% interval); about 250 runs would likely "
+                         "reach \u00b12%");
+    EXPECT_TRUE(noise_warnings(summarize({100, 100, 100, 100, 100, 100}), 6).empty()) << "precise: no advice";
+    EXPECT_EQ(noise_warnings(summarize({7}), 1).at(0),
+              "too few runs (1) for an interval of its median; at least 6 runs are needed");
+}
+
+namespace {
+
+// A strategy whose sorts come from `script` in order, on a clock that moves `step` per batch.
+struct scripted_strategy {
+    duration_list script;
+    duration_list times = {};
+    duration_ns now = 0;
+    duration_ns step = 0;
+    adaptive_outcome run(const precision_goal& goal, std::uint64_t min_runs, std::uint64_t batch) {
+        return measure_until_precise(times, min_runs, batch, goal, 0, [this] { return now; },
+                                     [this](std::uint64_t n) {
+                                         for (std::uint64_t k = 0; k < n; ++k) {
+                                             times.push_back(script.at(times.size() % script.size()));
+                                         }
+                                         now += step;
+                                     });
+    }
+};
+
+} // namespace
+
+TEST(RunsUntilPrecise, StopsAtTheFirstPreciseBatchOrAtACap) {
+    precision_goal goal;
+    goal.target = 0.01;
+    goal.max_runs = 100;
+    // 50 and 150 among steady 100s: the interval spans them until ten sorts pull x(2) and x(9) in.
+    scripted_strategy steadying{{50, 100, 100, 100, 100, 150, 100, 100, 100, 100}};
+    adaptive_outcome o = steadying.run(goal, 6, 2);
+    EXPECT_EQ(o.batches, (std::vector<std::uint64_t>{6, 2, 2}));
+    EXPECT_TRUE(o.reached);
+
+    scripted_strategy precise_at_once{{100}};
+    EXPECT_EQ(precise_at_once.run(goal, 6, 4).batches, std::vector<std::uint64_t>{6}) << "no batch after precise";
+
+    goal.max_runs = 11;
+    scripted_strategy noisy{{50, 150}};
+    o = noisy.run(goal, 6, 2);
+    EXPECT_EQ(o.batches, (std::vector<std::uint64_t>{6, 2, 2, 1})) << "the last batch stops at --max-runs";
+    EXPECT_FALSE(o.reached);
+    EXPECT_EQ(noisy.times.size(), 11u);
+
+    goal.max_runs = 100;
+    goal.max_time_ns = 25;
+    scripted_strategy slow{{50, 150}, {}, 0, 10};
+    EXPECT_EQ(slow.run(goal, 6, 3).batches, (std::vector<std::uint64_t>{6, 3, 3})) << "no batch past --max-time";
+}
+
+TEST(RunsUntilPrecise, TheReportSaysHowManySortsEachStrategyTook) {
+    benchmark_results r;
+    r.context.run_count = 6;
+    r.strategies = {make_strategy("sequential sort", duration_list(8, 5)), make_strategy("thread sort", {1, 2, 3, 4, 5, 6})};
+    EXPECT_EQ(runs_line(r), "Each sort ran 6 to 8 times (sequential sort 8, thread sort 6)");
+    r.strategies[0] = make_strategy("sequential sort", duration_list(6, 5));
+    EXPECT_EQ(runs_line(r), "Each sort ran 6 times");
+}
