@@ -8,23 +8,45 @@
 #include "report/json_reader.hpp"
 #include "report/output_file.hpp"
 
+int compare_exit_status(const comparison& c, bool fail_on_slower, bool allow_inconclusive) {
+    if (!fail_on_slower) {
+        return EXIT_SUCCESS;
+    }
+    if (c.any(verdict::slower)) {
+        return EXIT_FAILURE;
+    }
+    return !allow_inconclusive && !c.undecided().empty() ? 3 : EXIT_SUCCESS;
+}
+
 int run_compare(const compare_options& opts) {
     comparison c;
     try {
         const export_document base = read_export_file(opts.base);
-        const export_document next = read_export_file(opts.next);
-        c = compare_runs(base.sweep, next.sweep, opts.alpha, opts.threshold);
+        std::vector<std::pair<std::string, sweep_results>> nexts;
+        for (const auto& file : opts.nexts) {
+            nexts.emplace_back(file, read_export_file(file).sweep);
+        }
+        c = compare_runs(base.sweep, nexts, opts.alpha, opts.threshold);
     } catch (const std::runtime_error& e) { // export_error or comparison_refused: nothing to compare
         std::cerr << "quicksort_bench: error: " << e.what() << std::endl;
         return 2;
     }
     c.base_name = opts.base;
-    c.next_name = opts.next;
     // Standard output holds an export written to "-" alone.
     print_comparison(c, opts.exports.to_stdout() ? std::cerr : std::cout);
 
     write_export(opts.exports.markdown, c, write_comparison_markdown);
     write_export(opts.exports.json, c, write_comparison_json);
     write_export(opts.exports.html, c, write_comparison_html);
-    return opts.fail_on_slower && c.any_slower() ? EXIT_FAILURE : EXIT_SUCCESS;
+
+    const int status = compare_exit_status(c, opts.fail_on_slower, opts.allow_inconclusive);
+    if (status == 3) {
+        std::string names;
+        for (const auto& name : c.undecided()) {
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        std::cerr << "quicksort_bench: not decided, so the gate does not pass (--allow-inconclusive lets it): " << names
+                  << std::endl;
+    }
+    return status;
 }

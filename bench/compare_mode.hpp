@@ -1,9 +1,15 @@
-// `quicksort_bench compare BASE.json NEW.json`: is the difference between two runs real?
+// `quicksort_bench compare BASE.json NEW.json...`: is the difference between runs real?
 #pragma once
 
 #include "bench/options.hpp"
 
-// Prints the comparison and writes its exports. Returns 0, or 1 with --fail-on-slower when a
-// strategy got slower; 2 after one error line when a file cannot be read or the runs do not
-// measure the same work.
+struct comparison;
+
+// The gate: without --fail-on-slower always 0; with it 1 when a strategy got slower, else 3 when
+// some could not be decided (inconclusive, too few runs) unless those are allowed, else 0.
+int compare_exit_status(const comparison& c, bool fail_on_slower, bool allow_inconclusive);
+
+// Prints the comparison and writes its exports. Returns compare_exit_status (naming what was not
+// decided when that fails the gate), or 2 after one error line when a file cannot be read or the
+// runs do not measure the same work.
 int run_compare(const compare_options& opts);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "report/output_file.hpp"
+#include "report/comparison.hpp"
 #include "report/stats.hpp"
 
 namespace {
@@ -205,18 +206,25 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     app.add_option("--step-result", outcome.opts.step_result)->group("");
 
     CLI::App* compare = app.add_subcommand(
-        "compare", "Compare two --export-json files (single runs, or sweeps step by step) with a Mann-Whitney U "
-                   "test per strategy");
+        "compare", "Compare --export-json files (single runs, or sweeps step by step), each new run against the base: "
+                   "a Hodges-Lehmann shift with its interval and a Mann-Whitney U test per strategy");
     compare_options cmp;
     std::string alpha_text;
     std::string threshold_text;
     compare->add_option("base", cmp.base, "The base run's JSON export")->required()->type_name("BASE.json");
-    compare->add_option("new", cmp.next, "The new run's JSON export")->required()->type_name("NEW.json");
+    compare->add_option("new", cmp.nexts, "The new runs' JSON exports (up to 64)")
+        ->required()
+        ->expected(1, -1)
+        ->type_name("NEW.json...");
     compare->add_option("--alpha", alpha_text, "Significance level of the test (default 0.05)")->type_name("P");
     compare->add_option("--threshold", threshold_text,
-                        "Smallest change in percent that counts as faster or slower (default 2)")
+                        "The change in percent that counts: a shift whose whole interval lies beyond it is faster or "
+                        "slower, one whose interval lies within it equivalent (default 2)")
         ->type_name("PERCENT");
-    compare->add_flag("--fail-on-slower", cmp.fail_on_slower, "Exit with status 1 when any strategy got slower");
+    compare->add_flag("--fail-on-slower", cmp.fail_on_slower,
+                      "Exit with status 1 when any strategy got slower, 3 when none did but some could not be decided");
+    compare->add_flag("--allow-inconclusive", cmp.allow_inconclusive,
+                      "With --fail-on-slower: strategies that could not be decided do not fail (status 0)");
     compare->add_option("--export-markdown", cmp.exports.markdown, "Write the comparison as Markdown")
         ->type_name("FILE");
     compare->add_option("--export-json", cmp.exports.json, "Write the comparison as JSON")->type_name("FILE");
@@ -246,14 +254,21 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                                                               " given before it)");
                 }
             }
+            if (cmp.nexts.size() > max_new_runs) {
+                throw CLI::ValidationError("compare takes at most " + std::to_string(max_new_runs) +
+                                           " new runs, got " + std::to_string(cmp.nexts.size()));
+            }
             if (!alpha_text.empty() || compare->count("--alpha") > 0) {
-                cmp.alpha = parse_decimal("--alpha", alpha_text, "a number between 0 and 1",
-                                          [](double a) { return a > 0 && a < 1; });
+                cmp.alpha = parse_decimal("--alpha", alpha_text, "a number above 0 and at most 0.5",
+                                          [](double a) { return a > 0 && a <= 0.5; });
             }
             if (!threshold_text.empty() || compare->count("--threshold") > 0) {
-                cmp.threshold = parse_decimal("--threshold", threshold_text, "a percentage from 0 to 1000",
-                                              [](double t) { return t >= 0 && t <= 1000; }) /
+                cmp.threshold = parse_decimal("--threshold", threshold_text, "a percentage above 0 and below 100",
+                                              [](double t) { return t > 0 && t < 100; }) /
                                 100;
+            }
+            if (cmp.allow_inconclusive && !cmp.fail_on_slower) {
+                throw CLI::ValidationError("--allow-inconclusive only relaxes --fail-on-slower, which is not given");
             }
             check_export_paths(*compare, {{"--export-markdown", &cmp.exports.markdown},
                                           {"--export-json", &cmp.exports.json},
@@ -263,7 +278,11 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                                                                                         &cmp.exports.markdown},
                                              {"--export-json", &cmp.exports.json},
                                              {"--export-html", &cmp.exports.html}}) {
-                for (const std::string* input : {&cmp.base, &cmp.next}) {
+                std::vector<const std::string*> inputs = {&cmp.base};
+                for (const auto& next : cmp.nexts) {
+                    inputs.push_back(&next);
+                }
+                for (const std::string* input : inputs) {
                     if (!path->empty() && (*path == *input || same_file(*path, *input))) {
                         throw CLI::ValidationError(name, "'" + *path + "' is the input '" + *input +
                                                              "'; writing it would destroy that run");

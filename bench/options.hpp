@@ -37,13 +37,14 @@ struct export_paths {
     }
 };
 
-// `quicksort_bench compare BASE NEW`: two --export-json files side by side.
+// `quicksort_bench compare BASE NEW...`: --export-json files side by side, each new one against the base.
 struct compare_options {
     std::string base;
-    std::string next;
+    std::vector<std::string> nexts;
     double alpha = 0.05;          // a p-value below this makes a change real ...
-    double threshold = 0.02;      // ... when the change also exceeds this fraction
-    bool fail_on_slower = false;  // exit 1 when any strategy got slower
+    double threshold = 0.02;      // ... when the shift's whole interval also lies beyond this fraction
+    bool fail_on_slower = false;  // exit 1 when any strategy got slower, 3 when some could not be decided
+    bool allow_inconclusive = false; // with fail_on_slower: undecided strategies do not fail the gate
     export_paths exports;         // markdown, json and html apply
 };
 

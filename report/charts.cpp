@@ -28,10 +28,11 @@ const char* verdict_colour(verdict v) {
     switch (v) {
     case verdict::faster: return "#2e7d32";
     case verdict::slower: return "#c62828";
-    case verdict::too_few_runs: return "#8d6e00";
-    case verdict::no_change: break;
+    case verdict::equivalent: return "#1565c0";
+    case verdict::too_few_runs: return "#757575";
+    case verdict::inconclusive: break;
     }
-    return "#546e7a";
+    return "#8d6e00";
 }
 
 const char* strategy_colour(const std::string& name) {
@@ -337,39 +338,60 @@ svg_figure scaling_chart(const sweep_results& sweep) {
 
 svg_figure comparison_chart(const step_comparison& step) {
     double max_ms = 0;
+    std::vector<std::vector<const strategy_comparison*>> groups; // per strategy, its rows in run order
     for (const auto& s : step.strategies) {
+        if (groups.empty() || groups.back().front()->name != s.name) {
+            groups.emplace_back();
+        }
+        groups.back().push_back(&s);
         for (const duration_list* list : {&s.base, &s.next}) {
             for (const duration_ns d : *list) {
                 max_ms = std::max(max_ms, ms(d));
             }
         }
+        if (s.shift_interval_ns) {
+            max_ms = std::max(max_ms, ms(s.base_median) + s.shift_interval_ns->second / 1e6);
+        }
+    }
+    std::size_t rows = 0;
+    for (const auto& group : groups) {
+        rows += 1 + group.size();
     }
     const ms_axis axis(max_ms);
-    const double plot_bottom = top + 2 * row_height * static_cast<double>(step.strategies.size());
-    figure f(plot_bottom + axis_height, "Base run (upper row) against the new run (lower row)",
-             "every sort as a dot, the medians as bars; colour: the verdict");
+    constexpr double line = 28;
+    const double plot_bottom = top + line * static_cast<double>(rows) + 16 * static_cast<double>(groups.size());
+    figure f(plot_bottom + axis_height, "Base run (first row) against each new run (the rows below it)",
+             "every sort as a dot, the medians as ticks, the shift's 95% interval as a bar; colour: the verdict");
     axis.draw(f.out, top - 6, plot_bottom);
-    for (std::size_t k = 0; k < step.strategies.size(); ++k) {
-        const auto& s = step.strategies[k];
-        const double y = top + 2 * row_height * static_cast<double>(k) + 12;
-        const char* colour = verdict_colour(s.result);
+    double y = top + 12;
+    for (const auto& group : groups) {
         f.out << "<g class=\"comparison\">\n";
-        label(f.out, y + 14, s.name);
-        const struct {
-            const duration_list& list;
-            std::int64_t median;
-            double y;
-            const char* dot;
-        } rows[] = {{s.base, s.base_median, y, "#78909c"}, {s.next, s.next_median, y + 28, colour}};
-        for (const auto& row : rows) {
-            f.out << "<line class=\"median\" x1=\"" << number(axis.x(ms(row.median)), 1) << "\" y1=\""
-                  << number(row.y - 10, 1) << "\" x2=\"" << number(axis.x(ms(row.median)), 1) << "\" y2=\""
-                  << number(row.y + 10, 1) << "\" stroke=\"" << row.dot << "\" stroke-width=\"3\"/>\n";
-            dots(f.out, axis, row.list, row.y, row.dot);
+        label(f.out, y, group.front()->name);
+        const auto row = [&](const duration_list& list, std::int64_t median, const char* colour) {
+            f.out << "<line class=\"median\" x1=\"" << number(axis.x(ms(median)), 1) << "\" y1=\"" << number(y - 10, 1)
+                  << "\" x2=\"" << number(axis.x(ms(median)), 1) << "\" y2=\"" << number(y + 10, 1) << "\" stroke=\""
+                  << colour << "\" stroke-width=\"3\"/>\n";
+            dots(f.out, axis, list, y, colour);
+        };
+        row(group.front()->base, group.front()->base_median, "#78909c");
+        for (const strategy_comparison* s : group) {
+            y += line;
+            const char* colour = verdict_colour(s->result);
+            if (s->shift_interval_ns) {
+                const double base_ms = ms(s->base_median);
+                f.out << "<rect class=\"shift\" x=\"" << number(axis.x(base_ms + s->shift_interval_ns->first / 1e6), 1)
+                      << "\" y=\"" << number(y - 6, 1) << "\" width=\""
+                      << number(std::max(1.0, axis.x(base_ms + s->shift_interval_ns->second / 1e6) -
+                                                  axis.x(base_ms + s->shift_interval_ns->first / 1e6)),
+                                1)
+                      << "\" height=\"12\" fill=\"" << colour << "\" fill-opacity=\"0.25\"/>\n";
+            }
+            row(s->next, s->next_median, colour);
+            f.out << "<text x=\"" << label_width + plot_width + 8 << "\" y=\"" << number(y + 5, 1) << "\" fill=\""
+                  << colour << "\" font-weight=\"bold\">" << xml_escape(verdict_text(s->result)) << "</text>\n";
         }
-        f.out << "<text x=\"" << label_width + plot_width + 8 << "\" y=\"" << number(y + 19, 1) << "\" fill=\""
-              << colour << "\" font-weight=\"bold\">" << xml_escape(verdict_text(s.result)) << "</text>\n";
         f.out << "</g>\n";
+        y += line + 16;
     }
     return f.done();
 }

@@ -1,45 +1,60 @@
-// Two exports of the same work set side by side: per strategy the medians, the change and whether
-// a Mann-Whitney U test over the two runs' durations calls it real.
+// Exports of the same work side by side: a base run against one or more new runs. Per strategy
+// the medians, the Hodges-Lehmann shift with its interval, the Mann-Whitney U p-value, and a
+// verdict that says "equivalent" or "inconclusive" when that is what the data support.
 #pragma once
 
 #include <iosfwd>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "report/results.hpp"
 
-// Two exports that do not measure the same work (sizes, chunk, value kind, CPU counts, strategies).
+// Two exports that do not measure the same work (sizes, chunk, value kind), or share nothing.
 class comparison_refused : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-enum class verdict { faster, slower, no_change, too_few_runs };
-std::string verdict_text(verdict v); // "faster", "slower", "no change", "too few runs to test"
+// slower / faster: p < alpha and the whole shift interval beyond +threshold / -threshold;
+// equivalent: the whole interval within +-threshold; otherwise inconclusive.
+enum class verdict { faster, slower, equivalent, inconclusive, too_few_runs };
+std::string verdict_text(verdict v); // "faster", "slower", "equivalent", "inconclusive", "too few runs to test"
 
 inline constexpr std::size_t min_runs_to_test = 5;
+// Below this many runs on a side the test is weak (Google Benchmark's compare.py warns there too).
+inline constexpr std::size_t min_runs_for_a_strong_test = 9;
+inline constexpr std::size_t max_new_runs = 64;
 
 struct strategy_comparison {
     std::string name;
+    std::size_t run = 0; // which new run: an index into comparison::next_names
     duration_list base;  // every duration of each side
     duration_list next;
     std::int64_t base_median = 0;
     std::int64_t next_median = 0;
     std::optional<double> base_precision; // of each median, from its 95% interval; absent below six runs
     std::optional<double> next_precision;
-    std::optional<double> change;  // (new - base) / base; absent when the base median is 0
+    std::optional<double> change;  // of the medians: (new - base) / base; absent when the base median is 0
     std::optional<double> p_value; // absent with too few runs
-    verdict result = verdict::no_change;
+    std::optional<double> shift_ns; // Hodges-Lehmann estimate of new - base
+    std::optional<std::pair<double, double>> shift_interval_ns;
+    std::optional<double> shift;    // relative to the base median
+    std::optional<std::pair<double, double>> shift_interval;
+    verdict result = verdict::inconclusive;
+    std::optional<std::uint64_t> runs_to_decide; // inconclusive: runs per side that would likely decide it
+    bool weak = false;                           // fewer than min_runs_for_a_strong_test on a side
 };
 
 struct step_comparison {
-    unsigned cpus = 0; // 0 for a single run
-    std::vector<strategy_comparison> strategies;
+    unsigned cpus = 0; // 0 for single runs
+    std::vector<strategy_comparison> strategies; // per strategy, one row per new run
 };
 
 struct context_difference {
+    std::size_t run = 0; // the new run it concerns
     std::string field;
     std::string base;
     std::string next;
@@ -47,26 +62,41 @@ struct context_difference {
 
 struct comparison {
     std::string base_name; // the files as given
-    std::string next_name;
+    std::vector<std::string> next_names;
     run_context base_context; // of the first step
-    run_context next_context;
+    std::vector<run_context> next_contexts;
     std::vector<context_difference> differences; // machine, compiler, build, library
+    std::vector<std::string> skipped;            // what only one side measured: "only in the new run: std::sort"
     std::vector<step_comparison> steps;
     double alpha = 0.05;
-    double threshold = 0.02; // a change below this fraction is "no change" whatever the p-value
-    bool any_slower() const;
+    double threshold = 0.02; // a change that stays within this fraction either way is "equivalent"
+    bool any(verdict v) const;
+    std::vector<std::string> undecided() const; // "parallel sort (inconclusive)", ...
 };
 
-// Matches the two exports step by step and strategy by strategy. Throws comparison_refused naming
-// the field when they differ in what they measure.
-comparison compare_runs(const sweep_results& base, const sweep_results& next, double alpha, double threshold);
+// Compares `base` with each new run (its file name and contents) on what they share: the steps of
+// the same CPU count (a single run counts as a step of its logical CPUs when the other side is a
+// sweep) and within them the strategies of the same name; the rest is listed in `skipped`. Throws
+// comparison_refused naming the field when the runs measure different work, or share nothing.
+comparison compare_runs(const sweep_results& base, const std::vector<std::pair<std::string, sweep_results>>& nexts,
+                        double alpha, double threshold);
 
-// The console table: the differences, then per step a row per strategy with five columns.
+// The verdict on one strategy's two samples, with everything it rests on.
+strategy_comparison compare_samples(const std::string& name, const duration_list& base, const duration_list& next,
+                                    double alpha, double threshold);
+
+// The console table: the differences, then per step a row per strategy and new run.
 void print_comparison(const comparison& c, std::ostream& out);
 
 // "100.40 ±0.4%", or "100.40" without a precision: a median in milliseconds.
 std::string median_cell(std::int64_t median, const std::optional<double>& precision);
 
+// "+4.1% [+2.3%, +6.0%]", "+4.1%" without an interval, "n/a" without an estimate.
+std::string shift_text(const strategy_comparison& s);
+
 // "+4.1%", "-12.0%", "n/a"; "0.0312", "<0.0001", "n/a".
 std::string change_text(const std::optional<double>& change);
 std::string p_value_text(const std::optional<double>& p);
+
+// The verdict, with the runs that would likely decide an inconclusive one and a weak test marked.
+std::string verdict_cell(const strategy_comparison& s);

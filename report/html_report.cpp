@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -26,7 +27,7 @@ svg{max-width:100%;height:auto;display:block}figure{margin:1rem 0}figcaption{col
 .reading{background:#f3f7fb;border-left:4px solid #4a7fb5;padding:.5rem 1rem}
 .warnings{background:#fff4e5;border-left:4px solid #e07b39;padding:.5rem 1rem}
 .faster{color:#2e7d32;font-weight:bold}.slower{color:#c62828;font-weight:bold}
-.no-change{color:#546e7a}.too-few{color:#8d6e00}
+.equivalent{color:#1565c0}.inconclusive{color:#8d6e00}.too-few{color:#757575}
 footer{color:#777;font-size:.8rem;margin-top:2rem}
 @media (max-width:600px){body{padding:.5rem}table{font-size:.8rem}th,td{padding:.2rem .3rem}}
 @media print{body{max-width:none;padding:0}h2{break-after:avoid}figure,table,.reading,.warnings{break-inside:avoid}}
@@ -229,10 +230,11 @@ std::string verdict_class(verdict v) {
     switch (v) {
     case verdict::faster: return "faster";
     case verdict::slower: return "slower";
+    case verdict::equivalent: return "equivalent";
     case verdict::too_few_runs: return "too-few";
-    case verdict::no_change: break;
+    case verdict::inconclusive: break;
     }
-    return "no-change";
+    return "inconclusive";
 }
 
 } // namespace
@@ -325,56 +327,77 @@ void write_sweep_html(const sweep_results& sweep, std::ostream& out) {
 
 void write_comparison_html(const comparison& c, std::ostream& out) {
     page_open(out, "quicksort_bench comparison");
-    std::size_t faster = 0;
-    std::size_t slower = 0;
+    std::map<verdict, std::size_t> counts;
     std::size_t total = 0;
     for (const auto& step : c.steps) {
         for (const auto& s : step.strategies) {
-            faster += s.result == verdict::faster;
-            slower += s.result == verdict::slower;
+            ++counts[s.result];
             ++total;
         }
     }
-    reading(out, {"Of " + std::to_string(total) + " strategy measurements, " + std::to_string(faster) +
-                      " got faster and " + std::to_string(slower) + " got slower; a change counts when the " +
-                      "Mann-Whitney U test gives p < " + general(c.alpha) + " and it exceeds " +
-                      general(100 * c.threshold) + "%."});
+    std::vector<std::string> sentences = {
+        "Of " + std::to_string(total) + " strategy comparisons, " + std::to_string(counts[verdict::faster]) +
+        " got faster, " + std::to_string(counts[verdict::slower]) + " got slower, " +
+        std::to_string(counts[verdict::equivalent]) + " are equivalent and " +
+        std::to_string(counts[verdict::inconclusive] + counts[verdict::too_few_runs]) +
+        " could not be decided. A change counts when the Mann-Whitney U test gives p < " + general(c.alpha) +
+        " and the whole 95% interval of the Hodges-Lehmann shift lies beyond " + general(100 * c.threshold) +
+        "%; equivalent means the whole interval lies within \u00b1" + general(100 * c.threshold) + "%."};
+    for (const auto& item : c.skipped) {
+        sentences.push_back("Not compared: " + item + ".");
+    }
+    reading(out, sentences);
     out << "<h2>Contexts</h2>\n<div class=\"wrap\"><table class=\"contexts\">\n<tr><th></th><th class=\"text\">base: "
-        << esc(c.base_name) << "</th><th class=\"text\">new: " << esc(c.next_name) << "</th></tr>\n";
-    const run_context& b = c.base_context;
-    const run_context& n = c.next_context;
-    const std::pair<const char*, std::pair<std::string, std::string>> rows[] = {
-        {"host", {b.host_name, n.host_name}},
-        {"CPU", {b.cpu_model, n.cpu_model}},
-        {"logical CPUs", {std::to_string(b.logical_cpus), std::to_string(n.logical_cpus)}},
-        {"compiler", {b.compiler, n.compiler}},
-        {"build", {b.build_type, n.build_type}},
-        {"oneTBB", {b.tbb_version, n.tbb_version}},
-        {"runs", {std::to_string(b.run_count), std::to_string(n.run_count)}},
-        {"sizes", {std::to_string(b.array_size) + " / " + std::to_string(b.chunk_size) + " / " + b.values,
-                   std::to_string(n.array_size) + " / " + std::to_string(n.chunk_size) + " / " + n.values}},
-        {"date", {b.date_time, n.date_time}},
+        << esc(c.base_name) << "</th>";
+    for (std::size_t r = 0; r < c.next_names.size(); ++r) {
+        out << "<th class=\"text\">" << (c.next_names.size() > 1 ? "[" + std::to_string(r + 1) + "] " : "new: ")
+            << esc(c.next_names[r]) << "</th>";
+    }
+    out << "</tr>\n";
+    const auto fields = [](const run_context& x) {
+        return std::vector<std::pair<const char*, std::string>>{
+            {"host", x.host_name},
+            {"CPU", x.cpu_model},
+            {"logical CPUs", std::to_string(x.logical_cpus)},
+            {"compiler", x.compiler},
+            {"build", x.build_type},
+            {"oneTBB", x.tbb_version},
+            {"runs", std::to_string(x.run_count)},
+            {"sizes", std::to_string(x.array_size) + " / " + std::to_string(x.chunk_size) + " / " + x.values},
+            {"date", x.date_time},
+        };
     };
-    for (const auto& [name, values] : rows) {
-        out << "<tr" << (values.first != values.second ? " class=\"differs\"" : "") << "><th>" << name
-            << "</th><td class=\"text\">" << esc(values.first) << "</td><td class=\"text\">" << esc(values.second)
-            << "</td></tr>\n";
+    const auto base_fields = fields(c.base_context);
+    for (std::size_t k = 0; k < base_fields.size(); ++k) {
+        bool differs = false;
+        std::string cells;
+        for (const auto& context : c.next_contexts) {
+            const std::string value = fields(context)[k].second;
+            differs = differs || value != base_fields[k].second;
+            cells += "<td class=\"text\">" + esc(value) + "</td>";
+        }
+        out << "<tr" << (differs ? " class=\"differs\"" : "") << "><th>" << base_fields[k].first
+            << "</th><td class=\"text\">" << esc(base_fields[k].second) << "</td>" << cells << "</tr>\n";
     }
     out << "</table></div>\n";
+    const bool several = c.next_names.size() > 1;
     for (const auto& step : c.steps) {
         out << "<h2>" << (step.cpus > 0 ? "On " + std::to_string(step.cpus) + (step.cpus == 1 ? " CPU" : " CPUs")
                                         : std::string("Strategies"))
             << "</h2>\n";
         out << "<div class=\"wrap\"><table class=\"comparison\">\n<tr><th>strategy</th><th>base median (ms)</th>"
-            << "<th>new median (ms)</th><th>change</th><th>p-value</th><th>verdict</th></tr>\n";
+            << "<th>new median (ms)</th><th>shift [95% interval]</th><th>p-value</th><th class=\"text\">verdict</th>"
+            << "</tr>\n";
         for (const auto& s : step.strategies) {
-            out << "<tr><td>" << esc(s.name) << "</td><td>" << format_ms(s.base_median) << "</td><td>"
-                << format_ms(s.next_median) << "</td><td>" << change_text(s.change) << "</td><td>"
-                << p_value_text(s.p_value) << "</td><td class=\"" << verdict_class(s.result) << "\">"
-                << verdict_text(s.result) << "</td></tr>\n";
+            out << "<tr><td>" << esc(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << "</td><td>"
+                << esc(median_cell(s.base_median, s.base_precision)) << "</td><td>"
+                << esc(median_cell(s.next_median, s.next_precision)) << "</td><td>" << esc(shift_text(s)) << "</td><td>"
+                << p_value_text(s.p_value) << "</td><td class=\"text " << verdict_class(s.result) << "\">"
+                << esc(verdict_cell(s)) << "</td></tr>\n";
         }
         out << "</table></div>\n";
-        figure(out, comparison_chart(step), "Both runs' sorts per strategy; the colour is the verdict.");
+        figure(out, comparison_chart(step), "The base run's sorts, then each new run's, per strategy; the colour is "
+                                            "the verdict, the shaded bar the shift's 95% interval.");
     }
     page_close(out);
 }

@@ -151,35 +151,51 @@ void write_sweep_json(const sweep_results& sweep, std::ostream& out) {
     out << doc.dump(2) << '\n';
 }
 
+nlohmann::ordered_json pair_json(const std::optional<std::pair<double, double>>& pair) {
+    return pair ? nlohmann::ordered_json{pair->first, pair->second} : nlohmann::ordered_json(nullptr);
+}
+
 void write_comparison_json(const comparison& c, std::ostream& out) {
     nlohmann::ordered_json doc;
     doc["format_version"] = export_format_version;
     doc["base"] = c.base_name;
-    doc["new"] = c.next_name;
+    doc["new"] = c.next_names;
     doc["alpha"] = c.alpha;
     doc["threshold"] = c.threshold;
     auto differences = nlohmann::ordered_json::array();
     for (const auto& d : c.differences) {
-        differences.push_back({{"field", d.field}, {"base", d.base}, {"new", d.next}});
+        differences.push_back({{"new_run", d.run}, {"field", d.field}, {"base", d.base}, {"new", d.next}});
     }
     doc["differences"] = std::move(differences);
+    doc["not_compared"] = c.skipped;
     auto steps = nlohmann::ordered_json::array();
     for (const auto& step : c.steps) {
         auto strategies = nlohmann::ordered_json::array();
         for (const auto& s : step.strategies) {
             strategies.push_back({{"name", s.name},
+                                  {"new_run", s.run},
                                   {"base_median_ns", s.base_median},
                                   {"new_median_ns", s.next_median},
+                                  {"base_median_precision", ratio_json(s.base_precision)},
+                                  {"new_median_precision", ratio_json(s.next_precision)},
                                   {"change", ratio_json(s.change)},
+                                  {"shift_ns", ratio_json(s.shift_ns)},
+                                  {"shift_interval_ns", pair_json(s.shift_interval_ns)},
+                                  {"shift", ratio_json(s.shift)},
+                                  {"shift_interval", pair_json(s.shift_interval)},
                                   {"p_value", ratio_json(s.p_value)},
                                   {"verdict", verdict_text(s.result)},
+                                  {"runs_to_decide", s.runs_to_decide ? nlohmann::ordered_json(*s.runs_to_decide)
+                                                                      : nlohmann::ordered_json(nullptr)},
+                                  {"weak_test", s.weak},
                                   {"base_durations_ns", s.base},
                                   {"new_durations_ns", s.next}});
         }
         steps.push_back({{"cpus", step.cpus}, {"strategies", std::move(strategies)}});
     }
     doc["steps"] = std::move(steps);
-    doc["any_slower"] = c.any_slower();
+    doc["any_slower"] = c.any(verdict::slower);
+    doc["undecided"] = c.undecided();
     out << doc.dump(2) << '\n';
 }
 

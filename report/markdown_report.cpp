@@ -119,14 +119,23 @@ void write_sweep_markdown(const sweep_results& sweep, std::ostream& out) {
 }
 
 void write_comparison_markdown(const comparison& c, std::ostream& out) {
-    out << "Comparing `" << cell(c.base_name) << "` (base) with `" << cell(c.next_name) << "` (new): sorting "
-        << c.base_context.array_size << " " << c.base_context.values << " values, chunks of "
-        << c.base_context.chunk_size << ". A change is real when the Mann-Whitney U test gives p < " << c.alpha
-        << " and it exceeds " << 100 * c.threshold << "%.\n";
+    const bool several = c.next_names.size() > 1;
+    out << "Comparing `" << cell(c.base_name) << "` (base) with ";
+    for (std::size_t r = 0; r < c.next_names.size(); ++r) {
+        out << (r == 0 ? "" : ", ") << (several ? "[" + std::to_string(r + 1) + "] " : "") << "`"
+            << cell(c.next_names[r]) << "`";
+    }
+    out << (several ? " (new runs)" : " (new)") << ": sorting " << c.base_context.array_size << " "
+        << c.base_context.values << " values, chunks of " << c.base_context.chunk_size
+        << ". The shift is the Hodges-Lehmann estimate of new - base with its 95% interval, relative to the base "
+           "median. Slower or faster: the Mann-Whitney U test gives p < "
+        << c.alpha << " and the whole interval lies beyond " << 100 * c.threshold
+        << "%; equivalent: the whole interval lies within \u00b1" << 100 * c.threshold << "%.\n";
     if (!c.differences.empty()) {
         out << "\n| differs | base | new |\n| --- | --- | --- |\n";
         for (const auto& d : c.differences) {
-            out << "| " << d.field << " | " << cell(d.base) << " | " << cell(d.next) << " |\n";
+            out << "| " << d.field << (several ? " [" + std::to_string(d.run + 1) + "]" : "") << " | " << cell(d.base)
+                << " | " << cell(d.next) << " |\n";
         }
     }
     for (const auto& step : c.steps) {
@@ -134,12 +143,19 @@ void write_comparison_markdown(const comparison& c, std::ostream& out) {
         if (step.cpus > 0) {
             out << "On " << step.cpus << (step.cpus == 1 ? " CPU" : " CPUs") << ":\n\n";
         }
-        out << "| strategy | base median (ms) | new median (ms) | change | p-value | verdict |\n";
+        out << "| strategy | base median (ms) | new median (ms) | shift | p-value | verdict |\n";
         out << "| --- | ---: | ---: | ---: | ---: | --- |\n";
         for (const auto& s : step.strategies) {
-            out << "| " << cell(s.name) << " | " << median_cell(s.base_median, s.base_precision) << " | "
-                << median_cell(s.next_median, s.next_precision) << " | "
-                << change_text(s.change) << " | " << p_value_text(s.p_value) << " | " << verdict_text(s.result) << " |\n";
+            out << "| " << cell(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << " | "
+                << median_cell(s.base_median, s.base_precision) << " | " << median_cell(s.next_median, s.next_precision)
+                << " | " << shift_text(s) << " | " << p_value_text(s.p_value) << " | " << cell(verdict_cell(s))
+                << " |\n";
+        }
+    }
+    if (!c.skipped.empty()) {
+        out << "\nNot compared:\n\n";
+        for (const auto& item : c.skipped) {
+            out << "- " << cell(item) << "\n";
         }
     }
 }

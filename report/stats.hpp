@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <utility>
 #include <string>
 
 #include "common/duration.hpp"
@@ -70,3 +71,16 @@ struct u_test {
 };
 // Both samples need at least one value.
 u_test mann_whitney_u(const duration_list& first, const duration_list& second);
+
+// The Hodges-Lehmann estimate of how far `next` lies from `base`: the median of all m * n
+// differences next - base, in nanoseconds, with its distribution-free interval [D(k), D(mn+1-k)]
+// of the sorted differences, where k - 1 is the largest u with P(U <= u) <= alpha / 2 under the
+// null hypothesis (U's exact distribution where the U test's p-value is exact, else the normal
+// approximation with the tie and continuity corrections). No interval when even k = 1 is too wide
+// a bet, as with very few runs.
+struct shift_estimate {
+    double estimate = 0;
+    std::optional<std::pair<double, double>> interval;
+    bool exact = false;
+};
+shift_estimate hodges_lehmann(const duration_list& base, const duration_list& next, double alpha);

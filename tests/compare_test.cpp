@@ -58,9 +58,10 @@ TEST(MannWhitney, AgreesWithScipyOnExactAndTiedSamples) {
     }
 }
 
-TEST_F(Compare, VerdictsAndTheCiGate) {
-    // Runs whose every sort is 100 ms plus a spread of 0.2 ms per run, shifted by `offset`: their
-    // samples do not overlap, so the exact U test gives p = 2/252 = 0.0079 for any shift.
+TEST_F(Compare, VerdictsTheGateAndPartialAndManyRuns) {
+    // Runs whose every sort is 100 ms plus 0.2 ms per run, shifted by `offset`: the shifts below
+    // are known exactly (the Hodges-Lehmann interval of two such samples of five is the middle of
+    // their differences, offset +- 0.6 ms).
     const auto steady = [&](const char* name, std::int64_t offset, std::size_t runs) {
         nlohmann::json doc = nlohmann::json::parse(read_text(dir / "a.json"));
         doc["context"]["run_count"] = runs;
@@ -76,31 +77,53 @@ TEST_F(Compare, VerdictsAndTheCiGate) {
     const std::string base = steady("steady.json", 0, 5);
     const std::string slow = steady("slow.json", 50'000'000, 5);
     const std::string slight = steady("slight.json", 1'500'000, 5);
+    const std::string same = steady("same.json", 500'000, 5);
 
     const process_result slower =
         compare({base, slow, "--fail-on-slower", "--export-markdown", path("c.md"), "--export-json", path("c.json")});
     EXPECT_EQ(slower.exit_code, 1);
-    // Five columns per strategy, on the console and in the exports.
-    const std::regex row(R"(\n(sequential sort|thread sort|parallel sort|parallel_for parallel sort) +[0-9.]+ +[0-9.]+ +[-+][0-9.]+% +(<0\.0001|[01]\.\d{4}) +(faster|slower|no change)(?=\n))");
-    EXPECT_EQ(std::distance(std::sregex_iterator(slower.out.begin(), slower.out.end(), row), std::sregex_iterator()), 4);
-    EXPECT_EQ(nlohmann::json::parse(read_text(dir / "c.json"))["steps"][0]["strategies"][3]["verdict"], "slower");
-    EXPECT_NE(read_text(dir / "c.md").find("| parallel sort | 100.40 | 150.40 | +49.8% | 0.0079 | slower |"),
+    const std::regex row(R"(\n(sequential sort|thread sort|parallel sort|parallel_for parallel sort) +[0-9.]+ +[0-9.]+ +[-+][0-9.]+% \[[-+][0-9.]+%, [-+][0-9.]+%\] +(<0\.0001|[01]\.\d{4})  slower \(weak: fewer than 9 runs\)(?=\n))");
+    EXPECT_EQ(std::distance(std::sregex_iterator(slower.out.begin(), slower.out.end(), row), std::sregex_iterator()), 4)
+        << slower.out;
+    const nlohmann::json doc = nlohmann::json::parse(read_text(dir / "c.json"));
+    EXPECT_EQ(doc["steps"][0]["strategies"][3]["verdict"], "slower");
+    EXPECT_EQ(doc["steps"][0]["strategies"][3]["shift_ns"], 50'000'000);
+    EXPECT_EQ(doc["steps"][0]["strategies"][3]["shift_interval_ns"], nlohmann::json::array({49'400'000, 50'600'000}));
+    EXPECT_NE(read_text(dir / "c.md").find("| parallel sort | 100.40 | 150.40 | +49.8% [+49.2%, +50.4%] | 0.0079 | "
+                                           "slower (weak: fewer than 9 runs) |"),
               std::string::npos);
-    EXPECT_NE(slower.out.find("+49.8%    0.0079  slower\n"), std::string::npos) << slower.out;
-    EXPECT_NE(compare({slow, base}).out.find("-33.2%    0.0079  faster\n"), std::string::npos);
+    EXPECT_NE(compare({slow, base}).out.find("-33.2% [-33.6%, -32.8%]    0.0079  faster"), std::string::npos);
 
-    const process_result small = compare({base, slight, "--fail-on-slower"});
-    EXPECT_EQ(small.exit_code, 0) << "a 1.5% change is below the default 2% threshold";
-    EXPECT_NE(small.out.find("0.0079  no change"), std::string::npos) << small.out;
-    EXPECT_EQ(compare({base, slight, "--threshold", "1", "--fail-on-slower"}).exit_code, 1);
-    EXPECT_EQ(compare({base, slight, "--threshold", "1", "--alpha", "0.005"}).out.find("slower"), std::string::npos)
+    // Within the threshold as a whole: equivalent, and the gate passes.
+    const process_result equivalent = compare({base, same, "--fail-on-slower"});
+    EXPECT_EQ(equivalent.exit_code, 0) << equivalent.err;
+    EXPECT_NE(equivalent.out.find("+0.5% [-0.1%, +1.1%]    0.0556  equivalent"), std::string::npos) << equivalent.out;
+    // Significant, but the interval reaches inside the threshold: neither slower nor equivalent.
+    const process_result undecided = compare({base, slight, "--fail-on-slower"});
+    EXPECT_EQ(undecided.exit_code, 3);
+    EXPECT_NE(undecided.out.find("0.0079  inconclusive (about "), std::string::npos) << undecided.out;
+    EXPECT_NE(undecided.err.find("parallel sort (inconclusive)"), std::string::npos) << undecided.err;
+    EXPECT_EQ(compare({base, slight, "--fail-on-slower", "--allow-inconclusive"}).exit_code, 0);
+    EXPECT_EQ(compare({base, slight, "--threshold", "0.5", "--fail-on-slower"}).exit_code, 1);
+    EXPECT_EQ(compare({base, slight, "--threshold", "0.5", "--alpha", "0.005"}).out.find("slower"), std::string::npos)
         << "p = 0.0079 is not below alpha 0.005";
 
-    // Fewer than five runs on a side: no verdict at all, however clear the change.
+    // Fewer than five runs on a side: no verdict at all, however clear the change; the gate says so.
     const process_result too_few = compare({base, steady("few.json", 50'000'000, 4), "--fail-on-slower"});
-    EXPECT_EQ(too_few.exit_code, 0);
+    EXPECT_EQ(too_few.exit_code, 3);
     EXPECT_NE(too_few.out.find("n/a  too few runs to test"), std::string::npos) << too_few.out;
     EXPECT_NE(too_few.out.find("run_count: 5 -> 4"), std::string::npos) << "differences are listed";
+
+    // What both runs share is compared; the rest is listed. Several new runs: a row each.
+    nlohmann::json extra = nlohmann::json::parse(read_text(dir / "slow.json"));
+    extra["strategies"].push_back({{"name", "std::sort"}, {"reference", true}, {"durations_ns", {1, 2, 3, 4, 5}}});
+    write_text(dir / "extra.json", extra.dump());
+    const process_result many = compare({base, path("extra.json"), same});
+    EXPECT_EQ(many.exit_code, 0) << many.err;
+    EXPECT_NE(many.out.find("Not compared:\n  only in " + path("extra.json") + ": std::sort\n"), std::string::npos)
+        << many.out;
+    EXPECT_NE(many.out.find("\nparallel sort [1] "), std::string::npos) << many.out;
+    EXPECT_NE(many.out.find("\nparallel sort [2] "), std::string::npos) << many.out;
 }
 
 TEST_F(Compare, HostileFilesEndWithOneLineNamingTheFile) {
@@ -139,9 +162,13 @@ TEST_F(Compare, HostileFilesEndWithOneLineNamingTheFile) {
          "context.chunk_size is 3000 in the base and 4000"},
         {"wide.json", edited([](auto& d) { d["context"]["values"] = "wide"; }), true,
          "context.values is classic in the base and wide"},
-        {"extra.json", edited([](auto& d) {
-             d["strategies"].push_back({{"name", "std::sort"}, {"reference", true}, {"durations_ns", {1, 2, 3, 4, 5}}});
-         }), true, "\"std::sort\" is measured in the new run only"},
+        {"elsewhere.json", edited([](auto& d) {
+             // A sweep whose only step ran on more CPUs than the base run's machine has.
+             const unsigned cpus = d["context"]["logical_cpus"].template get<unsigned>() + 1;
+             d["context"]["cpus"] = std::vector<unsigned>(cpus, 0);
+             d["context"]["tbb_threads"] = cpus;
+             d = {{"sweep", {{"cpu_counts", {cpus}}, {"complete", true}, {"failure", nullptr}}}, {"steps", {d}}};
+         }), true, "have nothing in common"},
     };
     for (const auto& c : cases) {
         const fs::path file = dir / c.name;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "bench/adaptive.hpp"
+#include "report/comparison.hpp"
 #include "report/console_report.hpp"
 #include "report/results.hpp"
 #include "report/stats.hpp"
@@ -138,4 +139,85 @@ TEST(RunsUntilPrecise, TheReportSaysHowManySortsEachStrategyTook) {
     EXPECT_EQ(runs_line(r), "Each sort ran 6 to 8 times (sequential sort 8, thread sort 6)");
     r.strategies[0] = make_strategy("sequential sort", duration_list(6, 5));
     EXPECT_EQ(runs_line(r), "Each sort ran 6 times");
+}
+
+TEST(HodgesLehmann, EstimateAndIntervalAgainstBruteForce) {
+    // Exact: U's null distribution by enumerating every way to choose the base's ranks.
+    const struct {
+        duration_list base, next;
+    } exact_cases[] = {{{3, 9, 14, 20}, {1, 7, 8, 16, 25, 31}}, {{40, 10, 30, 20, 50}, {55, 65, 45, 75, 35}}};
+    for (const auto& c : exact_cases) {
+        const std::size_t m = c.base.size();
+        const std::size_t n = c.next.size();
+        duration_list d;
+        for (const auto b : c.base) {
+            for (const auto x : c.next) {
+                d.push_back(x - b);
+            }
+        }
+        std::sort(d.begin(), d.end());
+        std::vector<std::uint64_t> ways(m * n + 1);
+        std::uint64_t all = 0;
+        for (std::uint32_t mask = 0; mask < (1u << (m + n)); ++mask) {
+            if (static_cast<std::size_t>(__builtin_popcount(mask)) != m) {
+                continue;
+            }
+            std::size_t u = 0; // pairs where a base rank lies above a new rank
+            for (std::size_t i = 0; i < m + n; ++i) {
+                for (std::size_t j = 0; j < i; ++j) {
+                    u += ((mask >> i) & 1u) && !((mask >> j) & 1u);
+                }
+            }
+            ++ways[u];
+            ++all;
+        }
+        std::size_t k = 0; // k - 1: the largest u with P(U <= u) <= 0.025
+        for (std::uint64_t below = ways[0]; 40 * below <= all; below += ways[++k]) {
+        }
+        const shift_estimate s = hodges_lehmann(c.base, c.next, 0.05);
+        EXPECT_TRUE(s.exact);
+        const std::size_t mn = d.size();
+        EXPECT_DOUBLE_EQ(s.estimate, mn % 2 ? d[mn / 2] : (d[mn / 2 - 1] + d[mn / 2]) / 2.0);
+        ASSERT_TRUE(s.interval);
+        EXPECT_EQ(s.interval->first, d[k - 1]) << "k = " << k;
+        EXPECT_EQ(s.interval->second, d[mn - k]);
+    }
+    // Ties and unequal sizes: the normal approximation, against SciPy 1.10 (norm.ppf, tie term).
+    const shift_estimate tied =
+        hodges_lehmann({10, 12, 12, 15, 15, 15, 20, 22, 30}, {14, 15, 15, 18, 21, 21, 21, 25, 28, 33, 40}, 0.05);
+    EXPECT_FALSE(tied.exact);
+    EXPECT_EQ(tied.estimate, 6);
+    EXPECT_EQ(tied.interval, (std::pair<double, double>{0, 13}));
+    const shift_estimate steps =
+        hodges_lehmann({100, 100, 100, 100, 100, 101, 101, 101, 101, 101}, duration_list{101, 101, 101, 101, 101, 101,
+                                                                                         103, 103, 103, 103, 103, 103},
+                       0.05);
+    EXPECT_EQ(steps.estimate, 1.5);
+    EXPECT_EQ(steps.interval, (std::pair<double, double>{1, 2}));
+    EXPECT_FALSE(hodges_lehmann({1, 2}, {3, 4}, 0.05).interval) << "two runs a side bet on too little";
+}
+
+TEST(CompareVerdicts, EachVerdictFromFixedSamples) {
+    const auto around = [](std::int64_t centre, std::int64_t spread, std::size_t runs) {
+        duration_list d;
+        for (std::size_t k = 0; k < runs; ++k) {
+            d.push_back(centre + spread * (static_cast<std::int64_t>(k) - static_cast<std::int64_t>(runs / 2)));
+        }
+        return d;
+    };
+    const struct {
+        duration_list base, next;
+        verdict expected;
+    } cases[] = {
+        {around(1000, 2, 10), around(1100, 2, 10), verdict::slower},
+        {around(1000, 2, 10), around(900, 2, 10), verdict::faster},
+        {around(1000, 2, 10), around(1003, 2, 10), verdict::equivalent},
+        {around(1000, 10, 10), around(1020, 10, 10), verdict::inconclusive}, // straddles +2%
+        {around(1000, 2, 4), around(1500, 2, 10), verdict::too_few_runs},
+    };
+    for (const auto& c : cases) {
+        const strategy_comparison s = compare_samples("x", c.base, c.next, 0.05, 0.02);
+        EXPECT_EQ(verdict_text(s.result), verdict_text(c.expected)) << shift_text(s);
+        EXPECT_EQ(s.runs_to_decide.has_value(), c.expected == verdict::inconclusive) << shift_text(s);
+    }
 }
