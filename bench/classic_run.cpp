@@ -205,7 +205,10 @@ int run_classic(const options& opts) {
     write_export(opts.exports.chart, run.results, write_svg_chart);
     write_export(opts.exports.html, run.results, write_html);
     write_export(opts.exports.gbench, run.results, [](const benchmark_results& results, std::ostream& out) {
-        write_gbench(sweep_results{{0}, {{results}}, ""}, out);
+        sweep_results single;
+        single.planned_counts = {0};
+        single.steps = {{results}};
+        write_gbench(single, out);
     });
     if (!opts.no_pause && !opts.exports.to_stdout()) {
         wait_for_key(con.out, STDIN_FILENO);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <map>
 #include <ostream>
 #include <stdexcept>
@@ -202,6 +203,13 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                    "Sweep: measure every strategy on each of these counts of logical CPUs, e.g. 1,2,4 or 1-8 "
                    "or all (1, 2, 4, ... every CPU), then print how each one scales")
         ->type_name("LIST");
+    std::string rounds_text;
+    std::string seed_text;
+    app.add_option("--rounds", rounds_text,
+                   "Sweep: run every step R times, in a shuffled order each round, and pool each step's sorts "
+                   "(default 1)")
+        ->type_name("R");
+    app.add_option("--seed", seed_text, "Sweep: the seed of the rounds' shuffled orders (default 1)")->type_name("N");
     // A sweep starts itself once per step with this; it is not for people.
     app.add_option("--step-result", outcome.opts.step_result)->group("");
 
@@ -239,7 +247,8 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
         refuse_option_as_value(app, {{"--size", &size_text}, {"--runs", &runs_text}, {"--chunk", &chunk_text},
                                      {"--values", &values_text}, {"--cpus", &cpus_text},
                                      {"--precision", &precision_text}, {"--max-runs", &max_runs_text},
-                                     {"--max-time", &max_time_text},
+                                     {"--max-time", &max_time_text}, {"--rounds", &rounds_text},
+                                     {"--seed", &seed_text},
                                      {"--export-json", &exports.json}, {"--export-csv", &exports.csv},
                                      {"--export-markdown", &exports.markdown}, {"--chart", &exports.chart},
                                      {"--export-gbench", &exports.gbench}, {"--export-html", &exports.html}});
@@ -338,6 +347,17 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                 outcome.opts.cpu_counts = parse_cpu_counts(cpus_text, usable_cpus);
             } catch (const cpu_list_error& e) {
                 throw CLI::ValidationError("--cpus", e.what());
+            }
+        }
+        if (app.count("--rounds") > 0) {
+            outcome.opts.rounds = parse_count<unsigned>("--rounds", rounds_text, 1, 1000);
+        }
+        if (app.count("--seed") > 0) {
+            outcome.opts.seed = parse_count<std::uint64_t>("--seed", seed_text, 0, UINT64_MAX);
+        }
+        for (const char* sweep_only : {"--rounds", "--seed"}) {
+            if (app.count(sweep_only) > 0 && app.count("--cpus") == 0) {
+                throw CLI::ValidationError(std::string(sweep_only) + " belongs to a sweep, and --cpus is not given");
             }
         }
         check_export_paths(app, {{"--export-json", &exports.json},

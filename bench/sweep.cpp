@@ -18,6 +18,7 @@
 #include <iostream>
 #include <sstream>
 #include <streambuf>
+#include <random>
 #include <system_error>
 
 #include "bench/classic_run.hpp"
@@ -290,6 +291,27 @@ std::vector<std::string> step_arguments(const options& opts, const std::string& 
     return args;
 }
 
+std::vector<std::vector<std::size_t>> round_orders(std::size_t steps, unsigned rounds, std::uint64_t seed) {
+    std::vector<std::size_t> ascending(steps);
+    for (std::size_t k = 0; k < steps; ++k) {
+        ascending[k] = k;
+    }
+    if (rounds <= 1) {
+        return {ascending};
+    }
+    // Fisher-Yates on a fixed generator, so the same seed gives the same orders everywhere.
+    std::mt19937_64 generator(seed);
+    std::vector<std::vector<std::size_t>> orders;
+    for (unsigned r = 0; r < rounds; ++r) {
+        std::vector<std::size_t> order = ascending;
+        for (std::size_t k = order.size(); k > 1; --k) {
+            std::swap(order[k - 1], order[generator() % k]);
+        }
+        orders.push_back(std::move(order));
+    }
+    return orders;
+}
+
 int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
     const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
     const scratch_folder scratch;
@@ -298,42 +320,64 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
     std::ostream& out = opts.exports.to_stdout() ? std::cerr : std::cout;
     sweep_results sweep;
     sweep.planned_counts = opts.cpu_counts;
+    sweep.rounds = opts.rounds;
+    sweep.seed = opts.seed;
     const std::size_t total = opts.cpu_counts.size();
     const std::uint64_t strategies = opts.reference ? 6 : 4;
     progress_line progress(::isatty(STDERR_FILENO) == 1 ? &std::cerr : nullptr);
     // With a precision goal nobody knows the count of sorts ahead: no estimate then.
     const std::uint64_t runs = opts.precision ? 0 : opts.sizes.run_count;
-    progress.restart(total * strategies * runs);
+    progress.restart(total * opts.rounds * strategies * runs);
 
+    // Every round runs every step once, in an order of its own, so that drift of the machine over
+    // minutes spreads over all CPU counts instead of landing on the last ones.
+    const std::vector<std::vector<std::size_t>> orders = round_orders(total, opts.rounds, opts.seed);
+    std::vector<std::vector<benchmark_results>> measured(total);
     int exit_code = EXIT_SUCCESS;
-    for (std::size_t k = 0; k < total; ++k) {
-        const unsigned n = opts.cpu_counts[k];
-        const std::vector<unsigned> cpus(cpu_order.begin(), cpu_order.begin() + n);
-        const std::string record = (scratch.path / ("step-" + std::to_string(k + 1) + ".json")).string();
-        progress.phase("", 0);
-        progress.set_prefix("step " + std::to_string(k + 1) + "/" + std::to_string(total) + " (" +
-                            std::to_string(n) + (n == 1 ? " CPU)" : " CPUs)"));
-        step_outcome outcome = run_step_process(program, step_arguments(opts, record), cpus, runs, progress);
-        if (outcome.ok) {
-            try {
-                sweep.steps.push_back({read_export_file(record).sweep.steps.at(0).results});
-            } catch (const export_error& e) {
-                outcome.ok = false;
-                outcome.failure = std::string("its result could not be read: ") + e.what();
+    for (std::size_t r = 0; r < orders.size() && exit_code == EXIT_SUCCESS; ++r) {
+        sweep.order.emplace_back();
+        const std::string round = opts.rounds > 1 ? "round " + std::to_string(r + 1) + "/" +
+                                                        std::to_string(opts.rounds) + ", "
+                                                  : "";
+        for (const std::size_t k : orders[r]) {
+            const unsigned n = opts.cpu_counts[k];
+            const std::vector<unsigned> cpus(cpu_order.begin(), cpu_order.begin() + n);
+            const std::string record = (scratch.path / ("step-" + std::to_string(k + 1) + ".json")).string();
+            const std::string step_name = "step " + std::to_string(k + 1) + "/" + std::to_string(total) + " (" +
+                                          std::to_string(n) + (n == 1 ? " CPU" : " CPUs") + ")";
+            progress.phase("", 0);
+            progress.set_prefix(round + step_name);
+            step_outcome outcome = run_step_process(program, step_arguments(opts, record), cpus, runs, progress);
+            if (outcome.ok) {
+                try {
+                    measured[k].push_back(read_export_file(record).sweep.steps.at(0).results);
+                } catch (const export_error& e) {
+                    outcome.ok = false;
+                    outcome.failure = std::string("its result could not be read: ") + e.what();
+                }
+            }
+            progress.erase();
+            if (!outcome.ok) {
+                sweep.failure = (opts.rounds > 1 ? "round " + std::to_string(r + 1) + ", " : "") + step_name + ": " +
+                                outcome.failure;
+                std::cerr << "quicksort_bench: error: " << sweep.failure << std::endl;
+                exit_code = outcome.interrupted_by != 0 ? 128 + outcome.interrupted_by : EXIT_FAILURE;
+                break;
+            }
+            sweep.order.back().push_back(n);
+            if (opts.rounds > 1) {
+                out << "Round " << r + 1 << "/" << opts.rounds << ": ";
+            }
+            print_step_summary({measured[k].back()}, k + 1, total, out);
+            if (measured[k].back().breakdown) {
+                print_breakdown(*measured[k].back().breakdown, out);
             }
         }
-        progress.erase();
-        const std::string step_name = "step " + std::to_string(k + 1) + "/" + std::to_string(total) + " (" +
-                                      std::to_string(n) + (n == 1 ? " CPU" : " CPUs") + ")";
-        if (!outcome.ok) {
-            sweep.failure = step_name + ": " + outcome.failure;
-            std::cerr << "quicksort_bench: error: " << sweep.failure << std::endl;
-            exit_code = outcome.interrupted_by != 0 ? 128 + outcome.interrupted_by : EXIT_FAILURE;
-            break;
-        }
-        print_step_summary(sweep.steps.back(), k + 1, total, out);
-        if (sweep.steps.back().results.breakdown) {
-            print_breakdown(*sweep.steps.back().results.breakdown, out);
+    }
+    // A step's durations are pooled over its rounds; steps that never ran are left out.
+    for (std::size_t k = 0; k < total; ++k) {
+        if (!measured[k].empty()) {
+            sweep.steps.push_back({pool_rounds(measured[k])});
         }
     }
     if (sweep.complete()) {

@@ -3,6 +3,7 @@
 // and no state (oneTBB's arena, cached thread counts) leaks from one step into the next.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@
 // exports are written with the completed steps and marked incomplete, and no step process is left.
 // `cpu_order` is the order in which steps take CPUs (the first N for a step of N).
 int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order);
+
+// The order of the steps in each round: ascending for a single round, else a shuffle per round
+// that depends on `seed` alone.
+std::vector<std::vector<std::size_t>> round_orders(std::size_t steps, unsigned rounds, std::uint64_t seed);
 
 // A step's process: measures like the classic run on the CPUs it was started on, prints one line
 // per finished sort (the strategy's name) for the parent's progress display, and writes its result

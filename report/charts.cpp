@@ -255,6 +255,9 @@ svg_figure scaling_chart(const sweep_results& sweep) {
     for (const auto& strategy : table) {
         for (const auto& p : strategy.points) {
             max_speedup = std::max(max_speedup, p.speedup.value_or(0));
+            if (p.speedup_interval) {
+                max_speedup = std::max(max_speedup, p.speedup_interval->second);
+            }
         }
     }
     const double y_step = tick_step(max_speedup);
@@ -320,6 +323,14 @@ svg_figure scaling_chart(const sweep_results& sweep) {
         }
         f.out << "\" stroke=\"" << colour << "\" stroke-width=\"2\" fill=\"none\"/>\n";
         for (const auto& p : strategy.points) {
+            if (p.speedup_interval) {
+                const double x = x_of(p.cpus);
+                f.out << "<path class=\"error-bar\" d=\"M" << number(x, 1) << ' ' << number(y_of(p.speedup_interval->first), 1)
+                      << "V" << number(y_of(p.speedup_interval->second), 1) << "M" << number(x - 5, 1) << ' '
+                      << number(y_of(p.speedup_interval->first), 1) << "h10M" << number(x - 5, 1) << ' '
+                      << number(y_of(p.speedup_interval->second), 1) << "h10\" stroke=\"" << colour
+                      << "\" stroke-width=\"1.5\" fill=\"none\"/>\n";
+            }
             if (p.speedup) {
                 f.out << "<circle class=\"point\" cx=\"" << number(x_of(p.cpus), 1) << "\" cy=\""
                       << number(y_of(*p.speedup), 1) << "\" r=\"4\" fill=\"" << colour << "\"/>\n";

@@ -3,7 +3,9 @@
 #include "report/breakdown_json.hpp"
 #include "report/exports.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -320,14 +322,35 @@ export_document parse_export(const std::string& text) {
     if (steps.size() > counts.size()) {
         fail("steps", "more steps than sweep.cpu_counts plans");
     }
+    // Steps come ascending by CPU count; with shuffled rounds an incomplete sweep may lack any of them.
     for (std::size_t k = 0; k < steps.size(); ++k) {
         const std::string where = "steps[" + std::to_string(k) + "]";
         benchmark_results record = parse_record(steps[k], where);
-        if (record.context.cpus.size() != result.sweep.planned_counts[k]) {
-            fail(where + ".context.cpus", "does not hold the " + std::to_string(result.sweep.planned_counts[k]) +
-                                              " CPUs that sweep.cpu_counts plans");
+        const auto n = static_cast<unsigned>(record.context.cpus.size());
+        const auto& planned = result.sweep.planned_counts;
+        if (std::find(planned.begin(), planned.end(), n) == planned.end()) {
+            fail(where + ".context.cpus", "holds " + std::to_string(n) + " CPUs, a count sweep.cpu_counts does not plan");
+        }
+        if (k > 0 && n <= result.sweep.steps.back().cpu_count()) {
+            fail(where + ".context.cpus", "the steps are not in ascending order of their CPU counts");
         }
         result.sweep.steps.push_back({std::move(record)});
+    }
+    if (sweep.contains("rounds")) {
+        result.sweep.rounds = static_cast<unsigned>(whole_at(sweep, "sweep", "rounds", 1, 1000));
+        result.sweep.seed = static_cast<std::uint64_t>(whole_at(sweep, "sweep", "seed", 0, INT64_MAX));
+        const json& order = array_at(sweep, "sweep", "order");
+        for (std::size_t r = 0; r < order.size(); ++r) {
+            const std::string at = "sweep.order[" + std::to_string(r) + "]";
+            if (!order[r].is_array()) {
+                fail(at, "not an array");
+            }
+            result.sweep.order.emplace_back();
+            for (std::size_t k = 0; k < order[r].size(); ++k) {
+                result.sweep.order.back().push_back(
+                    static_cast<unsigned>(whole(order[r][k], at + "[" + std::to_string(k) + "]", 1, 1 << 20)));
+            }
+        }
     }
     result.sweep.failure = failure.is_string() ? failure.get<std::string>()
                            : steps.size() < counts.size() ? "the sweep ended early"

@@ -14,6 +14,10 @@ nlohmann::ordered_json ratio_json(const std::optional<double>& ratio) {
     return ratio ? nlohmann::ordered_json(*ratio) : nlohmann::ordered_json(nullptr);
 }
 
+nlohmann::ordered_json pair_json(const std::optional<std::pair<double, double>>& pair) {
+    return pair ? nlohmann::ordered_json{pair->first, pair->second} : nlohmann::ordered_json(nullptr);
+}
+
 // The breakdown's figures convert through nlohmann::json, for which their field lists are declared.
 template <typename Figures>
 nlohmann::ordered_json ordered(const Figures& figures) {
@@ -130,6 +134,9 @@ void write_sweep_json(const sweep_results& sweep, std::ostream& out) {
         {"cpu_counts", sweep.planned_counts},
         {"complete", sweep.complete()},
         {"failure", sweep.failure.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(sweep.failure)},
+        {"rounds", sweep.rounds},
+        {"seed", sweep.seed},
+        {"order", sweep.order},
     };
     auto steps = nlohmann::ordered_json::array();
     for (const auto& step : sweep.steps) {
@@ -143,16 +150,13 @@ void write_sweep_json(const sweep_results& sweep, std::ostream& out) {
             points.push_back({{"cpus", p.cpus},
                               {"median_ns", p.median},
                               {"speedup", ratio_json(p.speedup)},
+                              {"speedup_interval", pair_json(p.speedup_interval)},
                               {"efficiency", ratio_json(p.efficiency)}});
         }
         scaling.push_back({{"name", strategy.name}, {"reference", strategy.reference}, {"points", std::move(points)}});
     }
     doc["scaling"] = std::move(scaling);
     out << doc.dump(2) << '\n';
-}
-
-nlohmann::ordered_json pair_json(const std::optional<std::pair<double, double>>& pair) {
-    return pair ? nlohmann::ordered_json{pair->first, pair->second} : nlohmann::ordered_json(nullptr);
 }
 
 void write_comparison_json(const comparison& c, std::ostream& out) {

@@ -113,6 +113,34 @@ benchmark_results make_results(run_context context, strategy_result sequential, 
     return results;
 }
 
+benchmark_results pool_rounds(const std::vector<benchmark_results>& rounds) {
+    if (rounds.size() == 1) {
+        return rounds.front();
+    }
+    run_context context = rounds.front().context;
+    std::vector<strategy_result> strategies;
+    for (const auto& s : rounds.front().strategies) {
+        duration_list all;
+        for (const auto& round : rounds) {
+            for (const auto& other : round.strategies) {
+                if (other.name == s.name) {
+                    all.insert(all.end(), other.durations.begin(), other.durations.end());
+                }
+            }
+        }
+        strategies.push_back(make_strategy(s.name, std::move(all)));
+    }
+    context.run_count *= rounds.size();
+    if (context.precision) {
+        context.precision->max_runs *= rounds.size();
+    }
+    std::vector<strategy_result> references(strategies.begin() + 4, strategies.end());
+    benchmark_results pooled = make_results(std::move(context), std::move(strategies[0]), std::move(strategies[1]),
+                                            std::move(strategies[2]), std::move(strategies[3]), std::move(references));
+    pooled.breakdown = rounds.front().breakdown;
+    return pooled;
+}
+
 std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
     std::vector<strategy_scaling> table;
     if (sweep.steps.empty()) {
@@ -132,6 +160,13 @@ std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
                 point.precision = interval->precision;
             }
             point.speedup = exact_ratio(base, point.median);
+            if (&step != &first) {
+                // Seeded by the point's place, so the same durations always give the same interval.
+                point.speedup_interval =
+                    bootstrap_ratio_of_medians(first.results.strategies[k].durations,
+                                               step.results.strategies.at(k).durations,
+                                               0x5eed0000u + 1000 * k + static_cast<std::uint64_t>(&step - &sweep.steps[0]));
+            }
             if (point.speedup && first.cpu_count() > 0) {
                 point.efficiency = *point.speedup * first.cpu_count() / point.cpus;
             }

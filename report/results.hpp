@@ -139,10 +139,17 @@ struct sweep_step {
 
 struct sweep_results {
     std::vector<unsigned> planned_counts; // every CPU count asked for, ascending
-    std::vector<sweep_step> steps;        // the completed steps, in order
+    std::vector<sweep_step> steps;        // the completed steps, ascending by CPU count
+    unsigned rounds = 1;                  // every step ran once per round; its durations are pooled
+    std::uint64_t seed = 1;               // of the rounds' shuffled orders
+    std::vector<std::vector<unsigned>> order; // the CPU counts in the order each round ran them
     std::string failure;                  // why the sweep stopped early; empty when it is complete
     bool complete() const { return failure.empty() && steps.size() == planned_counts.size(); }
 };
+
+// One step's records of several rounds as one: each strategy's durations one round after the
+// other, the figures recomputed, the counts added up; the first round's breakdown.
+benchmark_results pool_rounds(const std::vector<benchmark_results>& rounds);
 
 // How one strategy's median moves with the CPU count, against its own figure at the smallest count.
 struct scaling_point {
@@ -150,6 +157,7 @@ struct scaling_point {
     std::int64_t median = 0;
     std::optional<double> precision;  // of the median, from its 95% interval
     std::optional<double> speedup;    // median at the smallest count / this median
+    std::optional<std::pair<double, double>> speedup_interval; // 95%, by a seeded bootstrap of both steps
     std::optional<double> efficiency; // speedup / (cpus / smallest count)
 };
 struct strategy_scaling {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -284,4 +285,42 @@ u_test mann_whitney_u(const duration_list& first, const duration_list& second) {
     const double z = std::max(0.0, std::abs(result.u - mean) - 0.5) / std::sqrt(variance);
     result.p_value = std::min(1.0, std::erfc(z / std::sqrt(2.0)));
     return result;
+}
+
+std::optional<std::pair<double, double>> bootstrap_ratio_of_medians(const duration_list& numerator,
+                                                                    const duration_list& denominator,
+                                                                    std::uint64_t seed, int resamples) {
+    if (numerator.size() < 2 || denominator.size() < 2 || resamples < 1) {
+        return std::nullopt;
+    }
+    std::mt19937_64 generator(seed);
+    duration_list sample;
+    // The median as compute_stats takes it, of a resample drawn from `from`.
+    const auto resampled_median = [&](const duration_list& from) {
+        sample.resize(from.size());
+        for (auto& value : sample) {
+            value = from[generator() % from.size()];
+        }
+        const std::size_t n = sample.size();
+        std::nth_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(n / 2), sample.end());
+        const duration_ns upper = sample[n / 2];
+        if (n % 2 == 1) {
+            return upper;
+        }
+        const duration_ns lower = *std::max_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(n / 2));
+        return (lower + upper) / 2;
+    };
+    std::vector<double> ratios;
+    ratios.reserve(static_cast<std::size_t>(resamples));
+    for (int k = 0; k < resamples; ++k) {
+        const duration_ns top = resampled_median(numerator);
+        const duration_ns bottom = resampled_median(denominator);
+        if (bottom == 0) {
+            return std::nullopt;
+        }
+        ratios.push_back(static_cast<double>(top) / static_cast<double>(bottom));
+    }
+    std::sort(ratios.begin(), ratios.end());
+    const auto at = [&](double q) { return ratios[static_cast<std::size_t>(std::lround(q * (ratios.size() - 1)))]; };
+    return std::pair{at(0.025), at(0.975)};
 }

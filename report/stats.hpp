@@ -84,3 +84,10 @@ struct shift_estimate {
     bool exact = false;
 };
 shift_estimate hodges_lehmann(const duration_list& base, const duration_list& next, double alpha);
+
+// The 95% percentile-bootstrap interval of median(numerator) / median(denominator): 10,000 times
+// both samples are resampled with replacement from a generator seeded with `seed`, so the result
+// is reproducible. Nothing when a sample has fewer than two values or a resampled median is 0.
+std::optional<std::pair<double, double>> bootstrap_ratio_of_medians(const duration_list& numerator,
+                                                                    const duration_list& denominator,
+                                                                    std::uint64_t seed, int resamples = 10'000);

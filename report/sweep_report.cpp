@@ -12,8 +12,12 @@ std::array<std::string, 4> scaling_cells(const scaling_point& point) {
     if (point.efficiency) {
         efficiency = std::to_string(std::lround(*point.efficiency * 100)) + "%";
     }
-    return {std::to_string(point.cpus), median_cell(point.median, point.precision), format_ratio(point.speedup),
-            efficiency};
+    std::string speedup = format_ratio(point.speedup);
+    if (point.speedup_interval) {
+        speedup += " [" + format_ratio(point.speedup_interval->first) + ", " +
+                   format_ratio(point.speedup_interval->second) + "]";
+    }
+    return {std::to_string(point.cpus), median_cell(point.median, point.precision), speedup, efficiency};
 }
 
 void print_step_summary(const sweep_step& step, std::size_t number, std::size_t total, std::ostream& out) {
@@ -39,12 +43,12 @@ void print_scaling_tables(const sweep_results& sweep, std::ostream& out) {
         out << std::endl;
         out << "Scaling of the " << strategy.name << " (speedup against " << smallest
             << (smallest == 1 ? " CPU" : " CPUs") << "; efficiency = speedup / CPU ratio):" << std::endl;
-        out << std::setw(6) << "CPUs" << std::setw(20) << "median (ms)" << std::setw(10) << "speedup"
+        out << std::setw(6) << "CPUs" << std::setw(20) << "median (ms)" << std::setw(22) << "speedup [95%]"
             << std::setw(12) << "efficiency" << std::endl;
         for (const auto& point : strategy.points) {
             const auto cells = scaling_cells(point);
             // "±" takes two bytes and one column.
-            out << std::setw(6) << cells[0] << std::setw(point.precision ? 21 : 20) << cells[1] << std::setw(10)
+            out << std::setw(6) << cells[0] << std::setw(point.precision ? 21 : 20) << cells[1] << std::setw(22)
                 << cells[2] << std::setw(12) << cells[3] << std::endl;
         }
     }

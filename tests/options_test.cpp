@@ -102,6 +102,21 @@ TEST(Options, HostileValuesAreRefusedWithOneLineAndExitTwo) {
     bad.push_back({"--precision", "2", "--runs", "10", "--max-runs", "9"});
     bad.push_back({"--precision", "2", "--max-runs", "1000001"});
     bad.push_back({"--max-runs", "50"});
+    for (const std::string value : {"0", "1001", "x", "-2", ""}) {
+        bad.push_back({"--cpus", "1", "--rounds", value});
+    }
+    bad.push_back({"--rounds", "2"});
+    bad.push_back({"--seed", "3"});
+    for (const auto& compare : std::vector<std::vector<std::string>>{
+             {"compare", "a", "b", "--threshold", "0"}, {"compare", "a", "b", "--threshold", "100"},
+             {"compare", "a", "b", "--alpha", "0.6"}, {"compare", "a", "b", "--allow-inconclusive"}}) {
+        bad.push_back(compare);
+    }
+    std::vector<std::string> too_many = {"compare", "base.json"};
+    for (int k = 0; k < 65; ++k) {
+        too_many.push_back("new-" + std::to_string(k) + ".json");
+    }
+    bad.push_back(too_many);
     bad.push_back({"--max-time", "1m"});
 
     for (const auto& args : bad) {

@@ -7,8 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <set>
 
 #include "bench/cpus.hpp"
+#include "bench/sweep.hpp"
+#include "report/stats.hpp"
 #include "process.hpp"
 #include "thread_limit.hpp"
 
@@ -84,20 +87,23 @@ TEST(Sweep, EveryStepRunsOnTheCpusItClaimsAndEveryExportHoldsIt) {
     }
     const sweep_scratch s;
     const process_result r =
-        run_process(bench_binary(), with(tiny, {"--cpus", "1,2", "--breakdown", "--export-json", s.file("s.json"),
+        run_process(bench_binary(), with(tiny, {"--cpus", "1,2", "--rounds", "2", "--seed", "7", "--breakdown",
+                                                "--export-json", s.file("s.json"),
                                                 "--export-csv", s.file("s.csv"), "--chart", s.file("s.svg"),
                                                 "--export-markdown", s.file("s.md")}));
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << "no progress line outside a terminal: " << r.err;
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("^Step 1/2 on 1 CPU \\(\\d+\\): medians sequential sort ")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("^Round 1/2: Step [12]/2 on [12] CPUs? \\([-,0-9]+\\): medians ")))
+        << r.out;
     EXPECT_EQ(r.out.find("Results:"), std::string::npos) << "a sweep prints no classic report";
     const auto count = [](const std::string& text, const std::string& what) {
         const std::regex pattern(what);
         return std::distance(std::sregex_iterator(text.begin(), text.end(), pattern), std::sregex_iterator());
     };
-    EXPECT_EQ(count(r.out, "\nBreakdown:\n"), 2) << "each step's breakdown on the console";
+    EXPECT_EQ(count(r.out, "\nBreakdown:\n"), 4) << "each step's breakdown on the console, every round";
     EXPECT_EQ(count(read_text(s.file("s.md")), "### Breakdown on"), 2) << "and in the Markdown";
-    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n +2 +[0-9.]+ +[0-9.]+ +\d+%\n$)"))) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n +2 +[0-9.]+ +[0-9.]+ \[[0-9.]+, [0-9.]+\] +\d+%\n$)")))
+        << r.out;
 
     const nlohmann::json doc = nlohmann::json::parse(read_text(s.file("s.json")));
     EXPECT_EQ(doc["sweep"]["complete"], true);
@@ -107,7 +113,12 @@ TEST(Sweep, EveryStepRunsOnTheCpusItClaimsAndEveryExportHoldsIt) {
         EXPECT_EQ(context["cpus"].size(), k + 1) << "the step's own affinity mask";
         EXPECT_EQ(context["tbb_threads"], k + 1) << "oneTBB's arena saw the same CPUs";
         EXPECT_EQ(doc["steps"][k]["strategies"].size(), 4u);
+        EXPECT_EQ(doc["steps"][k]["strategies"][2]["durations_ns"].size(), 4u) << "two rounds of two runs, pooled";
     }
+    EXPECT_EQ(doc["sweep"]["rounds"], 2);
+    EXPECT_EQ(doc["sweep"]["seed"], 7);
+    EXPECT_EQ(doc["sweep"]["order"].size(), 2u);
+    EXPECT_TRUE(doc["scaling"][2]["points"][1]["speedup_interval"].is_array()) << "every speedup has its interval";
     EXPECT_EQ(doc["scaling"][2]["points"][1]["cpus"], 2);
 
     EXPECT_EQ(read_text(s.file("s.csv")).rfind("cpus,strategy,run,nanoseconds,values\r\n1,sequential sort,1,", 0), 0u);
@@ -149,4 +160,33 @@ TEST(Sweep, InterruptEndsTheRunningStepKeepsTheCompletedOnesAndLeavesNoProcess) 
     const nlohmann::json doc = nlohmann::json::parse(read_text(s.file("i.json")));
     EXPECT_EQ(doc["sweep"]["complete"], false);
     EXPECT_EQ(doc["steps"].size(), 1u) << "the completed step is kept";
+}
+
+TEST(Rounds, EveryRoundIsAPermutationFixedByTheSeed) {
+    EXPECT_EQ(round_orders(4, 1, 99), (std::vector<std::vector<std::size_t>>{{0, 1, 2, 3}})) << "one round: in order";
+    const auto orders = round_orders(5, 30, 42);
+    ASSERT_EQ(orders.size(), 30u);
+    std::set<std::vector<std::size_t>> distinct;
+    for (auto order : orders) {
+        distinct.insert(order);
+        std::sort(order.begin(), order.end());
+        EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+    }
+    EXPECT_GT(distinct.size(), 10u) << "the rounds are shuffled, not one order repeated";
+    EXPECT_EQ(round_orders(5, 30, 42), orders);
+    EXPECT_NE(round_orders(5, 30, 43), orders);
+}
+
+TEST(Rounds, BootstrapIntervalIsReproducibleAndHoldsItsEstimate) {
+    const duration_list one_cpu = {200, 210, 190, 205, 195, 220, 185, 200};
+    const duration_list two_cpus = {100, 104, 98, 110, 95, 101, 99, 103};
+    const auto interval = bootstrap_ratio_of_medians(one_cpu, two_cpus, 5);
+    ASSERT_TRUE(interval);
+    EXPECT_EQ(bootstrap_ratio_of_medians(one_cpu, two_cpus, 5), interval);
+    const double estimate = static_cast<double>(summarize(one_cpu).median) / static_cast<double>(summarize(two_cpus).median);
+    EXPECT_LE(interval->first, estimate);
+    EXPECT_GE(interval->second, estimate);
+    EXPECT_GT(interval->first, 1.7) << "every resampled ratio lies within the samples' extremes";
+    EXPECT_LT(interval->second, 2.4);
+    EXPECT_FALSE(bootstrap_ratio_of_medians({100}, two_cpus, 5));
 }
