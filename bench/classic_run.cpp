@@ -12,6 +12,10 @@
 #include "bench/adaptive.hpp"
 #include "bench/breakdown.hpp"
 #include "bench/context.hpp"
+#include "bench/counters.hpp"
+#include "bench/environment.hpp"
+#include "bench/machine.hpp"
+#include "bench/memory_model.hpp"
 #include "bench/durations.hpp"
 #include "bench/generator.hpp"
 #include "bench/progress.hpp"
@@ -19,6 +23,7 @@
 #include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
 #include "report/output_file.hpp"
+#include "report/resources_report.hpp"
 #include "report/format.hpp"
 #include "report/stats.hpp"
 
@@ -66,10 +71,22 @@ measured_run measure(const options& opts, const console& con, const sort_listene
             on_sorted(strategy);
         }
     };
-    const auto begin_phase = [&](const char* name, std::uint64_t sorts) {
-        shown = &progress;
-        progress.restart(sorts);
-        progress.phase(name, sorts);
+    // What each phase used of the machine, read only at its ends.
+    const environment_facts environment_before = read_environment();
+    const counter_set counters(!opts.no_counters);
+    std::vector<phase_resources> resources;
+    resource_reading phase_start;
+    const auto begin_phase = [&](const char* name, std::uint64_t sorts, bool show = true) {
+        shown = show ? &progress : nullptr;
+        if (show) {
+            progress.restart(sorts);
+            progress.phase(name, sorts);
+        }
+        phase_start = read_resources(counters);
+    };
+    const auto end_phase = [&](const char* name) {
+        resources.push_back(resources_between(name, phase_start, read_resources(counters), workers));
+        progress.erase();
     };
 
     sort_pool pool;
@@ -101,11 +118,7 @@ measured_run measure(const options& opts, const console& con, const sort_listene
     };
     const std::uint64_t one_per_cpu = std::max(1u, workers);
 
-    if (con.is_terminal) {
-        shown = nullptr;
-    } else {
-        begin_phase(sequential_sort_name, opts.precision ? 0 : sizes.run_count);
-    }
+    begin_phase(sequential_sort_name, opts.precision ? 0 : sizes.run_count, !con.is_terminal);
     bool first_batch = true;
     discard_stream quiet;
     run_phase(sequential_times, one_per_cpu, [&](std::uint64_t n) {
@@ -114,37 +127,40 @@ measured_run measure(const options& opts, const console& con, const sort_listene
         run_sequential_sorts(pool, n, first_batch ? con : console{quiet, false}, workers);
         first_batch = false;
     });
-    progress.erase();
+    end_phase(sequential_sort_name);
 
     begin_phase(thread_sort_name, opts.precision ? 0 : sizes.run_count);
     run_phase(thread_times, one_per_cpu, [&](std::uint64_t n) {
         run_thread_sorts(thread_times, thread_times_mutex, batch_of(n), listener);
     });
-    progress.erase();
+    end_phase(thread_sort_name);
     con.out << "Quicksort just creating threads: Complete" << std::endl;
 
     begin_phase(parallel_sort_name, opts.precision ? 0 : sizes.run_count);
+    duration_list parallel_cpu;
     run_phase(parallel_times, 1,
-              [&](std::uint64_t n) { run_parallel_sorts(data, parallel_times, batch_of(n), listener); });
-    progress.erase();
+              [&](std::uint64_t n) { run_parallel_sorts(data, parallel_times, batch_of(n), listener, &parallel_cpu); });
+    end_phase(parallel_sort_name);
     con.out << "Parallel Quicksort: Complete" << std::endl;
 
     begin_phase(parallel_for_sort_name, opts.precision ? 0 : sizes.run_count);
     run_phase(parallel_for_times, one_per_cpu, [&](std::uint64_t n) {
         run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, batch_of(n), listener);
     });
-    progress.erase();
+    end_phase(parallel_for_sort_name);
 
     duration_list std_sort_times;
     duration_list std_par_sort_times;
+    duration_list reference_cpu[2];
     if (opts.reference) {
         for (const bool parallel : {false, true}) {
             duration_list& times = parallel ? std_par_sort_times : std_sort_times;
-            begin_phase(parallel ? std_par_sort_name : std_sort_name, opts.precision ? 0 : sizes.run_count);
+            const char* name = parallel ? std_par_sort_name : std_sort_name;
+            begin_phase(name, opts.precision ? 0 : sizes.run_count);
             run_phase(times, 1, [&](std::uint64_t n) {
-                run_reference_sort(data, times, parallel, batch_of(n), listener);
+                run_reference_sort(data, times, parallel, batch_of(n), listener, &reference_cpu[parallel]);
             });
-            progress.erase();
+            end_phase(name);
         }
     }
 
@@ -162,14 +178,26 @@ measured_run measure(const options& opts, const console& con, const sort_listene
         opts.reference ? std::vector{make_strategy(std_sort_name, std_sort_times),
                                      make_strategy(std_par_sort_name, std_par_sort_times)}
                        : std::vector<strategy_result>{});
+    run.results.strategies[2].cpu_ns = std::move(parallel_cpu);
+    if (opts.reference) {
+        run.results.strategies[4].cpu_ns = std::move(reference_cpu[0]);
+        run.results.strategies[5].cpu_ns = std::move(reference_cpu[1]);
+    }
 
     if (opts.breakdown) {
         // The step of a sweep reports only timed sorts to its parent.
         begin_phase("breakdown", 4 * sizes.run_count);
         // The breakdown keeps --runs: it explains the time, it does not measure it.
         run.results.breakdown = measure_breakdown(sizes, run.results, [&](std::string_view) { progress.sorted(); });
-        progress.erase();
+        end_phase("breakdown");
     }
+
+    run.results.resources = std::move(resources);
+    run.results.environment_before = environment_before;
+    run.results.environment_after = read_environment();
+    run.results.environment_warnings = environment_changes(environment_before, *run.results.environment_after);
+    run.results.predicted_peak_bytes = predict_peak(opts, workers).peak_bytes;
+    run.results.peak_rss_bytes = peak_rss_bytes();
 
     run.stats.sequential = compute_stats(sequential_times);
     run.stats.parallel = compute_stats(parallel_times);
@@ -192,11 +220,17 @@ int run_classic(const options& opts) {
     if (run.results.breakdown) {
         print_breakdown(*run.results.breakdown, con.out);
     }
+    if (opts.resources) {
+        print_resources(run.results.resources, con.out);
+    }
     // Advice on how far each median can be trusted, beside the report rather than in it.
     for (const auto& s : run.results.strategies) {
         for (const auto& warning : s.warnings) {
             std::cerr << "advice: " << s.name << ": " << warning << std::endl;
         }
+    }
+    for (const auto& warning : run.results.environment_warnings) {
+        std::cerr << "warning: " << warning << std::endl;
     }
 
     write_export(opts.exports.json, run.results, write_json);

@@ -2,10 +2,20 @@
 
 #include <hwloc.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <sstream>
+#include <thread>
 #include <tuple>
+
+#include "bench/counters.hpp"
 
 std::optional<std::string> read_first_line(const std::string& path) {
     std::ifstream in(path);
@@ -67,4 +77,190 @@ std::vector<cache_level> cpu_caches() {
         return std::tie(a.level, a.type) < std::tie(b.level, b.type);
     });
     return caches;
+}
+
+meminfo parse_meminfo(const std::string& text) {
+    meminfo info;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string key;
+        std::uint64_t kib = 0;
+        if (!(fields >> key >> kib)) {
+            continue;
+        }
+        const std::uint64_t bytes = kib * 1024;
+        if (key == "MemTotal:") {
+            info.total = bytes;
+        } else if (key == "MemAvailable:") {
+            info.available = bytes;
+        } else if (key == "SwapTotal:") {
+            info.swap_total = bytes;
+        } else if (key == "SwapFree:") {
+            info.swap_free = bytes;
+        }
+    }
+    return info;
+}
+
+std::optional<std::string> bracketed_choice(const std::string& text) {
+    const auto open = text.find('[');
+    const auto close = text.find(']', open);
+    if (open == std::string::npos || close == std::string::npos) {
+        return std::nullopt;
+    }
+    return text.substr(open + 1, close - open - 1);
+}
+
+std::optional<unsigned> parse_procs_running(const std::string& text) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("procs_running ", 0) == 0) {
+            return static_cast<unsigned>(std::strtoul(line.c_str() + 14, nullptr, 10));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<process_ticks> parse_pid_stat(const std::string& text) {
+    // The name may hold blanks and parentheses: it runs from the first '(' to the last ')'.
+    const auto open = text.find('(');
+    const auto close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+        return std::nullopt;
+    }
+    std::istringstream rest(text.substr(close + 1));
+    std::string field;
+    std::vector<std::string> fields;
+    while (rest >> field) {
+        fields.push_back(field);
+    }
+    // After the name: state is field 3, utime field 14 and stime field 15 of the whole line.
+    if (fields.size() < 13) {
+        return std::nullopt;
+    }
+    return process_ticks{text.substr(open + 1, close - open - 1),
+                         std::strtoull(fields[11].c_str(), nullptr, 10) + std::strtoull(fields[12].c_str(), nullptr, 10)};
+}
+
+namespace {
+
+std::string read_all(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::optional<std::uint64_t> read_number(const std::string& path) {
+    const auto line = read_first_line(path);
+    if (!line || line->empty() || line->find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::strtoull(line->c_str(), nullptr, 10);
+}
+
+std::optional<int> read_int(const std::string& path) {
+    const auto line = read_first_line(path);
+    if (!line || line->empty()) {
+        return std::nullopt;
+    }
+    return std::atoi(line->c_str());
+}
+
+// Every /proc/PID/stat there is now: CPU ticks by PID.
+std::map<int, process_ticks> all_ticks(const std::string& proc_root) {
+    std::map<int, process_ticks> ticks;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(proc_root, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        if (const auto t = parse_pid_stat(read_all(entry.path().string() + "/stat"))) {
+            ticks[std::atoi(name.c_str())] = *t;
+        }
+    }
+    return ticks;
+}
+
+void read_topology(environment_facts& facts) {
+    hwloc_topology_t topology = nullptr;
+    if (hwloc_topology_init(&topology) != 0) {
+        return;
+    }
+    if (hwloc_topology_load(topology) == 0) {
+        const auto count = [&](hwloc_obj_type_t type) {
+            return static_cast<unsigned>(std::max(0, hwloc_get_nbobjs_by_type(topology, type)));
+        };
+        facts.packages = count(HWLOC_OBJ_PACKAGE);
+        facts.numa_nodes = count(HWLOC_OBJ_NUMANODE);
+        facts.cores = count(HWLOC_OBJ_CORE);
+        facts.hardware_threads = count(HWLOC_OBJ_PU);
+    }
+    hwloc_topology_destroy(topology);
+}
+
+} // namespace
+
+std::vector<std::pair<std::string, double>> busiest_processes(const std::string& proc_root, std::size_t count) {
+    const auto before = all_ticks(proc_root);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const auto after = all_ticks(proc_root);
+    const double ticks_per_second = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    std::vector<std::pair<std::string, double>> busy;
+    for (const auto& [pid, now] : after) {
+        const auto then = before.find(pid);
+        if (pid == ::getpid() || then == before.end() || now.ticks <= then->second.ticks) {
+            continue;
+        }
+        busy.emplace_back(now.name, 100 * static_cast<double>(now.ticks - then->second.ticks) / ticks_per_second);
+    }
+    std::sort(busy.begin(), busy.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    if (busy.size() > count) {
+        busy.resize(count);
+    }
+    return busy;
+}
+
+environment_facts read_environment(const std::string& proc_root, const std::string& sys_root, bool sample_busiest) {
+    environment_facts facts;
+    const std::string cpufreq = sys_root + "/devices/system/cpu/cpu0/cpufreq/";
+    facts.governor = read_first_line(cpufreq + "scaling_governor");
+    facts.scaling_min_khz = read_number(cpufreq + "scaling_min_freq");
+    facts.scaling_max_khz = read_number(cpufreq + "scaling_max_freq");
+    if (const auto boost = read_number(sys_root + "/devices/system/cpu/cpufreq/boost")) {
+        facts.boost = *boost != 0;
+    } else if (const auto no_turbo = read_number(sys_root + "/devices/system/cpu/intel_pstate/no_turbo")) {
+        facts.boost = *no_turbo == 0;
+    }
+    if (sys_root == "/sys") {
+        read_topology(facts);
+    }
+    facts.load_avg = parse_loadavg(read_first_line(proc_root + "/loadavg").value_or(""));
+    facts.runnable = parse_procs_running(read_all(proc_root + "/stat"));
+    if (sample_busiest) {
+        facts.busiest = busiest_processes(proc_root);
+    }
+    const std::string meminfo_text = read_all(proc_root + "/meminfo");
+    if (!meminfo_text.empty()) {
+        const meminfo m = parse_meminfo(meminfo_text);
+        facts.mem_available_bytes = m.available;
+        facts.swap_total_bytes = m.swap_total;
+        facts.swap_free_bytes = m.swap_free;
+    }
+    facts.transparent_hugepages =
+        bracketed_choice(read_first_line(sys_root + "/kernel/mm/transparent_hugepage/enabled").value_or(""));
+    facts.aslr = read_int(proc_root + "/sys/kernel/randomize_va_space");
+    facts.perf_event_paranoid = read_int(proc_root + "/sys/kernel/perf_event_paranoid");
+    facts.counters = probe_counters();
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(sys_root + "/devices/system/cpu", error)) {
+        for (const char* file : {"/thermal_throttle/core_throttle_count", "/thermal_throttle/package_throttle_count"}) {
+            if (const auto n = read_number(entry.path().string() + file)) {
+                facts.throttle_count = facts.throttle_count.value_or(0) + *n;
+            }
+        }
+    }
+    const std::string cpuinfo = read_all(proc_root + "/cpuinfo");
+    facts.virtual_machine = cpuinfo.find(" hypervisor") != std::string::npos;
+    return facts;
 }

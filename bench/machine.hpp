@@ -2,6 +2,7 @@
 // own files. Every reader takes the file's text or a root folder, so tests feed it fixtures.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,3 +23,35 @@ std::vector<cache_level> cpu_caches();
 
 // A file's first line, without its line end; nothing when it cannot be read.
 std::optional<std::string> read_first_line(const std::string& path);
+
+// What /proc/meminfo says, in bytes; zeros where a line is missing.
+struct meminfo {
+    std::uint64_t total = 0;
+    std::uint64_t available = 0;
+    std::uint64_t swap_total = 0;
+    std::uint64_t swap_free = 0;
+};
+meminfo parse_meminfo(const std::string& text);
+
+// The bracketed choice of a sysfs setting such as "always [madvise] never"; nothing without one.
+std::optional<std::string> bracketed_choice(const std::string& text);
+
+// The "procs_running" line of /proc/stat: threads runnable right now, this one included.
+std::optional<unsigned> parse_procs_running(const std::string& text);
+
+// The command name and CPU ticks (user + system) of one /proc/PID/stat line.
+struct process_ticks {
+    std::string name;
+    std::uint64_t ticks = 0;
+};
+std::optional<process_ticks> parse_pid_stat(const std::string& text);
+
+// Everything the readiness check and every run record about the machine, read from `proc_root`
+// and `sys_root` (the real ones unless a test points them at fixtures).
+environment_facts read_environment(const std::string& proc_root = "/proc", const std::string& sys_root = "/sys",
+                                   bool sample_busiest = false);
+
+// The processes that used the most CPU over the last second, busiest first: name and percent of
+// one CPU. Takes a second.
+std::vector<std::pair<std::string, double>> busiest_processes(const std::string& proc_root = "/proc",
+                                                              std::size_t count = 3);

@@ -1,4 +1,5 @@
 // Dispatches to the mode the command line asks for; each mode lives in a module of its own.
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <exception>
@@ -7,9 +8,11 @@
 #include <string>
 #include <system_error>
 
+#include "bench/check_mode.hpp"
 #include "bench/classic_run.hpp"
 #include "bench/compare_mode.hpp"
 #include "bench/cpus.hpp"
+#include "bench/memory_model.hpp"
 #include "bench/options.hpp"
 #include "bench/sweep.hpp"
 
@@ -47,6 +50,19 @@ int main(int argc, char** argv) {
         const options& opts = parsed.opts;
         if (opts.compare) {
             return run_compare(*opts.compare);
+        }
+        if (opts.check) {
+            return run_check(*opts.check);
+        }
+        // A run that cannot fit in memory is refused now, not after minutes of allocating. A
+        // sweep's largest step needs the most.
+        unsigned cpus = usable_cpu_count();
+        if (!opts.cpu_counts.empty()) {
+            cpus = *std::max_element(opts.cpu_counts.begin(), opts.cpu_counts.end());
+        }
+        if (const auto refusal = memory_refusal(predict_peak(opts, cpus), memory_room_now())) {
+            std::cerr << "quicksort_bench: error: " << *refusal << std::endl;
+            return 2;
         }
         if (!opts.step_result.empty()) {
             return run_sweep_step(opts);

@@ -75,13 +75,13 @@ double parse_decimal(const std::string& name, const std::string& text, const cha
     return value;
 }
 
-// The first option named twice, each scope (before and after "compare") on its own: CLI11 would
+// The first option named twice, each scope (before and after a subcommand) on its own: CLI11 would
 // say "At Most 1 required but received 2".
 std::string repeated_option(int argc, const char* const* argv) {
     std::vector<std::string> seen;
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
-        if (arg == "compare") {
+        if (arg == "compare" || arg == "check") {
             seen.clear();
             continue;
         }
@@ -203,6 +203,11 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                    "Sweep: measure every strategy on each of these counts of logical CPUs, e.g. 1,2,4 or 1-8 "
                    "or all (1, 2, 4, ... every CPU), then print how each one scales")
         ->type_name("LIST");
+    app.add_flag("--resources", outcome.opts.resources,
+                 "After the report, print what each phase used of the machine: CPU time, parallelism, context "
+                 "switches, page faults, migrations and the counters the kernel allows");
+    app.add_flag("--no-counters", outcome.opts.no_counters,
+                 "Open no performance counters (the resources then come from getrusage alone)");
     std::string rounds_text;
     std::string seed_text;
     app.add_option("--rounds", rounds_text,
@@ -239,6 +244,12 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     compare->add_option("--export-html", cmp.exports.html, "Write the comparison as a self-contained HTML page")
         ->type_name("FILE");
 
+    CLI::App* check = app.add_subcommand(
+        "check", "Say whether this machine can give trustworthy numbers now: frequency scaling, topology, load, "
+                 "memory, counters, throttling; exit status 0 when all is ok, 1 when something warns");
+    std::string check_json;
+    check->add_option("--export-json", check_json, "Write the same as JSON")->type_name("FILE");
+
     try {
         if (const std::string repeated = repeated_option(argc, argv); !repeated.empty()) {
             throw CLI::ValidationError(repeated + " is given twice");
@@ -252,6 +263,18 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                                      {"--export-json", &exports.json}, {"--export-csv", &exports.csv},
                                      {"--export-markdown", &exports.markdown}, {"--chart", &exports.chart},
                                      {"--export-gbench", &exports.gbench}, {"--export-html", &exports.html}});
+        if (*check) {
+            for (const CLI::Option* option : app.get_options()) {
+                if (option->count() > 0) {
+                    throw CLI::ValidationError("check takes no benchmark options (" + option->get_name() +
+                                               " given before it)");
+                }
+            }
+            refuse_option_as_value(*check, {{"--export-json", &check_json}});
+            check_export_paths(*check, {{"--export-json", &check_json}});
+            outcome.opts.check = check_json;
+            return outcome;
+        }
         if (*compare) {
             refuse_option_as_value(*compare, {{"--alpha", &alpha_text}, {"--threshold", &threshold_text},
                                               {"--export-markdown", &cmp.exports.markdown},
@@ -367,7 +390,7 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                                  {"--export-gbench", &exports.gbench},
                                  {"--export-html", &exports.html}});
     } catch (const CLI::CallForHelp&) {
-        out << (*compare ? compare->help() : app.help()) << std::flush;
+        out << (*compare ? compare->help() : *check ? check->help() : app.help()) << std::flush;
         outcome.exit_code = 0;
     } catch (const CLI::CallForVersion& e) {
         out << e.what() << std::endl;

@@ -61,12 +61,15 @@ struct options {
     bool no_pause = false;  // skip the final key press even on a terminal
     bool reference = false; // also time std::sort and parallel std::sort
     bool breakdown = false; // after the timed phases, instrumented sorts show where the time goes
+    bool resources = false; // print what each phase used of the machine after the report
+    bool no_counters = false; // open no performance counters (to see that they cost nothing)
     export_paths exports;
     std::vector<unsigned> cpu_counts; // --cpus: a sweep over these CPU counts; empty for the classic run
     unsigned rounds = 1;              // --rounds: every step once per round, in a shuffled order
     std::uint64_t seed = 1;           // --seed: of the rounds' orders
     std::string step_result;          // internal: run as one step of a sweep, writing its record here
     std::optional<compare_options> compare; // the compare mode instead of a benchmark run
+    std::optional<std::string> check;       // `check`: the machine's readiness; its --export-json path (may be empty)
 };
 
 // Either options to run with, or the exit status to end with at once: 0 after --help or

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <execution>
 
+#include "bench/counters.hpp"
 #include "bench/generator.hpp"
 #include "bench/tsan_annotations.hpp"
 #include "bench/verify.hpp"
@@ -50,19 +51,25 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
 }
 
 // One sort at a time on the calling thread, each on a fresh array generated into `data`.
+// With `cpu_times`, the process's CPU time around each sort too, read outside the timed pair.
 template <typename Sort>
 void run_one_at_a_time(value_array& data, duration_list& times, const bench_config& sizes, const char* strategy,
-                       const sort_listener& on_sorted, Sort sort) {
+                       const sort_listener& on_sorted, Sort sort, duration_list* cpu_times = nullptr) {
     for (std::uint64_t run = 1; run <= sizes.run_count; ++run) {
         generate_values(data, sizes.array_size, sizes.values);
         const array_fingerprint before = fingerprint_of(data);
 
+        const duration_ns c0 = cpu_times != nullptr ? process_cpu_ns() : 0;
         const duration_ns t0 = now_ns();
         sort(data);
         const duration_ns t1 = now_ns();
+        const duration_ns c1 = cpu_times != nullptr ? process_cpu_ns() : 0;
 
         verify_sorted(data, before, strategy, run);
         times.push_back(t1 - t0);
+        if (cpu_times != nullptr) {
+            cpu_times->push_back(c1 - c0);
+        }
         data.clear();
         if (on_sorted) {
             on_sorted(strategy);
@@ -80,8 +87,8 @@ auto chunked_sort(const bench_config& sizes) {
 } // namespace
 
 void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes,
-                        const sort_listener& on_sorted) {
-    run_one_at_a_time(data, parallel_times, sizes, parallel_sort_name, on_sorted, chunked_sort(sizes));
+                        const sort_listener& on_sorted, duration_list* cpu_times) {
+    run_one_at_a_time(data, parallel_times, sizes, parallel_sort_name, on_sorted, chunked_sort(sizes), cpu_times);
 }
 
 void run_thread_sorts_alone(value_array& data, duration_list& times, const bench_config& sizes,
@@ -92,14 +99,15 @@ void run_thread_sorts_alone(value_array& data, duration_list& times, const bench
 }
 
 void run_reference_sort(value_array& data, duration_list& times, bool parallel, const bench_config& sizes,
-                        const sort_listener& on_sorted) {
+                        const sort_listener& on_sorted, duration_list* cpu_times) {
     if (parallel) {
-        run_one_at_a_time(data, times, sizes, std_par_sort_name, on_sorted, [](value_array& values) {
-            std::sort(std::execution::par, values.begin(), values.end());
-        });
+        run_one_at_a_time(
+            data, times, sizes, std_par_sort_name, on_sorted,
+            [](value_array& values) { std::sort(std::execution::par, values.begin(), values.end()); }, cpu_times);
     } else {
-        run_one_at_a_time(data, times, sizes, std_sort_name, on_sorted,
-                          [](value_array& values) { std::sort(values.begin(), values.end()); });
+        run_one_at_a_time(
+            data, times, sizes, std_sort_name, on_sorted,
+            [](value_array& values) { std::sort(values.begin(), values.end()); }, cpu_times);
     }
 }
 

@@ -30,8 +30,9 @@ void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, cons
 
 // Phase 3: parallel_quicksort on the calling thread, one sort at a time, each on a fresh array
 // generated into `data` (whose capacity is kept for reuse).
+// With `cpu_times`, also the process's CPU time around each sort, read outside the timed pair.
 void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes,
-                        const sort_listener& on_sorted = {});
+                        const sort_listener& on_sorted = {}, duration_list* cpu_times = nullptr);
 
 // thread_quicksort one sort at a time, like phase 3: what the thread sort costs without the
 // competition of phase 2's concurrent iterations.
@@ -50,4 +51,4 @@ void run_reference_sorts(value_array& data, duration_list& std_sort_times, durat
 
 // One of the two reference sorts (std::sort, or with std::execution::par when `parallel`).
 void run_reference_sort(value_array& data, duration_list& times, bool parallel, const bench_config& sizes,
-                        const sort_listener& on_sorted = {});
+                        const sort_listener& on_sorted = {}, duration_list* cpu_times = nullptr);

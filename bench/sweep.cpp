@@ -28,6 +28,7 @@
 #include "report/exports.hpp"
 #include "report/json_reader.hpp"
 #include "report/output_file.hpp"
+#include "report/resources_report.hpp"
 #include "report/sweep_report.hpp"
 
 namespace {
@@ -276,6 +277,9 @@ std::vector<std::string> step_arguments(const options& opts, const std::string& 
     if (opts.breakdown) {
         args.push_back("--breakdown");
     }
+    if (opts.no_counters) {
+        args.push_back("--no-counters");
+    }
     if (opts.precision) {
         char target[32];
         std::snprintf(target, sizeof target, "%.17g", 100 * opts.precision->target);
@@ -371,6 +375,12 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
             print_step_summary({measured[k].back()}, k + 1, total, out);
             if (measured[k].back().breakdown) {
                 print_breakdown(*measured[k].back().breakdown, out);
+            }
+            if (opts.resources) {
+                print_resources(measured[k].back().resources, out);
+            }
+            for (const auto& warning : measured[k].back().environment_warnings) {
+                std::cerr << "warning: " << step_name << ": " << warning << std::endl;
             }
         }
     }

@@ -407,6 +407,41 @@ svg_figure comparison_chart(const step_comparison& step) {
     return f.done();
 }
 
+svg_figure parallelism_chart(const std::vector<phase_resources>& resources) {
+    double max_value = 1;
+    for (const auto& p : resources) {
+        max_value = std::max({max_value, p.parallelism, static_cast<double>(p.cpus)});
+    }
+    const double step = std::max(1.0, tick_step(max_value));
+    const double axis_max = std::ceil(max_value / step) * step;
+    const auto x = [&](double value) { return label_width + plot_width * value / axis_max; };
+    const double plot_bottom = top + row_height * static_cast<double>(resources.size());
+    figure f(plot_bottom + axis_height, "Effective parallelism of each phase (CPU time / wall time)",
+             "bars: the parallelism reached; black mark: the CPUs the phase had");
+    for (double tick = 0; tick <= axis_max + step / 2; tick += step) {
+        f.out << "<line x1=\"" << number(x(tick), 1) << "\" y1=\"" << top - 6 << "\" x2=\"" << number(x(tick), 1)
+              << "\" y2=\"" << plot_bottom << "\" stroke=\"#e0e0e0\"/>\n<text x=\"" << number(x(tick), 1) << "\" y=\""
+              << plot_bottom + 20 << "\" text-anchor=\"middle\">" << number(tick, 0) << "</text>\n";
+    }
+    f.out << "<text x=\"" << label_width + plot_width / 2 << "\" y=\"" << plot_bottom + 44
+          << "\" text-anchor=\"middle\">CPUs busy on average</text>\n";
+    for (std::size_t k = 0; k < resources.size(); ++k) {
+        const auto& p = resources[k];
+        const double y = top + row_height * static_cast<double>(k) + (row_height - bar_height) / 2;
+        f.out << "<g class=\"phase\">\n";
+        label(f.out, y + bar_height / 2, p.phase);
+        f.out << "<rect class=\"parallelism\" x=\"" << label_width << "\" y=\"" << number(y, 1) << "\" width=\""
+              << number(x(p.parallelism) - label_width, 1) << "\" height=\"" << bar_height << "\" fill=\""
+              << strategy_colour(p.phase) << "\" fill-opacity=\"0.6\"/>\n";
+        f.out << "<path class=\"cpus\" d=\"M" << number(x(p.cpus), 1) << ' ' << number(y - 4, 1) << "v"
+              << bar_height + 8 << "\" stroke=\"#000000\" stroke-width=\"3\"/>\n";
+        f.out << "<text x=\"" << number(std::max(x(p.parallelism), x(p.cpus)) + 8, 1) << "\" y=\""
+              << number(y + bar_height / 2 + 5, 1) << "\">" << number(p.parallelism, 2) << " of " << p.cpus
+              << "</text>\n</g>\n";
+    }
+    return f.done();
+}
+
 void write_svg_document(const std::vector<svg_figure>& figures, const std::string& title, std::ostream& out) {
     double height = 0;
     for (const auto& fig : figures) {

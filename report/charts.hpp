@@ -36,6 +36,9 @@ svg_figure scaling_chart(const sweep_results& sweep);
 // coloured by the verdict.
 svg_figure comparison_chart(const step_comparison& step);
 
+// Each phase's effective parallelism (CPU time / wall time) as a bar, against the CPUs it had.
+svg_figure parallelism_chart(const std::vector<phase_resources>& resources);
+
 // A standalone SVG file holding the figures one above the other.
 void write_svg_document(const std::vector<svg_figure>& figures, const std::string& title, std::ostream& out);
 

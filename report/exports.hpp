@@ -52,5 +52,8 @@ void write_comparison_html(const comparison& c, std::ostream& out);
 // so cpu_time repeats real_time.
 void write_gbench(const sweep_results& runs, std::ostream& out);
 
+// The readiness check's verdicts as JSON, with the facts they rest on.
+void write_check_json(const std::vector<check_line>& lines, const environment_facts& facts, std::ostream& out);
+
 // A CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csv_field(const std::string& text);

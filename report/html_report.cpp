@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <tuple>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "report/breakdown_report.hpp"
 #include "report/charts.hpp"
 #include "report/exports.hpp"
+#include "report/resources_report.hpp"
 #include "report/sweep_report.hpp"
 
 namespace {
@@ -158,6 +160,9 @@ void warnings(std::ostream& out, const std::vector<std::pair<std::string, std::s
 std::vector<std::pair<std::string, std::string>> warnings_of(const benchmark_results& results,
                                                              const std::string& prefix = "") {
     std::vector<std::pair<std::string, std::string>> found;
+    for (const auto& w : results.environment_warnings) {
+        found.emplace_back(prefix + "the machine", w);
+    }
     for (const auto& s : results.strategies) {
         for (const auto& w : s.warnings) {
             found.emplace_back(prefix + s.name, w);
@@ -226,6 +231,77 @@ void breakdown_section(std::ostream& out, const breakdown_results& b) {
         << " times and recursed " << q.deepest << " levels deep.</p>\n";
 }
 
+std::string load_text(const environment_facts& f) {
+    return f.load_avg.size() == 3 ? fixed(f.load_avg[0], 2) + ", " + fixed(f.load_avg[1], 2) + ", " + fixed(f.load_avg[2], 2)
+                                  : "not exposed";
+}
+
+// The machine as the run found it and left it.
+void environment_table(std::ostream& out, const benchmark_results& results) {
+    if (!results.environment_before) {
+        return;
+    }
+    const environment_facts& b = *results.environment_before;
+    const environment_facts a = results.environment_after.value_or(b);
+    const auto mib = [](const std::optional<std::uint64_t>& bytes) {
+        return bytes ? fixed(static_cast<double>(*bytes) / 1048576.0, 0) + " MiB" : std::string("not exposed");
+    };
+    std::string counters;
+    for (const auto& c : b.counters) {
+        if (c.available) {
+            counters += (counters.empty() ? "" : ", ") + c.name;
+        }
+    }
+    const std::tuple<const char*, std::string, std::string> rows[] = {
+        {"cpufreq governor", b.governor.value_or("not exposed"), a.governor.value_or("not exposed")},
+        {"load average", load_text(b), load_text(a)},
+        {"available memory", mib(b.mem_available_bytes), mib(a.mem_available_bytes)},
+        {"thermal throttle events", b.throttle_count ? std::to_string(*b.throttle_count) : "not exposed",
+         a.throttle_count ? std::to_string(*a.throttle_count) : "not exposed"},
+        {"transparent huge pages", b.transparent_hugepages.value_or("not exposed"),
+         a.transparent_hugepages.value_or("not exposed")},
+        {"counters that open", counters.empty() ? "none" : counters, ""},
+        {"virtual machine", b.virtual_machine ? "yes" : "no", ""},
+    };
+    out << "<div class=\"wrap\"><table class=\"environment\">\n<tr><th>machine</th><th class=\"text\">before the "
+        << "first phase</th><th class=\"text\">after the last</th></tr>\n";
+    for (const auto& [name, before, after] : rows) {
+        out << "<tr" << (!after.empty() && before != after ? " class=\"differs\"" : "") << "><th>" << name
+            << "</th><td class=\"text\">" << esc(before) << "</td><td class=\"text\">" << esc(after) << "</td></tr>\n";
+    }
+    out << "</table></div>\n";
+}
+
+void resources_section(std::ostream& out, const benchmark_results& results) {
+    if (results.resources.empty()) {
+        return;
+    }
+    out << "<h2>What each phase used of the machine</h2>\n";
+    figure(out, parallelism_chart(results.resources),
+           "How many CPUs each phase kept busy on average, against the CPUs it had.");
+    out << "<div class=\"wrap\"><table class=\"resources\">\n<tr>";
+    for (const auto& h : resource_headers()) {
+        out << "<th>" << esc(h) << "</th>";
+    }
+    out << "</tr>\n";
+    for (const auto& row : resource_rows(results.resources)) {
+        out << "<tr>";
+        for (const auto& c : row) {
+            out << "<td>" << esc(c) << "</td>";
+        }
+        out << "</tr>\n";
+    }
+    out << "</table></div>\n";
+    for (const auto& sentence : unavailable_counters(results.resources)) {
+        out << "<p>" << esc(sentence) << "</p>\n";
+    }
+    if (results.predicted_peak_bytes > 0) {
+        out << "<p>Peak memory: " << fixed(static_cast<double>(results.peak_rss_bytes) / 1048576.0, 1)
+            << " MiB resident, " << fixed(static_cast<double>(results.predicted_peak_bytes) / 1048576.0, 1)
+            << " MiB predicted before the run.</p>\n";
+    }
+}
+
 std::string verdict_class(verdict v) {
     switch (v) {
     case verdict::faster: return "faster";
@@ -245,6 +321,7 @@ void write_html(const benchmark_results& results, std::ostream& out) {
     warnings(out, warnings_of(results));
     out << "<h2>Context</h2>\n";
     context_table(out, results.context);
+    environment_table(out, results);
     out << "<h2>Strategies</h2>\n";
     strategy_table(out, results);
     speedup_table(out, results);
@@ -254,6 +331,7 @@ void write_html(const benchmark_results& results, std::ostream& out) {
     if (results.breakdown) {
         breakdown_section(out, *results.breakdown);
     }
+    resources_section(out, results);
     page_close(out);
 }
 
@@ -321,6 +399,7 @@ void write_sweep_html(const sweep_results& sweep, std::ostream& out) {
         if (step.results.breakdown) {
             breakdown_section(out, *step.results.breakdown);
         }
+        resources_section(out, step.results);
     }
     page_close(out);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <tuple>
 #include <ostream>
 
 #include "report/breakdown_json.hpp"
@@ -31,6 +32,66 @@ nlohmann::ordered_json caches_json(const std::vector<cache_level>& caches) {
                         {"level", cache.level},
                         {"size", cache.size},
                         {"num_sharing", cache.num_sharing}});
+    }
+    return list;
+}
+
+template <typename T>
+nlohmann::ordered_json maybe(const std::optional<T>& value) {
+    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+}
+
+nlohmann::ordered_json environment_json(const environment_facts& f) {
+    auto counters = nlohmann::ordered_json::array();
+    for (const auto& c : f.counters) {
+        counters.push_back({{"name", c.name}, {"hardware", c.hardware}, {"available", c.available}, {"reason", c.reason}});
+    }
+    auto busiest = nlohmann::ordered_json::array();
+    for (const auto& [name, percent] : f.busiest) {
+        busiest.push_back({{"name", name}, {"cpu_percent", percent}});
+    }
+    return {
+        {"governor", maybe(f.governor)},
+        {"scaling_min_khz", maybe(f.scaling_min_khz)},
+        {"scaling_max_khz", maybe(f.scaling_max_khz)},
+        {"boost", maybe(f.boost)},
+        {"packages", f.packages},
+        {"numa_nodes", f.numa_nodes},
+        {"cores", f.cores},
+        {"hardware_threads", f.hardware_threads},
+        {"load_avg", f.load_avg},
+        {"runnable", maybe(f.runnable)},
+        {"busiest", busiest},
+        {"mem_available_bytes", maybe(f.mem_available_bytes)},
+        {"swap_total_bytes", maybe(f.swap_total_bytes)},
+        {"swap_free_bytes", maybe(f.swap_free_bytes)},
+        {"transparent_hugepages", maybe(f.transparent_hugepages)},
+        {"aslr", maybe(f.aslr)},
+        {"perf_event_paranoid", maybe(f.perf_event_paranoid)},
+        {"counters", counters},
+        {"throttle_count", maybe(f.throttle_count)},
+        {"virtual_machine", f.virtual_machine},
+    };
+}
+
+nlohmann::ordered_json resources_json(const std::vector<phase_resources>& resources) {
+    auto list = nlohmann::ordered_json::array();
+    for (const auto& p : resources) {
+        auto counters = nlohmann::ordered_json::object();
+        for (const auto& c : p.counters) {
+            counters[c.name] = c.value ? nlohmann::ordered_json(*c.value) : nlohmann::ordered_json(c.reason);
+        }
+        list.push_back({{"phase", p.phase},
+                        {"wall_ns", p.wall_ns},
+                        {"user_ns", p.user_ns},
+                        {"system_ns", p.system_ns},
+                        {"parallelism", p.parallelism},
+                        {"cpus", p.cpus},
+                        {"voluntary_switches", p.voluntary_switches},
+                        {"involuntary_switches", p.involuntary_switches},
+                        {"minor_faults", p.minor_faults},
+                        {"major_faults", p.major_faults},
+                        {"counters", counters}});
     }
     return list;
 }
@@ -75,6 +136,9 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
             {"cv", ratio_json(s.summary.cv)},
             {"warnings", s.warnings},
         };
+        if (!s.cpu_ns.empty()) {
+            entry["cpu_ns"] = s.cpu_ns;
+        }
         const auto& interval = s.summary.interval;
         entry["runs"] = s.durations.size();
         entry["median_interval_ns"] = interval ? nlohmann::ordered_json{interval->low, interval->high}
@@ -120,6 +184,21 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
         });
     }
     doc["speedups"] = std::move(speedups);
+    if (results.environment_before) {
+        doc["context"]["environment"] = {
+            {"before", environment_json(*results.environment_before)},
+            {"after", results.environment_after ? environment_json(*results.environment_after)
+                                                : nlohmann::ordered_json(nullptr)},
+            {"warnings", results.environment_warnings},
+        };
+    }
+    if (!results.resources.empty()) {
+        doc["resources"] = resources_json(results.resources);
+    }
+    if (results.predicted_peak_bytes > 0) {
+        doc["memory"] = {{"predicted_peak_bytes", results.predicted_peak_bytes},
+                         {"measured_peak_rss_bytes", results.peak_rss_bytes}};
+    }
     return doc;
 }
 
@@ -237,24 +316,28 @@ void write_gbench(const sweep_results& runs, std::ostream& out) {
                                               {"run_type", run_type},
                                               {"repetitions", s.durations.size()}};
             };
+            const bool cpu_known = s.cpu_ns.size() == s.durations.size();
             for (std::size_t k = 0; k < s.durations.size(); ++k) {
                 auto run = entry("iteration");
                 run["repetition_index"] = k;
                 run["threads"] = 1;
                 run["iterations"] = 1;
                 run["real_time"] = static_cast<double>(s.durations[k]);
-                run["cpu_time"] = static_cast<double>(s.durations[k]);
+                // Only sorts that ran one at a time have a CPU time of their own.
+                run["cpu_time"] = static_cast<double>(cpu_known ? s.cpu_ns[k] : s.durations[k]);
                 run["time_unit"] = "ns";
                 benchmarks.push_back(std::move(run));
             }
             // Google Benchmark writes no spread for a single repetition.
-            std::vector<std::pair<const char*, double>> aggregates = {
-                {"mean", static_cast<double>(s.summary.mean)}, {"median", static_cast<double>(s.summary.median)}};
-            if (s.summary.stddev && s.summary.cv) {
-                aggregates.emplace_back("stddev", *s.summary.stddev);
-                aggregates.emplace_back("cv", *s.summary.cv);
+            const duration_summary cpu = cpu_known ? summarize(s.cpu_ns) : s.summary;
+            std::vector<std::tuple<const char*, double, double>> aggregates = {
+                {"mean", static_cast<double>(s.summary.mean), static_cast<double>(cpu.mean)},
+                {"median", static_cast<double>(s.summary.median), static_cast<double>(cpu.median)}};
+            if (s.summary.stddev && s.summary.cv && cpu.stddev && cpu.cv) {
+                aggregates.emplace_back("stddev", *s.summary.stddev, *cpu.stddev);
+                aggregates.emplace_back("cv", *s.summary.cv, *cpu.cv);
             }
-            for (const auto& [aggregate, value] : aggregates) {
+            for (const auto& [aggregate, value, cpu_value] : aggregates) {
                 auto run = entry("aggregate");
                 run["name"] = name + "_" + aggregate;
                 run["threads"] = 1;
@@ -262,7 +345,7 @@ void write_gbench(const sweep_results& runs, std::ostream& out) {
                 run["aggregate_unit"] = std::string(aggregate) == "cv" ? "percentage" : "time";
                 run["iterations"] = s.durations.size();
                 run["real_time"] = value;
-                run["cpu_time"] = value;
+                run["cpu_time"] = cpu_value;
                 run["time_unit"] = "ns";
                 benchmarks.push_back(std::move(run));
             }
@@ -270,5 +353,21 @@ void write_gbench(const sweep_results& runs, std::ostream& out) {
         }
     }
     doc["benchmarks"] = std::move(benchmarks);
+    out << doc.dump(2) << '\n';
+}
+
+void write_check_json(const std::vector<check_line>& lines, const environment_facts& facts, std::ostream& out) {
+    nlohmann::ordered_json doc;
+    doc["format_version"] = export_format_version;
+    bool ok = true;
+    auto list = nlohmann::ordered_json::array();
+    for (const auto& line : lines) {
+        ok = ok && line.ok;
+        list.push_back(
+            {{"status", line.ok ? "ok" : "warn"}, {"topic", line.topic}, {"found", line.text}, {"advice", line.advice}});
+    }
+    doc["verdict"] = ok ? "ok" : "warn";
+    doc["lines"] = std::move(list);
+    doc["environment"] = environment_json(facts);
     out << doc.dump(2) << '\n';
 }

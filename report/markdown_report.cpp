@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "report/exports.hpp"
+#include "report/resources_report.hpp"
 #include "report/breakdown_report.hpp"
 #include "report/sweep_report.hpp"
 
@@ -17,6 +18,33 @@ std::string cell(const std::string& text) {
         escaped += ch == '\n' ? ' ' : ch;
     }
     return escaped;
+}
+
+// What each phase used of the machine.
+void resources_markdown(const std::vector<phase_resources>& resources, std::ostream& out) {
+    if (resources.empty()) {
+        return;
+    }
+    out << "\nWhat each phase used of the machine:\n\n|";
+    const auto headers = resource_headers();
+    for (const auto& h : headers) {
+        out << " " << h << " |";
+    }
+    out << "\n|";
+    for (std::size_t k = 0; k < headers.size(); ++k) {
+        out << (k == 0 ? " --- |" : " ---: |");
+    }
+    out << "\n";
+    for (const auto& row : resource_rows(resources)) {
+        out << "|";
+        for (const auto& c : row) {
+            out << " " << cell(c) << " |";
+        }
+        out << "\n";
+    }
+    for (const auto& sentence : unavailable_counters(resources)) {
+        out << "\n" << cell(sentence) << "\n";
+    }
 }
 
 // The stages of each strategy's instrumented sort, and the sentence naming its dominant cost.
@@ -82,6 +110,10 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
 
     if (results.breakdown) {
         breakdown_markdown(*results.breakdown, out);
+    }
+    resources_markdown(results.resources, out);
+    for (const auto& warning : results.environment_warnings) {
+        out << "\n**Warning:** " << cell(warning) << "\n";
     }
 }
 

@@ -121,14 +121,19 @@ benchmark_results pool_rounds(const std::vector<benchmark_results>& rounds) {
     std::vector<strategy_result> strategies;
     for (const auto& s : rounds.front().strategies) {
         duration_list all;
+        duration_list cpu;
         for (const auto& round : rounds) {
             for (const auto& other : round.strategies) {
                 if (other.name == s.name) {
                     all.insert(all.end(), other.durations.begin(), other.durations.end());
+                    cpu.insert(cpu.end(), other.cpu_ns.begin(), other.cpu_ns.end());
                 }
             }
         }
         strategies.push_back(make_strategy(s.name, std::move(all)));
+        if (cpu.size() == strategies.back().durations.size()) {
+            strategies.back().cpu_ns = std::move(cpu);
+        }
     }
     context.run_count *= rounds.size();
     if (context.precision) {
@@ -138,6 +143,16 @@ benchmark_results pool_rounds(const std::vector<benchmark_results>& rounds) {
     benchmark_results pooled = make_results(std::move(context), std::move(strategies[0]), std::move(strategies[1]),
                                             std::move(strategies[2]), std::move(strategies[3]), std::move(references));
     pooled.breakdown = rounds.front().breakdown;
+    // The machine as the first round found it and the last one left it; every round's phases.
+    pooled.environment_before = rounds.front().environment_before;
+    pooled.environment_after = rounds.back().environment_after;
+    for (const auto& round : rounds) {
+        pooled.environment_warnings.insert(pooled.environment_warnings.end(), round.environment_warnings.begin(),
+                                           round.environment_warnings.end());
+        pooled.resources.insert(pooled.resources.end(), round.resources.begin(), round.resources.end());
+        pooled.predicted_peak_bytes = std::max(pooled.predicted_peak_bytes, round.predicted_peak_bytes);
+        pooled.peak_rss_bytes = std::max(pooled.peak_rss_bytes, round.peak_rss_bytes);
+    }
     return pooled;
 }
 

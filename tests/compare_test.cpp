@@ -66,6 +66,7 @@ TEST_F(Compare, VerdictsTheGateAndPartialAndManyRuns) {
         nlohmann::json doc = nlohmann::json::parse(read_text(dir / "a.json"));
         doc["context"]["run_count"] = runs;
         for (auto& s : doc["strategies"]) {
+            s.erase("cpu_ns");
             s["durations_ns"] = nlohmann::json::array();
             for (std::size_t k = 0; k < runs; ++k) {
                 s["durations_ns"].push_back(100'000'000 + 200'000 * static_cast<std::int64_t>(k) + offset);

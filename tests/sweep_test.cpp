@@ -132,10 +132,12 @@ TEST(Sweep, EveryStepRunsOnTheCpusItClaimsAndEveryExportHoldsIt) {
 TEST(Sweep, AFailingStepIsNamedAndTheExportSaysIncomplete) {
     QSB_SKIP_IF_SANITIZED();
     const sweep_scratch s;
-    // Room for the sweep itself, not for a step's ten queued arrays.
+    // Room for the arrays the memory model counts (under 100 MB), not for the stacks of the chunked
+    // sort's 400 tasks: the sweep starts, and its step fails.
     const process_result r = run_process(
-        "/bin/bash", {"-c", "ulimit -v 120000; exec '" + bench_binary() +
-                                "' --cpus 1 --size 20000000 --runs 2 --export-json '" + s.file("f.json") + "'"});
+        "/bin/bash", {"-c", "ulimit -v 300000; exec '" + bench_binary() +
+                                "' --cpus 1 --size 4000000 --chunk 10000 --runs 2 --values wide --export-json '" +
+                                s.file("f.json") + "'"});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err.rfind("quicksort_bench: error: step 1/1 (1 CPU): ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;

@@ -1,0 +1,41 @@
+#include "bench/check_mode.hpp"
+
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+#include "bench/cpus.hpp"
+#include "bench/machine.hpp"
+#include "bench/memory_model.hpp"
+#include "report/exports.hpp"
+#include "report/output_file.hpp"
+
+void print_check(const std::vector<check_line>& lines, std::ostream& out) {
+    out << "Can this machine give trustworthy numbers now?" << std::endl;
+    for (const auto& line : lines) {
+        out << (line.ok ? "ok    " : "warn  ") << std::left << std::setw(15) << line.topic << line.text;
+        if (!line.ok && !line.advice.empty()) {
+            out << "; to fix: " << line.advice;
+        }
+        out << std::endl;
+    }
+}
+
+int run_check(const std::string& json_path) {
+    const environment_facts facts = read_environment("/proc", "/sys", true);
+    options classic;
+    const std::vector<check_line> lines = judge_environment(facts, predict_peak(classic, usable_cpu_count()).peak_bytes);
+    std::ostream& out = json_path == "-" ? std::cerr : std::cout;
+    print_check(lines, out);
+    if (!json_path.empty()) {
+        std::ostringstream text;
+        write_check_json(lines, facts, text);
+        write_output_file(json_path, text.str());
+    }
+    for (const auto& line : lines) {
+        if (!line.ok) {
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,241 @@
+#include "bench/counters.hpp"
+
+#include <linux/perf_event.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <oneapi/tbb/task_scheduler_observer.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "bench/clock.hpp"
+
+namespace {
+
+struct counter_spec {
+    const char* name;
+    bool hardware;
+    std::uint32_t type;
+    std::uint64_t config;
+    bool kernel_only; // the kernel does these itself: a count of user mode alone is always 0
+};
+
+const counter_spec specs[] = {
+    {"task-clock", false, PERF_TYPE_SOFTWARE, PERF_COUNT_SW_TASK_CLOCK, false},
+    {"context-switches", false, PERF_TYPE_SOFTWARE, PERF_COUNT_SW_CONTEXT_SWITCHES, true},
+    {"cpu-migrations", false, PERF_TYPE_SOFTWARE, PERF_COUNT_SW_CPU_MIGRATIONS, true},
+    {"page-faults", false, PERF_TYPE_SOFTWARE, PERF_COUNT_SW_PAGE_FAULTS, false},
+    {"cycles", true, PERF_TYPE_HARDWARE, PERF_COUNT_HW_CPU_CYCLES, false},
+    {"instructions", true, PERF_TYPE_HARDWARE, PERF_COUNT_HW_INSTRUCTIONS, false},
+    {"cache-misses", true, PERF_TYPE_HARDWARE, PERF_COUNT_HW_CACHE_MISSES, false},
+    {"branch-misses", true, PERF_TYPE_HARDWARE, PERF_COUNT_HW_BRANCH_MISSES, false},
+};
+
+constexpr int user_mode_only = 100000; // a refusal of our own: the kernel would count nothing
+
+// A counter of the calling thread (and, with `inherit`, of the threads it creates from now on),
+// kernel mode included where perf_event_paranoid allows it, else user mode alone; -errno when
+// the kernel refuses.
+int open_counter(const counter_spec& spec, bool inherit) {
+    perf_event_attr attr{};
+    attr.size = sizeof attr;
+    attr.type = spec.type;
+    attr.config = spec.config;
+    attr.inherit = inherit ? 1 : 0;
+    attr.exclude_hv = 1;
+    attr.read_format = PERF_FORMAT_TOTAL_TIME_ENABLED | PERF_FORMAT_TOTAL_TIME_RUNNING;
+    long fd = ::syscall(SYS_perf_event_open, &attr, 0, -1, -1, PERF_FLAG_FD_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+        if (spec.kernel_only) {
+            return -user_mode_only;
+        }
+        attr.exclude_kernel = 1;
+        fd = ::syscall(SYS_perf_event_open, &attr, 0, -1, -1, PERF_FLAG_FD_CLOEXEC);
+    }
+    return fd >= 0 ? static_cast<int>(fd) : -errno;
+}
+
+std::string refusal(int error) {
+    switch (error) {
+    case user_mode_only:
+        return "not available: perf_event_paranoid allows user mode only, and the kernel does these in kernel mode";
+    case ENOENT:
+    case EOPNOTSUPP: return "not available: no such counter here (a virtual machine without a PMU, most likely)";
+    case EACCES:
+    case EPERM: return "not available: not permitted (perf_event_paranoid)";
+    default: return std::string("not available: ") + std::strerror(error);
+    }
+}
+
+// A counter's value, scaled up when the kernel had to multiplex it.
+bool read_counter(int fd, double& value) {
+    std::uint64_t data[3] = {};
+    if (::read(fd, data, sizeof data) != static_cast<ssize_t>(sizeof data)) {
+        return false;
+    }
+    value = data[2] > 0 && data[2] < data[1] ? static_cast<double>(data[0]) * static_cast<double>(data[1]) /
+                                                   static_cast<double>(data[2])
+                                             : static_cast<double>(data[0]);
+    return true;
+}
+
+} // namespace
+
+std::vector<std::string> counter_names() {
+    std::vector<std::string> names;
+    for (const auto& spec : specs) {
+        names.emplace_back(spec.name);
+    }
+    return names;
+}
+
+std::vector<counter_availability> probe_counters() {
+    std::vector<counter_availability> found;
+    for (const auto& spec : specs) {
+        const int fd = open_counter(spec, false);
+        found.push_back({spec.name, spec.hardware, fd >= 0, fd >= 0 ? "" : refusal(-fd)});
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    return found;
+}
+
+struct counter_set::state {
+    std::mutex mutex;
+    std::vector<std::vector<int>> fds = std::vector<std::vector<int>>(std::size(specs)); // per counter, per thread
+    std::vector<std::string> reasons = std::vector<std::string>(std::size(specs));
+    bool enabled = true;
+
+    void open_for_this_thread() {
+        const std::lock_guard lock(mutex);
+        for (std::size_t k = 0; k < std::size(specs); ++k) {
+            // A counter the first thread could not open stays unavailable for all.
+            if (!reasons[k].empty()) {
+                continue;
+            }
+            const int fd = open_counter(specs[k], true);
+            if (fd >= 0) {
+                fds[k].push_back(fd);
+            } else if (fds[k].empty()) {
+                reasons[k] = refusal(-fd);
+            }
+        }
+    }
+};
+
+// oneTBB's workers live on from phase to phase: each gets counters of its own when it first
+// enters the scheduler, so that its work shows when the phase ends, not when the process does.
+struct counter_set::observer : tbb::task_scheduler_observer {
+    std::shared_ptr<state> counters;
+    explicit observer(std::shared_ptr<state> s) : counters(std::move(s)) { observe(true); }
+    ~observer() override { observe(false); }
+    void on_scheduler_entry(bool worker) override {
+        thread_local const state* opened_for = nullptr;
+        if (worker && opened_for != counters.get()) {
+            opened_for = counters.get();
+            counters->open_for_this_thread();
+        }
+    }
+};
+
+counter_set::counter_set(bool enabled) : state_(std::make_shared<state>()) {
+    state_->enabled = enabled;
+    if (!enabled) {
+        return;
+    }
+    state_->open_for_this_thread();
+    observer_ = std::make_unique<observer>(state_);
+}
+
+counter_set::~counter_set() {
+    observer_.reset();
+    for (const auto& list : state_->fds) {
+        for (const int fd : list) {
+            ::close(fd);
+        }
+    }
+}
+
+std::vector<counter_value> counter_set::read() const {
+    std::vector<counter_value> values;
+    const std::lock_guard lock(state_->mutex);
+    for (std::size_t k = 0; k < std::size(specs); ++k) {
+        counter_value v{specs[k].name, std::nullopt, state_->reasons[k]};
+        if (!state_->enabled) {
+            v.reason = "not available: counters turned off (--no-counters)";
+        } else if (!state_->fds[k].empty()) {
+            double sum = 0;
+            bool ok = true;
+            for (const int fd : state_->fds[k]) {
+                double one = 0;
+                ok = ok && read_counter(fd, one);
+                sum += one;
+            }
+            if (ok) {
+                v.value = sum;
+            } else {
+                v.reason = "not available: the counter could not be read";
+            }
+        }
+        values.push_back(std::move(v));
+    }
+    return values;
+}
+
+duration_ns process_cpu_ns() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<duration_ns>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+std::uint64_t peak_rss_bytes() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+}
+
+resource_reading read_resources(const counter_set& counters) {
+    resource_reading r;
+    r.counters = counters.read();
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto ns = [](const timeval& t) { return static_cast<duration_ns>(t.tv_sec) * 1'000'000'000 + t.tv_usec * 1000; };
+    r.user_ns = ns(usage.ru_utime);
+    r.system_ns = ns(usage.ru_stime);
+    r.voluntary_switches = usage.ru_nvcsw;
+    r.involuntary_switches = usage.ru_nivcsw;
+    r.minor_faults = usage.ru_minflt;
+    r.major_faults = usage.ru_majflt;
+    r.wall_ns = now_ns();
+    return r;
+}
+
+phase_resources resources_between(const std::string& phase, const resource_reading& before,
+                                  const resource_reading& after, unsigned cpus) {
+    phase_resources p;
+    p.phase = phase;
+    p.cpus = cpus;
+    p.wall_ns = after.wall_ns - before.wall_ns;
+    p.user_ns = after.user_ns - before.user_ns;
+    p.system_ns = after.system_ns - before.system_ns;
+    p.parallelism = p.wall_ns > 0 ? static_cast<double>(p.user_ns + p.system_ns) / static_cast<double>(p.wall_ns) : 0;
+    p.voluntary_switches = after.voluntary_switches - before.voluntary_switches;
+    p.involuntary_switches = after.involuntary_switches - before.involuntary_switches;
+    p.minor_faults = after.minor_faults - before.minor_faults;
+    p.major_faults = after.major_faults - before.major_faults;
+    for (std::size_t k = 0; k < after.counters.size(); ++k) {
+        counter_value v = after.counters[k];
+        if (v.value && k < before.counters.size() && before.counters[k].value) {
+            v.value = *v.value - *before.counters[k].value;
+        } else {
+            v.value.reset();
+        }
+        p.counters.push_back(std::move(v));
+    }
+    return p;
+}

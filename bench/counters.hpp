@@ -1,0 +1,62 @@
+// The kernel's performance counters for this process, through perf_event_open: the software
+// ones (task-clock, context switches, CPU migrations, page faults), which open even on virtual
+// machines at perf_event_paranoid 2, and the hardware ones where a PMU exists. They are only read
+// at phase boundaries: nothing touches a timed interval.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "report/results.hpp"
+
+// Each counter this program knows, in the order every table lists them.
+std::vector<std::string> counter_names();
+
+// Tries to open each counter for this thread and says which open, and the kernel's reason for
+// those that do not.
+std::vector<counter_availability> probe_counters();
+
+// Every counter, opened for the thread that constructs it and inherited by the threads created
+// after (their counts join when they end), and for each oneTBB worker as it first enters the
+// scheduler (those live on past any phase). read() sums them; a counter that cannot be opened
+// reads as not available with the reason.
+class counter_set {
+public:
+    explicit counter_set(bool enabled = true);
+    ~counter_set();
+    counter_set(const counter_set&) = delete;
+    counter_set& operator=(const counter_set&) = delete;
+
+    std::vector<counter_value> read() const;
+
+    struct state; // the open descriptors, shared with the oneTBB observer
+
+private:
+    std::shared_ptr<state> state_;
+    struct observer;
+    std::unique_ptr<observer> observer_;
+};
+
+// What one phase used: the difference of two readings, with getrusage's figures.
+struct resource_reading {
+    duration_ns wall_ns = 0;
+    duration_ns user_ns = 0;
+    duration_ns system_ns = 0;
+    std::int64_t voluntary_switches = 0;
+    std::int64_t involuntary_switches = 0;
+    std::int64_t minor_faults = 0;
+    std::int64_t major_faults = 0;
+    std::vector<counter_value> counters;
+};
+resource_reading read_resources(const counter_set& counters);
+phase_resources resources_between(const std::string& phase, const resource_reading& before,
+                                  const resource_reading& after, unsigned cpus);
+
+// The process's CPU time (all its threads) in nanoseconds.
+duration_ns process_cpu_ns();
+
+// The process's peak resident memory so far, in bytes.
+std::uint64_t peak_rss_bytes();

@@ -1,0 +1,152 @@
+#include "bench/environment.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+std::string fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string plural(unsigned n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
+} // namespace
+
+std::string format_bytes(std::uint64_t bytes) {
+    const double b = static_cast<double>(bytes);
+    if (b >= 1024.0 * 1024 * 1024) {
+        return fixed(b / (1024.0 * 1024 * 1024), 1) + " GiB";
+    }
+    return fixed(b / (1024.0 * 1024), 1) + " MiB";
+}
+
+std::vector<check_line> judge_environment(const environment_facts& f, std::uint64_t peak_bytes) {
+    std::vector<check_line> lines;
+    // CPU frequency.
+    if (!f.governor) {
+        lines.push_back({true, "CPU frequency", "not exposed: no cpufreq here (a virtual machine, most likely)", ""});
+    } else {
+        std::string text = "governor " + *f.governor;
+        if (f.scaling_min_khz && f.scaling_max_khz) {
+            text += ", scaling " + fixed(static_cast<double>(*f.scaling_min_khz) / 1e6, 2) + " to " +
+                    fixed(static_cast<double>(*f.scaling_max_khz) / 1e6, 2) + " GHz";
+        }
+        if (f.boost) {
+            text += *f.boost ? ", boost on" : ", boost off";
+        }
+        if (*f.governor != "performance") {
+            lines.push_back({false, "CPU frequency", text,
+                             "set the performance governor: sudo cpupower frequency-set -g performance"});
+        } else if (f.boost.value_or(false)) {
+            lines.push_back({false, "CPU frequency", text,
+                             "turn boost off for repeatable times: echo 0 | sudo tee "
+                             "/sys/devices/system/cpu/cpufreq/boost (Intel: 1 into intel_pstate/no_turbo)"});
+        } else {
+            lines.push_back({true, "CPU frequency", text, ""});
+        }
+    }
+    // Topology.
+    const bool smt = f.cores > 0 && f.hardware_threads > f.cores;
+    lines.push_back({true, "Topology",
+                     plural(f.packages, "package", "packages") + ", " + plural(f.numa_nodes, "NUMA node", "NUMA nodes") +
+                         ", " + plural(f.cores, "core", "cores") + ", " +
+                         plural(f.hardware_threads, "hardware thread", "hardware threads") +
+                         (smt ? " (SMT on: a sweep takes one thread of each core first)" : " (SMT off)"),
+                     ""});
+    // Load.
+    {
+        std::string text = f.load_avg.size() == 3 ? "load average " + fixed(f.load_avg[0], 2) + ", " +
+                                                        fixed(f.load_avg[1], 2) + ", " + fixed(f.load_avg[2], 2)
+                                                  : std::string("load average not exposed");
+        if (f.runnable) {
+            text += "; " + plural(*f.runnable, "thread", "threads") + " runnable now (this check's included)";
+        }
+        bool busy = !f.load_avg.empty() && f.hardware_threads > 0 && f.load_avg[0] > 0.5 * f.hardware_threads;
+        std::string hogs;
+        for (const auto& [name, percent] : f.busiest) {
+            if (percent >= 1) {
+                hogs += (hogs.empty() ? "" : ", ") + name + " " + fixed(percent, 0) + "%";
+            }
+            busy = busy || percent >= 10;
+        }
+        if (!hogs.empty()) {
+            text += "; busiest over the last second: " + hogs;
+        }
+        lines.push_back({!busy, "Load", text, busy ? "close other programs or wait until the machine is idle" : ""});
+    }
+    // Memory.
+    {
+        std::string text;
+        bool enough = true;
+        if (f.mem_available_bytes) {
+            text = format_bytes(*f.mem_available_bytes) + " available, swap " +
+                   format_bytes(f.swap_total_bytes.value_or(0) - f.swap_free_bytes.value_or(0)) + " used of " +
+                   format_bytes(f.swap_total_bytes.value_or(0));
+            enough = *f.mem_available_bytes >= peak_bytes;
+        } else {
+            text = "available memory not exposed";
+        }
+        text += "; transparent huge pages " + f.transparent_hugepages.value_or("not exposed") +
+                "; a default run needs about " + format_bytes(peak_bytes) + " at its peak";
+        lines.push_back({enough, "Memory", text,
+                         enough ? "" : "close programs, or run smaller arrays or fewer runs (--size, --runs)"});
+    }
+    // Counters and kernel settings.
+    {
+        std::string open;
+        std::string closed;
+        bool software = false;
+        for (const auto& c : f.counters) {
+            (c.available ? open : closed) += ((c.available ? open : closed).empty() ? "" : ", ") + c.name;
+            software = software || (c.available && !c.hardware);
+        }
+        std::string text = "address-space randomization " +
+                           (f.aslr ? (*f.aslr == 0 ? std::string("off") : "on (" + std::to_string(*f.aslr) + ")")
+                                   : std::string("not exposed")) +
+                           "; perf_event_paranoid " +
+                           (f.perf_event_paranoid ? std::to_string(*f.perf_event_paranoid) : "not exposed") +
+                           "; counters open: " + (open.empty() ? "none" : open);
+        if (!closed.empty()) {
+            text += "; not available: " + closed;
+        }
+        lines.push_back({software, "Counters", text,
+                         software ? "" : "allow this user the software counters: sudo sysctl kernel.perf_event_paranoid=2"});
+    }
+    // Throttling and virtualization.
+    lines.push_back({true, "Throttling",
+                     f.throttle_count ? std::to_string(*f.throttle_count) + " thermal throttle events since boot"
+                                      : "no thermal throttle counters exposed",
+                     ""});
+    lines.push_back({true, "Machine",
+                     f.virtual_machine ? "a virtual machine: its host may share the CPUs, so repeat runs and compare"
+                                       : "not a virtual machine",
+                     ""});
+    return lines;
+}
+
+std::vector<std::string> environment_changes(const environment_facts& before, const environment_facts& after) {
+    std::vector<std::string> changes;
+    if (before.load_avg.size() == 3 && after.load_avg.size() == 3) {
+        // The run itself loads the CPUs it uses; a rise beyond them is someone else's.
+        const double own = std::max(1u, after.hardware_threads);
+        if (after.load_avg[0] > before.load_avg[0] + own + 0.5) {
+            changes.push_back("the load average rose from " + fixed(before.load_avg[0], 2) + " to " +
+                              fixed(after.load_avg[0], 2) + " during the run, more than the run's own threads explain");
+        }
+    }
+    if (before.throttle_count && after.throttle_count && *after.throttle_count > *before.throttle_count) {
+        changes.push_back("the CPUs were thermally throttled " + std::to_string(*after.throttle_count - *before.throttle_count) +
+                          " times during the run");
+    }
+    if (before.governor != after.governor) {
+        changes.push_back("the cpufreq governor changed from " + before.governor.value_or("none") + " to " +
+                          after.governor.value_or("none") + " during the run");
+    }
+    if (before.boost != after.boost && before.boost && after.boost) {
+        changes.push_back(std::string("boost was turned ") + (*after.boost ? "on" : "off") + " during the run");
+    }
+    return changes;
+}

@@ -1,0 +1,19 @@
+// Whether this machine can give trustworthy numbers now: each fact judged ok or warn, a warn
+// naming what to do (the program never changes the system itself); and what changed during a run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "report/results.hpp"
+
+// `peak_bytes` is what a default run needs at its peak, set against the memory available.
+std::vector<check_line> judge_environment(const environment_facts& facts, std::uint64_t peak_bytes);
+
+// Warnings for what changed between two readings that bears on the timings: a rise in load, a
+// throttle counter that grew, another governor, another boost setting.
+std::vector<std::string> environment_changes(const environment_facts& before, const environment_facts& after);
+
+// "1.5 GiB", "512.0 MiB".
+std::string format_bytes(std::uint64_t bytes);

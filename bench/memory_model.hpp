@@ -1,0 +1,33 @@
+// How much memory a run needs at its peak, predicted from its sizes before anything is allocated,
+// so that a run that cannot fit is refused at once instead of swapping or dying minutes in.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "bench/options.hpp"
+
+struct memory_need {
+    std::uint64_t peak_bytes = 0;
+    std::string phase; // where the peak falls
+};
+
+// The peak resident memory of a run of `opts` on `cpus` CPUs: the largest of its phases (the
+// pool's queued copies, the concurrent loops' arrays, the chunked sort's copies and merge
+// arrays, the reference sorts), on top of what the program holds before any array.
+memory_need predict_peak(const options& opts, unsigned cpus);
+
+// The peak of a chunked sort of `size` elements in `chunk`-element slices, in elements: its runs,
+// the array it merges into and the merge array as it grows by doubling.
+std::uint64_t chunked_sort_peak_elements(std::uint64_t size, std::uint64_t chunk);
+
+// What the process can have: available memory and free swap, and its address-space limit.
+struct memory_room {
+    std::uint64_t available_bytes = 0;
+    std::optional<std::uint64_t> address_space_bytes; // RLIMIT_AS, when set
+};
+memory_room memory_room_now();
+
+// One line naming the need and what is available when `need` does not fit `room`.
+std::optional<std::string> memory_refusal(const memory_need& need, const memory_room& room);
