@@ -1,0 +1,166 @@
+// The machine facts from fixture files, the readiness verdicts, the counters where they open, the
+// resources of a real run and the memory model against the peak the kernel measured.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <regex>
+
+#include "bench/counters.hpp"
+#include "bench/environment.hpp"
+#include "bench/machine.hpp"
+#include "bench/memory_model.hpp"
+#include "process.hpp"
+
+namespace fs = std::filesystem;
+
+TEST(MachineFacts, ParsersReadTheKernelsOwnText) {
+    EXPECT_EQ(parse_loadavg("0.52 1.03 2.50 3/412 9041\n"), (std::vector<double>{0.52, 1.03, 2.50}));
+    EXPECT_TRUE(parse_loadavg("garbage").empty());
+    const meminfo m = parse_meminfo("MemTotal:       24576000 kB\nMemFree: 100 kB\nMemAvailable:   20000000 kB\n"
+                                    "SwapTotal:       1048576 kB\nSwapFree:         524288 kB\n");
+    EXPECT_EQ(m.available, 20000000ull * 1024);
+    EXPECT_EQ(m.swap_total - m.swap_free, 524288ull * 1024);
+    EXPECT_EQ(bracketed_choice("always [madvise] never\n"), "madvise");
+    EXPECT_FALSE(bracketed_choice("madvise"));
+    EXPECT_EQ(parse_procs_running("cpu  1 2 3\nctxt 99\nprocs_running 3\nprocs_blocked 0\n"), 3u);
+    // A name with blanks and a parenthesis; utime and stime are the 14th and 15th fields.
+    const auto t = parse_pid_stat("4242 (my (odd) prog) R 1 4242 4242 0 -1 4194304 100 0 0 0 250 50 0 0 20 0 1 0");
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->name, "my (odd) prog");
+    EXPECT_EQ(t->ticks, 300u);
+    EXPECT_FALSE(parse_pid_stat("4242 no parentheses"));
+}
+
+TEST(MachineFacts, FixtureTreesGiveTheVerdictsAndTheChanges) {
+    const scratch_dir dir;
+    const fs::path proc = dir.path / "proc";
+    const fs::path sys = dir.path / "sys";
+    const auto put = [](const fs::path& file, const std::string& text) {
+        fs::create_directories(file.parent_path());
+        write_text(file, text);
+    };
+    put(proc / "loadavg", "0.10 0.20 0.30 1/100 42\n");
+    put(proc / "meminfo", "MemAvailable: 2097152 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n");
+    put(proc / "sys/kernel/perf_event_paranoid", "2\n");
+    put(sys / "kernel/mm/transparent_hugepage/enabled", "[always] madvise never\n");
+    // A virtual machine: no cpufreq, no throttle counters.
+    environment_facts vm = read_environment(proc.string(), sys.string());
+    EXPECT_FALSE(vm.governor);
+    EXPECT_FALSE(vm.throttle_count);
+    EXPECT_EQ(vm.transparent_hugepages, "always");
+    EXPECT_EQ(vm.perf_event_paranoid, 2);
+    EXPECT_FALSE(cpu_scaling_enabled(1, (sys / "devices/system/cpu").string()));
+    vm.hardware_threads = 2;
+    std::vector<check_line> lines = judge_environment(vm, 1u << 30);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_TRUE(lines[0].ok);
+    EXPECT_NE(lines[0].text.find("not exposed"), std::string::npos);
+    EXPECT_TRUE(lines[3].ok) << "2 GiB available, 1 GiB needed";
+    EXPECT_FALSE(judge_environment(vm, 3u << 30)[3].ok) << "3 GiB needed";
+
+    // A machine with a powersave governor, boost and two throttled CPUs.
+    put(sys / "devices/system/cpu/cpu0/cpufreq/scaling_governor", "powersave\n");
+    put(sys / "devices/system/cpu/cpu0/cpufreq/scaling_min_freq", "800000\n");
+    put(sys / "devices/system/cpu/cpu0/cpufreq/scaling_max_freq", "3600000\n");
+    put(sys / "devices/system/cpu/cpufreq/boost", "1\n");
+    put(sys / "devices/system/cpu/cpu0/thermal_throttle/core_throttle_count", "3\n");
+    put(sys / "devices/system/cpu/cpu1/thermal_throttle/core_throttle_count", "4\n");
+    environment_facts before = read_environment(proc.string(), sys.string());
+    EXPECT_EQ(before.governor, "powersave");
+    EXPECT_EQ(before.boost, true);
+    EXPECT_EQ(before.throttle_count, 7u);
+    EXPECT_TRUE(cpu_scaling_enabled(1, (sys / "devices/system/cpu").string()));
+    lines = judge_environment(before, 1);
+    EXPECT_FALSE(lines[0].ok);
+    EXPECT_NE(lines[0].advice.find("performance"), std::string::npos);
+    EXPECT_NE(lines[0].text.find("scaling 0.80 to 3.60 GHz, boost on"), std::string::npos) << lines[0].text;
+
+    put(sys / "devices/system/cpu/cpu0/cpufreq/scaling_governor", "performance\n");
+    put(sys / "devices/system/cpu/cpu1/thermal_throttle/core_throttle_count", "6\n");
+    put(proc / "loadavg", "4.20 1.00 0.50 5/100 42\n");
+    const environment_facts after = read_environment(proc.string(), sys.string());
+    const std::vector<std::string> changes = environment_changes(before, after);
+    ASSERT_EQ(changes.size(), 3u) << ::testing::PrintToString(changes);
+    EXPECT_NE(changes[0].find("load average rose from 0.10 to 4.20"), std::string::npos);
+    EXPECT_NE(changes[1].find("throttled 2 times"), std::string::npos);
+    EXPECT_NE(changes[2].find("from powersave to performance"), std::string::npos);
+    EXPECT_TRUE(environment_changes(before, before).empty());
+}
+
+TEST(Counters, OpenWhereTheKernelAllowsAndSayWhyNotElsewhere) {
+    const counter_set counters;
+    const resource_reading start = read_resources(counters);
+    volatile double sink = 0;
+    for (int k = 0; k < 20'000'000; ++k) {
+        sink = sink + k;
+    }
+    const phase_resources used = resources_between("busy", start, read_resources(counters), 1);
+    EXPECT_GT(used.user_ns, 0);
+    EXPECT_GT(used.parallelism, 0.5);
+    ASSERT_EQ(used.counters.size(), counter_names().size());
+    for (const auto& c : used.counters) {
+        EXPECT_TRUE(c.value.has_value() != !c.reason.empty()) << c.name << ": a value or a reason, never both";
+    }
+    if (used.counters[0].value) {
+        EXPECT_NEAR(*used.counters[0].value, static_cast<double>(used.user_ns + used.system_ns),
+                    0.2 * static_cast<double>(used.user_ns + used.system_ns) + 20e6)
+            << "task-clock agrees with getrusage";
+    }
+    const counter_set off(false);
+    for (const auto& c : off.read()) {
+        EXPECT_FALSE(c.value);
+        EXPECT_NE(c.reason.find("not available"), std::string::npos);
+    }
+}
+
+TEST(MemoryModel, ChunkedSortAndRefusal) {
+    // 10 elements in slices of 4: splitting holds the array, the runs and one slice (24); the last
+    // merge holds the runs (10), the array merged so far (8, as doubling leaves it) and the merge
+    // array growing from 8 to 16 (24): 42.
+    EXPECT_EQ(chunked_sort_peak_elements(10, 4), 42u);
+    EXPECT_EQ(chunked_sort_peak_elements(10, 10), 30u) << "one slice: no merge";
+    options huge;
+    huge.sizes.array_size = 2'000'000'000;
+    const memory_need need = predict_peak(huge, 2);
+    EXPECT_GT(need.peak_bytes, 80ull << 30);
+    const auto refusal = memory_refusal(need, {24ull << 30, std::nullopt});
+    ASSERT_TRUE(refusal);
+    EXPECT_NE(refusal->find("needs about 89.4 GiB"), std::string::npos) << *refusal;
+    EXPECT_NE(refusal->find("24.0 GiB is available"), std::string::npos) << *refusal;
+    EXPECT_FALSE(memory_refusal(predict_peak(options{}, 2), {24ull << 30, std::nullopt}));
+
+    const process_result r = run_process(bench_binary(), {"--size", "2000000000"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_TRUE(r.out.empty()) << "refused before any work";
+    EXPECT_NE(r.err.find("this run needs about"), std::string::npos) << r.err;
+}
+
+TEST(MemoryModel, PredictsTheMeasuredPeakOfARealRun) {
+    const process_result r = run_process(bench_binary(), {"--size", "2000000", "--runs", "10", "--values", "wide",
+                                                          "--resources", "--export-json", "-"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    const double predicted = doc["memory"]["predicted_peak_bytes"].get<double>();
+    const double measured = doc["memory"]["measured_peak_rss_bytes"].get<double>();
+    EXPECT_NEAR(predicted / measured, 1.0, 0.15) << predicted << " predicted, " << measured << " measured";
+    ASSERT_EQ(doc["resources"].size(), 4u);
+    EXPECT_EQ(doc["resources"][2]["phase"], "parallel sort");
+    EXPECT_GT(doc["resources"][2]["parallelism"].get<double>(), 0);
+    EXPECT_TRUE(doc["context"]["environment"]["after"].is_object());
+    EXPECT_EQ(doc["strategies"][2]["cpu_ns"].size(), 10u) << "the chunked sort's CPU time per sort";
+    EXPECT_NE(r.err.find("Resources:\n\nphase "), std::string::npos) << r.err;
+}
+
+TEST(Check, VerdictsOnTheConsoleAndInJsonAgreeWithTheStatus) {
+    const scratch_dir dir;
+    const process_result r = run_process(bench_binary(), {"check", "--export-json", dir.file("check.json")});
+    ASSERT_TRUE(r.exit_code == 0 || r.exit_code == 1) << r.err;
+    const auto doc = nlohmann::json::parse(read_text(dir.file("check.json")));
+    EXPECT_EQ(doc["verdict"], r.exit_code == 0 ? "ok" : "warn");
+    EXPECT_EQ(doc["lines"].size(), 7u);
+    const std::regex line("(ok    |warn  )[A-Z][a-zA-Z ]+ +[^\n]+\n");
+    EXPECT_EQ(std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), line), std::sregex_iterator()), 7) << r.out;
+    EXPECT_EQ(r.out.find("warn") != std::string::npos, r.exit_code == 1);
+}
