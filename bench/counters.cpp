@@ -8,6 +8,7 @@
 
 #include <oneapi/tbb/task_scheduler_observer.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -110,9 +111,19 @@ struct counter_set::state {
     std::vector<std::vector<int>> fds = std::vector<std::vector<int>>(std::size(specs)); // per counter, per thread
     std::vector<std::string> reasons = std::vector<std::string>(std::size(specs));
     bool enabled = true;
+    bool closed = false; // the set has ended: a worker late to it opens nothing
+    std::uint64_t generation = next_generation();
+
+    static std::uint64_t next_generation() {
+        static std::atomic<std::uint64_t> last{0};
+        return ++last;
+    }
 
     void open_for_this_thread() {
         const std::lock_guard lock(mutex);
+        if (closed) {
+            return;
+        }
         for (std::size_t k = 0; k < std::size(specs); ++k) {
             // A counter the first thread could not open stays unavailable for all.
             if (!reasons[k].empty()) {
@@ -130,16 +141,31 @@ struct counter_set::state {
 
 // oneTBB's workers live on from phase to phase: each gets counters of its own when it first
 // enters the scheduler, so that its work shows when the phase ends, not when the process does.
+// One observer serves the whole process and is never destroyed: oneTBB frees an observer's
+// registration lazily, after the program has stopped looking.
 struct counter_set::observer : tbb::task_scheduler_observer {
-    std::shared_ptr<state> counters;
-    explicit observer(std::shared_ptr<state> s) : counters(std::move(s)) { observe(true); }
-    ~observer() override { observe(false); }
+    std::mutex mutex;
+    std::shared_ptr<state> current; // the counter set now open, if any
+
+    observer() { observe(true); }
     void on_scheduler_entry(bool worker) override {
-        thread_local const state* opened_for = nullptr;
-        if (worker && opened_for != counters.get()) {
-            opened_for = counters.get();
+        if (!worker) {
+            return;
+        }
+        std::shared_ptr<state> counters;
+        {
+            const std::lock_guard lock(mutex);
+            counters = current;
+        }
+        thread_local std::uint64_t opened_for = 0;
+        if (counters && opened_for != counters->generation) {
+            opened_for = counters->generation;
             counters->open_for_this_thread();
         }
+    }
+    static observer& instance() {
+        static observer* const only = new observer();
+        return *only;
     }
 };
 
@@ -149,15 +175,26 @@ counter_set::counter_set(bool enabled) : state_(std::make_shared<state>()) {
         return;
     }
     state_->open_for_this_thread();
-    observer_ = std::make_unique<observer>(state_);
+    observer& o = observer::instance();
+    const std::lock_guard lock(o.mutex);
+    o.current = state_;
 }
 
 counter_set::~counter_set() {
-    observer_.reset();
-    for (const auto& list : state_->fds) {
+    if (state_->enabled) {
+        observer& o = observer::instance();
+        const std::lock_guard lock(o.mutex);
+        if (o.current == state_) {
+            o.current.reset();
+        }
+    }
+    const std::lock_guard lock(state_->mutex);
+    state_->closed = true;
+    for (auto& list : state_->fds) {
         for (const int fd : list) {
             ::close(fd);
         }
+        list.clear();
     }
 }
 

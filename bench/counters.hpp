@@ -34,10 +34,10 @@ public:
 
     struct state; // the open descriptors, shared with the oneTBB observer
 
+    struct observer;
+
 private:
     std::shared_ptr<state> state_;
-    struct observer;
-    std::unique_ptr<observer> observer_;
 };
 
 // What one phase used: the difference of two readings, with getrusage's figures.

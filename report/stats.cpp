@@ -188,18 +188,32 @@ shift_estimate hodges_lehmann(const duration_list& base, const duration_list& ne
     if (m == 0 || n == 0) {
         return result;
     }
-    std::vector<duration_ns> differences;
-    differences.reserve(m * n);
-    for (const duration_ns b : base) {
-        for (const duration_ns x : next) {
-            differences.push_back(x - b);
+    // The m * n differences are never stored (two runs of a million sorts would need terabytes):
+    // the k-th smallest is found by bisection on its value, counting the differences at or below
+    // a value in one pass over both sorted samples.
+    duration_list b = base;
+    duration_list x = next;
+    std::sort(b.begin(), b.end());
+    std::sort(x.begin(), x.end());
+    const auto kth = [&](std::uint64_t k) { // 1-based
+        duration_ns low = x.front() - b.back();
+        duration_ns high = x.back() - b.front();
+        while (low < high) {
+            const duration_ns mid = low + (high - low) / 2;
+            std::uint64_t at_most = 0; // pairs with x - b <= mid, that is b >= x - mid
+            std::size_t first = 0;
+            for (const duration_ns value : x) {
+                while (first < b.size() && b[first] < value - mid) {
+                    ++first;
+                }
+                at_most += b.size() - first;
+            }
+            (at_most >= k ? high : low) = at_most >= k ? mid : mid + 1;
         }
-    }
-    std::sort(differences.begin(), differences.end());
-    const std::size_t mn = differences.size();
-    result.estimate = mn % 2 == 1 ? static_cast<double>(differences[mn / 2])
-                                  : (static_cast<double>(differences[mn / 2 - 1]) +
-                                     static_cast<double>(differences[mn / 2])) / 2;
+        return static_cast<double>(low);
+    };
+    const std::uint64_t mn = static_cast<std::uint64_t>(m) * n;
+    result.estimate = mn % 2 == 1 ? kth(mn / 2 + 1) : (kth(mn / 2) + kth(mn / 2 + 1)) / 2;
 
     // k - 1 is the largest u with P(U <= u) <= alpha / 2 under the null hypothesis.
     const double tie_term = tie_term_of(base, next);
@@ -223,9 +237,8 @@ shift_estimate hodges_lehmann(const duration_list& base, const duration_list& ne
         }
     }
     if (below >= 0) {
-        const auto k = static_cast<std::size_t>(below) + 1;
-        result.interval = std::pair<double, double>{static_cast<double>(differences[k - 1]),
-                                                    static_cast<double>(differences[mn - k])};
+        const auto k = static_cast<std::uint64_t>(below) + 1;
+        result.interval = std::pair<double, double>{kth(k), kth(mn + 1 - k)};
     }
     return result;
 }
@@ -290,7 +303,10 @@ u_test mann_whitney_u(const duration_list& first, const duration_list& second) {
 std::optional<std::pair<double, double>> bootstrap_ratio_of_medians(const duration_list& numerator,
                                                                     const duration_list& denominator,
                                                                     std::uint64_t seed, int resamples) {
-    if (numerator.size() < 2 || denominator.size() < 2 || resamples < 1) {
+    // 10,000 resamples of samples this large would take minutes, every time a table is printed.
+    constexpr std::size_t most_sorts = 200'000;
+    if (numerator.size() < 2 || denominator.size() < 2 || resamples < 1 ||
+        numerator.size() + denominator.size() > most_sorts) {
         return std::nullopt;
     }
     std::mt19937_64 generator(seed);

@@ -87,7 +87,8 @@ shift_estimate hodges_lehmann(const duration_list& base, const duration_list& ne
 
 // The 95% percentile-bootstrap interval of median(numerator) / median(denominator): 10,000 times
 // both samples are resampled with replacement from a generator seeded with `seed`, so the result
-// is reproducible. Nothing when a sample has fewer than two values or a resampled median is 0.
+// is reproducible. Nothing when a sample has fewer than two values, both together more than
+// 200,000, or a resampled median is 0.
 std::optional<std::pair<double, double>> bootstrap_ratio_of_medians(const duration_list& numerator,
                                                                     const duration_list& denominator,
                                                                     std::uint64_t seed, int resamples = 10'000);

@@ -195,6 +195,20 @@ TEST(HodgesLehmann, EstimateAndIntervalAgainstBruteForce) {
     EXPECT_EQ(steps.estimate, 1.5);
     EXPECT_EQ(steps.interval, (std::pair<double, double>{1, 2}));
     EXPECT_FALSE(hodges_lehmann({1, 2}, {3, 4}, 0.05).interval) << "two runs a side bet on too little";
+    // Runs of the most sorts the options allow: 4e10 differences, never stored.
+    duration_list large(200'000);
+    for (std::size_t k = 0; k < large.size(); ++k) {
+        large[k] = static_cast<duration_ns>((k * 7919) % large.size());
+    }
+    duration_list shifted = large;
+    for (auto& d : shifted) {
+        d += 500;
+    }
+    const shift_estimate big = hodges_lehmann(large, shifted, 0.05);
+    EXPECT_EQ(big.estimate, 500);
+    ASSERT_TRUE(big.interval);
+    EXPECT_LT(big.interval->first, 500);
+    EXPECT_GT(big.interval->second, 500);
 }
 
 TEST(CompareVerdicts, EachVerdictFromFixedSamples) {
