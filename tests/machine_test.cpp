@@ -99,7 +99,9 @@ TEST(Counters, OpenWhereTheKernelAllowsAndSayWhyNotElsewhere) {
     }
     const phase_resources used = resources_between("busy", start, read_resources(counters), 1);
     EXPECT_GT(used.user_ns, 0);
-    EXPECT_GT(used.parallelism, 0.5);
+    // One busy thread keeps at most one CPU busy, however loaded the machine is.
+    EXPECT_GT(used.parallelism, 0.0);
+    EXPECT_LT(used.parallelism, 1.2);
     ASSERT_EQ(used.counters.size(), counter_names().size());
     for (const auto& c : used.counters) {
         EXPECT_TRUE(c.value.has_value() != !c.reason.empty()) << c.name << ": a value or a reason, never both";
