@@ -91,6 +91,7 @@ measured_run measure(const options& opts, const console& con, const sort_listene
 
     sort_pool pool;
     pool.on_sorted = listener;
+    pool.on_worker_start = [&counters] { return counters.follow_this_thread(); };
     value_array data;
 
     // Each phase runs its sorts in one go, or with a precision goal in batches that keep the

@@ -8,6 +8,7 @@
 
 #include <oneapi/tbb/task_scheduler_observer.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -38,15 +39,13 @@ const counter_spec specs[] = {
 
 constexpr int user_mode_only = 100000; // a refusal of our own: the kernel would count nothing
 
-// A counter of the calling thread (and, with `inherit`, of the threads it creates from now on),
-// kernel mode included where perf_event_paranoid allows it, else user mode alone; -errno when
-// the kernel refuses.
-int open_counter(const counter_spec& spec, bool inherit) {
+// A counter of the calling thread alone, kernel mode included where perf_event_paranoid allows it,
+// else user mode alone; -errno when the kernel refuses.
+int open_counter(const counter_spec& spec) {
     perf_event_attr attr{};
     attr.size = sizeof attr;
     attr.type = spec.type;
     attr.config = spec.config;
-    attr.inherit = inherit ? 1 : 0;
     attr.exclude_hv = 1;
     attr.read_format = PERF_FORMAT_TOTAL_TIME_ENABLED | PERF_FORMAT_TOTAL_TIME_RUNNING;
     long fd = ::syscall(SYS_perf_event_open, &attr, 0, -1, -1, PERF_FLAG_FD_CLOEXEC);
@@ -97,7 +96,7 @@ std::vector<std::string> counter_names() {
 std::vector<counter_availability> probe_counters() {
     std::vector<counter_availability> found;
     for (const auto& spec : specs) {
-        const int fd = open_counter(spec, false);
+        const int fd = open_counter(spec);
         found.push_back({spec.name, spec.hardware, fd >= 0, fd >= 0 ? "" : refusal(-fd)});
         if (fd >= 0) {
             ::close(fd);
@@ -110,6 +109,7 @@ struct counter_set::state {
     std::mutex mutex;
     std::vector<std::vector<int>> fds = std::vector<std::vector<int>>(std::size(specs)); // per counter, per thread
     std::vector<std::string> reasons = std::vector<std::string>(std::size(specs));
+    std::vector<double> retired = std::vector<double>(std::size(specs)); // of threads that have ended
     bool enabled = true;
     bool closed = false; // the set has ended: a worker late to it opens nothing
     std::uint64_t generation = next_generation();
@@ -119,22 +119,45 @@ struct counter_set::state {
         return ++last;
     }
 
-    void open_for_this_thread() {
+    // The descriptors opened, per counter (-1 where none).
+    std::vector<int> open_for_this_thread() {
+        std::vector<int> opened(std::size(specs), -1);
         const std::lock_guard lock(mutex);
         if (closed) {
-            return;
+            return opened;
         }
         for (std::size_t k = 0; k < std::size(specs); ++k) {
             // A counter the first thread could not open stays unavailable for all.
             if (!reasons[k].empty()) {
                 continue;
             }
-            const int fd = open_counter(specs[k], true);
+            const int fd = open_counter(specs[k]);
             if (fd >= 0) {
                 fds[k].push_back(fd);
+                opened[k] = fd;
             } else if (fds[k].empty()) {
                 reasons[k] = refusal(-fd);
             }
+        }
+        return opened;
+    }
+
+    // Keeps a finished thread's counts and closes its descriptors, so that a run of many batches
+    // never holds more than its live threads' counters open.
+    void retire(const std::vector<int>& opened) {
+        const std::lock_guard lock(mutex);
+        for (std::size_t k = 0; k < opened.size(); ++k) {
+            auto& list = fds[k];
+            const auto it = std::find(list.begin(), list.end(), opened[k]);
+            if (opened[k] < 0 || it == list.end()) {
+                continue;
+            }
+            double value = 0;
+            if (read_counter(opened[k], value)) {
+                retired[k] += value;
+            }
+            list.erase(it);
+            ::close(opened[k]);
         }
     }
 };
@@ -198,6 +221,13 @@ counter_set::~counter_set() {
     }
 }
 
+std::function<void()> counter_set::follow_this_thread() const {
+    if (!state_->enabled) {
+        return nullptr;
+    }
+    return [counters = state_, opened = state_->open_for_this_thread()] { counters->retire(opened); };
+}
+
 std::vector<counter_value> counter_set::read() const {
     std::vector<counter_value> values;
     const std::lock_guard lock(state_->mutex);
@@ -205,8 +235,8 @@ std::vector<counter_value> counter_set::read() const {
         counter_value v{specs[k].name, std::nullopt, state_->reasons[k]};
         if (!state_->enabled) {
             v.reason = "not available: counters turned off (--no-counters)";
-        } else if (!state_->fds[k].empty()) {
-            double sum = 0;
+        } else if (!state_->fds[k].empty() || state_->retired[k] > 0) {
+            double sum = state_->retired[k];
             bool ok = true;
             for (const int fd : state_->fds[k]) {
                 double one = 0;

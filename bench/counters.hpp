@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,10 +20,12 @@ std::vector<std::string> counter_names();
 // those that do not.
 std::vector<counter_availability> probe_counters();
 
-// Every counter, opened for the thread that constructs it and inherited by the threads created
-// after (their counts join when they end), and for each oneTBB worker as it first enters the
-// scheduler (those live on past any phase). read() sums them; a counter that cannot be opened
-// reads as not available with the reason.
+// Every counter, for the threads that live through the phases: the one that constructs the set,
+// each oneTBB worker as it first enters the scheduler, and the threads that open their own (the
+// sequential pool's workers, before their first sort). Threads that a sort starts inside its
+// timed interval (the thread sort's two, the chunk tasks) are left out: counting them would make
+// their start and end slower, inside the interval. read() sums them; a counter that cannot be
+// opened reads as not available with the reason.
 class counter_set {
 public:
     explicit counter_set(bool enabled = true);
@@ -31,6 +34,10 @@ public:
     counter_set& operator=(const counter_set&) = delete;
 
     std::vector<counter_value> read() const;
+
+    // Opens the counters for the calling thread; the returned action, called on the same thread
+    // when it is done, keeps its counts and closes them.
+    std::function<void()> follow_this_thread() const;
 
     struct state; // the open descriptors, shared with the oneTBB observer
 

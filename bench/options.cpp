@@ -159,8 +159,8 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                    "sequential merge slow")
         ->type_name("N");
     app.add_flag("--no-pause", outcome.opts.no_pause,
-                 "Do not wait for a key press after the report (there is no wait unless standard input is a "
-                 "terminal)");
+                 "Do not wait for a key press after the report (there is no wait unless standard input and output "
+                 "are a terminal and the run is in its foreground)");
     app.add_flag("--reference", outcome.opts.reference,
                  "Also time std::sort and std::sort with std::execution::par, for comparison");
     app.add_flag("--breakdown", outcome.opts.breakdown,
@@ -172,7 +172,8 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                    "values spread over 0 .. 3 x size - 1)")
         ->type_name("classic|wide");
     export_paths& exports = outcome.opts.exports;
-    app.add_option("--export-json", exports.json, "Write every duration, statistics and the context as JSON")
+    app.add_option("--export-json", exports.json,
+                   "Write every duration, statistics and the context as JSON (any export takes - for standard output)")
         ->type_name("FILE");
     app.add_option("--export-csv", exports.csv, "Write one CSV row per measured sort")->type_name("FILE");
     app.add_option("--export-markdown", exports.markdown, "Write a Markdown table of the results")

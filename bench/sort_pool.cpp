@@ -43,7 +43,17 @@ void run_sequential_sorts(sort_pool& pool, std::uint64_t total, const console& c
     std::exception_ptr start_failure;
     try {
         for (unsigned k = 0; k < worker_count; ++k) {
-            slots[k] = start_guarded(failures[k], [&pool] { sort_worker(pool); });
+            slots[k] = start_guarded(failures[k], [&pool] {
+                struct at_end {
+                    std::function<void()> action;
+                    ~at_end() {
+                        if (action) {
+                            action();
+                        }
+                    }
+                } end{pool.on_worker_start ? pool.on_worker_start() : nullptr};
+                sort_worker(pool);
+            });
         }
     } catch (...) {
         // Stop the phase: the workers already running end after their current task.

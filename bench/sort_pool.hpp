@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -29,6 +30,9 @@ struct sort_pool {
     std::int32_t completed = 0;
     std::atomic<bool> done{false};  // set once every worker has been joined
     sort_listener on_sorted;        // told of each sort after its duration is recorded
+    // Called on each worker thread before it takes its first task; what it returns is called on
+    // the same thread after the last (the performance counters follow the workers this way).
+    std::function<std::function<void()>()> on_worker_start;
 };
 
 inline constexpr const char* sequential_sort_name = "sequential sort";

@@ -292,6 +292,7 @@ void resources_section(std::ostream& out, const benchmark_results& results) {
         out << "</tr>\n";
     }
     out << "</table></div>\n";
+    out << "<p>" << esc(counters_scope) << "</p>\n";
     for (const auto& sentence : unavailable_counters(results.resources)) {
         out << "<p>" << esc(sentence) << "</p>\n";
     }

@@ -42,6 +42,7 @@ void resources_markdown(const std::vector<phase_resources>& resources, std::ostr
         }
         out << "\n";
     }
+    out << "\n" << counters_scope << "\n";
     for (const auto& sentence : unavailable_counters(resources)) {
         out << "\n" << cell(sentence) << "\n";
     }

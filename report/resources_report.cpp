@@ -98,6 +98,7 @@ void print_resources(const std::vector<phase_resources>& resources, std::ostream
     for (const auto& row : rows) {
         line(row);
     }
+    out << counters_scope << std::endl;
     for (const auto& sentence : unavailable_counters(resources)) {
         out << sentence << std::endl;
     }

@@ -17,5 +17,11 @@ std::vector<std::vector<std::string>> resource_rows(const std::vector<phase_reso
 // Why the counters shown as "n/a" are not available, one sentence per distinct reason.
 std::vector<std::string> unavailable_counters(const std::vector<phase_resources>& resources);
 
+// What the counters cover, as every table says under itself.
+inline constexpr const char* counters_scope =
+    "Migrations and the hardware counters follow the threads that live through a phase (the calling thread, the "
+    "pool's workers, oneTBB's workers); the threads a sort starts itself are in the time, switch and fault columns "
+    "only, as counting them would slow their start inside the timed interval.";
+
 // "Resources:", an aligned table, then the reasons.
 void print_resources(const std::vector<phase_resources>& resources, std::ostream& out);
