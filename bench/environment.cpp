@@ -1,6 +1,8 @@
 #include "bench/environment.hpp"
 
 #include <algorithm>
+#include <unistd.h>
+
 #include <cstdio>
 
 namespace {
@@ -127,14 +129,22 @@ std::vector<check_line> judge_environment(const environment_facts& f, std::uint6
     return lines;
 }
 
-std::vector<std::string> environment_changes(const environment_facts& before, const environment_facts& after) {
+double default_ticks_per_second() { return static_cast<double>(::sysconf(_SC_CLK_TCK)); }
+
+std::vector<std::string> environment_changes(const environment_facts& before, const environment_facts& after,
+                                             double ticks_per_second) {
     std::vector<std::string> changes;
-    if (before.load_avg.size() == 3 && after.load_avg.size() == 3) {
-        // The run itself loads the CPUs it uses; a rise beyond them is someone else's.
-        const double own = std::max(1u, after.hardware_threads);
-        if (after.load_avg[0] > before.load_avg[0] + own + 0.5) {
-            changes.push_back("the load average rose from " + fixed(before.load_avg[0], 2) + " to " +
-                              fixed(after.load_avg[0], 2) + " during the run, more than the run's own threads explain");
+    // The load average counts this run's own threads, dozens at a time; what the CPUs did beside
+    // this process is the busy time of all of them less its own CPU time.
+    const double wall = static_cast<double>(after.read_at_ns - before.read_at_ns) / 1e9;
+    if (before.busy_ticks && after.busy_ticks && *after.busy_ticks >= *before.busy_ticks && wall > 0 &&
+        after.hardware_threads > 0 && ticks_per_second > 0) {
+        const double busy = static_cast<double>(*after.busy_ticks - *before.busy_ticks) / ticks_per_second;
+        const double own = static_cast<double>(after.own_cpu_ns - before.own_cpu_ns) / 1e9;
+        const double others = (busy - own) / (wall * after.hardware_threads);
+        if (others > 0.10) {
+            changes.push_back("other programs (or the hypervisor) kept " + fixed(100 * others, 0) +
+                              "% of the CPUs busy during the run");
         }
     }
     if (before.throttle_count && after.throttle_count && *after.throttle_count > *before.throttle_count) {

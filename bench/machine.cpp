@@ -15,6 +15,7 @@
 #include <thread>
 #include <tuple>
 
+#include "bench/clock.hpp"
 #include "bench/counters.hpp"
 
 std::optional<std::string> read_first_line(const std::string& path) {
@@ -120,6 +121,17 @@ std::optional<unsigned> parse_procs_running(const std::string& text) {
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::uint64_t> parse_busy_ticks(const std::string& text) {
+    std::istringstream in(text);
+    std::string label;
+    std::uint64_t user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+    if (!(in >> label >> user >> nice >> system >> idle >> iowait >> irq >> softirq) || label != "cpu") {
+        return std::nullopt;
+    }
+    in >> steal; // absent on old kernels
+    return user + nice + system + irq + softirq + steal;
 }
 
 std::optional<process_ticks> parse_pid_stat(const std::string& text) {
@@ -236,7 +248,11 @@ environment_facts read_environment(const std::string& proc_root, const std::stri
         read_topology(facts);
     }
     facts.load_avg = parse_loadavg(read_first_line(proc_root + "/loadavg").value_or(""));
-    facts.runnable = parse_procs_running(read_all(proc_root + "/stat"));
+    const std::string stat = read_all(proc_root + "/stat");
+    facts.runnable = parse_procs_running(stat);
+    facts.busy_ticks = parse_busy_ticks(stat);
+    facts.own_cpu_ns = process_cpu_ns();
+    facts.read_at_ns = now_ns();
     if (sample_busiest) {
         facts.busiest = busiest_processes(proc_root);
     }

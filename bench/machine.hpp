@@ -39,6 +39,10 @@ std::optional<std::string> bracketed_choice(const std::string& text);
 // The "procs_running" line of /proc/stat: threads runnable right now, this one included.
 std::optional<unsigned> parse_procs_running(const std::string& text);
 
+// The busy clock ticks of all CPUs together from /proc/stat's "cpu" line: user, nice, system,
+// irq, softirq and steal (time the hypervisor gave to others counts: this machine could not run).
+std::optional<std::uint64_t> parse_busy_ticks(const std::string& text);
+
 // The command name and CPU ticks (user + system) of one /proc/PID/stat line.
 struct process_ticks {
     std::string name;

@@ -90,7 +90,7 @@ std::string verdict_cell(const strategy_comparison& s) {
     std::string text = verdict_text(s.result);
     if (s.result == verdict::inconclusive) {
         text += s.runs_to_decide ? " (about " + std::to_string(*s.runs_to_decide) + " runs a side would decide)"
-                                 : " (no count of runs would decide it)";
+                                 : " (no practical count of runs would decide it)";
     }
     if (s.weak && s.result != verdict::too_few_runs) {
         text += " (weak: fewer than " + std::to_string(min_runs_for_a_strong_test) + " runs)";
@@ -156,7 +156,7 @@ strategy_comparison compare_samples(const std::string& name, const duration_list
         const double margin = std::abs(std::abs(*s.shift) - threshold);
         if (margin > 1e-6) {
             const double runs = static_cast<double>(std::max(base.size(), next.size())) * std::pow(half_width / margin, 2);
-            if (runs < 1e9) {
+            if (runs <= 1e6) { // beyond, no practical count of runs would decide it
                 s.runs_to_decide = std::max<std::uint64_t>(std::max(base.size(), next.size()) + 1,
                                                            static_cast<std::uint64_t>(std::ceil(runs)));
             }

@@ -38,6 +38,9 @@ struct environment_facts {
     unsigned hardware_threads = 0;
     std::vector<double> load_avg;             // 1, 5 and 15 minutes
     std::optional<unsigned> runnable;         // threads runnable when read, the reader included
+    std::optional<std::uint64_t> busy_ticks;  // all CPUs' busy time since boot (/proc/stat), clock ticks
+    std::int64_t own_cpu_ns = 0;              // this process's CPU time when read
+    std::int64_t read_at_ns = 0;              // the steady clock when read
     std::vector<std::pair<std::string, double>> busiest; // the check only: name, % of a CPU over a second
     std::optional<std::uint64_t> mem_available_bytes;
     std::optional<std::uint64_t> swap_total_bytes;

@@ -26,6 +26,8 @@ TEST(MachineFacts, ParsersReadTheKernelsOwnText) {
     EXPECT_EQ(bracketed_choice("always [madvise] never\n"), "madvise");
     EXPECT_FALSE(bracketed_choice("madvise"));
     EXPECT_EQ(parse_procs_running("cpu  1 2 3\nctxt 99\nprocs_running 3\nprocs_blocked 0\n"), 3u);
+    EXPECT_EQ(parse_busy_ticks("cpu  100 5 20 9000 7 1 2 3 0 0\ncpu0 1 2 3\n"), 131u) << "idle and iowait left out";
+    EXPECT_FALSE(parse_busy_ticks("intr 1 2 3\n"));
     // A name with blanks and a parenthesis; utime and stime are the 14th and 15th fields.
     const auto t = parse_pid_stat("4242 (my (odd) prog) R 1 4242 4242 0 -1 4194304 100 0 0 0 250 50 0 0 20 0 1 0");
     ASSERT_TRUE(t);
@@ -80,11 +82,19 @@ TEST(MachineFacts, FixtureTreesGiveTheVerdictsAndTheChanges) {
 
     put(sys / "devices/system/cpu/cpu0/cpufreq/scaling_governor", "performance\n");
     put(sys / "devices/system/cpu/cpu1/thermal_throttle/core_throttle_count", "6\n");
-    put(proc / "loadavg", "4.20 1.00 0.50 5/100 42\n");
-    const environment_facts after = read_environment(proc.string(), sys.string());
-    const std::vector<std::string> changes = environment_changes(before, after);
+    environment_facts after = read_environment(proc.string(), sys.string());
+    // Ten seconds on two CPUs: 1500 busy ticks at 100 a second, of which this process had 4 s.
+    before.busy_ticks = 1000;
+    after.busy_ticks = 2500;
+    before.read_at_ns = before.own_cpu_ns = 0;
+    after.read_at_ns = 10'000'000'000;
+    after.own_cpu_ns = 4'000'000'000;
+    after.hardware_threads = 2;
+    const std::vector<std::string> changes = environment_changes(before, after, 100);
     ASSERT_EQ(changes.size(), 3u) << ::testing::PrintToString(changes);
-    EXPECT_NE(changes[0].find("load average rose from 0.10 to 4.20"), std::string::npos);
+    EXPECT_NE(changes[0].find("kept 55% of the CPUs busy"), std::string::npos) << changes[0];
+    after.own_cpu_ns = 14'000'000'000;
+    EXPECT_EQ(environment_changes(before, after, 100).size(), 2u) << "all the busy time was the run's own";
     EXPECT_NE(changes[1].find("throttled 2 times"), std::string::npos);
     EXPECT_NE(changes[2].find("from powersave to performance"), std::string::npos);
     EXPECT_TRUE(environment_changes(before, before).empty());
