@@ -135,9 +135,10 @@ std::vector<std::string> environment_changes(const environment_facts& before, co
                                              double ticks_per_second) {
     std::vector<std::string> changes;
     // The load average counts this run's own threads, dozens at a time; what the CPUs did beside
-    // this process is the busy time of all of them less its own CPU time.
+    // this process is the busy time of all of them less its own CPU time. Clock ticks are coarse:
+    // below a couple of seconds they cannot tell.
     const double wall = static_cast<double>(after.read_at_ns - before.read_at_ns) / 1e9;
-    if (before.busy_ticks && after.busy_ticks && *after.busy_ticks >= *before.busy_ticks && wall > 0 &&
+    if (before.busy_ticks && after.busy_ticks && *after.busy_ticks >= *before.busy_ticks && wall >= 2 &&
         after.hardware_threads > 0 && ticks_per_second > 0) {
         const double busy = static_cast<double>(*after.busy_ticks - *before.busy_ticks) / ticks_per_second;
         const double own = static_cast<double>(after.own_cpu_ns - before.own_cpu_ns) / 1e9;
