@@ -227,11 +227,12 @@ TEST(CompareVerdicts, EachVerdictFromFixedSamples) {
         {around(1000, 2, 10), around(900, 2, 10), verdict::faster},
         {around(1000, 2, 10), around(1003, 2, 10), verdict::equivalent},
         {around(1000, 10, 10), around(1020, 10, 10), verdict::inconclusive}, // straddles +2%
+        {around(1000, 2, 10), around(1025, 2, 10), verdict::inconclusive},   // +2.5%, p < 0.05, interval from +1.7%
         {around(1000, 2, 4), around(1500, 2, 10), verdict::too_few_runs},
     };
     for (const auto& c : cases) {
         const strategy_comparison s = compare_samples("x", c.base, c.next, 0.05, 0.02);
-        EXPECT_EQ(verdict_text(s.result), verdict_text(c.expected)) << shift_text(s);
+        EXPECT_EQ(verdict_text(s.result), verdict_text(c.expected)) << shift_text(s) << " p " << *s.p_value;
         EXPECT_EQ(s.runs_to_decide.has_value(), c.expected == verdict::inconclusive) << shift_text(s);
     }
 }
