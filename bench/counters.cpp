@@ -18,7 +18,7 @@
 
 namespace {
 
-struct counter_spec {
+struct counter_kind {
     const char* name;
     bool hardware;
     std::uint32_t type;
@@ -26,7 +26,7 @@ struct counter_spec {
     bool kernel_only; // the kernel does these itself: a count of user mode alone is always 0
 };
 
-const counter_spec specs[] = {
+const counter_kind kinds[] = {
     {"task-clock", false, PERF_TYPE_SOFTWARE, PERF_COUNT_SW_TASK_CLOCK, false},
     {"context-switches", false, PERF_TYPE_SOFTWARE, PERF_COUNT_SW_CONTEXT_SWITCHES, true},
     {"cpu-migrations", false, PERF_TYPE_SOFTWARE, PERF_COUNT_SW_CPU_MIGRATIONS, true},
@@ -41,16 +41,16 @@ constexpr int user_mode_only = 100000; // a refusal of our own: the kernel would
 
 // A counter of the calling thread alone, kernel mode included where perf_event_paranoid allows it,
 // else user mode alone; -errno when the kernel refuses.
-int open_counter(const counter_spec& spec) {
+int open_counter(const counter_kind& kind) {
     perf_event_attr attr{};
     attr.size = sizeof attr;
-    attr.type = spec.type;
-    attr.config = spec.config;
+    attr.type = kind.type;
+    attr.config = kind.config;
     attr.exclude_hv = 1;
     attr.read_format = PERF_FORMAT_TOTAL_TIME_ENABLED | PERF_FORMAT_TOTAL_TIME_RUNNING;
     long fd = ::syscall(SYS_perf_event_open, &attr, 0, -1, -1, PERF_FLAG_FD_CLOEXEC);
     if (fd < 0 && (errno == EACCES || errno == EPERM)) {
-        if (spec.kernel_only) {
+        if (kind.kernel_only) {
             return -user_mode_only;
         }
         attr.exclude_kernel = 1;
@@ -87,17 +87,17 @@ bool read_counter(int fd, double& value) {
 
 std::vector<std::string> counter_names() {
     std::vector<std::string> names;
-    for (const auto& spec : specs) {
-        names.emplace_back(spec.name);
+    for (const auto& kind : kinds) {
+        names.emplace_back(kind.name);
     }
     return names;
 }
 
 std::vector<counter_availability> probe_counters() {
     std::vector<counter_availability> found;
-    for (const auto& spec : specs) {
-        const int fd = open_counter(spec);
-        found.push_back({spec.name, spec.hardware, fd >= 0, fd >= 0 ? "" : refusal(-fd)});
+    for (const auto& kind : kinds) {
+        const int fd = open_counter(kind);
+        found.push_back({kind.name, kind.hardware, fd >= 0, fd >= 0 ? "" : refusal(-fd)});
         if (fd >= 0) {
             ::close(fd);
         }
@@ -107,9 +107,9 @@ std::vector<counter_availability> probe_counters() {
 
 struct counter_set::state {
     std::mutex mutex;
-    std::vector<std::vector<int>> fds = std::vector<std::vector<int>>(std::size(specs)); // per counter, per thread
-    std::vector<std::string> reasons = std::vector<std::string>(std::size(specs));
-    std::vector<double> retired = std::vector<double>(std::size(specs)); // of threads that have ended
+    std::vector<std::vector<int>> fds = std::vector<std::vector<int>>(std::size(kinds)); // per counter, per thread
+    std::vector<std::string> reasons = std::vector<std::string>(std::size(kinds));
+    std::vector<double> retired = std::vector<double>(std::size(kinds)); // of threads that have ended
     bool enabled = true;
     bool closed = false; // the set has ended: a worker late to it opens nothing
     std::uint64_t generation = next_generation();
@@ -121,17 +121,17 @@ struct counter_set::state {
 
     // The descriptors opened, per counter (-1 where none).
     std::vector<int> open_for_this_thread() {
-        std::vector<int> opened(std::size(specs), -1);
+        std::vector<int> opened(std::size(kinds), -1);
         const std::lock_guard lock(mutex);
         if (closed) {
             return opened;
         }
-        for (std::size_t k = 0; k < std::size(specs); ++k) {
+        for (std::size_t k = 0; k < std::size(kinds); ++k) {
             // A counter the first thread could not open stays unavailable for all.
             if (!reasons[k].empty()) {
                 continue;
             }
-            const int fd = open_counter(specs[k]);
+            const int fd = open_counter(kinds[k]);
             if (fd >= 0) {
                 fds[k].push_back(fd);
                 opened[k] = fd;
@@ -231,8 +231,8 @@ std::function<void()> counter_set::follow_this_thread() const {
 std::vector<counter_value> counter_set::read() const {
     std::vector<counter_value> values;
     const std::lock_guard lock(state_->mutex);
-    for (std::size_t k = 0; k < std::size(specs); ++k) {
-        counter_value v{specs[k].name, std::nullopt, state_->reasons[k]};
+    for (std::size_t k = 0; k < std::size(kinds); ++k) {
+        counter_value v{kinds[k].name, std::nullopt, state_->reasons[k]};
         if (!state_->enabled) {
             v.reason = "not available: counters turned off (--no-counters)";
         } else if (!state_->fds[k].empty() || state_->retired[k] > 0) {

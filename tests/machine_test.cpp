@@ -5,7 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <chrono>
 #include <regex>
+#include <thread>
 
 #include "bench/counters.hpp"
 #include "bench/environment.hpp"
@@ -107,7 +109,8 @@ TEST(Counters, OpenWhereTheKernelAllowsAndSayWhyNotElsewhere) {
     for (int k = 0; k < 20'000'000; ++k) {
         sink = sink + k;
     }
-    const phase_resources used = resources_between("busy", start, read_resources(counters), 1);
+    const resource_reading busy_end = read_resources(counters);
+    const phase_resources used = resources_between("busy", start, busy_end, 1);
     EXPECT_GT(used.user_ns, 0);
     // One busy thread keeps at most one CPU busy, however loaded the machine is.
     EXPECT_GT(used.parallelism, 0.0);
@@ -120,6 +123,13 @@ TEST(Counters, OpenWhereTheKernelAllowsAndSayWhyNotElsewhere) {
         EXPECT_NEAR(*used.counters[0].value, static_cast<double>(used.user_ns + used.system_ns),
                     0.2 * static_cast<double>(used.user_ns + used.system_ns) + 20e6)
             << "task-clock agrees with getrusage";
+    }
+    // A quiet phase after the busy one counts only itself.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const phase_resources quiet = resources_between("quiet", busy_end, read_resources(counters), 1);
+    EXPECT_LT(quiet.user_ns, 30'000'000);
+    if (quiet.counters[0].value) {
+        EXPECT_LT(*quiet.counters[0].value, 30e6) << "task-clock of the quiet phase alone";
     }
     const counter_set off(false);
     for (const auto& c : off.read()) {
