@@ -5,13 +5,11 @@
 
 #include <cstdio>
 
+#include "report/format.hpp"
+
 namespace {
 
-std::string fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
+std::string fixed(double value, int decimals) { return fixed_or_na(value, decimals); }
 
 std::string plural(unsigned n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 
