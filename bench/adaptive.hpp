@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "bench/options.hpp"
+#include "cli/options.hpp"
 #include "common/duration.hpp"
 
 struct adaptive_outcome {

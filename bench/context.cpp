@@ -1,7 +1,7 @@
 #include "bench/context.hpp"
 
 #include "bench/generator.hpp"
-#include "bench/machine.hpp"
+#include "machine/facts.hpp"
 
 #include <oneapi/tbb/version.h>
 #include <unistd.h>

@@ -8,13 +8,13 @@
 #include <string>
 #include <system_error>
 
-#include "bench/check_mode.hpp"
-#include "bench/classic_run.hpp"
-#include "bench/compare_mode.hpp"
-#include "bench/cpus.hpp"
+#include "cli/check_mode.hpp"
+#include "cli/classic_run.hpp"
+#include "cli/compare_mode.hpp"
+#include "machine/cpus.hpp"
 #include "bench/memory_model.hpp"
-#include "bench/options.hpp"
-#include "bench/sweep.hpp"
+#include "cli/options.hpp"
+#include "cli/sweep.hpp"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <bit>
 
-#include "bench/environment.hpp"
-#include "bench/machine.hpp"
+#include "machine/readiness.hpp"
+#include "machine/facts.hpp"
 
 namespace {
 

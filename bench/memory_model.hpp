@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "bench/options.hpp"
+#include "cli/options.hpp"
 
 struct memory_need {
     std::uint64_t peak_bytes = 0;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <execution>
 
-#include "bench/counters.hpp"
+#include "machine/counters.hpp"
 #include "bench/generator.hpp"
 #include "bench/tsan_annotations.hpp"
 #include "bench/verify.hpp"

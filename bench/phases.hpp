@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "bench/clock.hpp"
-#include "bench/options.hpp"
+#include "cli/options.hpp"
 #include "sorting/sorting.hpp"
 
 // Told of every timed sort once its duration is recorded, from whichever thread ran it, outside

@@ -3,7 +3,7 @@
 #include <ostream>
 #include <utility>
 
-#include "report/format.hpp"
+#include "common/format.hpp"
 
 std::optional<double> seconds_left(double elapsed_seconds, std::uint64_t done, std::uint64_t total) {
     if (done == 0 || done > total || elapsed_seconds < 0) {

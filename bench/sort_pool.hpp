@@ -12,7 +12,7 @@
 
 #include "bench/console.hpp"
 #include "bench/phases.hpp"
-#include "bench/cpus.hpp"
+#include "machine/cpus.hpp"
 #include "sorting/sorting.hpp"
 
 struct sort_task {

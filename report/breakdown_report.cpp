@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <ostream>
 
-#include "report/format.hpp"
+#include "common/format.hpp"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <set>
 #include <tuple>
 
-#include "report/format.hpp"
-#include "report/stats.hpp"
+#include "common/format.hpp"
+#include "analysis/stats.hpp"
 
 std::string verdict_text(verdict v) {
     switch (v) {

@@ -1,6 +1,6 @@
 #include "report/console_report.hpp"
 
-#include "report/format.hpp"
+#include "common/format.hpp"
 
 #include <ostream>
 #include <sstream>

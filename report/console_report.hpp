@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "report/results.hpp"
-#include "report/stats.hpp"
+#include "analysis/stats.hpp"
 
 // The four statistics the report compares; the parallel sort's figures divide every speedup.
 struct report_stats {

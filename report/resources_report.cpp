@@ -6,7 +6,7 @@
 #include <map>
 #include <ostream>
 
-#include "report/format.hpp"
+#include "common/format.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/duration.hpp"
-#include "report/stats.hpp"
+#include "analysis/stats.hpp"
 
 // One cache as the first CPU sees it, in Google Benchmark's terms.
 struct cache_level {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "report/format.hpp"
+#include "common/format.hpp"
 #include "report/results.hpp"
 
 // "Step 2/3 on 2 CPUs (0-1): medians sequential sort 812.41 ms, ..."

@@ -16,7 +16,7 @@
 #include "process.hpp"
 #include "report/exports.hpp"
 #include "report/json_reader.hpp"
-#include "report/output_file.hpp"
+#include "common/output_file.hpp"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <regex>
 #include <thread>
 
-#include "bench/counters.hpp"
-#include "bench/environment.hpp"
-#include "bench/machine.hpp"
+#include "machine/counters.hpp"
+#include "machine/readiness.hpp"
+#include "machine/facts.hpp"
 #include "bench/memory_model.hpp"
 #include "process.hpp"
 #include "thread_limit.hpp"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/options.hpp"
+#include "cli/options.hpp"
 #include "process.hpp"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "report/console_report.hpp"
-#include "report/stats.hpp"
+#include "analysis/stats.hpp"
 
 TEST(ComputeStats, MeanAndMedianTruncateAndTheCallersListEndsSorted) {
     const struct {

@@ -9,9 +9,9 @@
 #include <regex>
 #include <set>
 
-#include "bench/cpus.hpp"
-#include "bench/sweep.hpp"
-#include "report/stats.hpp"
+#include "machine/cpus.hpp"
+#include "cli/sweep.hpp"
+#include "analysis/stats.hpp"
 #include "process.hpp"
 #include "thread_limit.hpp"
 

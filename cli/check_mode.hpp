@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/environment.hpp"
+#include "machine/readiness.hpp"
 
 // The verdict lines as the console shows them, "ok  " or "warn", the topic, what was found and, for
 // a warn, what to do.

@@ -1,4 +1,4 @@
-#include "report/output_file.hpp"
+#include "common/output_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

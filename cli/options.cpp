@@ -1,4 +1,4 @@
-#include "bench/options.hpp"
+#include "cli/options.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "report/output_file.hpp"
+#include "common/output_file.hpp"
 #include "report/comparison.hpp"
-#include "report/stats.hpp"
+#include "analysis/stats.hpp"
 
 namespace {
 

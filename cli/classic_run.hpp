@@ -2,7 +2,7 @@
 #pragma once
 
 #include "bench/console.hpp"
-#include "bench/options.hpp"
+#include "cli/options.hpp"
 #include "bench/phases.hpp"
 #include "report/console_report.hpp"
 #include "report/results.hpp"

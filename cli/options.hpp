@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/cpus.hpp"
+#include "machine/cpus.hpp"
 #include "bench/generator.hpp"
 
 struct bench_config {

@@ -1,4 +1,4 @@
-#include "report/stats.hpp"
+#include "analysis/stats.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "bench/machine.hpp"
+#include "machine/facts.hpp"
 
 #include <hwloc.h>
 
@@ -16,7 +16,7 @@
 #include <tuple>
 
 #include "bench/clock.hpp"
-#include "bench/counters.hpp"
+#include "machine/counters.hpp"
 
 std::optional<std::string> read_first_line(const std::string& path) {
     std::ifstream in(path);

@@ -1,4 +1,4 @@
-#include "bench/compare_mode.hpp"
+#include "cli/compare_mode.hpp"
 
 #include <cstdlib>
 #include <iostream>
@@ -6,7 +6,7 @@
 #include "report/comparison.hpp"
 #include "report/exports.hpp"
 #include "report/json_reader.hpp"
-#include "report/output_file.hpp"
+#include "common/output_file.hpp"
 
 int compare_exit_status(const comparison& c, bool fail_on_slower, bool allow_inconclusive) {
     if (!fail_on_slower) {

@@ -1,4 +1,4 @@
-#include "bench/counters.hpp"
+#include "machine/counters.hpp"
 
 #include <linux/perf_event.h>
 #include <sys/ioctl.h>

@@ -1,4 +1,4 @@
-#include "bench/cpus.hpp"
+#include "machine/cpus.hpp"
 
 #include <hwloc.h>
 #include <sched.h>

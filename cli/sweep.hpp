@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/options.hpp"
+#include "cli/options.hpp"
 
 // The parent: runs each step, prints a line per finished step and then the scaling tables, and
 // writes the exports. A failed step ends the sweep with one error line and exit status 1; SIGINT,

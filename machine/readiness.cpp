@@ -1,11 +1,11 @@
-#include "bench/environment.hpp"
+#include "machine/readiness.hpp"
 
 #include <algorithm>
 #include <unistd.h>
 
 #include <cstdio>
 
-#include "report/format.hpp"
+#include "common/format.hpp"
 
 namespace {
 

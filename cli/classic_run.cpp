@@ -1,4 +1,4 @@
-#include "bench/classic_run.hpp"
+#include "cli/classic_run.hpp"
 
 #include <unistd.h>
 
@@ -12,9 +12,9 @@
 #include "bench/adaptive.hpp"
 #include "bench/breakdown.hpp"
 #include "bench/context.hpp"
-#include "bench/counters.hpp"
-#include "bench/environment.hpp"
-#include "bench/machine.hpp"
+#include "machine/counters.hpp"
+#include "machine/readiness.hpp"
+#include "machine/facts.hpp"
 #include "bench/memory_model.hpp"
 #include "bench/durations.hpp"
 #include "bench/generator.hpp"
@@ -22,10 +22,10 @@
 #include "bench/sort_pool.hpp"
 #include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
-#include "report/output_file.hpp"
+#include "common/output_file.hpp"
 #include "report/resources_report.hpp"
-#include "report/format.hpp"
-#include "report/stats.hpp"
+#include "common/format.hpp"
+#include "analysis/stats.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "report/format.hpp"
+#include "common/format.hpp"
 
 #include <cstdio>
 

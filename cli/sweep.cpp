@@ -1,4 +1,4 @@
-#include "bench/sweep.hpp"
+#include "cli/sweep.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,13 +21,13 @@
 #include <random>
 #include <system_error>
 
-#include "bench/classic_run.hpp"
-#include "bench/cpus.hpp"
+#include "cli/classic_run.hpp"
+#include "machine/cpus.hpp"
 #include "bench/progress.hpp"
 #include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
 #include "report/json_reader.hpp"
-#include "report/output_file.hpp"
+#include "common/output_file.hpp"
 #include "report/resources_report.hpp"
 #include "report/sweep_report.hpp"
 

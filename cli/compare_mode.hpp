@@ -1,7 +1,7 @@
 // `quicksort_bench compare BASE.json NEW.json...`: is the difference between runs real?
 #pragma once
 
-#include "bench/options.hpp"
+#include "cli/options.hpp"
 
 struct comparison;
 

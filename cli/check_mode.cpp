@@ -1,14 +1,14 @@
-#include "bench/check_mode.hpp"
+#include "cli/check_mode.hpp"
 
 #include <iomanip>
 #include <iostream>
 #include <sstream>
 
-#include "bench/cpus.hpp"
-#include "bench/machine.hpp"
+#include "machine/cpus.hpp"
+#include "machine/facts.hpp"
 #include "bench/memory_model.hpp"
 #include "report/exports.hpp"
-#include "report/output_file.hpp"
+#include "common/output_file.hpp"
 
 void print_check(const std::vector<check_line>& lines, std::ostream& out) {
     out << "Can this machine give trustworthy numbers now?" << std::endl;
