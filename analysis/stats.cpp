@@ -6,26 +6,6 @@
 #include <utility>
 #include <vector>
 
-stats_map compute_stats(duration_list& list) {
-    stats_map stats;
-    if (list.empty()) {
-        stats[mean_key] = 0;
-        stats[median_key] = 0;
-        return stats;
-    }
-
-    std::int64_t sum = 0;
-    for (const duration_ns d : list) {
-        sum += d;
-    }
-    stats[mean_key] = static_cast<std::int64_t>(static_cast<std::uint64_t>(sum) / list.size());
-
-    std::sort(list.begin(), list.end());
-    const std::size_t n = list.size();
-    stats[median_key] = n % 2 == 1 ? list[n / 2] : (list[n / 2] + list[(n - 1) / 2]) / 2;
-    return stats;
-}
-
 std::optional<interval_rank> median_interval_rank(std::size_t n) {
     if (n < min_runs_for_interval) {
         return std::nullopt;
@@ -50,62 +30,29 @@ std::optional<interval_rank> median_interval_rank(std::size_t n) {
     return std::nullopt;
 }
 
+std::optional<median_interval> interval_of_median(const duration_list& sorted, std::int64_t median) {
+    const auto rank = median_interval_rank(sorted.size());
+    if (!rank) {
+        return std::nullopt;
+    }
+    median_interval interval;
+    interval.low = sorted[rank->k - 1];
+    interval.high = sorted[sorted.size() - rank->k];
+    interval.coverage = rank->coverage;
+    if (median > 0) {
+        interval.precision = static_cast<double>(std::max(median - interval.low,
+                                                          interval.high - median)) /
+                             static_cast<double>(median);
+    }
+    return interval;
+}
+
 std::uint64_t runs_for_precision(double cv, double target) {
     const double n = std::ceil(std::pow(1.96 * cv / target, 2));
     if (!(n < 1e12)) {
         return 1'000'000'000'000; // a cv of nothing but noise: far beyond any run
     }
     return std::max<std::uint64_t>(min_runs_for_interval, static_cast<std::uint64_t>(n));
-}
-
-std::uint64_t runs_likely_needed(const duration_summary& summary, std::size_t runs, double target) {
-    std::uint64_t needed = summary.cv ? runs_for_precision(*summary.cv, target) : min_runs_for_interval;
-    if (summary.interval && summary.interval->precision > target) {
-        const double scaled = std::ceil(static_cast<double>(runs) * std::pow(summary.interval->precision / target, 2));
-        needed = std::max(needed, scaled < 1e12 ? static_cast<std::uint64_t>(scaled) : 1'000'000'000'000);
-    }
-    return needed;
-}
-
-duration_summary summarize(duration_list durations) {
-    duration_summary summary;
-    const stats_map stats = compute_stats(durations); // leaves `durations` sorted
-    summary.mean = stats.at(mean_key);
-    summary.median = stats.at(median_key);
-    if (durations.empty()) {
-        return summary;
-    }
-    summary.min = durations.front();
-    summary.max = durations.back();
-
-    if (durations.size() > 1) {
-        double mean = 0.0;
-        for (const duration_ns d : durations) {
-            mean += static_cast<double>(d);
-        }
-        mean /= static_cast<double>(durations.size());
-        double squares = 0.0;
-        for (const duration_ns d : durations) {
-            squares += (static_cast<double>(d) - mean) * (static_cast<double>(d) - mean);
-        }
-        summary.stddev = std::sqrt(squares / static_cast<double>(durations.size() - 1));
-    }
-    if (summary.stddev && summary.mean != 0) {
-        summary.cv = *summary.stddev / static_cast<double>(summary.mean);
-    }
-    if (const auto rank = median_interval_rank(durations.size())) {
-        median_interval interval;
-        interval.low = durations[rank->k - 1];
-        interval.high = durations[durations.size() - rank->k];
-        interval.coverage = rank->coverage;
-        if (summary.median > 0) {
-            interval.precision = static_cast<double>(std::max(summary.median - interval.low,
-                                                              interval.high - summary.median)) /
-                                 static_cast<double>(summary.median);
-        }
-        summary.interval = interval;
-    }
-    return summary;
 }
 
 namespace {

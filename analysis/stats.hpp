@@ -1,23 +1,13 @@
-// Summary statistics of a list of measured durations.
+// Pure statistics over measured durations: the interval of a median, the rank test, the
+// Hodges-Lehmann shift and the bootstrap. No records, no printing.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <utility>
 #include <string>
 
 #include "common/duration.hpp"
-
-// Ordered by key bytes, so "Mean Average" comes before "Median Average".
-using stats_map = std::map<std::string, std::int64_t>;
-
-inline constexpr const char* mean_key = "Mean Average";
-inline constexpr const char* median_key = "Median Average";
-
-// Mean (truncating) and median (the truncated average of the two middle entries for an even
-// count) in whole nanoseconds. Sorts `list` ascending in place. An empty list gives 0 for both.
-stats_map compute_stats(duration_list& list);
 
 // The distribution-free confidence interval of a median from order statistics: for n sorted
 // durations x(1) <= ... <= x(n), [x(k), x(n+1-k)] with k the largest integer such that
@@ -36,29 +26,12 @@ struct median_interval {
     double coverage = 0;
     double precision = 0; // the larger distance from the median to an end, relative to the median
 };
+// The interval of `median` from `sorted` (ascending); nothing below min_runs_for_interval.
+std::optional<median_interval> interval_of_median(const duration_list& sorted, std::int64_t median);
 
 // Runs that would likely bring a median with this coefficient of variation to `target` precision:
 // ceil((1.96 cv / target)^2), at least min_runs_for_interval.
 std::uint64_t runs_for_precision(double cv, double target);
-
-struct duration_summary;
-// The runs that would likely bring this median to `target`: runs_for_precision of its coefficient
-// of variation, and never fewer than the precision already reached scales to (an interval
-// narrows with the square root of the runs), so a run that fell short is never told it had enough.
-std::uint64_t runs_likely_needed(const duration_summary& summary, std::size_t runs, double target);
-
-// The figures the exports add to the console's mean and median.
-struct duration_summary {
-    std::int64_t mean = 0;   // as compute_stats gives it
-    std::int64_t median = 0; // as compute_stats gives it
-    std::int64_t min = 0;
-    std::int64_t max = 0;
-    std::optional<double> stddev; // sample standard deviation (n - 1); undefined below two entries
-    std::optional<double> cv;     // stddev / mean; undefined with the stddev or when the mean is 0
-    std::optional<median_interval> interval; // of the median; undefined below six durations
-};
-
-duration_summary summarize(duration_list durations);
 
 // The two-sided Mann-Whitney U test of whether two samples come from the same distribution.
 // Without ties, with at most 8 values on a side and at most 10,000 pairs, the p-value comes from U's exact

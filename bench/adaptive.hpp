@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "cli/options.hpp"
+#include "bench/config.hpp"
 #include "common/duration.hpp"
 
 struct adaptive_outcome {

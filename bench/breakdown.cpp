@@ -4,17 +4,18 @@
 #include <bit>
 #include <vector>
 
-#include "bench/clock.hpp"
+#include "common/clock.hpp"
 #include "bench/generator.hpp"
 #include "bench/phases.hpp"
-#include "bench/verify.hpp"
+#include "bench/timed_sort.hpp"
+#include "report/strategy.hpp"
 #include "sorting/sorting.hpp"
 
 namespace {
 
 // The instrumented sorts run one at a time, so the clocks can be plain statics; the counters are
 // per thread because quicksort runs on the chunk tasks' and the sort threads' threads too.
-struct probe_counters {
+struct probe_counts {
     std::int64_t depth = 0;
     std::int64_t deepest = 0;
     std::int64_t partitions = 0;
@@ -25,7 +26,7 @@ struct probe_counters {
 };
 
 struct probe {
-    static inline thread_local probe_counters count;
+    static inline thread_local probe_counts count;
 
     static inline duration_ns stage_at[5] = {};
     static inline duration_ns side_start[2] = {};
@@ -87,11 +88,7 @@ duration_ns instrumented_run(value_array& data, const bench_config& sizes, const
                              const sort_listener& on_sorted, Sort sort) {
     data.clear();
     generate_values(data, sizes.array_size, sizes.values);
-    const array_fingerprint before = fingerprint_of(data);
-    const duration_ns t0 = now_ns();
-    sort(data);
-    const duration_ns elapsed = now_ns() - t0;
-    verify_sorted(data, before, strategy, run);
+    const duration_ns elapsed = time_checked_sort(data, sort, strategy, [run] { return run; });
     if (on_sorted) {
         on_sorted(strategy);
     }
@@ -171,13 +168,8 @@ chunked_figures chunked_breakdown(value_array& data, const bench_config& sizes, 
     return median_run(std::move(runs));
 }
 
-duration_ns median_of_strategy(const benchmark_results& timed, const char* name) {
-    for (const auto& s : timed.strategies) {
-        if (s.name == name) {
-            return s.summary.median;
-        }
-    }
-    return 0;
+duration_ns median_of_strategy(const benchmark_results& timed, strategy s) {
+    return index_of(s) < timed.strategies.size() ? timed.strategies[index_of(s)].summary.median : 0;
 }
 
 } // namespace
@@ -210,10 +202,10 @@ breakdown_results measure_breakdown(const bench_config& sizes, const benchmark_r
     run_thread_sorts_alone(data, alone, sizes, on_sorted);
     contention_figures& c = b.contention;
     c.thread_alone_ns = summarize(alone).median;
-    c.thread_in_loop_ns = median_of_strategy(timed, thread_sort_name);
+    c.thread_in_loop_ns = median_of_strategy(timed, strategy::thread);
     c.thread_factor = exact_ratio(c.thread_in_loop_ns, c.thread_alone_ns);
-    c.chunked_alone_ns = median_of_strategy(timed, parallel_sort_name);
-    c.chunked_in_loop_ns = median_of_strategy(timed, parallel_for_sort_name);
+    c.chunked_alone_ns = median_of_strategy(timed, strategy::parallel);
+    c.chunked_in_loop_ns = median_of_strategy(timed, strategy::parallel_for);
     c.chunked_factor = exact_ratio(c.chunked_in_loop_ns, c.chunked_alone_ns);
     return b;
 }

@@ -3,7 +3,7 @@
 // Nothing here touches the timed figures.
 #pragma once
 
-#include "cli/options.hpp"
+#include "bench/config.hpp"
 #include "bench/phases.hpp"
 #include "report/results.hpp"
 #include "sorting/sorting.hpp"

@@ -9,6 +9,8 @@
 #include <iostream>
 #include <iterator>
 
+#include "common/error.hpp"
+
 namespace {
 
 // What a signal handler needs to put the terminal back; written before the handlers are set.
@@ -20,8 +22,10 @@ constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 extern "C" void restore_and_end(int sig) {
     // Only async-signal-safe calls here.
     tcsetattr(saved_fd, TCSANOW, &saved_settings);
-    constexpr char message[] = "\nquicksort_bench: error: interrupted while waiting for a key\n";
-    [[maybe_unused]] const auto written = write(STDERR_FILENO, message, sizeof message - 1);
+    constexpr char message[] = "interrupted while waiting for a key\n";
+    [[maybe_unused]] auto written = write(STDERR_FILENO, "\n", 1);
+    written = write(STDERR_FILENO, error_prefix, sizeof error_prefix - 1);
+    written = write(STDERR_FILENO, message, sizeof message - 1);
     if (sig == SIGQUIT) {
         _exit(128 + sig); // its default action would dump core
     }

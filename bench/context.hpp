@@ -1,7 +1,7 @@
 // What a result was measured on, for the exports.
 #pragma once
 
-#include "cli/options.hpp"
+#include "bench/config.hpp"
 #include "report/results.hpp"
 
 run_context describe_run(const bench_config& sizes);

@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "bench/clock.hpp"
+#include "common/clock.hpp"
 
 extern duration_list sequential_times;   // appended under the sort pool's results_mutex
 extern duration_list thread_times;       // appended under thread_times_mutex

@@ -19,8 +19,6 @@ void seed_generator(std::uint32_t seed) {
     wide_generator.seed(seed);
 }
 
-std::int32_t draw_random() { return next_draw(generator_state); }
-
 void generate_values(value_array& values, std::uint64_t array_size, value_kind kind) {
     const std::uint64_t modulus = 3 * array_size;
     values.reserve(values.size() + array_size);

@@ -18,9 +18,6 @@ inline constexpr std::int32_t generator_max = 0x7FFF;
 // Sets the calling thread's state of both kinds, as srand() does; other threads keep their own.
 void seed_generator(std::uint32_t seed);
 
-// The next classic draw from the calling thread's state, as rand() does.
-std::int32_t draw_random();
-
 // Appends array_size draws of the given kind, each reduced modulo 3 * array_size, to `values`.
 // Holds no lock: every thread draws from its own state. Requires array_size > 0.
 void generate_values(value_array& values, std::uint64_t array_size, value_kind kind = value_kind::classic);

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "cli/check_mode.hpp"
+#include "common/error.hpp"
 #include "cli/classic_run.hpp"
 #include "cli/compare_mode.hpp"
 #include "machine/cpus.hpp"
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
             cpus = *std::max_element(opts.cpu_counts.begin(), opts.cpu_counts.end());
         }
         if (const auto refusal = memory_refusal(predict_peak(opts, cpus), memory_room_now())) {
-            std::cerr << "quicksort_bench: error: " << *refusal << std::endl;
+            print_error(std::cerr, *refusal);
             return 2;
         }
         if (!opts.step_result.empty()) {
@@ -75,7 +76,7 @@ int main(int argc, char** argv) {
         const std::string message = describe_failure();
         // std::cerr flushes std::cout first, and so does the exit: a failed output must not throw again.
         std::cout.exceptions(std::ios::goodbit);
-        std::cerr << "quicksort_bench: error: " << message << std::endl;
+        print_error(std::cerr, message);
     }
     return EXIT_FAILURE;
 }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "machine/readiness.hpp"
+#include "common/format.hpp"
 #include "machine/facts.hpp"
 
 namespace {
@@ -36,7 +36,7 @@ std::uint64_t chunked_sort_peak_elements(std::uint64_t size, std::uint64_t chunk
     return std::max(split, merge);
 }
 
-memory_need predict_peak(const options& opts, unsigned cpus) {
+memory_need predict_peak(const run_settings& opts, unsigned cpus) {
     const bench_config& s = opts.sizes;
     const std::uint64_t array = 4 * s.array_size;
     const std::uint64_t concurrent = std::max<std::uint64_t>(1, std::min<std::uint64_t>(cpus, s.run_count));
@@ -64,8 +64,8 @@ memory_need predict_peak(const options& opts, unsigned cpus) {
 
 memory_room memory_room_now() {
     memory_room room;
-    const environment_facts facts = read_environment("/proc", "/nonexistent");
-    room.available_bytes = facts.mem_available_bytes.value_or(UINT64_MAX / 2) + facts.swap_free_bytes.value_or(0);
+    const std::optional<meminfo> m = read_meminfo();
+    room.available_bytes = m ? m->available + m->swap_free : UINT64_MAX / 2;
     rlimit limit{};
     if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         room.address_space_bytes = limit.rlim_cur;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/options.hpp"
+#include "bench/config.hpp"
 
 struct memory_need {
     std::uint64_t peak_bytes = 0;
@@ -16,7 +16,7 @@ struct memory_need {
 // The peak resident memory of a run of `opts` on `cpus` CPUs: the largest of its phases (the
 // pool's queued copies, the concurrent loops' arrays, the chunked sort's copies and merge
 // arrays, the reference sorts), on top of what the program holds before any array.
-memory_need predict_peak(const options& opts, unsigned cpus);
+memory_need predict_peak(const run_settings& opts, unsigned cpus);
 
 // The peak of a chunked sort of `size` elements in `chunk`-element slices, in elements: its runs,
 // the array it merges into and the merge array as it grows by doubling.

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <execution>
 
-#include "machine/counters.hpp"
 #include "bench/generator.hpp"
+#include "bench/timed_sort.hpp"
 #include "bench/tsan_annotations.hpp"
-#include "bench/verify.hpp"
+#include "report/strategy.hpp"
 
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/partitioner.h>
@@ -22,7 +22,7 @@ char loop_end_sync;
 // is what these phases measure.
 template <typename Sort>
 void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const bench_config& sizes,
-                       const char* strategy, const sort_listener& on_sorted, Sort sort) {
+                       std::string_view strategy, const sort_listener& on_sorted, Sort sort) {
     QSB_HAPPENS_BEFORE(&loop_start_sync);
     const happens_after_on_exit loop_joined{&loop_end_sync};
     tbb::parallel_for(
@@ -32,16 +32,10 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
             const happens_before_on_exit body_done{&loop_end_sync};
             value_array local;
             generate_values(local, sizes.array_size, sizes.values);
-            const array_fingerprint before = fingerprint_of(local);
-
-            const duration_ns t0 = now_ns();
-            sort(local);
-            const duration_ns t1 = now_ns();
-
-            verify_sorted(local, before, strategy, run + 1);
+            const duration_ns elapsed = time_checked_sort(local, sort, strategy, [run] { return run + 1; });
             {
                 const std::lock_guard lock(times_mutex);
-                times.push_back(t1 - t0);
+                times.push_back(elapsed);
             }
             if (on_sorted) {
                 on_sorted(strategy);
@@ -53,22 +47,15 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
 // One sort at a time on the calling thread, each on a fresh array generated into `data`.
 // With `cpu_times`, the process's CPU time around each sort too, read outside the timed pair.
 template <typename Sort>
-void run_one_at_a_time(value_array& data, duration_list& times, const bench_config& sizes, const char* strategy,
+void run_one_at_a_time(value_array& data, duration_list& times, const bench_config& sizes, std::string_view strategy,
                        const sort_listener& on_sorted, Sort sort, duration_list* cpu_times = nullptr) {
     for (std::uint64_t run = 1; run <= sizes.run_count; ++run) {
         generate_values(data, sizes.array_size, sizes.values);
-        const array_fingerprint before = fingerprint_of(data);
-
-        const duration_ns c0 = cpu_times != nullptr ? process_cpu_ns() : 0;
-        const duration_ns t0 = now_ns();
-        sort(data);
-        const duration_ns t1 = now_ns();
-        const duration_ns c1 = cpu_times != nullptr ? process_cpu_ns() : 0;
-
-        verify_sorted(data, before, strategy, run);
-        times.push_back(t1 - t0);
+        duration_ns cpu = 0;
+        times.push_back(
+            time_checked_sort(data, sort, strategy, [run] { return run; }, cpu_times != nullptr ? &cpu : nullptr));
         if (cpu_times != nullptr) {
-            cpu_times->push_back(c1 - c0);
+            cpu_times->push_back(cpu);
         }
         data.clear();
         if (on_sorted) {
@@ -88,13 +75,13 @@ auto chunked_sort(const bench_config& sizes) {
 
 void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes,
                         const sort_listener& on_sorted, duration_list* cpu_times) {
-    run_one_at_a_time(data, parallel_times, sizes, parallel_sort_name, on_sorted, chunked_sort(sizes), cpu_times);
+    run_one_at_a_time(data, parallel_times, sizes, name_of(strategy::parallel), on_sorted, chunked_sort(sizes), cpu_times);
 }
 
 void run_thread_sorts_alone(value_array& data, duration_list& times, const bench_config& sizes,
                             const sort_listener& on_sorted) {
     const auto high = static_cast<std::int32_t>(sizes.array_size) - 1;
-    run_one_at_a_time(data, times, sizes, thread_sort_name, on_sorted,
+    run_one_at_a_time(data, times, sizes, name_of(strategy::thread), on_sorted,
                       [high](value_array& values) { thread_quicksort(values, 0, high); });
 }
 
@@ -102,31 +89,25 @@ void run_reference_sort(value_array& data, duration_list& times, bool parallel, 
                         const sort_listener& on_sorted, duration_list* cpu_times) {
     if (parallel) {
         run_one_at_a_time(
-            data, times, sizes, std_par_sort_name, on_sorted,
+            data, times, sizes, name_of(strategy::std_par_sort), on_sorted,
             [](value_array& values) { std::sort(std::execution::par, values.begin(), values.end()); }, cpu_times);
     } else {
         run_one_at_a_time(
-            data, times, sizes, std_sort_name, on_sorted,
+            data, times, sizes, name_of(strategy::std_sort), on_sorted,
             [](value_array& values) { std::sort(values.begin(), values.end()); }, cpu_times);
     }
-}
-
-void run_reference_sorts(value_array& data, duration_list& std_sort_times, duration_list& std_par_sort_times,
-                         const bench_config& sizes, const sort_listener& on_sorted) {
-    run_reference_sort(data, std_sort_times, false, sizes, on_sorted);
-    run_reference_sort(data, std_par_sort_times, true, sizes, on_sorted);
 }
 
 void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, const bench_config& sizes,
                       const sort_listener& on_sorted) {
     const auto high = static_cast<std::int32_t>(sizes.array_size) - 1;
-    run_parallel_loop(thread_times, times_mutex, sizes, thread_sort_name, on_sorted,
+    run_parallel_loop(thread_times, times_mutex, sizes, name_of(strategy::thread), on_sorted,
                       [high](value_array& values) { thread_quicksort(values, 0, high); });
 }
 
 void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times_mutex, const bench_config& sizes,
                             const sort_listener& on_sorted) {
-    run_parallel_loop(parallel_for_times, times_mutex, sizes, parallel_for_sort_name, on_sorted,
+    run_parallel_loop(parallel_for_times, times_mutex, sizes, name_of(strategy::parallel_for), on_sorted,
                       chunked_sort(sizes));
 }
 

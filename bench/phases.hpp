@@ -6,20 +6,13 @@
 #include <mutex>
 #include <string_view>
 
-#include "bench/clock.hpp"
-#include "cli/options.hpp"
+#include "bench/config.hpp"
+#include "common/clock.hpp"
 #include "sorting/sorting.hpp"
 
 // Told of every timed sort once its duration is recorded, from whichever thread ran it, outside
 // every timed interval and every lock; an empty listener is never called.
 using sort_listener = std::function<void(std::string_view strategy)>;
-
-// Names of the strategies as errors and reports call them.
-inline constexpr const char* thread_sort_name = "thread sort";
-inline constexpr const char* parallel_sort_name = "parallel sort";
-inline constexpr const char* parallel_for_sort_name = "parallel_for parallel sort";
-inline constexpr const char* std_sort_name = "std::sort";
-inline constexpr const char* std_par_sort_name = "std::sort (std::execution::par)";
 
 // Phase 2: thread_quicksort on run_count arrays at once, as the iterations of one oneTBB
 // parallel_for; each iteration generates, sorts and checks its own array, then appends its
@@ -44,11 +37,7 @@ void run_thread_sorts_alone(value_array& data, duration_list& times, const bench
 void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times_mutex, const bench_config& sizes,
                             const sort_listener& on_sorted = {});
 
-// Reference sorts for comparison: std::sort, then std::sort with std::execution::par (libstdc++'s
-// parallel algorithms on oneTBB), each run_count times, one at a time like phase 3.
-void run_reference_sorts(value_array& data, duration_list& std_sort_times, duration_list& std_par_sort_times,
-                         const bench_config& sizes, const sort_listener& on_sorted = {});
-
-// One of the two reference sorts (std::sort, or with std::execution::par when `parallel`).
+// A reference sort for comparison (std::sort, or with std::execution::par when `parallel`:
+// libstdc++'s parallel algorithms on oneTBB), run_count times, one at a time like phase 3.
 void run_reference_sort(value_array& data, duration_list& times, bool parallel, const bench_config& sizes,
                         const sort_listener& on_sorted = {}, duration_list* cpu_times = nullptr);

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "bench/clock.hpp"
+#include "common/clock.hpp"
 
 // How long the rest will take at the pace so far; nothing while no unit is done or the count is
 // past its total (a wrong estimate is worse than none).

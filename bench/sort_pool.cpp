@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "bench/clock.hpp"
 #include "bench/durations.hpp"
-#include "bench/verify.hpp"
+#include "bench/timed_sort.hpp"
+#include "report/strategy.hpp"
 
 namespace {
 
@@ -97,31 +97,22 @@ void sort_worker(sort_pool& pool) {
             n = static_cast<std::int32_t>(pool.tasks.front().size);
             pool.tasks.pop_front();
         }
-        const array_fingerprint before = fingerprint_of(values);
-
-        const duration_ns t0 = now_ns();
-        quicksort(values, 0, n - 1);
-        const duration_ns t1 = now_ns();
-
-        if (const char* fault = sort_fault(values, before)) {
-            // Name the run as the progress display would have counted it.
-            std::int32_t run = 0;
-            {
+        // A wrong result names its run as the progress display would have counted it.
+        const duration_ns elapsed = time_checked_sort(
+            values, [n](value_array& v) { quicksort(v, 0, n - 1); }, name_of(strategy::sequential), [&pool] {
                 const std::lock_guard lock(pool.progress_mutex);
-                run = pool.completed + 1;
-            }
-            throw_sort_fault(sequential_sort_name, static_cast<std::uint64_t>(run), fault);
-        }
+                return static_cast<std::uint64_t>(pool.completed + 1);
+            });
 
         {
             const std::lock_guard progress(pool.progress_mutex);
             ++pool.completed;
             pool.progress_cv.notify_one();
             const std::lock_guard results(pool.results_mutex);
-            sequential_times.push_back(t1 - t0);
+            sequential_times.push_back(elapsed);
         }
         if (pool.on_sorted) {
-            pool.on_sorted(sequential_sort_name);
+            pool.on_sorted(name_of(strategy::sequential));
         }
     }
 }

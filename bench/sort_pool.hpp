@@ -35,8 +35,6 @@ struct sort_pool {
     std::function<std::function<void()>()> on_worker_start;
 };
 
-inline constexpr const char* sequential_sort_name = "sequential sort";
-
 // Sorts every queued task on `workers` threads (at least one; by default one per CPU this process
 // may use), appending each duration to
 // sequential_times, while a display thread prints one progress line per finished task to `con`.

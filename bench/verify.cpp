@@ -37,10 +37,3 @@ const char* sort_fault(const value_array& values, const array_fingerprint& befor
 void throw_sort_fault(std::string_view strategy, std::uint64_t run, const char* fault) {
     throw sort_check_error(std::string(strategy) + ", run " + std::to_string(run) + ": " + fault);
 }
-
-void verify_sorted(const value_array& values, const array_fingerprint& before, std::string_view strategy,
-                   std::uint64_t run) {
-    if (const char* fault = sort_fault(values, before)) {
-        throw_sort_fault(strategy, run, fault);
-    }
-}

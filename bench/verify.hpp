@@ -29,8 +29,3 @@ array_fingerprint fingerprint_of(const value_array& values);
 const char* sort_fault(const value_array& values, const array_fingerprint& before);
 
 [[noreturn]] void throw_sort_fault(std::string_view strategy, std::uint64_t run, const char* fault);
-
-// Throws sort_check_error naming the strategy and the 1-based run when `values` is not ascending
-// or does not hold the values that `before` describes.
-void verify_sorted(const value_array& values, const array_fingerprint& before, std::string_view strategy,
-                   std::uint64_t run);

@@ -22,8 +22,8 @@ void print_check(const std::vector<check_line>& lines, std::ostream& out) {
 }
 
 int run_check(const std::string& json_path) {
-    const environment_facts facts = read_environment("/proc", "/sys", true);
-    options classic;
+    const environment_facts facts = read_environment_now(true);
+    const run_settings classic;
     const std::vector<check_line> lines = judge_environment(facts, predict_peak(classic, usable_cpu_count()).peak_bytes);
     std::ostream& out = json_path == "-" ? std::cerr : std::cout;
     print_check(lines, out);

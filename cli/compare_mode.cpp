@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "common/error.hpp"
 #include "report/comparison.hpp"
 #include "report/exports.hpp"
 #include "report/json_reader.hpp"
@@ -28,7 +29,7 @@ int run_compare(const compare_options& opts) {
         }
         c = compare_runs(base.sweep, nexts, opts.alpha, opts.threshold);
     } catch (const std::runtime_error& e) { // export_error or comparison_refused: nothing to compare
-        std::cerr << "quicksort_bench: error: " << e.what() << std::endl;
+        print_error(std::cerr, e.what());
         return 2;
     }
     c.base_name = opts.base;

@@ -1,4 +1,5 @@
-// Command-line options. With no arguments the benchmark runs its classic sizes.
+// The command line: what each subcommand takes, read into the settings it produces. With no
+// arguments the benchmark runs its classic sizes.
 #pragma once
 
 #include <cstdint>
@@ -7,22 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/config.hpp"
 #include "machine/cpus.hpp"
-#include "bench/generator.hpp"
-
-struct bench_config {
-    std::uint64_t array_size = 10'000'000; // elements in every sorted array
-    std::int64_t chunk_size = 100'000;     // slice length of the chunked parallel sort
-    std::uint64_t run_count = 10;          // timed sorts per strategy
-    value_kind values = value_kind::classic;
-};
-
-// Every index of an array must fit a signed 32-bit index, and the chunked sort takes the size and
-// the chunk as signed 32-bit values.
-inline constexpr std::uint64_t max_array_size = 2'147'483'647;
-inline constexpr std::int64_t max_chunk_size = 2'147'483'647;
-// The progress display counts in signed 32 bits; far fewer runs already give stable statistics.
-inline constexpr std::uint64_t max_run_count = 1'000'000;
 
 // Files to write after the report; an empty path means none, "-" standard output.
 struct export_paths {
@@ -48,21 +35,9 @@ struct compare_options {
     export_paths exports;         // markdown, json and html apply
 };
 
-// --precision: measure each strategy until its median is known well enough, within limits.
-struct precision_goal {
-    double target = 0.02;          // the median's precision to reach, as a fraction
-    std::uint64_t max_runs = 100;  // sorts per strategy at most
-    std::optional<std::int64_t> max_time_ns; // no further batch once the run has taken this long
-};
-
-struct options {
-    bench_config sizes;            // with a precision goal, run_count is the minimum
-    std::optional<precision_goal> precision;
+struct options : run_settings {
     bool no_pause = false;  // skip the final key press even on a terminal
-    bool reference = false; // also time std::sort and parallel std::sort
-    bool breakdown = false; // after the timed phases, instrumented sorts show where the time goes
     bool resources = false; // print what each phase used of the machine after the report
-    bool no_counters = false; // open no performance counters (to see that they cost nothing)
     export_paths exports;
     std::vector<unsigned> cpu_counts; // --cpus: a sweep over these CPU counts; empty for the classic run
     unsigned rounds = 1;              // --rounds: every step once per round, in a shuffled order

@@ -7,8 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <oneapi/tbb/task_arena.h>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -21,9 +19,11 @@
 #include <random>
 #include <system_error>
 
-#include "cli/classic_run.hpp"
-#include "machine/cpus.hpp"
+#include "bench/measure.hpp"
 #include "bench/progress.hpp"
+#include "common/error.hpp"
+#include "common/format.hpp"
+#include "machine/cpus.hpp"
 #include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
 #include "report/json_reader.hpp"
@@ -97,7 +97,7 @@ std::string signal_cause(int sig) {
 
 // The child's own error line, without the program's prefix; empty when it printed none.
 std::string child_error(const std::string& err) {
-    static const std::string prefix = "quicksort_bench: error: ";
+    const std::string prefix = error_prefix;
     const auto at = err.rfind(prefix);
     if (at == std::string::npos) {
         return "";
@@ -348,7 +348,7 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
             const std::vector<unsigned> cpus(cpu_order.begin(), cpu_order.begin() + n);
             const std::string record = (scratch.path / ("step-" + std::to_string(k + 1) + ".json")).string();
             const std::string step_name = "step " + std::to_string(k + 1) + "/" + std::to_string(total) + " (" +
-                                          std::to_string(n) + (n == 1 ? " CPU" : " CPUs") + ")";
+                                          cpus_text(n) + ")";
             progress.phase("", 0);
             progress.set_prefix(round + step_name);
             step_outcome outcome = run_step_process(program, step_arguments(opts, record), cpus, runs, progress);
@@ -364,7 +364,7 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
             if (!outcome.ok) {
                 sweep.failure = (opts.rounds > 1 ? "round " + std::to_string(r + 1) + ", " : "") + step_name + ": " +
                                 outcome.failure;
-                std::cerr << "quicksort_bench: error: " << sweep.failure << std::endl;
+                print_error(std::cerr, sweep.failure);
                 exit_code = outcome.interrupted_by != 0 ? 128 + outcome.interrupted_by : EXIT_FAILURE;
                 break;
             }
@@ -409,7 +409,7 @@ int run_sweep_step(const options& opts) {
     // What this process itself sees, so that a reader can check the step ran where it claims.
     run.results.context.cpus = cpus;
     run.results.context.logical_cpus = static_cast<unsigned>(cpus.size());
-    run.results.context.tbb_threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
+    run.results.context.tbb_threads = parallel_loop_threads();
     write_export(opts.step_result, run.results, write_json);
     return EXIT_SUCCESS;
 }

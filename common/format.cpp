@@ -1,5 +1,6 @@
 #include "common/format.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 std::string format_ms(std::int64_t ns) {
@@ -27,3 +28,39 @@ std::string fixed_or_na(const std::optional<double>& value, int decimals) {
     std::snprintf(text, sizeof text, "%.*f", decimals, *value);
     return text;
 }
+
+std::string fixed(double value, int decimals) { return fixed_or_na(value, decimals); }
+
+std::string format_bytes(std::uint64_t bytes) {
+    const double b = static_cast<double>(bytes);
+    if (b >= 1024.0 * 1024 * 1024) {
+        return fixed(b / (1024.0 * 1024 * 1024), 1) + " GiB";
+    }
+    return fixed(b / (1024.0 * 1024), 1) + " MiB";
+}
+
+std::string format_ratio(const std::optional<double>& ratio) { return fixed_or_na(ratio, 2); }
+
+std::string format_cpu_list(const std::vector<unsigned>& cpus) {
+    std::vector<unsigned> sorted = cpus;
+    std::sort(sorted.begin(), sorted.end());
+    std::string text;
+    for (std::size_t k = 0; k < sorted.size();) {
+        std::size_t end = k;
+        while (end + 1 < sorted.size() && sorted[end + 1] == sorted[end] + 1) {
+            ++end;
+        }
+        text += (text.empty() ? "" : ",") + std::to_string(sorted[k]);
+        if (end > k) {
+            text += "-" + std::to_string(sorted[end]);
+        }
+        k = end + 1;
+    }
+    return text;
+}
+
+std::string count_text(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string cpus_text(std::uint64_t n) { return count_text(n, "CPU", "CPUs"); }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Milliseconds with two decimals: "227.69".
 std::string format_ms(std::int64_t ns);
@@ -13,3 +14,21 @@ std::string clock_text(double seconds);
 
 // A value with `decimals` decimals, or "n/a" when it is undefined.
 std::string fixed_or_na(const std::optional<double>& value, int decimals);
+
+// A value with `decimals` decimals: "3.14".
+std::string fixed(double value, int decimals);
+
+// "1.5 GiB", "512.0 MiB".
+std::string format_bytes(std::uint64_t bytes);
+
+// An exact ratio with two decimals, or "n/a".
+std::string format_ratio(const std::optional<double>& ratio);
+
+// "0", "0,2", "0-3,8": a CPU list as taskset prints it.
+std::string format_cpu_list(const std::vector<unsigned>& cpus);
+
+// "1 core", "2 cores": a count with the noun that agrees with it.
+std::string count_text(std::uint64_t n, const char* one, const char* many);
+
+// "1 CPU", "4 CPUs".
+std::string cpus_text(std::uint64_t n);

@@ -6,15 +6,13 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <oneapi/tbb/task_scheduler_observer.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
-#include "bench/clock.hpp"
+#include "common/clock.hpp"
 
 namespace {
 
@@ -85,15 +83,7 @@ bool read_counter(int fd, double& value) {
 
 } // namespace
 
-std::vector<std::string> counter_names() {
-    std::vector<std::string> names;
-    for (const auto& kind : kinds) {
-        names.emplace_back(kind.name);
-    }
-    return names;
-}
-
-std::vector<counter_availability> probe_counters() {
+std::vector<counter_availability> available_counters() {
     std::vector<counter_availability> found;
     for (const auto& kind : kinds) {
         const int fd = open_counter(kind);
@@ -162,55 +152,15 @@ struct counter_set::state {
     }
 };
 
-// oneTBB's workers live on from phase to phase: each gets counters of its own when it first
-// enters the scheduler, so that its work shows when the phase ends, not when the process does.
-// One observer serves the whole process and is never destroyed: oneTBB frees an observer's
-// registration lazily, after the program has stopped looking.
-struct counter_set::observer : tbb::task_scheduler_observer {
-    std::mutex mutex;
-    std::shared_ptr<state> current; // the counter set now open, if any
-
-    observer() { observe(true); }
-    void on_scheduler_entry(bool worker) override {
-        if (!worker) {
-            return;
-        }
-        std::shared_ptr<state> counters;
-        {
-            const std::lock_guard lock(mutex);
-            counters = current;
-        }
-        thread_local std::uint64_t opened_for = 0;
-        if (counters && opened_for != counters->generation) {
-            opened_for = counters->generation;
-            counters->open_for_this_thread();
-        }
-    }
-    static observer& instance() {
-        static observer* const only = new observer();
-        return *only;
-    }
-};
-
 counter_set::counter_set(bool enabled) : state_(std::make_shared<state>()) {
     state_->enabled = enabled;
     if (!enabled) {
         return;
     }
     state_->open_for_this_thread();
-    observer& o = observer::instance();
-    const std::lock_guard lock(o.mutex);
-    o.current = state_;
 }
 
 counter_set::~counter_set() {
-    if (state_->enabled) {
-        observer& o = observer::instance();
-        const std::lock_guard lock(o.mutex);
-        if (o.current == state_) {
-            o.current.reset();
-        }
-    }
     const std::lock_guard lock(state_->mutex);
     state_->closed = true;
     for (auto& list : state_->fds) {
@@ -226,6 +176,19 @@ std::function<void()> counter_set::follow_this_thread() const {
         return nullptr;
     }
     return [counters = state_, opened = state_->open_for_this_thread()] { counters->retire(opened); };
+}
+
+std::function<void()> counter_set::worker_hook() const {
+    if (!state_->enabled) {
+        return nullptr;
+    }
+    return [counters = state_] {
+        thread_local std::uint64_t opened_for = 0;
+        if (opened_for != counters->generation) {
+            opened_for = counters->generation;
+            counters->open_for_this_thread();
+        }
+    };
 }
 
 std::vector<counter_value> counter_set::read() const {

@@ -11,18 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "report/results.hpp"
-
-// Each counter this program knows, in the order every table lists them.
-std::vector<std::string> counter_names();
+#include "machine/records.hpp"
 
 // Tries to open each counter for this thread and says which open, and the kernel's reason for
 // those that do not.
-std::vector<counter_availability> probe_counters();
+std::vector<counter_availability> available_counters();
 
 // Every counter, for the threads that live through the phases: the one that constructs the set,
-// each oneTBB worker as it first enters the scheduler, and the threads that open their own (the
-// sequential pool's workers, before their first sort). Threads that a sort starts inside its
+// each worker of a thread pool that calls worker_hook() as it starts work (oneTBB's), and the
+// threads that open their own (the sequential pool's workers, before their first sort). Threads that a sort starts inside its
 // timed interval (the thread sort's two, the chunk tasks) are left out: counting them would make
 // their start and end slower, inside the interval. read() sums them; a counter that cannot be
 // opened reads as not available with the reason.
@@ -39,9 +36,11 @@ public:
     // when it is done, keeps its counts and closes them.
     std::function<void()> follow_this_thread() const;
 
-    struct state; // the open descriptors, shared with the oneTBB observer
+    // For a pool whose threads outlive the set: called on each of its threads as it starts work,
+    // opens the counters for that thread once; after the set has ended it opens nothing.
+    std::function<void()> worker_hook() const;
 
-    struct observer;
+    struct state; // the open descriptors, shared with the hooks
 
 private:
     std::shared_ptr<state> state_;

@@ -1,10 +1,10 @@
 #include "machine/cpus.hpp"
 
-#include <hwloc.h>
+#include "common/count.hpp"
+
 #include <sched.h>
 
 #include <algorithm>
-#include <charconv>
 #include <string_view>
 #include <tuple>
 
@@ -17,16 +17,14 @@ namespace {
 }
 
 unsigned parse_count(std::string_view item, const std::string& text, unsigned usable) {
-    unsigned value = 0;
-    const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), value);
     if (item.empty()) {
         refuse(text, "an empty item", usable);
     }
-    if (ec != std::errc{} || end != item.data() + item.size() || item.find_first_not_of("0123456789") != item.npos) {
-        if (ec == std::errc::result_out_of_range) {
-            refuse(text, std::string(item) + " is more CPUs than this process may use", usable);
-        }
-        refuse(text, "'" + std::string(item) + "' is not a CPU count", usable);
+    unsigned value = 0;
+    switch (parse_digits(item, value)) {
+    case count_error::too_large: refuse(text, std::string(item) + " is more CPUs than this process may use", usable);
+    case count_error::not_a_number: refuse(text, "'" + std::string(item) + "' is not a CPU count", usable);
+    case count_error::none: break;
     }
     if (value == 0) {
         refuse(text, "a step needs at least one CPU", usable);
@@ -72,39 +70,14 @@ std::vector<unsigned> order_by_topology(std::vector<cpu_slot> slots) {
 
 std::vector<unsigned> topology_cpu_order() {
     const std::vector<unsigned> allowed = allowed_cpus();
-    hwloc_topology_t topology = nullptr;
-    if (hwloc_topology_init(&topology) != 0) {
-        return allowed;
-    }
     std::vector<cpu_slot> slots;
-    if (hwloc_topology_load(topology) == 0) {
-        const int pus = hwloc_get_nbobjs_by_type(topology, HWLOC_OBJ_PU);
-        for (int k = 0; k < pus; ++k) {
-            const hwloc_obj_t pu = hwloc_get_obj_by_type(topology, HWLOC_OBJ_PU, static_cast<unsigned>(k));
-            if (std::find(allowed.begin(), allowed.end(), pu->os_index) == allowed.end()) {
-                continue;
-            }
-            cpu_slot slot;
-            slot.os_index = pu->os_index;
-            const hwloc_obj_t core = hwloc_get_ancestor_obj_by_type(topology, HWLOC_OBJ_CORE, pu);
-            const hwloc_obj_t package = hwloc_get_ancestor_obj_by_type(topology, HWLOC_OBJ_PACKAGE, pu);
-            // A PU without a core object (some virtual machines) counts as a core of its own.
-            slot.core = core != nullptr ? core->logical_index : 100000 + pu->logical_index;
-            slot.package = package != nullptr ? package->logical_index : 0;
-            if (core != nullptr) {
-                for (hwloc_obj_t sibling = pu->prev_sibling; sibling != nullptr; sibling = sibling->prev_sibling) {
-                    ++slot.thread;
-                }
-            }
-            // The first NUMA node local to the PU; hwloc 2 keeps memory out of the ancestor chain.
-            const int node = pu->nodeset != nullptr ? hwloc_bitmap_first(pu->nodeset) : -1;
-            slot.numa_node = node > 0 ? static_cast<unsigned>(node) : 0;
+    for (const cpu_slot& slot : read_topology().slots) {
+        if (std::find(allowed.begin(), allowed.end(), slot.os_index) != allowed.end()) {
             slots.push_back(slot);
         }
     }
-    hwloc_topology_destroy(topology);
     if (slots.size() != allowed.size()) {
-        return allowed; // hwloc saw a different set: trust the affinity mask
+        return allowed; // hwloc saw a different set (or none): trust the affinity mask
     }
     return order_by_topology(std::move(slots));
 }

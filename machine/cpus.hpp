@@ -5,21 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "machine/topology.hpp"
+
 // The OS indices of the CPUs in this process's affinity mask, ascending.
 std::vector<unsigned> allowed_cpus();
 
 // How many CPUs this process may use (at least 1). Unlike std::thread::hardware_concurrency it
 // honours the affinity mask, so a run under taskset sizes its pool to the CPUs it really has.
 unsigned usable_cpu_count();
-
-// One logical CPU and where it sits; the numbers only need to group and order, not be OS indices.
-struct cpu_slot {
-    unsigned os_index = 0;
-    unsigned package = 0;
-    unsigned numa_node = 0;
-    unsigned core = 0;   // distinct per physical core
-    unsigned thread = 0; // 0 for a core's first hardware thread, 1 for its second, ...
-};
 
 // The order a performance engineer adds CPUs in: one hardware thread of every physical core
 // first (the cores of the first package and NUMA node before the next), then the cores' second

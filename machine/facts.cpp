@@ -1,7 +1,5 @@
 #include "machine/facts.hpp"
 
-#include <hwloc.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,8 +13,9 @@
 #include <thread>
 #include <tuple>
 
-#include "bench/clock.hpp"
+#include "common/clock.hpp"
 #include "machine/counters.hpp"
+#include "machine/topology.hpp"
 
 std::optional<std::string> read_first_line(const std::string& path) {
     std::ifstream in(path);
@@ -51,33 +50,27 @@ bool cpu_scaling_enabled(unsigned cpus, const std::string& sys_cpu_root) {
     return false;
 }
 
-std::vector<cache_level> cpu_caches() {
-    std::vector<cache_level> caches;
-    hwloc_topology_t topology = nullptr;
-    if (hwloc_topology_init(&topology) != 0) {
-        return caches;
-    }
-    // hwloc leaves instruction caches out unless asked.
-    hwloc_topology_set_icache_types_filter(topology, HWLOC_TYPE_FILTER_KEEP_ALL);
-    if (hwloc_topology_load(topology) == 0) {
-        const hwloc_obj_t first = hwloc_get_obj_by_type(topology, HWLOC_OBJ_PU, 0);
-        for (hwloc_obj_t obj = first != nullptr ? first->parent : nullptr; obj != nullptr; obj = obj->parent) {
-            if (!hwloc_obj_type_is_cache(obj->type)) {
-                continue;
-            }
-            const auto& cache = obj->attr->cache;
-            const char* type = cache.type == HWLOC_OBJ_CACHE_INSTRUCTION ? "Instruction"
-                               : cache.type == HWLOC_OBJ_CACHE_DATA      ? "Data"
-                                                                         : "Unified";
-            caches.push_back({type, static_cast<unsigned>(cache.depth), static_cast<std::uint64_t>(cache.size),
-                              static_cast<unsigned>(std::max(1, hwloc_bitmap_weight(obj->cpuset)))});
+cpuinfo parse_cpuinfo(const std::string& text) {
+    cpuinfo info;
+    std::istringstream in(text);
+    bool model_seen = false;
+    bool mhz_seen = false;
+    for (std::string line; std::getline(in, line);) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) {
+            continue;
+        }
+        if (!model_seen && line.rfind("model name", 0) == 0) {
+            const auto start = line.find_first_not_of(" \t", colon + 1);
+            info.model = start == std::string::npos ? "" : line.substr(start);
+            model_seen = true;
+        } else if (!mhz_seen && line.rfind("cpu MHz", 0) == 0) {
+            info.mhz = static_cast<unsigned>(std::strtod(line.c_str() + colon + 1, nullptr));
+            mhz_seen = true;
         }
     }
-    hwloc_topology_destroy(topology);
-    std::sort(caches.begin(), caches.end(), [](const cache_level& a, const cache_level& b) {
-        return std::tie(a.level, a.type) < std::tie(b.level, b.type);
-    });
-    return caches;
+    info.hypervisor = text.find(" hypervisor") != std::string::npos;
+    return info;
 }
 
 meminfo parse_meminfo(const std::string& text) {
@@ -194,23 +187,6 @@ std::map<int, process_ticks> all_ticks(const std::string& proc_root) {
     return ticks;
 }
 
-void read_topology(environment_facts& facts) {
-    hwloc_topology_t topology = nullptr;
-    if (hwloc_topology_init(&topology) != 0) {
-        return;
-    }
-    if (hwloc_topology_load(topology) == 0) {
-        const auto count = [&](hwloc_obj_type_t type) {
-            return static_cast<unsigned>(std::max(0, hwloc_get_nbobjs_by_type(topology, type)));
-        };
-        facts.packages = count(HWLOC_OBJ_PACKAGE);
-        facts.numa_nodes = count(HWLOC_OBJ_NUMANODE);
-        facts.cores = count(HWLOC_OBJ_CORE);
-        facts.hardware_threads = count(HWLOC_OBJ_PU);
-    }
-    hwloc_topology_destroy(topology);
-}
-
 } // namespace
 
 std::vector<std::pair<std::string, double>> busiest_processes(const std::string& proc_root, std::size_t count) {
@@ -244,9 +220,6 @@ environment_facts read_environment(const std::string& proc_root, const std::stri
     } else if (const auto no_turbo = read_number(sys_root + "/devices/system/cpu/intel_pstate/no_turbo")) {
         facts.boost = *no_turbo == 0;
     }
-    if (sys_root == "/sys") {
-        read_topology(facts);
-    }
     facts.load_avg = parse_loadavg(read_first_line(proc_root + "/loadavg").value_or(""));
     const std::string stat = read_all(proc_root + "/stat");
     facts.runnable = parse_procs_running(stat);
@@ -256,18 +229,16 @@ environment_facts read_environment(const std::string& proc_root, const std::stri
     if (sample_busiest) {
         facts.busiest = busiest_processes(proc_root);
     }
-    const std::string meminfo_text = read_all(proc_root + "/meminfo");
-    if (!meminfo_text.empty()) {
-        const meminfo m = parse_meminfo(meminfo_text);
-        facts.mem_available_bytes = m.available;
-        facts.swap_total_bytes = m.swap_total;
-        facts.swap_free_bytes = m.swap_free;
+    if (const auto m = read_meminfo(proc_root)) {
+        facts.mem_available_bytes = m->available;
+        facts.swap_total_bytes = m->swap_total;
+        facts.swap_free_bytes = m->swap_free;
     }
     facts.transparent_hugepages =
         bracketed_choice(read_first_line(sys_root + "/kernel/mm/transparent_hugepage/enabled").value_or(""));
     facts.aslr = read_int(proc_root + "/sys/kernel/randomize_va_space");
     facts.perf_event_paranoid = read_int(proc_root + "/sys/kernel/perf_event_paranoid");
-    facts.counters = probe_counters();
+    facts.counters = available_counters();
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(sys_root + "/devices/system/cpu", error)) {
         for (const char* file : {"/thermal_throttle/core_throttle_count", "/thermal_throttle/package_throttle_count"}) {
@@ -276,7 +247,26 @@ environment_facts read_environment(const std::string& proc_root, const std::stri
             }
         }
     }
-    const std::string cpuinfo = read_all(proc_root + "/cpuinfo");
-    facts.virtual_machine = cpuinfo.find(" hypervisor") != std::string::npos;
+    facts.virtual_machine = parse_cpuinfo(read_all(proc_root + "/cpuinfo")).hypervisor;
     return facts;
 }
+
+environment_facts read_environment_now(bool sample_busiest) {
+    environment_facts facts = read_environment("/proc", "/sys", sample_busiest);
+    const machine_topology topology = read_topology();
+    facts.packages = topology.packages;
+    facts.numa_nodes = topology.numa_nodes;
+    facts.cores = topology.cores;
+    facts.hardware_threads = topology.hardware_threads;
+    return facts;
+}
+
+std::optional<meminfo> read_meminfo(const std::string& proc_root) {
+    const std::string text = read_all(proc_root + "/meminfo");
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return parse_meminfo(text);
+}
+
+cpuinfo read_cpuinfo(const std::string& proc_root) { return parse_cpuinfo(read_all(proc_root + "/cpuinfo")); }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "report/results.hpp"
+#include "machine/records.hpp"
 
 // The three load averages of /proc/loadavg's text; empty when it does not parse.
 std::vector<double> parse_loadavg(const std::string& text);
@@ -17,9 +17,6 @@ std::vector<double> load_average(const std::string& proc_root = "/proc");
 // cpufreq governor other than "performance". A machine without cpufreq (most virtual ones)
 // reports it off, as Google Benchmark does.
 bool cpu_scaling_enabled(unsigned cpus, const std::string& sys_cpu_root = "/sys/devices/system/cpu");
-
-// The caches the first CPU sees, innermost first (data before instruction), from hwloc.
-std::vector<cache_level> cpu_caches();
 
 // A file's first line, without its line end; nothing when it cannot be read.
 std::optional<std::string> read_first_line(const std::string& path);
@@ -32,6 +29,17 @@ struct meminfo {
     std::uint64_t swap_free = 0;
 };
 meminfo parse_meminfo(const std::string& text);
+// Nothing when the file cannot be read.
+std::optional<meminfo> read_meminfo(const std::string& proc_root = "/proc");
+
+// What /proc/cpuinfo says of the first CPU, and whether a hypervisor runs the machine.
+struct cpuinfo {
+    std::string model = "unknown";
+    unsigned mhz = 0; // 0 when unknown
+    bool hypervisor = false;
+};
+cpuinfo parse_cpuinfo(const std::string& text);
+cpuinfo read_cpuinfo(const std::string& proc_root = "/proc");
 
 // The bracketed choice of a sysfs setting such as "always [madvise] never"; nothing without one.
 std::optional<std::string> bracketed_choice(const std::string& text);
@@ -50,10 +58,13 @@ struct process_ticks {
 };
 std::optional<process_ticks> parse_pid_stat(const std::string& text);
 
-// Everything the readiness check and every run record about the machine, read from `proc_root`
-// and `sys_root` (the real ones unless a test points them at fixtures).
-environment_facts read_environment(const std::string& proc_root = "/proc", const std::string& sys_root = "/sys",
+// Everything the readiness check and every run record about the machine that the kernel's files
+// tell, read from `proc_root` and `sys_root` (fixtures in tests); the topology stays empty.
+environment_facts read_environment(const std::string& proc_root, const std::string& sys_root,
                                    bool sample_busiest = false);
+
+// The same of this machine now, with its topology from hwloc.
+environment_facts read_environment_now(bool sample_busiest = false);
 
 // The processes that used the most CPU over the last second, busiest first: name and percent of
 // one CPU. Takes a second.

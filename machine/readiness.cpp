@@ -7,22 +7,6 @@
 
 #include "common/format.hpp"
 
-namespace {
-
-std::string fixed(double value, int decimals) { return fixed_or_na(value, decimals); }
-
-std::string plural(unsigned n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
-
-} // namespace
-
-std::string format_bytes(std::uint64_t bytes) {
-    const double b = static_cast<double>(bytes);
-    if (b >= 1024.0 * 1024 * 1024) {
-        return fixed(b / (1024.0 * 1024 * 1024), 1) + " GiB";
-    }
-    return fixed(b / (1024.0 * 1024), 1) + " MiB";
-}
-
 std::vector<check_line> judge_environment(const environment_facts& f, std::uint64_t peak_bytes) {
     std::vector<check_line> lines;
     // CPU frequency.
@@ -51,9 +35,9 @@ std::vector<check_line> judge_environment(const environment_facts& f, std::uint6
     // Topology.
     const bool smt = f.cores > 0 && f.hardware_threads > f.cores;
     lines.push_back({true, "Topology",
-                     plural(f.packages, "package", "packages") + ", " + plural(f.numa_nodes, "NUMA node", "NUMA nodes") +
-                         ", " + plural(f.cores, "core", "cores") + ", " +
-                         plural(f.hardware_threads, "hardware thread", "hardware threads") +
+                     count_text(f.packages, "package", "packages") + ", " + count_text(f.numa_nodes, "NUMA node", "NUMA nodes") +
+                         ", " + count_text(f.cores, "core", "cores") + ", " +
+                         count_text(f.hardware_threads, "hardware thread", "hardware threads") +
                          (smt ? " (SMT on: a sweep takes one thread of each core first)" : " (SMT off)"),
                      ""});
     // Load.
@@ -62,7 +46,7 @@ std::vector<check_line> judge_environment(const environment_facts& f, std::uint6
                                                         fixed(f.load_avg[1], 2) + ", " + fixed(f.load_avg[2], 2)
                                                   : std::string("load average not exposed");
         if (f.runnable) {
-            text += "; " + plural(*f.runnable, "thread", "threads") + " runnable now (this check's included)";
+            text += "; " + count_text(*f.runnable, "thread", "threads") + " runnable now (this check's included)";
         }
         bool busy = !f.load_avg.empty() && f.hardware_threads > 0 && f.load_avg[0] > 0.5 * f.hardware_threads;
         std::string hogs;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "report/results.hpp"
+#include "machine/records.hpp"
 
 // `peak_bytes` is what a default run needs at its peak, set against the memory available.
 std::vector<check_line> judge_environment(const environment_facts& facts, std::uint64_t peak_bytes);
@@ -17,6 +17,3 @@ std::vector<check_line> judge_environment(const environment_facts& facts, std::u
 double default_ticks_per_second();
 std::vector<std::string> environment_changes(const environment_facts& before, const environment_facts& after,
                                              double ticks_per_second = default_ticks_per_second());
-
-// "1.5 GiB", "512.0 MiB".
-std::string format_bytes(std::uint64_t bytes);

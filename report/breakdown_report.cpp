@@ -9,12 +9,6 @@
 
 namespace {
 
-std::string fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
 // "812.41 ms (78%)"
 std::string ms_and_share(duration_ns ns, duration_ns whole) {
     return format_ms(ns) + " ms (" + share_text(static_cast<double>(ns), static_cast<double>(whole)) + ")";

@@ -1,6 +1,8 @@
 #include "report/charts.hpp"
 
+#include "common/format.hpp"
 #include "report/exports.hpp"
+#include "report/strategy.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -35,18 +37,6 @@ const char* verdict_colour(verdict v) {
     return "#8d6e00";
 }
 
-const char* strategy_colour(const std::string& name) {
-    static const std::pair<const char*, const char*> known[] = {
-        {"sequential sort", "#4a7fb5"}, {"thread sort", "#e07b39"},       {"parallel sort", "#3a9a5b"},
-        {"parallel_for parallel sort", "#c0392b"}, {"std::sort", "#7f7f7f"}, {"std::sort (std::execution::par)", "#4d4d4d"}};
-    for (const auto& [strategy, colour] : known) {
-        if (name == strategy) {
-            return colour;
-        }
-    }
-    return "#8e6bbf";
-}
-
 namespace {
 
 constexpr double width = 960;
@@ -57,12 +47,6 @@ constexpr double row_height = 44;
 constexpr double bar_height = 24;
 constexpr double axis_height = 56;
 constexpr double plot_width = width - label_width - right_margin;
-
-std::string number(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
 
 double ms(std::int64_t ns) { return static_cast<double>(ns) / 1e6; }
 
@@ -115,10 +99,10 @@ struct ms_axis {
     double x(double value_ms) const { return label_width + plot_width * value_ms / max; }
     void draw(std::ostream& out, double grid_top, double bottom) const {
         for (double tick = 0; tick <= max + step / 2; tick += step) {
-            out << "<line x1=\"" << number(x(tick), 1) << "\" y1=\"" << grid_top << "\" x2=\"" << number(x(tick), 1)
+            out << "<line x1=\"" << fixed(x(tick), 1) << "\" y1=\"" << grid_top << "\" x2=\"" << fixed(x(tick), 1)
                 << "\" y2=\"" << bottom << "\" stroke=\"#e0e0e0\"/>\n";
-            out << "<text x=\"" << number(x(tick), 1) << "\" y=\"" << bottom + 20 << "\" text-anchor=\"middle\">"
-                << number(tick, step < 1 ? 3 : 0) << "</text>\n";
+            out << "<text x=\"" << fixed(x(tick), 1) << "\" y=\"" << bottom + 20 << "\" text-anchor=\"middle\">"
+                << fixed(tick, step < 1 ? 3 : 0) << "</text>\n";
         }
         out << "<line x1=\"" << label_width << "\" y1=\"" << bottom << "\" x2=\"" << label_width + plot_width
             << "\" y2=\"" << bottom << "\" stroke=\"#333333\"/>\n";
@@ -128,7 +112,7 @@ struct ms_axis {
 };
 
 void label(std::ostream& out, double y, const std::string& text) {
-    out << "<text x=\"" << label_width - 10 << "\" y=\"" << number(y + 5, 1) << "\" text-anchor=\"end\">"
+    out << "<text x=\"" << label_width - 10 << "\" y=\"" << fixed(y + 5, 1) << "\" text-anchor=\"end\">"
         << xml_escape(text) << "</text>\n";
 }
 
@@ -136,8 +120,8 @@ void label(std::ostream& out, double y, const std::string& text) {
 void dots(std::ostream& out, const ms_axis& axis, const duration_list& durations, double y, const char* colour) {
     for (std::size_t k = 0; k < durations.size(); ++k) {
         const double jitter = (static_cast<double>(k % 5) - 2) * 2.5;
-        out << "<circle class=\"run\" cx=\"" << number(axis.x(ms(durations[k])), 1) << "\" cy=\""
-            << number(y + jitter, 1) << "\" r=\"3\" fill=\"" << colour
+        out << "<circle class=\"run\" cx=\"" << fixed(axis.x(ms(durations[k])), 1) << "\" cy=\""
+            << fixed(y + jitter, 1) << "\" r=\"3\" fill=\"" << colour
             << "\" fill-opacity=\"0.75\" stroke=\"#ffffff\" stroke-width=\"0.5\"/>\n";
     }
 }
@@ -172,27 +156,27 @@ svg_figure median_chart(const benchmark_results& results, double axis_ms) {
         const double max_x = axis.x(ms(s.summary.max));
         f.out << "<g class=\"strategy\">\n";
         label(f.out, mid, s.name);
-        f.out << "<rect class=\"bar\" x=\"" << label_width << "\" y=\"" << number(y, 1) << "\" width=\""
-              << number(axis.x(ms(s.summary.median)) - label_width, 1) << "\" height=\"" << bar_height << "\" fill=\""
-              << strategy_colour(s.name) << "\" fill-opacity=\"0.45\"/>\n";
-        f.out << "<path class=\"whisker\" d=\"M" << number(min_x, 1) << ' ' << number(mid, 1) << "H"
-              << number(max_x, 1) << "M" << number(min_x, 1) << ' ' << number(mid - 7, 1) << "v14M"
-              << number(max_x, 1) << ' ' << number(mid - 7, 1) << "v14\" stroke=\"#222222\" stroke-width=\"1.5\" "
+        f.out << "<rect class=\"bar\" x=\"" << label_width << "\" y=\"" << fixed(y, 1) << "\" width=\""
+              << fixed(axis.x(ms(s.summary.median)) - label_width, 1) << "\" height=\"" << bar_height << "\" fill=\""
+              << colour_of(s.name) << "\" fill-opacity=\"0.45\"/>\n";
+        f.out << "<path class=\"whisker\" d=\"M" << fixed(min_x, 1) << ' ' << fixed(mid, 1) << "H"
+              << fixed(max_x, 1) << "M" << fixed(min_x, 1) << ' ' << fixed(mid - 7, 1) << "v14M"
+              << fixed(max_x, 1) << ' ' << fixed(mid - 7, 1) << "v14\" stroke=\"#222222\" stroke-width=\"1.5\" "
               << "fill=\"none\"/>\n";
         if (s.summary.interval) {
             // The median's 95% interval: a bracket across the end of its bar.
             const double low_x = axis.x(ms(s.summary.interval->low));
             const double high_x = axis.x(ms(s.summary.interval->high));
-            f.out << "<path class=\"interval\" d=\"M" << number(low_x, 1) << ' ' << number(y - 2, 1) << "V"
-                  << number(y + bar_height + 2, 1) << "M" << number(low_x, 1) << ' ' << number(mid, 1) << "H"
-                  << number(high_x, 1) << "M" << number(high_x, 1) << ' ' << number(y - 2, 1) << "V"
-                  << number(y + bar_height + 2, 1) << "\" stroke=\"#000000\" stroke-width=\"3\" fill=\"none\"><title>"
-                  << "95% interval of the median: " << number(ms(s.summary.interval->low), 2) << " to "
-                  << number(ms(s.summary.interval->high), 2) << " ms</title></path>\n";
+            f.out << "<path class=\"interval\" d=\"M" << fixed(low_x, 1) << ' ' << fixed(y - 2, 1) << "V"
+                  << fixed(y + bar_height + 2, 1) << "M" << fixed(low_x, 1) << ' ' << fixed(mid, 1) << "H"
+                  << fixed(high_x, 1) << "M" << fixed(high_x, 1) << ' ' << fixed(y - 2, 1) << "V"
+                  << fixed(y + bar_height + 2, 1) << "\" stroke=\"#000000\" stroke-width=\"3\" fill=\"none\"><title>"
+                  << "95% interval of the median: " << fixed(ms(s.summary.interval->low), 2) << " to "
+                  << fixed(ms(s.summary.interval->high), 2) << " ms</title></path>\n";
         }
-        dots(f.out, axis, s.durations, mid, strategy_colour(s.name));
-        f.out << "<text x=\"" << number(max_x + 8, 1) << "\" y=\"" << number(mid + 5, 1) << "\">"
-              << number(ms(s.summary.median), decimals) << " ms</text>\n";
+        dots(f.out, axis, s.durations, mid, colour_of(s.name));
+        f.out << "<text x=\"" << fixed(max_x + 8, 1) << "\" y=\"" << fixed(mid + 5, 1) << "\">"
+              << fixed(ms(s.summary.median), decimals) << " ms</text>\n";
         f.out << "</g>\n";
     }
     return f.done();
@@ -223,19 +207,19 @@ svg_figure stage_chart(const breakdown_results& breakdown) {
         for (std::size_t s = 0; s < bars[k].stages.size(); ++s) {
             const stage_time& stage = bars[k].stages[s];
             const char* colour = stage_colours[s % std::size(stage_colours)];
-            f.out << "<rect class=\"stage\" x=\"" << number(axis.x(at_ms), 1) << "\" y=\"" << number(y, 1)
-                  << "\" width=\"" << number(axis.x(at_ms + ms(stage.ns)) - axis.x(at_ms), 1) << "\" height=\""
+            f.out << "<rect class=\"stage\" x=\"" << fixed(axis.x(at_ms), 1) << "\" y=\"" << fixed(y, 1)
+                  << "\" width=\"" << fixed(axis.x(at_ms + ms(stage.ns)) - axis.x(at_ms), 1) << "\" height=\""
                   << bar_height << "\" fill=\"" << colour << "\"><title>" << xml_escape(stage.stage) << ": "
-                  << number(ms(stage.ns), 2) << " ms</title></rect>\n";
-            f.out << "<rect x=\"" << number(legend_x, 1) << "\" y=\"" << number(y + bar_height + 6, 1)
+                  << fixed(ms(stage.ns), 2) << " ms</title></rect>\n";
+            f.out << "<rect x=\"" << fixed(legend_x, 1) << "\" y=\"" << fixed(y + bar_height + 6, 1)
                   << "\" width=\"10\" height=\"10\" fill=\"" << colour << "\"/>\n<text x=\""
-                  << number(legend_x + 14, 1) << "\" y=\"" << number(y + bar_height + 15, 1)
+                  << fixed(legend_x + 14, 1) << "\" y=\"" << fixed(y + bar_height + 15, 1)
                   << "\" font-size=\"12\">" << xml_escape(stage.stage) << "</text>\n";
             legend_x += 24 + 6.8 * static_cast<double>(stage.stage.size());
             at_ms += ms(stage.ns);
         }
-        f.out << "<text x=\"" << number(axis.x(at_ms) + 8, 1) << "\" y=\"" << number(y + bar_height / 2 + 5, 1)
-              << "\">" << number(at_ms, 1) << " ms</text>\n</g>\n";
+        f.out << "<text x=\"" << fixed(axis.x(at_ms) + 8, 1) << "\" y=\"" << fixed(y + bar_height / 2 + 5, 1)
+              << "\">" << fixed(at_ms, 1) << " ms</text>\n</g>\n";
     }
     return f.done();
 }
@@ -273,26 +257,25 @@ svg_figure scaling_chart(const sweep_results& sweep) {
     };
     const auto y_of = [&](double speedup) { return top + plot_h * (1 - speedup / y_max); };
 
-    std::string subtitle = "median of each step against the same strategy on " + std::to_string(smallest) +
-                           (smallest == 1 ? " CPU" : " CPUs");
+    std::string subtitle = "median of each step against the same strategy on " + cpus_text(smallest);
     if (!sweep.complete()) {
         subtitle += " (incomplete: " + std::to_string(sweep.steps.size()) + " of " +
                     std::to_string(sweep.planned_counts.size()) + " steps)";
     }
     figure f(h, "Speedup against the CPU count", subtitle);
     for (double tick = 0; tick <= y_max + y_step / 2; tick += y_step) {
-        f.out << "<line x1=\"" << left << "\" y1=\"" << number(y_of(tick), 1) << "\" x2=\"" << left + plot_w
-              << "\" y2=\"" << number(y_of(tick), 1) << "\" stroke=\"#e0e0e0\"/>\n";
-        f.out << "<text x=\"" << left - 8 << "\" y=\"" << number(y_of(tick) + 5, 1) << "\" text-anchor=\"end\">"
-              << number(tick, y_step < 1 ? 1 : 0) << "</text>\n";
+        f.out << "<line x1=\"" << left << "\" y1=\"" << fixed(y_of(tick), 1) << "\" x2=\"" << left + plot_w
+              << "\" y2=\"" << fixed(y_of(tick), 1) << "\" stroke=\"#e0e0e0\"/>\n";
+        f.out << "<text x=\"" << left - 8 << "\" y=\"" << fixed(y_of(tick) + 5, 1) << "\" text-anchor=\"end\">"
+              << fixed(tick, y_step < 1 ? 1 : 0) << "</text>\n";
     }
     std::vector<double> x_ticks;
     for (const auto& step : sweep.steps) {
         x_ticks.push_back(step.cpu_count());
     }
     for (const double tick : x_ticks) {
-        f.out << "<text x=\"" << number(x_of(tick), 1) << "\" y=\"" << top + plot_h + 20
-              << "\" text-anchor=\"middle\">" << number(tick, 0) << "</text>\n";
+        f.out << "<text x=\"" << fixed(x_of(tick), 1) << "\" y=\"" << top + plot_h + 20
+              << "\" text-anchor=\"middle\">" << fixed(tick, 0) << "</text>\n";
     }
     f.out << "<path d=\"M" << left << ' ' << top << "V" << top + plot_h << "H" << left + plot_w
           << "\" stroke=\"#333333\" fill=\"none\"/>\n";
@@ -304,7 +287,7 @@ svg_figure scaling_chart(const sweep_results& sweep) {
     f.out << "<path class=\"ideal\" d=\"";
     char ideal_command = 'M';
     for (const double cpus : x_ticks) {
-        f.out << ideal_command << number(x_of(cpus), 1) << ' ' << number(y_of(cpus / smallest), 1);
+        f.out << ideal_command << fixed(x_of(cpus), 1) << ' ' << fixed(y_of(cpus / smallest), 1);
         ideal_command = 'L';
     }
     f.out << "\" stroke=\"#999999\" stroke-dasharray=\"6 4\" fill=\"none\"/>\n";
@@ -312,12 +295,12 @@ svg_figure scaling_chart(const sweep_results& sweep) {
     const double legend_x = left + plot_w + 24;
     for (std::size_t k = 0; k < table.size(); ++k) {
         const auto& strategy = table[k];
-        const char* colour = strategy_colour(strategy.name);
+        const char* colour = colour_of(strategy.name);
         f.out << "<g class=\"series\">\n<path d=\"";
         char command = 'M';
         for (const auto& p : strategy.points) {
             if (p.speedup) {
-                f.out << command << number(x_of(p.cpus), 1) << ' ' << number(y_of(*p.speedup), 1);
+                f.out << command << fixed(x_of(p.cpus), 1) << ' ' << fixed(y_of(*p.speedup), 1);
                 command = 'L';
             }
         }
@@ -325,15 +308,15 @@ svg_figure scaling_chart(const sweep_results& sweep) {
         for (const auto& p : strategy.points) {
             if (p.speedup_interval) {
                 const double x = x_of(p.cpus);
-                f.out << "<path class=\"error-bar\" d=\"M" << number(x, 1) << ' ' << number(y_of(p.speedup_interval->first), 1)
-                      << "V" << number(y_of(p.speedup_interval->second), 1) << "M" << number(x - 5, 1) << ' '
-                      << number(y_of(p.speedup_interval->first), 1) << "h10M" << number(x - 5, 1) << ' '
-                      << number(y_of(p.speedup_interval->second), 1) << "h10\" stroke=\"" << colour
+                f.out << "<path class=\"error-bar\" d=\"M" << fixed(x, 1) << ' ' << fixed(y_of(p.speedup_interval->first), 1)
+                      << "V" << fixed(y_of(p.speedup_interval->second), 1) << "M" << fixed(x - 5, 1) << ' '
+                      << fixed(y_of(p.speedup_interval->first), 1) << "h10M" << fixed(x - 5, 1) << ' '
+                      << fixed(y_of(p.speedup_interval->second), 1) << "h10\" stroke=\"" << colour
                       << "\" stroke-width=\"1.5\" fill=\"none\"/>\n";
             }
             if (p.speedup) {
-                f.out << "<circle class=\"point\" cx=\"" << number(x_of(p.cpus), 1) << "\" cy=\""
-                      << number(y_of(*p.speedup), 1) << "\" r=\"4\" fill=\"" << colour << "\"/>\n";
+                f.out << "<circle class=\"point\" cx=\"" << fixed(x_of(p.cpus), 1) << "\" cy=\""
+                      << fixed(y_of(*p.speedup), 1) << "\" r=\"4\" fill=\"" << colour << "\"/>\n";
             }
         }
         const double legend_y = top + 10 + 24 * static_cast<double>(k);
@@ -379,8 +362,8 @@ svg_figure comparison_chart(const step_comparison& step) {
         f.out << "<g class=\"comparison\">\n";
         label(f.out, y, group.front()->name);
         const auto row = [&](const duration_list& list, std::int64_t median, const char* colour) {
-            f.out << "<line class=\"median\" x1=\"" << number(axis.x(ms(median)), 1) << "\" y1=\"" << number(y - 10, 1)
-                  << "\" x2=\"" << number(axis.x(ms(median)), 1) << "\" y2=\"" << number(y + 10, 1) << "\" stroke=\""
+            f.out << "<line class=\"median\" x1=\"" << fixed(axis.x(ms(median)), 1) << "\" y1=\"" << fixed(y - 10, 1)
+                  << "\" x2=\"" << fixed(axis.x(ms(median)), 1) << "\" y2=\"" << fixed(y + 10, 1) << "\" stroke=\""
                   << colour << "\" stroke-width=\"3\"/>\n";
             dots(f.out, axis, list, y, colour);
         };
@@ -390,15 +373,15 @@ svg_figure comparison_chart(const step_comparison& step) {
             const char* colour = verdict_colour(s->result);
             if (s->shift_interval_ns) {
                 const double base_ms = ms(s->base_median);
-                f.out << "<rect class=\"shift\" x=\"" << number(axis.x(base_ms + s->shift_interval_ns->first / 1e6), 1)
-                      << "\" y=\"" << number(y - 6, 1) << "\" width=\""
-                      << number(std::max(1.0, axis.x(base_ms + s->shift_interval_ns->second / 1e6) -
+                f.out << "<rect class=\"shift\" x=\"" << fixed(axis.x(base_ms + s->shift_interval_ns->first / 1e6), 1)
+                      << "\" y=\"" << fixed(y - 6, 1) << "\" width=\""
+                      << fixed(std::max(1.0, axis.x(base_ms + s->shift_interval_ns->second / 1e6) -
                                                   axis.x(base_ms + s->shift_interval_ns->first / 1e6)),
                                 1)
                       << "\" height=\"12\" fill=\"" << colour << "\" fill-opacity=\"0.25\"/>\n";
             }
             row(s->next, s->next_median, colour);
-            f.out << "<text x=\"" << label_width + plot_width + 8 << "\" y=\"" << number(y + 5, 1) << "\" fill=\""
+            f.out << "<text x=\"" << label_width + plot_width + 8 << "\" y=\"" << fixed(y + 5, 1) << "\" fill=\""
                   << colour << "\" font-weight=\"bold\">" << xml_escape(verdict_text(s->result)) << "</text>\n";
         }
         f.out << "</g>\n";
@@ -419,9 +402,9 @@ svg_figure parallelism_chart(const std::vector<phase_resources>& resources) {
     figure f(plot_bottom + axis_height, "Effective parallelism of each phase (CPU time / wall time)",
              "bars: the parallelism reached; black mark: the CPUs the phase had");
     for (double tick = 0; tick <= axis_max + step / 2; tick += step) {
-        f.out << "<line x1=\"" << number(x(tick), 1) << "\" y1=\"" << top - 6 << "\" x2=\"" << number(x(tick), 1)
-              << "\" y2=\"" << plot_bottom << "\" stroke=\"#e0e0e0\"/>\n<text x=\"" << number(x(tick), 1) << "\" y=\""
-              << plot_bottom + 20 << "\" text-anchor=\"middle\">" << number(tick, 0) << "</text>\n";
+        f.out << "<line x1=\"" << fixed(x(tick), 1) << "\" y1=\"" << top - 6 << "\" x2=\"" << fixed(x(tick), 1)
+              << "\" y2=\"" << plot_bottom << "\" stroke=\"#e0e0e0\"/>\n<text x=\"" << fixed(x(tick), 1) << "\" y=\""
+              << plot_bottom + 20 << "\" text-anchor=\"middle\">" << fixed(tick, 0) << "</text>\n";
     }
     f.out << "<text x=\"" << label_width + plot_width / 2 << "\" y=\"" << plot_bottom + 44
           << "\" text-anchor=\"middle\">CPUs busy on average</text>\n";
@@ -430,13 +413,13 @@ svg_figure parallelism_chart(const std::vector<phase_resources>& resources) {
         const double y = top + row_height * static_cast<double>(k) + (row_height - bar_height) / 2;
         f.out << "<g class=\"phase\">\n";
         label(f.out, y + bar_height / 2, p.phase);
-        f.out << "<rect class=\"parallelism\" x=\"" << label_width << "\" y=\"" << number(y, 1) << "\" width=\""
-              << number(x(p.parallelism) - label_width, 1) << "\" height=\"" << bar_height << "\" fill=\""
-              << strategy_colour(p.phase) << "\" fill-opacity=\"0.6\"/>\n";
-        f.out << "<path class=\"cpus\" d=\"M" << number(x(p.cpus), 1) << ' ' << number(y - 4, 1) << "v"
+        f.out << "<rect class=\"parallelism\" x=\"" << label_width << "\" y=\"" << fixed(y, 1) << "\" width=\""
+              << fixed(x(p.parallelism) - label_width, 1) << "\" height=\"" << bar_height << "\" fill=\""
+              << colour_of(p.phase) << "\" fill-opacity=\"0.6\"/>\n";
+        f.out << "<path class=\"cpus\" d=\"M" << fixed(x(p.cpus), 1) << ' ' << fixed(y - 4, 1) << "v"
               << bar_height + 8 << "\" stroke=\"#000000\" stroke-width=\"3\"/>\n";
-        f.out << "<text x=\"" << number(std::max(x(p.parallelism), x(p.cpus)) + 8, 1) << "\" y=\""
-              << number(y + bar_height / 2 + 5, 1) << "\">" << number(p.parallelism, 2) << " of " << p.cpus
+        f.out << "<text x=\"" << fixed(std::max(x(p.parallelism), x(p.cpus)) + 8, 1) << "\" y=\""
+              << fixed(y + bar_height / 2 + 5, 1) << "\">" << fixed(p.parallelism, 2) << " of " << p.cpus
               << "</text>\n</g>\n";
     }
     return f.done();

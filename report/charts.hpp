@@ -23,9 +23,6 @@ svg_figure median_chart(const benchmark_results& results, double axis_ms = 0);
 // The slowest sort of `results`, in milliseconds: what an axis must reach to show every dot.
 double slowest_ms(const benchmark_results& results);
 
-// The colour of a strategy, the same in every chart of every page.
-const char* strategy_colour(const std::string& name);
-
 // Stacked bars: each strategy's instrumented sort cut into its stages.
 svg_figure stage_chart(const breakdown_results& breakdown);
 

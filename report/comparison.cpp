@@ -10,7 +10,7 @@
 #include <tuple>
 
 #include "common/format.hpp"
-#include "analysis/stats.hpp"
+#include "report/stats.hpp"
 
 std::string verdict_text(verdict v) {
     switch (v) {
@@ -41,7 +41,7 @@ std::vector<std::string> comparison::undecided() const {
             if (s.result == verdict::inconclusive || s.result == verdict::too_few_runs) {
                 std::string name = s.name;
                 if (step.cpus > 0) {
-                    name += " on " + std::to_string(step.cpus) + (step.cpus == 1 ? " CPU" : " CPUs");
+                    name += " on " + cpus_text(step.cpus);
                 }
                 if (next_names.size() > 1) {
                     name += " in " + next_names[s.run];
@@ -173,8 +173,6 @@ void require_same(const std::string& field, const std::string& base, const std::
                                  next + " in " + file);
     }
 }
-
-std::string cpus_text(unsigned n) { return std::to_string(n) + (n == 1 ? " CPU" : " CPUs"); }
 
 // The CPU count each step stands for; a single run's is its machine's when matched with a sweep.
 std::vector<unsigned> step_keys(const sweep_results& run, bool other_is_sweep) {

@@ -35,15 +35,6 @@ void print_stats(stats_map stats, std::ostream& out) {
     }
 }
 
-std::string format_speedup(std::int64_t numerator, std::int64_t divisor) {
-    if (divisor == 0) {
-        return "n/a";
-    }
-    std::ostringstream text; // a fresh stream: the default general format, precision 6
-    text << static_cast<double>(numerator / divisor);
-    return text.str();
-}
-
 std::string runs_line(const benchmark_results& results) {
     std::uint64_t fewest = results.context.run_count;
     std::uint64_t most = fewest;
@@ -63,7 +54,7 @@ void print_precision(const benchmark_results& results, std::ostream& out) {
     if (!results.context.precision) {
         return;
     }
-    const precision_setting& goal = *results.context.precision;
+    const precision_goal& goal = *results.context.precision;
     const std::string target = "\u00b1" + fixed_or_na(100 * goal.target, 1) + "%";
     out << "Precision of the medians (target " << target << ", distribution-free 95% intervals):" << std::endl;
     for (const auto& s : results.strategies) {

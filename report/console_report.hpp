@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "report/results.hpp"
-#include "analysis/stats.hpp"
+#include "report/stats.hpp"
 
 // The four statistics the report compares; the parallel sort's figures divide every speedup.
 struct report_stats {
@@ -20,11 +20,6 @@ struct report_stats {
 
 // For each entry in key order: "<key>:" then "<value> nanoseconds.".
 void print_stats(stats_map stats, std::ostream& out);
-
-// numerator / divisor as a truncating 64-bit integer division, printed as a double in the
-// stream's default format (3.42 prints 3, a ratio below 1 prints 0, a million prints 1e+06);
-// "n/a" for a divisor of 0.
-std::string format_speedup(std::int64_t numerator, std::int64_t divisor);
 
 // The whole report, from "Results:" to the five empty lines after the last speedup. Reference
 // sorts, when there are any, get a block of their own after the speedups. `runs` replaces the

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/format.hpp"
 #include "report/breakdown_report.hpp"
 #include "report/charts.hpp"
 #include "report/exports.hpp"
@@ -36,12 +37,6 @@ footer{color:#777;font-size:.8rem;margin-top:2rem}
 )css";
 
 std::string esc(const std::string& text) { return xml_escape(text); }
-
-std::string fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
 
 // 0.05 and 2 rather than 0.050 and 2.0.
 std::string general(double value) {
@@ -394,7 +389,7 @@ void write_sweep_html(const sweep_results& sweep, std::ostream& out) {
         axis_ms = std::max(axis_ms, slowest_ms(step.results));
     }
     for (const auto& step : sweep.steps) {
-        out << "<h2>On " << step.cpu_count() << (step.cpu_count() == 1 ? " CPU" : " CPUs") << " ("
+        out << "<h2>On " << cpus_text(step.cpu_count()) << " ("
             << esc(format_cpu_list(step.results.context.cpus)) << ")</h2>\n";
         figure(out, median_chart(step.results, axis_ms), "Every sort of this step, on the scale all steps share.");
         if (step.results.breakdown) {
@@ -462,7 +457,7 @@ void write_comparison_html(const comparison& c, std::ostream& out) {
     out << "</table></div>\n";
     const bool several = c.next_names.size() > 1;
     for (const auto& step : c.steps) {
-        out << "<h2>" << (step.cpus > 0 ? "On " + std::to_string(step.cpus) + (step.cpus == 1 ? " CPU" : " CPUs")
+        out << "<h2>" << (step.cpus > 0 ? "On " + cpus_text(step.cpus)
                                         : std::string("Strategies"))
             << "</h2>\n";
         out << "<div class=\"wrap\"><table class=\"comparison\">\n<tr><th>strategy</th><th>base median (ms)</th>"

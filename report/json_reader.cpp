@@ -135,7 +135,7 @@ run_context parse_context(const json& doc) {
         if (!target.is_number() || !(target.get<double>() > 0) || target.get<double>() > 0.5) {
             fail(at + ".target", "not a precision between 0 and 0.5");
         }
-        precision_setting setting;
+        precision_goal setting;
         setting.target = target.get<double>();
         setting.max_runs = static_cast<std::uint64_t>(whole_at(p, at, "max_runs", 1, 1'000'000));
         if (setting.max_runs < context.run_count) {

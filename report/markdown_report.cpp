@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "common/format.hpp"
 #include "report/exports.hpp"
 #include "report/resources_report.hpp"
 #include "report/breakdown_report.hpp"
@@ -174,7 +175,7 @@ void write_comparison_markdown(const comparison& c, std::ostream& out) {
     for (const auto& step : c.steps) {
         out << "\n";
         if (step.cpus > 0) {
-            out << "On " << step.cpus << (step.cpus == 1 ? " CPU" : " CPUs") << ":\n\n";
+            out << "On " << cpus_text(step.cpus) << ":\n\n";
         }
         out << "| strategy | base median (ms) | new median (ms) | shift | p-value | verdict |\n";
         out << "| --- | ---: | ---: | ---: | ---: | --- |\n";

@@ -5,22 +5,12 @@
 #include <cstdio>
 #include <utility>
 
-#include "report/console_report.hpp"
 
 std::optional<double> exact_ratio(std::int64_t numerator, std::int64_t divisor) {
     if (divisor == 0) {
         return std::nullopt;
     }
     return static_cast<double>(numerator) / static_cast<double>(divisor);
-}
-
-std::string format_ratio(const std::optional<double>& ratio) {
-    if (!ratio) {
-        return "n/a";
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f", *ratio);
-    return text;
 }
 
 strategy_result make_strategy(std::string name, duration_list durations) {
@@ -189,24 +179,6 @@ std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
         }
     }
     return table;
-}
-
-std::string format_cpu_list(const std::vector<unsigned>& cpus) {
-    std::vector<unsigned> sorted = cpus;
-    std::sort(sorted.begin(), sorted.end());
-    std::string text;
-    for (std::size_t k = 0; k < sorted.size();) {
-        std::size_t end = k;
-        while (end + 1 < sorted.size() && sorted[end + 1] == sorted[end] + 1) {
-            ++end;
-        }
-        text += (text.empty() ? "" : ",") + std::to_string(sorted[k]);
-        if (end > k) {
-            text += "-" + std::to_string(sorted[end]);
-        }
-        k = end + 1;
-    }
-    return text;
 }
 
 std::vector<strategy_stages> stages_of(const breakdown_results& b) {

@@ -22,7 +22,7 @@ std::array<std::string, 4> scaling_cells(const scaling_point& point) {
 
 void print_step_summary(const sweep_step& step, std::size_t number, std::size_t total, std::ostream& out) {
     const unsigned n = step.cpu_count();
-    out << "Step " << number << "/" << total << " on " << n << (n == 1 ? " CPU" : " CPUs") << " ("
+    out << "Step " << number << "/" << total << " on " << cpus_text(n) << " ("
         << format_cpu_list(step.results.context.cpus) << "): medians";
     const char* separator = " ";
     for (const auto& s : step.results.strategies) {
@@ -41,8 +41,8 @@ void print_scaling_tables(const sweep_results& sweep, std::ostream& out) {
     const unsigned smallest = sweep.steps.front().cpu_count();
     for (const auto& strategy : scaling_of(sweep)) {
         out << std::endl;
-        out << "Scaling of the " << strategy.name << " (speedup against " << smallest
-            << (smallest == 1 ? " CPU" : " CPUs") << "; efficiency = speedup / CPU ratio):" << std::endl;
+        out << "Scaling of the " << strategy.name << " (speedup against " << cpus_text(smallest)
+            << "; efficiency = speedup / CPU ratio):" << std::endl;
         out << std::setw(6) << "CPUs" << std::setw(20) << "median (ms)" << std::setw(22) << "speedup [95%]"
             << std::setw(12) << "efficiency" << std::endl;
         for (const auto& point : strategy.points) {

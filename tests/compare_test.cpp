@@ -10,7 +10,7 @@
 
 #include "process.hpp"
 #include "report/json_reader.hpp"
-#include "analysis/stats.hpp"
+#include "report/stats.hpp"
 
 namespace fs = std::filesystem;
 

@@ -115,7 +115,7 @@ TEST(Counters, OpenWhereTheKernelAllowsAndSayWhyNotElsewhere) {
     // One busy thread keeps at most one CPU busy, however loaded the machine is.
     EXPECT_GT(used.parallelism, 0.0);
     EXPECT_LT(used.parallelism, 1.2);
-    ASSERT_EQ(used.counters.size(), counter_names().size());
+    ASSERT_EQ(used.counters.size(), available_counters().size());
     for (const auto& c : used.counters) {
         EXPECT_TRUE(c.value.has_value() != !c.reason.empty()) << c.name << ": a value or a reason, never both";
     }
@@ -144,7 +144,7 @@ TEST(MemoryModel, ChunkedSortAndRefusal) {
     // array growing from 8 to 16 (24): 42.
     EXPECT_EQ(chunked_sort_peak_elements(10, 4), 42u);
     EXPECT_EQ(chunked_sort_peak_elements(10, 10), 30u) << "one slice: no merge";
-    options huge;
+    run_settings huge;
     huge.sizes.array_size = 2'000'000'000;
     const memory_need need = predict_peak(huge, 2);
     EXPECT_GT(need.peak_bytes, 80ull << 30);
@@ -152,7 +152,7 @@ TEST(MemoryModel, ChunkedSortAndRefusal) {
     ASSERT_TRUE(refusal);
     EXPECT_NE(refusal->find("needs about 89.4 GiB"), std::string::npos) << *refusal;
     EXPECT_NE(refusal->find("24.0 GiB is available"), std::string::npos) << *refusal;
-    EXPECT_FALSE(memory_refusal(predict_peak(options{}, 2), {24ull << 30, std::nullopt}));
+    EXPECT_FALSE(memory_refusal(predict_peak(run_settings{}, 2), {24ull << 30, std::nullopt}));
 
     const process_result r = run_process(bench_binary(), {"--size", "2000000000"});
     EXPECT_EQ(r.exit_code, 2);

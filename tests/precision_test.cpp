@@ -6,7 +6,7 @@
 #include "report/comparison.hpp"
 #include "report/console_report.hpp"
 #include "report/results.hpp"
-#include "analysis/stats.hpp"
+#include "report/stats.hpp"
 
 TEST(MedianInterval, RankAndCoverageMatchExactBinomialCounts) {
     for (std::size_t n = 1; n <= 40; ++n) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "report/console_report.hpp"
-#include "analysis/stats.hpp"
+#include "report/stats.hpp"
 
 TEST(ComputeStats, MeanAndMedianTruncateAndTheCallersListEndsSorted) {
     const struct {

@@ -11,7 +11,7 @@
 
 #include "machine/cpus.hpp"
 #include "cli/sweep.hpp"
-#include "analysis/stats.hpp"
+#include "report/stats.hpp"
 #include "process.hpp"
 #include "thread_limit.hpp"
 

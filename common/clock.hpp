@@ -1,4 +1,4 @@
-// The benchmark's clock.
+// The steady clock every timing and every reading of the machine uses.
 #pragma once
 
 #include <chrono>

@@ -1,0 +1,231 @@
+#include "bench/measure.hpp"
+
+#include <oneapi/tbb/task_arena.h>
+
+#include <algorithm>
+#include <mutex>
+#include <ostream>
+
+#include "bench/adaptive.hpp"
+#include "bench/breakdown.hpp"
+#include "bench/context.hpp"
+#include "bench/durations.hpp"
+#include "bench/generator.hpp"
+#include "bench/memory_model.hpp"
+#include "bench/progress.hpp"
+#include "bench/sort_pool.hpp"
+#include "bench/worker_counters.hpp"
+#include "common/format.hpp"
+#include "machine/counters.hpp"
+#include "machine/facts.hpp"
+#include "machine/readiness.hpp"
+#include "report/stats.hpp"
+#include "report/strategy.hpp"
+
+namespace {
+
+// Every queued array is copied twice, the second copy under queue_mutex; all of it happens before
+// any worker exists, so none of it is timed.
+void queue_sequential_sorts(sort_pool& pool, value_array& data, const bench_config& sizes) {
+    for (std::uint64_t run = 0; run < sizes.run_count; ++run) {
+        generate_values(data, sizes.array_size, sizes.values);
+        const sort_task task{data, sizes.array_size};
+        {
+            const std::lock_guard lock(pool.queue_mutex);
+            pool.tasks.push_back(task);
+        }
+        data.clear();
+    }
+}
+
+// Where the pool's progress lines go once the phase's first batch has shown them.
+class discard_stream : public std::ostream {
+    struct discard_buffer : std::streambuf {
+        int overflow(int c) override { return c; }
+    } buffer_;
+
+public:
+    discard_stream() : std::ostream(&buffer_) {}
+};
+
+// One timed phase: its strategy, the list its durations go to, how many sorts a later batch of a
+// precision goal asks for (one per CPU where sorts run side by side), the line printed when it
+// ends, and how it runs a batch of n sorts.
+struct phase_plan {
+    strategy id;
+    duration_list& times;
+    std::uint64_t batch;
+    const char* done_line;
+    std::function<void(std::uint64_t)> run_batch;
+    bool progress_line = true; // the sequential phase has its own lines on a terminal
+};
+
+// What each phase used of the machine, read only at its ends, and the progress line it draws.
+class phase_watch {
+public:
+    phase_watch(progress_line& progress, const counter_set& counters, unsigned workers)
+        : progress_(progress), counters_(counters), workers_(workers) {}
+
+    // `sorts` is 0 when the count is open; a phase that is not shown draws no line.
+    void begin(const char* name, std::uint64_t sorts, bool show = true) {
+        shown_ = show;
+        if (show) {
+            progress_.restart(sorts);
+            progress_.phase(name, sorts);
+        }
+        start_ = read_resources(counters_);
+    }
+    void end(const char* name) {
+        resources_.push_back(resources_between(name, start_, read_resources(counters_), workers_));
+        progress_.erase();
+    }
+    void sorted() {
+        if (shown_) {
+            progress_.sorted();
+        }
+    }
+    std::vector<phase_resources> take_resources() { return std::move(resources_); }
+
+private:
+    progress_line& progress_;
+    const counter_set& counters_;
+    unsigned workers_;
+    bool shown_ = true;
+    resource_reading start_;
+    std::vector<phase_resources> resources_;
+};
+
+bench_config batch_of(const bench_config& sizes, std::uint64_t n) {
+    bench_config batch = sizes;
+    batch.run_count = n;
+    return batch;
+}
+
+// Each phase runs its sorts in one go, or with a precision goal in batches that keep the phase's
+// character until its median is precise enough.
+void run_phase(const run_settings& opts, const phase_plan& phase, progress_line& progress, duration_ns run_start) {
+    if (!opts.precision) {
+        phase.run_batch(opts.sizes.run_count);
+        return;
+    }
+    const precision_goal& goal = *opts.precision;
+    const auto show_precision = [&] {
+        const duration_summary summary = summarize(phase.times);
+        progress.set_detail((summary.interval ? "precision " + precision_text(summary).substr(2)
+                                              : std::string("no interval yet")) +
+                            " (target " + fixed_or_na(100 * goal.target, 1) + "%)");
+    };
+    measure_until_precise(phase.times, opts.sizes.run_count, phase.batch, goal, run_start, now_ns, phase.run_batch,
+                          show_precision);
+}
+
+// The records of the timed phases; the statistics below sort the lists in place, the records keep
+// the completion order.
+measured_run make_records(const run_settings& opts, duration_list& std_sort_times, duration_list& std_par_sort_times,
+                          duration_list (&cpu)[3]) {
+    measured_run run;
+    run_context context = describe_run(opts.sizes);
+    context.precision = opts.precision;
+    std::vector<strategy_result> references;
+    if (opts.reference) {
+        references = {make_strategy(name_of(strategy::std_sort), std_sort_times),
+                      make_strategy(name_of(strategy::std_par_sort), std_par_sort_times)};
+    }
+    run.results = make_results(std::move(context), make_strategy(name_of(strategy::sequential), sequential_times),
+                               make_strategy(name_of(strategy::thread), thread_times),
+                               make_strategy(name_of(strategy::parallel), parallel_times),
+                               make_strategy(name_of(strategy::parallel_for), parallel_for_times), std::move(references));
+    run.results.strategies[index_of(strategy::parallel)].cpu_ns = std::move(cpu[0]);
+    if (opts.reference) {
+        run.results.strategies[index_of(strategy::std_sort)].cpu_ns = std::move(cpu[1]);
+        run.results.strategies[index_of(strategy::std_par_sort)].cpu_ns = std::move(cpu[2]);
+    }
+    run.stats.sequential = compute_stats(sequential_times);
+    run.stats.parallel = compute_stats(parallel_times);
+    run.stats.thread = compute_stats(thread_times);
+    run.stats.parallel_for = compute_stats(parallel_for_times);
+    return run;
+}
+
+} // namespace
+
+unsigned parallel_loop_threads() { return static_cast<unsigned>(tbb::this_task_arena::max_concurrency()); }
+
+measured_run measure(const run_settings& opts, const console& con, const sort_listener& on_sorted, unsigned workers) {
+    const bench_config& sizes = opts.sizes;
+    seed_generator(1);
+
+    const environment_facts environment_before = read_environment_now();
+    const counter_set counters(!opts.no_counters);
+    const tbb_worker_counters worker_counters(counters);
+    progress_line progress(con.progress);
+    phase_watch watch(progress, counters, workers);
+    const sort_listener listener = [&](std::string_view strategy) {
+        watch.sorted();
+        if (on_sorted) {
+            on_sorted(strategy);
+        }
+    };
+
+    sort_pool pool;
+    pool.on_sorted = listener;
+    pool.on_worker_start = [&counters] { return counters.follow_this_thread(); };
+    value_array data;
+    discard_stream quiet;
+    bool first_batch = true;
+    duration_list std_sort_times;
+    duration_list std_par_sort_times;
+    duration_list cpu[3]; // the parallel sort's and the two reference sorts'
+    const std::uint64_t one_per_cpu = std::max(1u, workers);
+
+    std::vector<phase_plan> phases = {
+        {strategy::sequential, sequential_times, one_per_cpu, nullptr,
+         [&](std::uint64_t n) {
+             queue_sequential_sorts(pool, data, batch_of(sizes, n));
+             // The phase's own lines count its first batch; later batches show on the progress line.
+             run_sequential_sorts(pool, n, first_batch ? con : console{quiet, false}, workers);
+             first_batch = false;
+         },
+         !con.is_terminal},
+        {strategy::thread, thread_times, one_per_cpu, "Quicksort just creating threads: Complete",
+         [&](std::uint64_t n) { run_thread_sorts(thread_times, thread_times_mutex, batch_of(sizes, n), listener); }},
+        {strategy::parallel, parallel_times, 1, "Parallel Quicksort: Complete",
+         [&](std::uint64_t n) { run_parallel_sorts(data, parallel_times, batch_of(sizes, n), listener, &cpu[0]); }},
+        {strategy::parallel_for, parallel_for_times, one_per_cpu, nullptr, [&](std::uint64_t n) {
+             run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, batch_of(sizes, n), listener);
+         }}};
+    if (opts.reference) {
+        phases.push_back({strategy::std_sort, std_sort_times, 1, nullptr, [&](std::uint64_t n) {
+                              run_reference_sort(data, std_sort_times, false, batch_of(sizes, n), listener, &cpu[1]);
+                          }});
+        phases.push_back({strategy::std_par_sort, std_par_sort_times, 1, nullptr, [&](std::uint64_t n) {
+                              run_reference_sort(data, std_par_sort_times, true, batch_of(sizes, n), listener, &cpu[2]);
+                          }});
+    }
+
+    // Phases never overlap.
+    const duration_ns run_start = now_ns();
+    for (const phase_plan& phase : phases) {
+        watch.begin(name_of(phase.id), opts.precision ? 0 : sizes.run_count, phase.progress_line);
+        run_phase(opts, phase, progress, run_start);
+        watch.end(name_of(phase.id));
+        if (phase.done_line != nullptr) {
+            con.out << phase.done_line << std::endl;
+        }
+    }
+
+    measured_run run = make_records(opts, std_sort_times, std_par_sort_times, cpu);
+    if (opts.breakdown) {
+        // The breakdown keeps --runs: it explains the time, it does not measure it.
+        watch.begin("breakdown", 4 * sizes.run_count);
+        run.results.breakdown = measure_breakdown(sizes, run.results, [&](std::string_view) { progress.sorted(); });
+        watch.end("breakdown");
+    }
+    run.results.resources = watch.take_resources();
+    run.results.environment_before = environment_before;
+    run.results.environment_after = read_environment_now();
+    run.results.environment_warnings = environment_changes(environment_before, *run.results.environment_after);
+    run.results.predicted_peak_bytes = predict_peak(opts, workers).peak_bytes;
+    run.results.peak_rss_bytes = peak_rss_bytes();
+    return run;
+}

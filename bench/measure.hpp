@@ -1,0 +1,24 @@
+// The measuring loop: every timed phase once, in order (the pool's sequential sorts, the thread
+// sorts, the chunked sorts one at a time, the chunked sorts in a parallel loop, then the reference
+// sorts when asked), with the machine read at each phase's ends, and the records they make.
+#pragma once
+
+#include "bench/config.hpp"
+#include "bench/console.hpp"
+#include "bench/phases.hpp"
+#include "machine/cpus.hpp"
+#include "report/console_report.hpp"
+#include "report/results.hpp"
+
+struct measured_run {
+    benchmark_results results; // durations in completion order, for the reporters
+    report_stats stats;        // the console report's figures
+};
+
+// Runs every timed phase once, in order, with `workers` sequential-sort workers. Phase progress
+// goes to `con`; `on_sorted` hears of every sort. Throws on any failure (a wrong result included).
+measured_run measure(const run_settings& opts, const console& con, const sort_listener& on_sorted = {},
+                     unsigned workers = usable_cpu_count());
+
+// The threads oneTBB's arena has for the phases' parallel loops.
+unsigned parallel_loop_threads();

@@ -1,0 +1,73 @@
+#include "cli/compare_command.hpp"
+
+#include "common/output_file.hpp"
+#include "report/comparison.hpp"
+
+CLI::App* add_compare_command(CLI::App& app, compare_options& cmp, compare_texts& texts) {
+    CLI::App* compare = app.add_subcommand(
+        "compare", "Compare --export-json files (single runs, or sweeps step by step), each new run against the base: "
+                   "a Hodges-Lehmann shift with its interval and a Mann-Whitney U test per strategy");
+    compare->add_option("base", cmp.base, "The base run's JSON export")->required()->type_name("BASE.json");
+    compare->add_option("new", cmp.nexts, "The new runs' JSON exports (up to 64)")
+        ->required()
+        ->expected(1, -1)
+        ->type_name("NEW.json...");
+    compare->add_option("--alpha", texts.alpha, "Significance level of the test (default 0.05)")->type_name("P");
+    compare->add_option("--threshold", texts.threshold,
+                        "The change in percent that counts: a shift whose whole interval lies beyond it is faster or "
+                        "slower, one whose interval lies within it equivalent (default 2)")
+        ->type_name("PERCENT");
+    compare->add_flag("--fail-on-slower", cmp.fail_on_slower,
+                      "Exit with status 1 when any strategy got slower, 3 when none did but some could not be decided");
+    compare->add_flag("--allow-inconclusive", cmp.allow_inconclusive,
+                      "With --fail-on-slower: strategies that could not be decided do not fail (status 0)");
+    compare->add_option("--export-markdown", cmp.exports.markdown, "Write the comparison as Markdown")
+        ->type_name("FILE");
+    compare->add_option("--export-json", cmp.exports.json, "Write the comparison as JSON")->type_name("FILE");
+    compare->add_option("--export-html", cmp.exports.html, "Write the comparison as a self-contained HTML page")
+        ->type_name("FILE");
+    return compare;
+}
+
+void finish_compare(const CLI::App& app, const CLI::App& compare, compare_options& cmp, const compare_texts& texts) {
+    refuse_option_as_value(compare, {{"--alpha", &texts.alpha}, {"--threshold", &texts.threshold},
+                                     {"--export-markdown", &cmp.exports.markdown},
+                                     {"--export-json", &cmp.exports.json},
+                                     {"--export-html", &cmp.exports.html}});
+    refuse_benchmark_options(app, "compare: takes no benchmark options");
+    if (cmp.nexts.size() > max_new_runs) {
+        throw CLI::ValidationError("compare takes at most " + std::to_string(max_new_runs) +
+                                   " new runs, got " + std::to_string(cmp.nexts.size()));
+    }
+    if (!texts.alpha.empty() || compare.count("--alpha") > 0) {
+        cmp.alpha = parse_decimal("--alpha", texts.alpha, "a number above 0 and at most 0.5",
+                                  [](double a) { return a > 0 && a <= 0.5; });
+    }
+    if (!texts.threshold.empty() || compare.count("--threshold") > 0) {
+        cmp.threshold = parse_decimal("--threshold", texts.threshold, "a percentage above 0 and below 100",
+                                      [](double t) { return t > 0 && t < 100; }) /
+                        100;
+    }
+    if (cmp.allow_inconclusive && !cmp.fail_on_slower) {
+        throw CLI::ValidationError("--allow-inconclusive only relaxes --fail-on-slower, which is not given");
+    }
+    check_export_paths(compare, {{"--export-markdown", &cmp.exports.markdown},
+                                  {"--export-json", &cmp.exports.json},
+                                  {"--export-html", &cmp.exports.html}});
+    // Refused before anything is read: writing the comparison over its own input destroys it.
+    for (const auto& [name, path] : {std::pair<const char*, const std::string*>{"--export-markdown",
+                                                                                &cmp.exports.markdown},
+                                     {"--export-json", &cmp.exports.json},
+                                     {"--export-html", &cmp.exports.html}}) {
+        std::vector<const std::string*> inputs = {&cmp.base};
+        for (const auto& next : cmp.nexts) {
+            inputs.push_back(&next);
+        }
+        for (const std::string* input : inputs) {
+            if (!path->empty() && (*path == *input || same_file(*path, *input))) {
+                throw CLI::ValidationError(name, "'" + *path + "' is the input '" + *input +
+                                                     "'; writing it would destroy that run");
+            }
+        }
+    }
+}

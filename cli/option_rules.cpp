@@ -1,0 +1,95 @@
+#include "cli/option_rules.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "common/output_file.hpp"
+
+void check_export_paths(const CLI::App& app, const named_values& exports) {
+    std::vector<std::pair<std::string, std::string>> seen;
+    for (const auto& [name, path] : exports) {
+        if (app.count(name) == 0) {
+            continue;
+        }
+        for (const auto& [other_name, other_path] : seen) {
+            if (other_path == "-" && *path == "-") {
+                throw CLI::ValidationError(name, "only one export can go to standard output (-); " + other_name +
+                                                     " already does");
+            }
+            if (other_path == *path) {
+                throw CLI::ValidationError(name, "'" + *path + "' is already the file of " + other_name);
+            }
+        }
+        try {
+            check_writable(*path);
+        } catch (const std::runtime_error& e) {
+            throw CLI::ValidationError(name, e.what());
+        }
+        seen.emplace_back(name, *path);
+    }
+}
+
+std::string repeated_option(int argc, const char* const* argv) {
+    std::vector<std::string> seen;
+    for (int k = 1; k < argc; ++k) {
+        const std::string arg = argv[k];
+        if (arg == "compare" || arg == "check") {
+            seen.clear();
+            continue;
+        }
+        if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
+            continue;
+        }
+        const std::string name = arg.substr(0, arg.find('='));
+        if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+            return name;
+        }
+        seen.push_back(name);
+    }
+    return "";
+}
+
+void refuse_option_as_value(const CLI::App& app, const named_values& values) {
+    for (const auto& [name, value] : values) {
+        if (app.count(name) > 0 && value->rfind("--", 0) == 0) {
+            throw CLI::ValidationError(name + " needs a value, and '" + *value + "' is an option (for a file of "
+                                       "that name write " + name + "=./" + *value + ")");
+        }
+    }
+}
+
+std::string own_words(const CLI::ParseError& e) {
+    const std::string what = e.what();
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+        std::string first = what.substr(what.find(": ") + 2);
+        first = first.substr(0, first.find(' '));
+        return (first.rfind('-', 0) == 0 ? "unknown option '" : "unexpected argument '") + first + "'";
+    }
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+        return "compare needs two files: BASE.json NEW.json";
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
+        return what.substr(0, what.find(':')) + " needs a value";
+    }
+    return what;
+}
+
+std::int64_t parse_duration(const std::string& name, const std::string& text) {
+    const char unit = text.empty() ? '\0' : text.back();
+    const double scale = unit == 's' ? 1e9 : unit == 'm' ? 60e9 : unit == 'h' ? 3600e9 : 0;
+    double value = 0;
+    const char* end = text.data() + text.size() - 1;
+    const auto [stop, ec] = std::from_chars(text.data(), end, value);
+    if (scale == 0 || text.size() < 2 || ec != std::errc{} || stop != end || !(value > 0) || value * scale > 1e18) {
+        throw CLI::ValidationError(name, "must be a time above zero such as 90s, 30m or 2h, got '" + text + "'");
+    }
+    return static_cast<std::int64_t>(value * scale);
+}
+
+void refuse_benchmark_options(const CLI::App& app, const std::string& refusal) {
+    for (const CLI::Option* option : app.get_options()) {
+        if (option->count() > 0) {
+            throw CLI::ValidationError(refusal + " (" + option->get_name() + " given before it)");
+        }
+    }
+}

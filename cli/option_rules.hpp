@@ -1,0 +1,64 @@
+// The rules every subcommand's options follow, in this program's words: counts, decimals and times
+// read strictly, an option never taken as a value, no option twice, exports checked before any work.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/count.hpp"
+
+// An option's name and the text it was given.
+using named_values = std::vector<std::pair<std::string, const std::string*>>;
+
+// Digits only (see parse_digits); a negative number is named as out of range rather than as not a
+// number.
+template <typename Int>
+Int parse_count(const std::string& name, const std::string& text, Int min, Int max) {
+    const bool negative = text.size() > 1 && text[0] == '-';
+    Int value{};
+    const count_error error = parse_digits(std::string_view(text).substr(negative ? 1 : 0), value);
+    if (error == count_error::not_a_number) {
+        throw CLI::ValidationError(name, "'" + text + "' is not a whole number");
+    }
+    if (negative || error != count_error::none || value < min || value > max) {
+        throw CLI::ValidationError(name, "must be between " + std::to_string(min) + " and " + std::to_string(max) +
+                                             ", got " + text);
+    }
+    return value;
+}
+
+// A plain decimal number that `in_range` accepts; CLI11 would also take hex, binary and blanks.
+template <typename Check>
+double parse_decimal(const std::string& name, const std::string& text, const char* allowed, Check in_range) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || !in_range(value)) {
+        throw CLI::ValidationError(name, std::string("must be ") + allowed + ", got '" + text + "'");
+    }
+    return value;
+}
+
+// Refuses an unwritable export now, not after minutes of sorting, and two exports to one file.
+void check_export_paths(const CLI::App& app, const named_values& exports);
+
+// The first option named twice, each scope (before and after a subcommand) on its own: CLI11 would
+// say "At Most 1 required but received 2". Empty when there is none.
+std::string repeated_option(int argc, const char* const* argv);
+
+// `--chart --no-pause` must not write a file named "--no-pause"; `--chart=./--odd` still can.
+void refuse_option_as_value(const CLI::App& app, const named_values& values);
+
+// Refuses any option of `app` itself with "<refusal> (--size given before it)": a subcommand takes
+// none of the benchmark's.
+void refuse_benchmark_options(const CLI::App& app, const std::string& refusal);
+
+// CLI11's own wording for what it refuses, in this program's words.
+std::string own_words(const CLI::ParseError& e);
+
+// "90s", "30m", "2h", "1.5h": a positive time in nanoseconds.
+std::int64_t parse_duration(const std::string& name, const std::string& text);

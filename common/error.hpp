@@ -1,0 +1,10 @@
+// The one shape of every error this program reports: a line on stderr behind its name.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+inline constexpr char error_prefix[] = "quicksort_bench: error: ";
+
+// Writes "quicksort_bench: error: <message>" and a newline to `err`, and flushes it.
+void print_error(std::ostream& err, const std::string& message);
