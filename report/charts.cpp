@@ -26,17 +26,6 @@ std::string xml_escape(const std::string& text) {
     return escaped;
 }
 
-const char* verdict_colour(verdict v) {
-    switch (v) {
-    case verdict::faster: return "#2e7d32";
-    case verdict::slower: return "#c62828";
-    case verdict::equivalent: return "#1565c0";
-    case verdict::too_few_runs: return "#757575";
-    case verdict::inconclusive: break;
-    }
-    return "#8d6e00";
-}
-
 namespace {
 
 constexpr double width = 960;
@@ -370,7 +359,7 @@ svg_figure comparison_chart(const step_comparison& step) {
         row(group.front()->base, group.front()->base_median, "#78909c");
         for (const strategy_comparison* s : group) {
             y += line;
-            const char* colour = verdict_colour(s->result);
+            const char* colour = style_of(s->result).colour;
             if (s->shift_interval_ns) {
                 const double base_ms = ms(s->base_median);
                 f.out << "<rect class=\"shift\" x=\"" << fixed(axis.x(base_ms + s->shift_interval_ns->first / 1e6), 1)
@@ -382,7 +371,7 @@ svg_figure comparison_chart(const step_comparison& step) {
             }
             row(s->next, s->next_median, colour);
             f.out << "<text x=\"" << label_width + plot_width + 8 << "\" y=\"" << fixed(y + 5, 1) << "\" fill=\""
-                  << colour << "\" font-weight=\"bold\">" << xml_escape(verdict_text(s->result)) << "</text>\n";
+                  << colour << "\" font-weight=\"bold\">" << xml_escape(style_of(s->result).text) << "</text>\n";
         }
         f.out << "</g>\n";
         y += line + 16;

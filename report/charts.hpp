@@ -39,8 +39,5 @@ svg_figure parallelism_chart(const std::vector<phase_resources>& resources);
 // A standalone SVG file holding the figures one above the other.
 void write_svg_document(const std::vector<svg_figure>& figures, const std::string& title, std::ostream& out);
 
-// The colour a verdict is shown in, on the chart and on the page.
-const char* verdict_colour(verdict v);
-
 // Text safe inside XML or HTML character data and attribute values.
 std::string xml_escape(const std::string& text);

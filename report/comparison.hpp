@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/verdict.hpp"
 #include "report/results.hpp"
 
 // Two exports that do not measure the same work (sizes, chunk, value kind), or share nothing.
@@ -18,14 +19,22 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// slower / faster: p < alpha and the whole shift interval beyond +threshold / -threshold;
-// equivalent: the whole interval within +-threshold; otherwise inconclusive.
-enum class verdict { faster, slower, equivalent, inconclusive, too_few_runs };
-std::string verdict_text(verdict v); // "faster", "slower", "equivalent", "inconclusive", "too few runs to test"
+// How every reporter shows a verdict: its words, its colour on a chart, its class on the page.
+struct verdict_style {
+    verdict id;
+    const char* text;
+    const char* colour;
+    const char* css_class;
+};
+inline constexpr verdict_style verdict_table[] = {
+    {verdict::faster, "faster", "#2e7d32", "faster"},
+    {verdict::slower, "slower", "#c62828", "slower"},
+    {verdict::equivalent, "equivalent", "#1565c0", "equivalent"},
+    {verdict::inconclusive, "inconclusive", "#8d6e00", "inconclusive"},
+    {verdict::too_few_runs, "too few runs to test", "#757575", "too-few"},
+};
+constexpr const verdict_style& style_of(verdict v) { return verdict_table[static_cast<int>(v)]; }
 
-inline constexpr std::size_t min_runs_to_test = 5;
-// Below this many runs on a side the test is weak (Google Benchmark's compare.py warns there too).
-inline constexpr std::size_t min_runs_for_a_strong_test = 9;
 inline constexpr std::size_t max_new_runs = 64;
 
 struct strategy_comparison {
@@ -85,7 +94,8 @@ comparison compare_runs(const sweep_results& base, const std::vector<std::pair<s
 strategy_comparison compare_samples(const std::string& name, const duration_list& base, const duration_list& next,
                                     double alpha, double threshold);
 
-// The console table: the differences, then per step a row per strategy and new run.
+// The console table (the differences, then per step a row per strategy and new run) and the cells
+// every reporter of a comparison shares.
 void print_comparison(const comparison& c, std::ostream& out);
 
 // "100.40 ±0.4%", or "100.40" without a precision: a median in milliseconds.

@@ -298,17 +298,6 @@ void resources_section(std::ostream& out, const benchmark_results& results) {
     }
 }
 
-std::string verdict_class(verdict v) {
-    switch (v) {
-    case verdict::faster: return "faster";
-    case verdict::slower: return "slower";
-    case verdict::equivalent: return "equivalent";
-    case verdict::too_few_runs: return "too-few";
-    case verdict::inconclusive: break;
-    }
-    return "inconclusive";
-}
-
 } // namespace
 
 void write_html(const benchmark_results& results, std::ostream& out) {
@@ -467,7 +456,7 @@ void write_comparison_html(const comparison& c, std::ostream& out) {
             out << "<tr><td>" << esc(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << "</td><td>"
                 << esc(median_cell(s.base_median, s.base_precision)) << "</td><td>"
                 << esc(median_cell(s.next_median, s.next_precision)) << "</td><td>" << esc(shift_text(s)) << "</td><td>"
-                << p_value_text(s.p_value) << "</td><td class=\"text " << verdict_class(s.result) << "\">"
+                << p_value_text(s.p_value) << "</td><td class=\"text " << style_of(s.result).css_class << "\">"
                 << esc(verdict_cell(s)) << "</td></tr>\n";
         }
         out << "</table></div>\n";

@@ -2,6 +2,7 @@
 
 #include "report/breakdown_json.hpp"
 #include "report/exports.hpp"
+#include "report/json_fields.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -229,53 +230,14 @@ breakdown_results parse_breakdown(const json& strategies, std::uint64_t runs) {
 
 // The parts of a record that describe the machine rather than the sorts: kept when a sweep
 // gathers its steps, refused as damaged when they do not have their shape.
-template <typename T>
-std::optional<T> optional_of(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null()) {
-        return std::nullopt;
-    }
-    return it->get<T>();
-}
-
-environment_facts parse_environment(const json& e) {
-    environment_facts f;
-    f.governor = optional_of<std::string>(e, "governor");
-    f.scaling_min_khz = optional_of<std::uint64_t>(e, "scaling_min_khz");
-    f.scaling_max_khz = optional_of<std::uint64_t>(e, "scaling_max_khz");
-    f.boost = optional_of<bool>(e, "boost");
-    f.packages = e.at("packages").get<unsigned>();
-    f.numa_nodes = e.at("numa_nodes").get<unsigned>();
-    f.cores = e.at("cores").get<unsigned>();
-    f.hardware_threads = e.at("hardware_threads").get<unsigned>();
-    f.load_avg = e.at("load_avg").get<std::vector<double>>();
-    f.runnable = optional_of<unsigned>(e, "runnable");
-    for (const auto& b : e.at("busiest")) {
-        f.busiest.emplace_back(b.at("name").get<std::string>(), b.at("cpu_percent").get<double>());
-    }
-    f.mem_available_bytes = optional_of<std::uint64_t>(e, "mem_available_bytes");
-    f.swap_total_bytes = optional_of<std::uint64_t>(e, "swap_total_bytes");
-    f.swap_free_bytes = optional_of<std::uint64_t>(e, "swap_free_bytes");
-    f.transparent_hugepages = optional_of<std::string>(e, "transparent_hugepages");
-    f.aslr = optional_of<int>(e, "aslr");
-    f.perf_event_paranoid = optional_of<int>(e, "perf_event_paranoid");
-    for (const auto& c : e.at("counters")) {
-        f.counters.push_back({c.at("name").get<std::string>(), c.at("hardware").get<bool>(),
-                              c.at("available").get<bool>(), c.at("reason").get<std::string>()});
-    }
-    f.throttle_count = optional_of<std::uint64_t>(e, "throttle_count");
-    f.virtual_machine = e.at("virtual_machine").get<bool>();
-    return f;
-}
-
 void parse_machine_parts(const json& doc, benchmark_results& results) {
     const json& context = doc.at("context");
     if (context.contains("environment")) {
         const json& e = context.at("environment");
         try {
-            results.environment_before = parse_environment(e.at("before"));
+            read_record(e.at("before"), results.environment_before.emplace());
             if (!e.at("after").is_null()) {
-                results.environment_after = parse_environment(e.at("after"));
+                read_record(e.at("after"), results.environment_after.emplace());
             }
             results.environment_warnings = e.at("warnings").get<std::vector<std::string>>();
         } catch (const json::exception& x) {
@@ -284,24 +246,7 @@ void parse_machine_parts(const json& doc, benchmark_results& results) {
     }
     if (doc.contains("resources")) {
         try {
-            for (const auto& r : doc.at("resources")) {
-                phase_resources p;
-                p.phase = r.at("phase").get<std::string>();
-                p.wall_ns = r.at("wall_ns").get<duration_ns>();
-                p.user_ns = r.at("user_ns").get<duration_ns>();
-                p.system_ns = r.at("system_ns").get<duration_ns>();
-                p.parallelism = r.at("parallelism").get<double>();
-                p.cpus = r.at("cpus").get<unsigned>();
-                p.voluntary_switches = r.at("voluntary_switches").get<std::int64_t>();
-                p.involuntary_switches = r.at("involuntary_switches").get<std::int64_t>();
-                p.minor_faults = r.at("minor_faults").get<std::int64_t>();
-                p.major_faults = r.at("major_faults").get<std::int64_t>();
-                for (const auto& [name, value] : r.at("counters").items()) {
-                    p.counters.push_back(value.is_number() ? counter_value{name, value.get<double>(), ""}
-                                                           : counter_value{name, std::nullopt, value.get<std::string>()});
-                }
-                results.resources.push_back(std::move(p));
-            }
+            read_field(doc.at("resources"), results.resources);
         } catch (const json::exception& x) {
             fail("resources", std::string("damaged (") + x.what() + ")");
         }

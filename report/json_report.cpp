@@ -8,12 +8,9 @@
 #include "report/breakdown_json.hpp"
 #include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
+#include "report/json_fields.hpp"
 
 namespace {
-
-nlohmann::ordered_json ratio_json(const std::optional<double>& ratio) {
-    return ratio ? nlohmann::ordered_json(*ratio) : nlohmann::ordered_json(nullptr);
-}
 
 nlohmann::ordered_json pair_json(const std::optional<std::pair<double, double>>& pair) {
     return pair ? nlohmann::ordered_json{pair->first, pair->second} : nlohmann::ordered_json(nullptr);
@@ -23,77 +20,6 @@ nlohmann::ordered_json pair_json(const std::optional<std::pair<double, double>>&
 template <typename Figures>
 nlohmann::ordered_json ordered(const Figures& figures) {
     return nlohmann::ordered_json(nlohmann::json(figures));
-}
-
-nlohmann::ordered_json caches_json(const std::vector<cache_level>& caches) {
-    auto list = nlohmann::ordered_json::array();
-    for (const auto& cache : caches) {
-        list.push_back({{"type", cache.type},
-                        {"level", cache.level},
-                        {"size", cache.size},
-                        {"num_sharing", cache.num_sharing}});
-    }
-    return list;
-}
-
-template <typename T>
-nlohmann::ordered_json maybe(const std::optional<T>& value) {
-    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
-}
-
-nlohmann::ordered_json environment_json(const environment_facts& f) {
-    auto counters = nlohmann::ordered_json::array();
-    for (const auto& c : f.counters) {
-        counters.push_back({{"name", c.name}, {"hardware", c.hardware}, {"available", c.available}, {"reason", c.reason}});
-    }
-    auto busiest = nlohmann::ordered_json::array();
-    for (const auto& [name, percent] : f.busiest) {
-        busiest.push_back({{"name", name}, {"cpu_percent", percent}});
-    }
-    return {
-        {"governor", maybe(f.governor)},
-        {"scaling_min_khz", maybe(f.scaling_min_khz)},
-        {"scaling_max_khz", maybe(f.scaling_max_khz)},
-        {"boost", maybe(f.boost)},
-        {"packages", f.packages},
-        {"numa_nodes", f.numa_nodes},
-        {"cores", f.cores},
-        {"hardware_threads", f.hardware_threads},
-        {"load_avg", f.load_avg},
-        {"runnable", maybe(f.runnable)},
-        {"busiest", busiest},
-        {"mem_available_bytes", maybe(f.mem_available_bytes)},
-        {"swap_total_bytes", maybe(f.swap_total_bytes)},
-        {"swap_free_bytes", maybe(f.swap_free_bytes)},
-        {"transparent_hugepages", maybe(f.transparent_hugepages)},
-        {"aslr", maybe(f.aslr)},
-        {"perf_event_paranoid", maybe(f.perf_event_paranoid)},
-        {"counters", counters},
-        {"throttle_count", maybe(f.throttle_count)},
-        {"virtual_machine", f.virtual_machine},
-    };
-}
-
-nlohmann::ordered_json resources_json(const std::vector<phase_resources>& resources) {
-    auto list = nlohmann::ordered_json::array();
-    for (const auto& p : resources) {
-        auto counters = nlohmann::ordered_json::object();
-        for (const auto& c : p.counters) {
-            counters[c.name] = c.value ? nlohmann::ordered_json(*c.value) : nlohmann::ordered_json(c.reason);
-        }
-        list.push_back({{"phase", p.phase},
-                        {"wall_ns", p.wall_ns},
-                        {"user_ns", p.user_ns},
-                        {"system_ns", p.system_ns},
-                        {"parallelism", p.parallelism},
-                        {"cpus", p.cpus},
-                        {"voluntary_switches", p.voluntary_switches},
-                        {"involuntary_switches", p.involuntary_switches},
-                        {"minor_faults", p.minor_faults},
-                        {"major_faults", p.major_faults},
-                        {"counters", counters}});
-    }
-    return list;
 }
 
 nlohmann::ordered_json results_json(const benchmark_results& results) {
@@ -132,8 +58,8 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
             {"median_ns", s.summary.median},
             {"min_ns", s.summary.min},
             {"max_ns", s.summary.max},
-            {"stddev_ns", ratio_json(s.summary.stddev)},
-            {"cv", ratio_json(s.summary.cv)},
+            {"stddev_ns", field_json(s.summary.stddev)},
+            {"cv", field_json(s.summary.cv)},
             {"warnings", s.warnings},
         };
         if (!s.cpu_ns.empty()) {
@@ -151,7 +77,7 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
             entry["target_reached"] = *s.target_reached;
         }
         if (s.reference) {
-            entry["times_faster_than_parallel_sort"] = ratio_json(s.times_faster_than_parallel);
+            entry["times_faster_than_parallel_sort"] = field_json(s.times_faster_than_parallel);
         }
         strategies.push_back(std::move(entry));
     }
@@ -179,21 +105,21 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
             {"name", s.name},
             {"mean_printed", s.mean_printed},
             {"median_printed", s.median_printed},
-            {"mean_ratio", ratio_json(s.mean_ratio)},
-            {"median_ratio", ratio_json(s.median_ratio)},
+            {"mean_ratio", field_json(s.mean_ratio)},
+            {"median_ratio", field_json(s.median_ratio)},
         });
     }
     doc["speedups"] = std::move(speedups);
     if (results.environment_before) {
         doc["context"]["environment"] = {
-            {"before", environment_json(*results.environment_before)},
-            {"after", results.environment_after ? environment_json(*results.environment_after)
+            {"before", record_json(*results.environment_before)},
+            {"after", results.environment_after ? record_json(*results.environment_after)
                                                 : nlohmann::ordered_json(nullptr)},
             {"warnings", results.environment_warnings},
         };
     }
     if (!results.resources.empty()) {
-        doc["resources"] = resources_json(results.resources);
+        doc["resources"] = field_json(results.resources);
     }
     if (results.predicted_peak_bytes > 0) {
         doc["memory"] = {{"predicted_peak_bytes", results.predicted_peak_bytes},
@@ -228,9 +154,9 @@ void write_sweep_json(const sweep_results& sweep, std::ostream& out) {
         for (const auto& p : strategy.points) {
             points.push_back({{"cpus", p.cpus},
                               {"median_ns", p.median},
-                              {"speedup", ratio_json(p.speedup)},
+                              {"speedup", field_json(p.speedup)},
                               {"speedup_interval", pair_json(p.speedup_interval)},
-                              {"efficiency", ratio_json(p.efficiency)}});
+                              {"efficiency", field_json(p.efficiency)}});
         }
         scaling.push_back({{"name", strategy.name}, {"reference", strategy.reference}, {"points", std::move(points)}});
     }
@@ -259,15 +185,15 @@ void write_comparison_json(const comparison& c, std::ostream& out) {
                                   {"new_run", s.run},
                                   {"base_median_ns", s.base_median},
                                   {"new_median_ns", s.next_median},
-                                  {"base_median_precision", ratio_json(s.base_precision)},
-                                  {"new_median_precision", ratio_json(s.next_precision)},
-                                  {"change", ratio_json(s.change)},
-                                  {"shift_ns", ratio_json(s.shift_ns)},
+                                  {"base_median_precision", field_json(s.base_precision)},
+                                  {"new_median_precision", field_json(s.next_precision)},
+                                  {"change", field_json(s.change)},
+                                  {"shift_ns", field_json(s.shift_ns)},
                                   {"shift_interval_ns", pair_json(s.shift_interval_ns)},
-                                  {"shift", ratio_json(s.shift)},
+                                  {"shift", field_json(s.shift)},
                                   {"shift_interval", pair_json(s.shift_interval)},
-                                  {"p_value", ratio_json(s.p_value)},
-                                  {"verdict", verdict_text(s.result)},
+                                  {"p_value", field_json(s.p_value)},
+                                  {"verdict", style_of(s.result).text},
                                   {"runs_to_decide", s.runs_to_decide ? nlohmann::ordered_json(*s.runs_to_decide)
                                                                       : nlohmann::ordered_json(nullptr)},
                                   {"weak_test", s.weak},
@@ -279,80 +205,6 @@ void write_comparison_json(const comparison& c, std::ostream& out) {
     doc["steps"] = std::move(steps);
     doc["any_slower"] = c.any(verdict::slower);
     doc["undecided"] = c.undecided();
-    out << doc.dump(2) << '\n';
-}
-
-void write_gbench(const sweep_results& runs, std::ostream& out) {
-    nlohmann::ordered_json doc;
-    const run_context& c = runs.steps.front().results.context;
-    std::string build = c.build_type;
-    std::transform(build.begin(), build.end(), build.begin(), [](unsigned char ch) { return std::tolower(ch); });
-    doc["context"] = {
-        {"date", c.date_time},
-        {"host_name", c.host_name},
-        {"executable", "quicksort_bench"},
-        {"num_cpus", c.logical_cpus},
-        {"mhz_per_cpu", c.cpu_mhz},
-        {"cpu_scaling_enabled", c.cpu_scaling_enabled},
-        {"caches", caches_json(c.caches)},
-        {"load_avg", c.load_avg},
-        {"library_build_type", build == "release" ? "release" : "debug"},
-    };
-    auto benchmarks = nlohmann::ordered_json::array();
-    std::size_t family = 0;
-    for (const auto& step : runs.steps) {
-        for (const auto& s : step.results.strategies) {
-            // Google Benchmark writes a benchmark's arguments after slashes, so runs of other sizes
-            // (or CPU counts) never pair up by name in compare.py.
-            std::string name = s.name + "/" + std::to_string(step.results.context.array_size);
-            if (!step.results.context.cpus.empty()) {
-                name += "/cpus:" + std::to_string(step.cpu_count());
-            }
-            const auto entry = [&](const char* run_type) {
-                return nlohmann::ordered_json{{"name", name},
-                                              {"family_index", family},
-                                              {"per_family_instance_index", 0},
-                                              {"run_name", name},
-                                              {"run_type", run_type},
-                                              {"repetitions", s.durations.size()}};
-            };
-            const bool cpu_known = s.cpu_ns.size() == s.durations.size();
-            for (std::size_t k = 0; k < s.durations.size(); ++k) {
-                auto run = entry("iteration");
-                run["repetition_index"] = k;
-                run["threads"] = 1;
-                run["iterations"] = 1;
-                run["real_time"] = static_cast<double>(s.durations[k]);
-                // Only sorts that ran one at a time have a CPU time of their own.
-                run["cpu_time"] = static_cast<double>(cpu_known ? s.cpu_ns[k] : s.durations[k]);
-                run["time_unit"] = "ns";
-                benchmarks.push_back(std::move(run));
-            }
-            // Google Benchmark writes no spread for a single repetition.
-            const duration_summary cpu = cpu_known ? summarize(s.cpu_ns) : s.summary;
-            std::vector<std::tuple<const char*, double, double>> aggregates = {
-                {"mean", static_cast<double>(s.summary.mean), static_cast<double>(cpu.mean)},
-                {"median", static_cast<double>(s.summary.median), static_cast<double>(cpu.median)}};
-            if (s.summary.stddev && s.summary.cv && cpu.stddev && cpu.cv) {
-                aggregates.emplace_back("stddev", *s.summary.stddev, *cpu.stddev);
-                aggregates.emplace_back("cv", *s.summary.cv, *cpu.cv);
-            }
-            for (const auto& [aggregate, value, cpu_value] : aggregates) {
-                auto run = entry("aggregate");
-                run["name"] = name + "_" + aggregate;
-                run["threads"] = 1;
-                run["aggregate_name"] = aggregate;
-                run["aggregate_unit"] = std::string(aggregate) == "cv" ? "percentage" : "time";
-                run["iterations"] = s.durations.size();
-                run["real_time"] = value;
-                run["cpu_time"] = cpu_value;
-                run["time_unit"] = "ns";
-                benchmarks.push_back(std::move(run));
-            }
-            ++family;
-        }
-    }
-    doc["benchmarks"] = std::move(benchmarks);
     out << doc.dump(2) << '\n';
 }
 
@@ -368,6 +220,6 @@ void write_check_json(const std::vector<check_line>& lines, const environment_fa
     }
     doc["verdict"] = ok ? "ok" : "warn";
     doc["lines"] = std::move(list);
-    doc["environment"] = environment_json(facts);
+    doc["environment"] = record_json(facts);
     out << doc.dump(2) << '\n';
 }

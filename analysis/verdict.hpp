@@ -1,0 +1,27 @@
+// The verdict of two samples: is the second one slower, faster, the same within a threshold, or
+// can the data not say? Pure: it judges a shift and its interval, nothing more.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+// slower / faster: p < alpha and the whole shift interval beyond +threshold / -threshold;
+// equivalent: the whole interval within +-threshold; otherwise inconclusive.
+enum class verdict { faster, slower, equivalent, inconclusive, too_few_runs };
+
+inline constexpr std::size_t min_runs_to_test = 5;
+// Below this many runs on a side the test is weak (Google Benchmark's compare.py warns there too).
+inline constexpr std::size_t min_runs_for_a_strong_test = 9;
+
+struct shift_verdict {
+    verdict result = verdict::inconclusive;
+    std::optional<std::uint64_t> runs_to_decide; // inconclusive: runs per side that would likely decide it
+};
+
+// Judges a relative shift with its interval and the p-value of the rank test. `runs` is the larger
+// side's count: an inconclusive verdict says how many runs would likely decide it, since the
+// interval narrows with the square root of the runs.
+shift_verdict judge_shift(double p_value, double shift, std::pair<double, double> interval, double alpha,
+                          double threshold, std::size_t runs);

@@ -1,0 +1,99 @@
+#include "report/comparison.hpp"
+
+#include <cstdio>
+#include <iomanip>
+#include <ostream>
+
+#include "common/format.hpp"
+
+std::string median_cell(std::int64_t median, const std::optional<double>& precision) {
+    return format_ms(median) + (precision ? " \u00b1" + fixed_or_na(100 * *precision, 1) + "%" : "");
+}
+
+std::string change_text(const std::optional<double>& change) {
+    if (!change) {
+        return "n/a";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%+.1f%%", 100 * *change);
+    return text;
+}
+
+std::string shift_text(const strategy_comparison& s) {
+    std::string text = change_text(s.shift);
+    if (s.shift_interval) {
+        text += " [" + change_text(s.shift_interval->first) + ", " + change_text(s.shift_interval->second) + "]";
+    }
+    return text;
+}
+
+std::string p_value_text(const std::optional<double>& p) {
+    if (!p) {
+        return "n/a";
+    }
+    if (*p < 0.0001) {
+        return "<0.0001";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4f", *p);
+    return text;
+}
+
+std::string verdict_cell(const strategy_comparison& s) {
+    std::string text = style_of(s.result).text;
+    if (s.result == verdict::inconclusive) {
+        text += s.runs_to_decide ? " (about " + std::to_string(*s.runs_to_decide) + " runs a side would decide)"
+                                 : " (no practical count of runs would decide it)";
+    }
+    if (s.weak && s.result != verdict::too_few_runs) {
+        text += " (weak: fewer than " + std::to_string(min_runs_for_a_strong_test) + " runs)";
+    }
+    return text;
+}
+
+void print_comparison(const comparison& c, std::ostream& out) {
+    out << "Comparing " << c.base_name << " (base) with";
+    for (std::size_t r = 0; r < c.next_names.size(); ++r) {
+        out << (r == 0 ? " " : ", ") << c.next_names[r];
+    }
+    out << (c.next_names.size() == 1 ? " (new)" : " (new runs)") << std::endl;
+    if (!c.differences.empty()) {
+        out << "The runs differ in:" << std::endl;
+        for (const auto& d : c.differences) {
+            out << "  " << d.field << ": " << d.base << " -> " << d.next
+                << (c.next_names.size() > 1 ? " (" + c.next_names[d.run] + ")" : "") << std::endl;
+        }
+    }
+    out << "The shift is the Hodges-Lehmann estimate of new - base with its 95% interval, relative to the base "
+        << "median. Slower or faster: p < " << c.alpha << " and the whole interval beyond " << 100 * c.threshold
+        << "%; equivalent: the whole interval within \u00b1" << 100 * c.threshold << "%." << std::endl;
+    const bool several = c.next_names.size() > 1;
+    for (const auto& step : c.steps) {
+        out << std::endl;
+        if (step.cpus > 0) {
+            out << "On " << cpus_text(step.cpus) << ":" << std::endl;
+        }
+        out << std::left << std::setw(34) << "strategy" << std::right << std::setw(16) << "base (ms)" << std::setw(16)
+            << "new (ms)" << std::setw(26) << "shift" << std::setw(10) << "p-value" << "  verdict" << std::endl;
+        for (const auto& s : step.strategies) {
+            // "±" is two bytes in one column: widen those cells by one so the columns stay aligned.
+            const std::string name = several ? s.name + " [" + std::to_string(s.run + 1) + "]" : s.name;
+            out << std::left << std::setw(34) << name << std::right << std::setw(s.base_precision ? 17 : 16)
+                << median_cell(s.base_median, s.base_precision) << std::setw(s.next_precision ? 17 : 16)
+                << median_cell(s.next_median, s.next_precision) << std::setw(26) << shift_text(s) << std::setw(10)
+                << p_value_text(s.p_value) << "  " << verdict_cell(s) << std::endl;
+        }
+    }
+    if (several) {
+        out << std::endl;
+        for (std::size_t r = 0; r < c.next_names.size(); ++r) {
+            out << "[" << r + 1 << "] " << c.next_names[r] << std::endl;
+        }
+    }
+    if (!c.skipped.empty()) {
+        out << std::endl << "Not compared:" << std::endl;
+        for (const auto& item : c.skipped) {
+            out << "  " << item << std::endl;
+        }
+    }
+}

@@ -1,0 +1,84 @@
+// Google Benchmark's JSON format, for the tools that read its files.
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <ostream>
+#include <tuple>
+
+#include "report/exports.hpp"
+#include "report/json_fields.hpp"
+
+void write_gbench(const sweep_results& runs, std::ostream& out) {
+    nlohmann::ordered_json doc;
+    const run_context& c = runs.steps.front().results.context;
+    std::string build = c.build_type;
+    std::transform(build.begin(), build.end(), build.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    doc["context"] = {
+        {"date", c.date_time},
+        {"host_name", c.host_name},
+        {"executable", "quicksort_bench"},
+        {"num_cpus", c.logical_cpus},
+        {"mhz_per_cpu", c.cpu_mhz},
+        {"cpu_scaling_enabled", c.cpu_scaling_enabled},
+        {"caches", caches_json(c.caches)},
+        {"load_avg", c.load_avg},
+        {"library_build_type", build == "release" ? "release" : "debug"},
+    };
+    auto benchmarks = nlohmann::ordered_json::array();
+    std::size_t family = 0;
+    for (const auto& step : runs.steps) {
+        for (const auto& s : step.results.strategies) {
+            // Google Benchmark writes a benchmark's arguments after slashes, so runs of other sizes
+            // (or CPU counts) never pair up by name in compare.py.
+            std::string name = s.name + "/" + std::to_string(step.results.context.array_size);
+            if (!step.results.context.cpus.empty()) {
+                name += "/cpus:" + std::to_string(step.cpu_count());
+            }
+            const auto entry = [&](const char* run_type) {
+                return nlohmann::ordered_json{{"name", name},
+                                              {"family_index", family},
+                                              {"per_family_instance_index", 0},
+                                              {"run_name", name},
+                                              {"run_type", run_type},
+                                              {"repetitions", s.durations.size()}};
+            };
+            const bool cpu_known = s.cpu_ns.size() == s.durations.size();
+            for (std::size_t k = 0; k < s.durations.size(); ++k) {
+                auto run = entry("iteration");
+                run["repetition_index"] = k;
+                run["threads"] = 1;
+                run["iterations"] = 1;
+                run["real_time"] = static_cast<double>(s.durations[k]);
+                // Only sorts that ran one at a time have a CPU time of their own.
+                run["cpu_time"] = static_cast<double>(cpu_known ? s.cpu_ns[k] : s.durations[k]);
+                run["time_unit"] = "ns";
+                benchmarks.push_back(std::move(run));
+            }
+            // Google Benchmark writes no spread for a single repetition.
+            const duration_summary cpu = cpu_known ? summarize(s.cpu_ns) : s.summary;
+            std::vector<std::tuple<const char*, double, double>> aggregates = {
+                {"mean", static_cast<double>(s.summary.mean), static_cast<double>(cpu.mean)},
+                {"median", static_cast<double>(s.summary.median), static_cast<double>(cpu.median)}};
+            if (s.summary.stddev && s.summary.cv && cpu.stddev && cpu.cv) {
+                aggregates.emplace_back("stddev", *s.summary.stddev, *cpu.stddev);
+                aggregates.emplace_back("cv", *s.summary.cv, *cpu.cv);
+            }
+            for (const auto& [aggregate, value, cpu_value] : aggregates) {
+                auto run = entry("aggregate");
+                run["name"] = name + "_" + aggregate;
+                run["threads"] = 1;
+                run["aggregate_name"] = aggregate;
+                run["aggregate_unit"] = std::string(aggregate) == "cv" ? "percentage" : "time";
+                run["iterations"] = s.durations.size();
+                run["real_time"] = value;
+                run["cpu_time"] = cpu_value;
+                run["time_unit"] = "ns";
+                benchmarks.push_back(std::move(run));
+            }
+            ++family;
+        }
+    }
+    doc["benchmarks"] = std::move(benchmarks);
+    out << doc.dump(2) << '\n';
+}
