@@ -41,7 +41,6 @@ public:
 
     // The line as drawn now, without the terminal's control sequences.
     std::string text() const;
-    bool shown() const { return out_ != nullptr; }
 
 private:
     std::string text_locked() const;

@@ -7,6 +7,69 @@
 
 #include "common/format.hpp"
 
+namespace {
+
+check_line load_line(const environment_facts& f) {
+    std::string text = f.load_avg.size() == 3 ? "load average " + fixed(f.load_avg[0], 2) + ", " +
+                                                    fixed(f.load_avg[1], 2) + ", " + fixed(f.load_avg[2], 2)
+                                              : std::string("load average not exposed");
+    if (f.runnable) {
+        text += "; " + count_text(*f.runnable, "thread", "threads") + " runnable now (this check's included)";
+    }
+    bool busy = !f.load_avg.empty() && f.hardware_threads > 0 && f.load_avg[0] > 0.5 * f.hardware_threads;
+    std::string hogs;
+    for (const auto& [name, percent] : f.busiest) {
+        if (percent >= 1) {
+            hogs += (hogs.empty() ? "" : ", ") + name + " " + fixed(percent, 0) + "%";
+        }
+        busy = busy || percent >= 10;
+    }
+    if (!hogs.empty()) {
+        text += "; busiest over the last second: " + hogs;
+    }
+    return {!busy, "Load", text, busy ? "close other programs or wait until the machine is idle" : ""};
+}
+
+check_line memory_line(const environment_facts& f, std::uint64_t peak_bytes) {
+    std::string text;
+    bool enough = true;
+    if (f.mem_available_bytes) {
+        text = format_bytes(*f.mem_available_bytes) + " available, swap " +
+               format_bytes(f.swap_total_bytes.value_or(0) - f.swap_free_bytes.value_or(0)) + " used of " +
+               format_bytes(f.swap_total_bytes.value_or(0));
+        enough = *f.mem_available_bytes >= peak_bytes;
+    } else {
+        text = "available memory not exposed";
+    }
+    text += "; transparent huge pages " + f.transparent_hugepages.value_or("not exposed") +
+            "; a default run needs about " + format_bytes(peak_bytes) + " at its peak";
+    return {enough, "Memory", text,
+                     enough ? "" : "close programs, or run smaller arrays or fewer runs (--size, --runs)"};
+}
+
+check_line counters_line(const environment_facts& f) {
+    std::string open;
+    std::string closed;
+    bool software = false;
+    for (const auto& c : f.counters) {
+        (c.available ? open : closed) += ((c.available ? open : closed).empty() ? "" : ", ") + c.name;
+        software = software || (c.available && !c.hardware);
+    }
+    std::string text = "address-space randomization " +
+                       (f.aslr ? (*f.aslr == 0 ? std::string("off") : "on (" + std::to_string(*f.aslr) + ")")
+                               : std::string("not exposed")) +
+                       "; perf_event_paranoid " +
+                       (f.perf_event_paranoid ? std::to_string(*f.perf_event_paranoid) : "not exposed") +
+                       "; counters open: " + (open.empty() ? "none" : open);
+    if (!closed.empty()) {
+        text += "; not available: " + closed;
+    }
+    return {software, "Counters", text,
+                     software ? "" : "allow this user the software counters: sudo sysctl kernel.perf_event_paranoid=2"};
+}
+
+} // namespace
+
 std::vector<check_line> judge_environment(const environment_facts& f, std::uint64_t peak_bytes) {
     std::vector<check_line> lines;
     // CPU frequency.
@@ -40,65 +103,9 @@ std::vector<check_line> judge_environment(const environment_facts& f, std::uint6
                          count_text(f.hardware_threads, "hardware thread", "hardware threads") +
                          (smt ? " (SMT on: a sweep takes one thread of each core first)" : " (SMT off)"),
                      ""});
-    // Load.
-    {
-        std::string text = f.load_avg.size() == 3 ? "load average " + fixed(f.load_avg[0], 2) + ", " +
-                                                        fixed(f.load_avg[1], 2) + ", " + fixed(f.load_avg[2], 2)
-                                                  : std::string("load average not exposed");
-        if (f.runnable) {
-            text += "; " + count_text(*f.runnable, "thread", "threads") + " runnable now (this check's included)";
-        }
-        bool busy = !f.load_avg.empty() && f.hardware_threads > 0 && f.load_avg[0] > 0.5 * f.hardware_threads;
-        std::string hogs;
-        for (const auto& [name, percent] : f.busiest) {
-            if (percent >= 1) {
-                hogs += (hogs.empty() ? "" : ", ") + name + " " + fixed(percent, 0) + "%";
-            }
-            busy = busy || percent >= 10;
-        }
-        if (!hogs.empty()) {
-            text += "; busiest over the last second: " + hogs;
-        }
-        lines.push_back({!busy, "Load", text, busy ? "close other programs or wait until the machine is idle" : ""});
-    }
-    // Memory.
-    {
-        std::string text;
-        bool enough = true;
-        if (f.mem_available_bytes) {
-            text = format_bytes(*f.mem_available_bytes) + " available, swap " +
-                   format_bytes(f.swap_total_bytes.value_or(0) - f.swap_free_bytes.value_or(0)) + " used of " +
-                   format_bytes(f.swap_total_bytes.value_or(0));
-            enough = *f.mem_available_bytes >= peak_bytes;
-        } else {
-            text = "available memory not exposed";
-        }
-        text += "; transparent huge pages " + f.transparent_hugepages.value_or("not exposed") +
-                "; a default run needs about " + format_bytes(peak_bytes) + " at its peak";
-        lines.push_back({enough, "Memory", text,
-                         enough ? "" : "close programs, or run smaller arrays or fewer runs (--size, --runs)"});
-    }
-    // Counters and kernel settings.
-    {
-        std::string open;
-        std::string closed;
-        bool software = false;
-        for (const auto& c : f.counters) {
-            (c.available ? open : closed) += ((c.available ? open : closed).empty() ? "" : ", ") + c.name;
-            software = software || (c.available && !c.hardware);
-        }
-        std::string text = "address-space randomization " +
-                           (f.aslr ? (*f.aslr == 0 ? std::string("off") : "on (" + std::to_string(*f.aslr) + ")")
-                                   : std::string("not exposed")) +
-                           "; perf_event_paranoid " +
-                           (f.perf_event_paranoid ? std::to_string(*f.perf_event_paranoid) : "not exposed") +
-                           "; counters open: " + (open.empty() ? "none" : open);
-        if (!closed.empty()) {
-            text += "; not available: " + closed;
-        }
-        lines.push_back({software, "Counters", text,
-                         software ? "" : "allow this user the software counters: sudo sysctl kernel.perf_event_paranoid=2"});
-    }
+    lines.push_back(load_line(f));
+    lines.push_back(memory_line(f, peak_bytes));
+    lines.push_back(counters_line(f));
     // Throttling and virtualization.
     lines.push_back({true, "Throttling",
                      f.throttle_count ? std::to_string(*f.throttle_count) + " thermal throttle events since boot"

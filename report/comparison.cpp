@@ -108,8 +108,6 @@ std::vector<unsigned> step_keys(const sweep_results& run, bool other_is_sweep) {
     return keys;
 }
 
-bool is_sweep(const sweep_results& run) { return !run.steps.empty() && run.steps.front().cpu_count() > 0; }
-
 // Refuses runs of other work; notes the differences that do not stop a comparison.
 void note_context(comparison& c, std::size_t r, const run_context& b, const run_context& n, const std::string& file) {
     require_same("context.array_size", std::to_string(b.array_size), std::to_string(n.array_size), file);
@@ -150,7 +148,7 @@ bool compare_steps(comparison& c, std::map<unsigned, step_comparison>& steps, co
         const auto& base_list = base.run.steps[k].results.strategies;
         const auto& next_list = next.run.steps[static_cast<std::size_t>(match - next.keys.begin())].results.strategies;
         step_comparison& step = steps[base.keys[k]];
-        step.cpus = is_sweep(base.run) || is_sweep(next.run) ? base.keys[k] : 0;
+        step.cpus = base.run.is_sweep() || next.run.is_sweep() ? base.keys[k] : 0;
         for (const auto& s : base_list) {
             const auto other = std::find_if(next_list.begin(), next_list.end(),
                                             [&](const strategy_result& x) { return x.name == s.name; });
@@ -225,8 +223,8 @@ comparison compare_runs(const sweep_results& base, const std::vector<std::pair<s
         note_context(c, r, b, n, file);
 
         const std::string where = nexts.size() > 1 ? file : "the new run";
-        const std::vector<unsigned> base_keys = step_keys(base, is_sweep(next));
-        const std::vector<unsigned> next_keys = step_keys(next, is_sweep(base));
+        const std::vector<unsigned> base_keys = step_keys(base, next.is_sweep());
+        const std::vector<unsigned> next_keys = step_keys(next, base.is_sweep());
         const bool shared = compare_steps(c, steps, {base, base_keys}, {next, next_keys}, r, where);
         for (std::size_t k = 0; k < next.steps.size(); ++k) {
             if (std::find(base_keys.begin(), base_keys.end(), next_keys[k]) == base_keys.end()) {

@@ -15,7 +15,6 @@ public:
 
 // A single run is held as a sweep of one step whose context has no CPU list.
 struct export_document {
-    bool is_sweep = false;
     sweep_results sweep;
 };
 

@@ -22,6 +22,39 @@ nlohmann::ordered_json ordered(const Figures& figures) {
     return nlohmann::ordered_json(nlohmann::json(figures));
 }
 
+nlohmann::ordered_json strategy_json(const strategy_result& s) {
+    nlohmann::ordered_json entry = {
+        {"name", s.name},
+        {"reference", s.reference},
+        {"durations_ns", s.durations},
+        {"mean_ns", s.summary.mean},
+        {"median_ns", s.summary.median},
+        {"min_ns", s.summary.min},
+        {"max_ns", s.summary.max},
+        {"stddev_ns", field_json(s.summary.stddev)},
+        {"cv", field_json(s.summary.cv)},
+        {"warnings", s.warnings},
+    };
+    if (!s.cpu_ns.empty()) {
+        entry["cpu_ns"] = s.cpu_ns;
+    }
+    const auto& interval = s.summary.interval;
+    entry["runs"] = s.durations.size();
+    entry["median_interval_ns"] = interval ? nlohmann::ordered_json{interval->low, interval->high}
+                                           : nlohmann::ordered_json(nullptr);
+    entry["median_interval_coverage"] = interval ? nlohmann::ordered_json(interval->coverage)
+                                                 : nlohmann::ordered_json(nullptr);
+    entry["median_precision"] = interval ? nlohmann::ordered_json(interval->precision)
+                                         : nlohmann::ordered_json(nullptr);
+    if (s.target_reached) {
+        entry["target_reached"] = *s.target_reached;
+    }
+    if (s.reference) {
+        entry["times_faster_than_parallel_sort"] = field_json(s.times_faster_than_parallel);
+    }
+    return entry;
+}
+
 nlohmann::ordered_json results_json(const benchmark_results& results) {
     const run_context& c = results.context;
     nlohmann::ordered_json doc;
@@ -50,36 +83,7 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
 
     auto strategies = nlohmann::ordered_json::array();
     for (const auto& s : results.strategies) {
-        nlohmann::ordered_json entry = {
-            {"name", s.name},
-            {"reference", s.reference},
-            {"durations_ns", s.durations},
-            {"mean_ns", s.summary.mean},
-            {"median_ns", s.summary.median},
-            {"min_ns", s.summary.min},
-            {"max_ns", s.summary.max},
-            {"stddev_ns", field_json(s.summary.stddev)},
-            {"cv", field_json(s.summary.cv)},
-            {"warnings", s.warnings},
-        };
-        if (!s.cpu_ns.empty()) {
-            entry["cpu_ns"] = s.cpu_ns;
-        }
-        const auto& interval = s.summary.interval;
-        entry["runs"] = s.durations.size();
-        entry["median_interval_ns"] = interval ? nlohmann::ordered_json{interval->low, interval->high}
-                                               : nlohmann::ordered_json(nullptr);
-        entry["median_interval_coverage"] = interval ? nlohmann::ordered_json(interval->coverage)
-                                                     : nlohmann::ordered_json(nullptr);
-        entry["median_precision"] = interval ? nlohmann::ordered_json(interval->precision)
-                                             : nlohmann::ordered_json(nullptr);
-        if (s.target_reached) {
-            entry["target_reached"] = *s.target_reached;
-        }
-        if (s.reference) {
-            entry["times_faster_than_parallel_sort"] = field_json(s.times_faster_than_parallel);
-        }
-        strategies.push_back(std::move(entry));
+        strategies.push_back(strategy_json(s));
     }
     if (results.breakdown) {
         const breakdown_results& b = *results.breakdown;

@@ -146,6 +146,8 @@ struct sweep_results {
     std::vector<std::vector<unsigned>> order; // the CPU counts in the order each round ran them
     std::string failure;                  // why the sweep stopped early; empty when it is complete
     bool complete() const { return failure.empty() && steps.size() == planned_counts.size(); }
+    // A sweep's steps name their CPUs; a single run is held as one step without them.
+    bool is_sweep() const { return !steps.empty() && steps.front().cpu_count() > 0; }
 };
 
 // One step's records of several rounds as one: each strategy's durations one round after the

@@ -43,8 +43,10 @@ TEST(Progress, LineNamesThePhaseTheSortAndTheTimesAndIsErasedAtTheEnd) {
     EXPECT_EQ(drawn.rfind("\r\x1b[K"), drawn.size() - 4) << "the last thing written erases the line";
     EXPECT_EQ(drawn.find('\n'), std::string::npos) << "the line is rewritten in place, never scrolled";
 
+    // Without a terminal every call does nothing, and nothing fails.
     progress_line nowhere(nullptr);
     nowhere.phase("parallel sort", 3);
     nowhere.sorted();
-    EXPECT_FALSE(nowhere.shown());
+    nowhere.draw();
+    nowhere.erase();
 }

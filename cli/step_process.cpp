@@ -1,0 +1,214 @@
+#include "cli/step_process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+#include <system_error>
+
+#include "common/error.hpp"
+
+namespace {
+
+int signal_pipe[2] = {-1, -1};
+constexpr int sweep_signals[] = {SIGINT, SIGTERM, SIGHUP};
+static_assert(std::size(sweep_signals) == 3, "signal_catcher keeps one previous handler per signal");
+
+extern "C" void note_signal(int sig) {
+    const int saved = errno;
+    const auto byte = static_cast<unsigned char>(sig);
+    [[maybe_unused]] const auto written = ::write(signal_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+std::string signal_cause(int sig) {
+    std::string cause = "killed by signal " + std::to_string(sig) + " (" + strsignal(sig) + ")";
+    if (sig == SIGKILL) {
+        cause += "; out of memory, perhaps";
+    }
+    return cause;
+}
+
+// The child's own error line, without the program's prefix; empty when it printed none.
+std::string child_error(const std::string& err) {
+    const std::string prefix = error_prefix;
+    const auto at = err.rfind(prefix);
+    if (at == std::string::npos) {
+        return "";
+    }
+    std::string message = err.substr(at + prefix.size());
+    return message.substr(0, message.find('\n'));
+}
+
+// Reads whatever is there without blocking; false at end of input.
+bool drain(int fd, std::string& into) {
+    char buffer[4096];
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got > 0) {
+        if (into.size() < (1u << 16)) {
+            into.append(buffer, static_cast<std::size_t>(got));
+        }
+        return true;
+    }
+    return got < 0 && (errno == EINTR || errno == EAGAIN);
+}
+
+// Starts the step on `cpus` with its standard output and error on pipes; the child has only
+// async-signal-safe calls between fork and exec.
+struct step_child {
+    pid_t pid = -1;
+    int out = -1; // the step's standard output: a line per finished sort
+    int err = -1; // its standard error
+};
+
+step_child spawn_step(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<unsigned>& cpus) {
+    // Everything the child needs is prepared before fork: after it, only async-signal-safe calls.
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    cpu_set_t mask;
+    CPU_ZERO(&mask);
+    for (const unsigned cpu : cpus) {
+        CPU_SET(cpu, &mask);
+    }
+    int out_pipe[2];
+    int err_pipe[2];
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot create a pipe");
+    }
+    if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
+        const int error = errno;
+        ::close(out_pipe[0]);
+        ::close(out_pipe[1]);
+        throw std::system_error(error, std::generic_category(), "cannot create a pipe");
+    }
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Should the sweep die without cleaning up, the step dies with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            ::_exit(127);
+        }
+        const int null_in = ::open("/dev/null", O_RDONLY);
+        if (::sched_setaffinity(0, sizeof mask, &mask) != 0 || null_in < 0 || ::dup2(null_in, 0) < 0 ||
+            ::dup2(out_pipe[1], 1) < 0 || ::dup2(err_pipe[1], 2) < 0) {
+            ::_exit(127);
+        }
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    const int fork_error = errno;
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+    if (child < 0) {
+        ::close(out_pipe[0]);
+        ::close(err_pipe[0]);
+        throw std::system_error(fork_error, std::generic_category(), "cannot start a step process");
+    }
+    return {child, out_pipe[0], err_pipe[0]};
+}
+
+} // namespace
+
+signal_catcher::signal_catcher() {
+    if (::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot create a pipe");
+    }
+    struct sigaction action {};
+    action.sa_handler = note_signal;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t k = 0; k < std::size(sweep_signals); ++k) {
+        sigaction(sweep_signals[k], &action, &previous_[k]);
+    }
+}
+
+signal_catcher::~signal_catcher() {
+    for (std::size_t k = 0; k < std::size(sweep_signals); ++k) {
+        sigaction(sweep_signals[k], &previous_[k], nullptr);
+    }
+    ::close(signal_pipe[0]);
+    ::close(signal_pipe[1]);
+}
+
+int signal_catcher::caught() {
+    unsigned char byte = 0;
+    return ::read(signal_pipe[0], &byte, 1) == 1 ? byte : 0;
+}
+
+step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
+                              const std::vector<unsigned>& cpus, std::uint64_t runs, progress_line& progress) {
+    const step_child step = spawn_step(program, args, cpus);
+    const pid_t child = step.pid;
+    ::fcntl(step.out, F_SETFL, O_NONBLOCK);
+    ::fcntl(step.err, F_SETFL, O_NONBLOCK);
+
+    step_outcome outcome;
+    std::string events;
+    std::string current; // the strategy the step is timing now
+    std::string err;
+    bool out_open = true;
+    bool err_open = true;
+    while ((out_open || err_open) && outcome.interrupted_by == 0) {
+        pollfd fds[3] = {{out_open ? step.out : -1, POLLIN, 0},
+                         {err_open ? step.err : -1, POLLIN, 0},
+                         {signal_pipe[0], POLLIN, 0}};
+        // A timeout keeps the elapsed time moving between sorts that take seconds.
+        if (::poll(fds, 3, 1000) < 0 && errno != EINTR) {
+            break;
+        }
+        if ((outcome.interrupted_by = signal_catcher::caught()) != 0) {
+            break;
+        }
+        if (out_open && fds[0].revents != 0) {
+            out_open = drain(step.out, events);
+            for (std::size_t end; (end = events.find('\n')) != std::string::npos; events.erase(0, end + 1)) {
+                const std::string strategy = events.substr(0, end);
+                if (strategy != current) {
+                    current = strategy;
+                    progress.phase(strategy, runs);
+                }
+                progress.sorted();
+            }
+        }
+        if (err_open && fds[1].revents != 0) {
+            err_open = drain(step.err, err);
+        }
+        progress.draw();
+    }
+    if (outcome.interrupted_by != 0) {
+        ::kill(child, SIGKILL);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    ::close(step.out);
+    ::close(step.err);
+    if (outcome.interrupted_by == 0) {
+        // Ctrl-C reaches the whole foreground group: the step may have died of it first.
+        outcome.interrupted_by = signal_catcher::caught();
+    }
+    if (outcome.interrupted_by != 0) {
+        outcome.failure = "interrupted";
+    } else if (WIFSIGNALED(status)) {
+        outcome.failure = signal_cause(WTERMSIG(status));
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        const std::string message = child_error(err);
+        outcome.failure = !message.empty() ? message
+                                           : "its process ended with status " + std::to_string(WEXITSTATUS(status));
+    } else {
+        outcome.ok = true;
+    }
+    return outcome;
+}
+

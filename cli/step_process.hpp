@@ -1,0 +1,37 @@
+// One step of a sweep as a process of its own: started on its CPUs, followed through the lines it
+// prints per sort, ended at once when the sweep is interrupted.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bench/progress.hpp"
+
+// Catches SIGINT, SIGTERM and SIGHUP for its lifetime (the handler only notes the signal on a
+// pipe that the step's loop polls) and puts the previous handlers back after.
+class signal_catcher {
+public:
+    signal_catcher();
+    ~signal_catcher();
+    signal_catcher(const signal_catcher&) = delete;
+    signal_catcher& operator=(const signal_catcher&) = delete;
+
+    // The first signal caught so far, or 0.
+    static int caught();
+
+private:
+    struct sigaction previous_[3] {};
+};
+
+struct step_outcome {
+    bool ok = false;
+    std::string failure;    // why it failed
+    int interrupted_by = 0; // a signal the sweep caught while the step ran
+};
+
+// Runs `program` with `args` on `cpus`, drawing `progress` from the lines it prints (a step of
+// `runs` sorts per strategy), until it ends or a caught signal ends it.
+step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
+                              const std::vector<unsigned>& cpus, std::uint64_t runs, progress_line& progress);

@@ -1,0 +1,161 @@
+// The pages of a sweep and of a comparison.
+#include <algorithm>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "common/format.hpp"
+#include "report/breakdown_report.hpp"
+#include "report/exports.hpp"
+#include "report/html_parts.hpp"
+#include "report/resources_report.hpp"
+#include "report/sweep_report.hpp"
+
+using namespace html;
+
+void write_sweep_html(const sweep_results& sweep, std::ostream& out) {
+    page_open(out, "quicksort_bench CPU-count sweep");
+    std::vector<std::string> sentences;
+    const std::vector<strategy_scaling> table = scaling_of(sweep);
+    if (sweep.steps.size() > 1) {
+        std::string sentence = "From " + std::to_string(sweep.steps.front().cpu_count()) + " to " +
+                               std::to_string(sweep.steps.back().cpu_count()) + " CPUs";
+        const char* separator = ", ";
+        for (const auto& strategy : table) {
+            const scaling_point& last = strategy.points.back();
+            if (last.speedup && last.efficiency) {
+                sentence += separator + std::string("the ") + strategy.name + " speeds up " + fixed(*last.speedup, 2) +
+                            "\u00d7 (" + fixed(100 * *last.efficiency, 0) + "% efficiency)";
+                separator = "; ";
+            }
+        }
+        sentences.push_back(sentence + ".");
+    }
+    if (!sweep.complete()) {
+        sentences.push_back("Incomplete: " + std::to_string(sweep.steps.size()) + " of " +
+                            std::to_string(sweep.planned_counts.size()) + " steps ran (" +
+                            (sweep.failure.empty() ? "the sweep ended early" : sweep.failure) + ").");
+    }
+    reading(out, sentences);
+    std::vector<std::pair<std::string, std::string>> found;
+    for (const auto& step : sweep.steps) {
+        const unsigned n = step.cpu_count();
+        for (auto& w : warnings_of(step.results, std::to_string(n) + (n == 1 ? " CPU, " : " CPUs, "))) {
+            found.push_back(std::move(w));
+        }
+    }
+    warnings(out, found);
+    if (sweep.steps.empty()) {
+        page_close(out);
+        return;
+    }
+    out << "<h2>Context (of the first step)</h2>\n";
+    context_table(out, sweep.steps.front().results.context);
+    out << "<h2>Scaling</h2>\n";
+    figure(out, scaling_chart(sweep), "Speedup of each strategy's median against its own at the smallest count.");
+    out << "<div class=\"wrap\"><table class=\"scaling\">\n<tr><th>strategy</th><th>CPUs</th><th>median (ms)</th>"
+        << "<th>speedup</th><th>efficiency</th></tr>\n";
+    for (const auto& strategy : table) {
+        for (const auto& point : strategy.points) {
+            const auto cells = scaling_cells(point);
+            out << "<tr><td>" << esc(strategy.name) << "</td><td>" << cells[0] << "</td><td class=\"median\" "
+                << "data-strategy=\"" << esc(strategy.name) << "\" data-cpus=\"" << point.cpus << "\" data-ns=\""
+                << point.median << "\">" << cells[1] << "</td><td>" << cells[2] << "</td><td>" << cells[3]
+                << "</td></tr>\n";
+        }
+    }
+    out << "</table></div>\n";
+    // One scale for every step, so that their charts compare at a glance.
+    double axis_ms = 0;
+    for (const auto& step : sweep.steps) {
+        axis_ms = std::max(axis_ms, slowest_ms(step.results));
+    }
+    for (const auto& step : sweep.steps) {
+        out << "<h2>On " << cpus_text(step.cpu_count()) << " ("
+            << esc(format_cpu_list(step.results.context.cpus)) << ")</h2>\n";
+        figure(out, median_chart(step.results, axis_ms), "Every sort of this step, on the scale all steps share.");
+        if (step.results.breakdown) {
+            breakdown_section(out, *step.results.breakdown);
+        }
+        resources_section(out, step.results);
+    }
+    page_close(out);
+}
+
+void write_comparison_html(const comparison& c, std::ostream& out) {
+    page_open(out, "quicksort_bench comparison");
+    std::map<verdict, std::size_t> counts;
+    std::size_t total = 0;
+    for (const auto& step : c.steps) {
+        for (const auto& s : step.strategies) {
+            ++counts[s.result];
+            ++total;
+        }
+    }
+    std::vector<std::string> sentences = {
+        "Of " + std::to_string(total) + " strategy comparisons, " + std::to_string(counts[verdict::faster]) +
+        " got faster, " + std::to_string(counts[verdict::slower]) + " got slower, " +
+        std::to_string(counts[verdict::equivalent]) + " are equivalent and " +
+        std::to_string(counts[verdict::inconclusive] + counts[verdict::too_few_runs]) +
+        " could not be decided. A change counts when the Mann-Whitney U test gives p < " + general(c.alpha) +
+        " and the whole 95% interval of the Hodges-Lehmann shift lies beyond " + general(100 * c.threshold) +
+        "%; equivalent means the whole interval lies within \u00b1" + general(100 * c.threshold) + "%."};
+    for (const auto& item : c.skipped) {
+        sentences.push_back("Not compared: " + item + ".");
+    }
+    reading(out, sentences);
+    out << "<h2>Contexts</h2>\n<div class=\"wrap\"><table class=\"contexts\">\n<tr><th></th><th class=\"text\">base: "
+        << esc(c.base_name) << "</th>";
+    for (std::size_t r = 0; r < c.next_names.size(); ++r) {
+        out << "<th class=\"text\">" << (c.next_names.size() > 1 ? "[" + std::to_string(r + 1) + "] " : "new: ")
+            << esc(c.next_names[r]) << "</th>";
+    }
+    out << "</tr>\n";
+    const auto fields = [](const run_context& x) {
+        return std::vector<std::pair<const char*, std::string>>{
+            {"host", x.host_name},
+            {"CPU", x.cpu_model},
+            {"logical CPUs", std::to_string(x.logical_cpus)},
+            {"compiler", x.compiler},
+            {"build", x.build_type},
+            {"oneTBB", x.tbb_version},
+            {"runs", std::to_string(x.run_count)},
+            {"sizes", std::to_string(x.array_size) + " / " + std::to_string(x.chunk_size) + " / " + x.values},
+            {"date", x.date_time},
+        };
+    };
+    const auto base_fields = fields(c.base_context);
+    for (std::size_t k = 0; k < base_fields.size(); ++k) {
+        bool differs = false;
+        std::string cells;
+        for (const auto& context : c.next_contexts) {
+            const std::string value = fields(context)[k].second;
+            differs = differs || value != base_fields[k].second;
+            cells += "<td class=\"text\">" + esc(value) + "</td>";
+        }
+        out << "<tr" << (differs ? " class=\"differs\"" : "") << "><th>" << base_fields[k].first
+            << "</th><td class=\"text\">" << esc(base_fields[k].second) << "</td>" << cells << "</tr>\n";
+    }
+    out << "</table></div>\n";
+    const bool several = c.next_names.size() > 1;
+    for (const auto& step : c.steps) {
+        out << "<h2>" << (step.cpus > 0 ? "On " + cpus_text(step.cpus)
+                                        : std::string("Strategies"))
+            << "</h2>\n";
+        out << "<div class=\"wrap\"><table class=\"comparison\">\n<tr><th>strategy</th><th>base median (ms)</th>"
+            << "<th>new median (ms)</th><th>shift [95% interval]</th><th>p-value</th><th class=\"text\">verdict</th>"
+            << "</tr>\n";
+        for (const auto& s : step.strategies) {
+            out << "<tr><td>" << esc(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << "</td><td>"
+                << esc(median_cell(s.base_median, s.base_precision)) << "</td><td>"
+                << esc(median_cell(s.next_median, s.next_precision)) << "</td><td>" << esc(shift_text(s)) << "</td><td>"
+                << p_value_text(s.p_value) << "</td><td class=\"text " << style_of(s.result).css_class << "\">"
+                << esc(verdict_cell(s)) << "</td></tr>\n";
+        }
+        out << "</table></div>\n";
+        figure(out, comparison_chart(step), "The base run's sorts, then each new run's, per strategy; the colour is "
+                                            "the verdict, the shaded bar the shift's 95% interval.");
+    }
+    page_close(out);
+}
