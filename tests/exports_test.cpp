@@ -1,6 +1,8 @@
 // The reporters, fed fixed result records: what each file format holds and how it quotes.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -73,6 +75,38 @@ TEST(JsonReport, ReadsBackIntoTheSameRecords) {
         EXPECT_EQ(back.strategies[k].reference, k >= 4) << k;
     }
     EXPECT_EQ(back.speedups[1].mean_printed, "2");
+
+    // The machine's facts and a phase's resources come back as they went out, absent ones absent.
+    benchmark_results machine = sample_results();
+    environment_facts& e = machine.environment_before.emplace();
+    e.governor = "powersave";
+    e.cores = 8;
+    e.load_avg = {0.5, 0.25, 0.125};
+    e.busiest = {{"make", 97.5}};
+    e.throttle_count = 7;
+    e.counters = {{"cycles", true, false, "not available: no PMU"}};
+    machine.resources = {{"parallel sort", 10, 20, 30, 2.5, 4, 5, 6, 7, 8, {{"task-clock", 1e9, ""},
+                                                                         {"cycles", std::nullopt, "no PMU"}}}};
+    const benchmark_results again = parse_result_record(render(write_json, machine));
+    ASSERT_TRUE(again.environment_before);
+    const environment_facts& f = *again.environment_before;
+    EXPECT_EQ(f.governor, "powersave");
+    EXPECT_EQ(f.cores, 8u);
+    EXPECT_EQ(f.load_avg, e.load_avg);
+    EXPECT_EQ(f.busiest, e.busiest);
+    EXPECT_EQ(f.throttle_count, 7u);
+    EXPECT_FALSE(f.boost);
+    ASSERT_EQ(f.counters.size(), 1u);
+    EXPECT_EQ(f.counters[0].reason, "not available: no PMU");
+    ASSERT_EQ(again.resources.size(), 1u);
+    EXPECT_EQ(again.resources[0].major_faults, 8);
+    std::map<std::string, counter_value> counters;
+    for (const auto& counter : again.resources[0].counters) {
+        counters[counter.name] = counter;
+    }
+    ASSERT_EQ(counters.size(), 2u);
+    EXPECT_EQ(counters["task-clock"].value, 1e9);
+    EXPECT_EQ(counters["cycles"].reason, "no PMU");
 }
 
 TEST(TextReports, CsvRowsPerSortWithRfc4180QuotingAndMarkdownTables) {

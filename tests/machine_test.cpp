@@ -36,6 +36,14 @@ TEST(MachineFacts, ParsersReadTheKernelsOwnText) {
     EXPECT_EQ(t->name, "my (odd) prog");
     EXPECT_EQ(t->ticks, 300u);
     EXPECT_FALSE(parse_pid_stat("4242 no parentheses"));
+    // The first CPU's model and clock; a hypervisor's flag among the others' flags.
+    const cpuinfo cpu = parse_cpuinfo("processor\t: 0\nmodel name\t: AMD EPYC 7B13\ncpu MHz\t\t: 2449.998\n"
+                                      "flags\t\t: fpu sse2 hypervisor\nprocessor\t: 1\nmodel name\t: other\n");
+    EXPECT_EQ(cpu.model, "AMD EPYC 7B13");
+    EXPECT_EQ(cpu.mhz, 2449u);
+    EXPECT_TRUE(cpu.hypervisor);
+    EXPECT_FALSE(parse_cpuinfo("flags\t\t: fpu sse2\n").hypervisor);
+    EXPECT_EQ(parse_cpuinfo("").model, "unknown");
 }
 
 TEST(MachineFacts, FixtureTreesGiveTheVerdictsAndTheChanges) {
