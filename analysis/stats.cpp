@@ -47,14 +47,6 @@ std::optional<median_interval> interval_of_median(const duration_list& sorted, s
     return interval;
 }
 
-std::uint64_t runs_for_precision(double cv, double target) {
-    const double n = std::ceil(std::pow(1.96 * cv / target, 2));
-    if (!(n < 1e12)) {
-        return 1'000'000'000'000; // a cv of nothing but noise: far beyond any run
-    }
-    return std::max<std::uint64_t>(min_runs_for_interval, static_cast<std::uint64_t>(n));
-}
-
 namespace {
 
 // P(U <= u) under the null hypothesis, counting the orderings of m and n distinct values.

@@ -29,10 +29,6 @@ struct median_interval {
 // The interval of `median` from `sorted` (ascending); nothing below min_runs_for_interval.
 std::optional<median_interval> interval_of_median(const duration_list& sorted, std::int64_t median);
 
-// Runs that would likely bring a median with this coefficient of variation to `target` precision:
-// ceil((1.96 cv / target)^2), at least min_runs_for_interval.
-std::uint64_t runs_for_precision(double cv, double target);
-
 // The two-sided Mann-Whitney U test of whether two samples come from the same distribution.
 // Without ties, with at most 8 values on a side and at most 10,000 pairs, the p-value comes from U's exact
 // distribution; otherwise from the normal approximation with the tie correction and a continuity

@@ -15,6 +15,7 @@
 #include "machine/cpus.hpp"
 #include "bench/memory_model.hpp"
 #include "cli/options.hpp"
+#include "cli/step_process.hpp"
 #include "cli/sweep.hpp"
 
 namespace {
@@ -65,8 +66,12 @@ int main(int argc, char** argv) {
             print_error(std::cerr, *refusal);
             return 2;
         }
-        if (!opts.step_result.empty()) {
-            return run_sweep_step(opts);
+        if (const std::optional<int> result_fd = inherited_step_result()) {
+            if (!opts.cpu_counts.empty()) {
+                print_error(std::cerr, "--cpus: a sweep step cannot start a sweep of its own");
+                return 2;
+            }
+            return run_sweep_step(opts, *result_fd);
         }
         if (!opts.cpu_counts.empty()) {
             return run_sweep(opts, topology_cpu_order());

@@ -11,19 +11,19 @@ void check_export_paths(const CLI::App& app, const named_values& exports) {
         if (app.count(name) == 0) {
             continue;
         }
+        try {
+            check_writable(*path);
+        } catch (const std::runtime_error& e) {
+            throw CLI::ValidationError(name, e.what());
+        }
         for (const auto& [other_name, other_path] : seen) {
             if (other_path == "-" && *path == "-") {
                 throw CLI::ValidationError(name, "only one export can go to standard output (-); " + other_name +
                                                      " already does");
             }
-            if (other_path == *path) {
+            if (same_destination(other_path, *path)) {
                 throw CLI::ValidationError(name, "'" + *path + "' is already the file of " + other_name);
             }
-        }
-        try {
-            check_writable(*path);
-        } catch (const std::runtime_error& e) {
-            throw CLI::ValidationError(name, e.what());
         }
         seen.emplace_back(name, *path);
     }

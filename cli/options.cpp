@@ -75,8 +75,6 @@ void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
                    "(default 1)")
         ->type_name("R");
     app.add_option("--seed", texts.seed, "Sweep: the seed of the rounds' shuffled orders (default 1)")->type_name("N");
-    // A sweep starts itself once per step with this; it is not for people.
-    app.add_option("--step-result", opts.step_result)->group("");
 }
 
 void finish_run_options(const CLI::App& app, options& opts, const run_texts& texts, unsigned usable_cpus) {
@@ -95,8 +93,8 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
     }
     if (app.count("--precision") > 0) {
         precision_goal goal;
-        goal.target = parse_decimal("--precision", texts.precision, "a percentage above 0 and at most 50",
-                                    [](double p) { return p > 0 && p <= 50; }) /
+        goal.target = parse_decimal("--precision", texts.precision, "a percentage from 0.1 to 50",
+                                    [](double p) { return p >= 0.1 && p <= 50; }) /
                       100;
         if (app.count("--runs") == 0) {
             sizes.run_count = min_runs_for_interval;
@@ -120,9 +118,6 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
         sizes.chunk_size = parse_count<std::int64_t>("--chunk", texts.chunk, 1, max_chunk_size);
     }
     if (app.count("--cpus") > 0) {
-        if (app.count("--step-result") > 0) {
-            throw CLI::ValidationError("--cpus", "a sweep step cannot start a sweep of its own");
-        }
         try {
             opts.cpu_counts = parse_cpu_counts(texts.cpus, usable_cpus);
         } catch (const cpu_list_error& e) {

@@ -42,7 +42,6 @@ struct options : run_settings {
     std::vector<unsigned> cpu_counts; // --cpus: a sweep over these CPU counts; empty for the classic run
     unsigned rounds = 1;              // --rounds: every step once per round, in a shuffled order
     std::uint64_t seed = 1;           // --seed: of the rounds' orders
-    std::string step_result;          // internal: run as one step of a sweep, writing its record here
     std::optional<compare_options> compare; // the compare mode instead of a benchmark run
     std::optional<std::string> check;       // `check`: the machine's readiness; its --export-json path (may be empty)
 };

@@ -4,14 +4,18 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <stdexcept>
 #include <system_error>
 
+#include "common/count.hpp"
 #include "common/error.hpp"
 
 namespace {
@@ -68,7 +72,7 @@ struct step_child {
 };
 
 step_child spawn_step(const std::string& program, const std::vector<std::string>& args,
-                      const std::vector<unsigned>& cpus) {
+                      const std::vector<unsigned>& cpus, int result_fd) {
     // Everything the child needs is prepared before fork: after it, only async-signal-safe calls.
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -76,6 +80,16 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
+    // The step learns of its result's descriptor from its environment, never from its arguments.
+    std::string channel = std::string(step_result_variable) + "=" + std::to_string(result_fd);
+    std::vector<char*> envp;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (std::strncmp(*variable, channel.c_str(), std::strlen(step_result_variable) + 1) != 0) {
+            envp.push_back(*variable);
+        }
+    }
+    envp.push_back(channel.data());
+    envp.push_back(nullptr);
     cpu_set_t mask;
     CPU_ZERO(&mask);
     for (const unsigned cpu : cpus) {
@@ -102,10 +116,10 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
         }
         const int null_in = ::open("/dev/null", O_RDONLY);
         if (::sched_setaffinity(0, sizeof mask, &mask) != 0 || null_in < 0 || ::dup2(null_in, 0) < 0 ||
-            ::dup2(out_pipe[1], 1) < 0 || ::dup2(err_pipe[1], 2) < 0) {
+            ::dup2(out_pipe[1], 1) < 0 || ::dup2(err_pipe[1], 2) < 0 || ::fcntl(result_fd, F_SETFD, 0) < 0) {
             ::_exit(127);
         }
-        ::execv(program.c_str(), argv.data());
+        ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     const int fork_error = errno;
@@ -141,14 +155,29 @@ signal_catcher::~signal_catcher() {
     ::close(signal_pipe[1]);
 }
 
+std::optional<int> inherited_step_result() {
+    const char* value = std::getenv(step_result_variable);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    int fd = -1;
+    struct stat info {};
+    if (parse_digits(value, fd) != count_error::none || fd <= STDERR_FILENO || ::fcntl(fd, F_GETFD) < 0 ||
+        ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        throw std::runtime_error(std::string(step_result_variable) + " does not name a file this process inherited");
+    }
+    return fd;
+}
+
 int signal_catcher::caught() {
     unsigned char byte = 0;
     return ::read(signal_pipe[0], &byte, 1) == 1 ? byte : 0;
 }
 
 step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
-                              const std::vector<unsigned>& cpus, std::uint64_t runs, progress_line& progress) {
-    const step_child step = spawn_step(program, args, cpus);
+                              const std::vector<unsigned>& cpus, int result_fd, std::uint64_t runs,
+                              progress_line& progress) {
+    const step_child step = spawn_step(program, args, cpus, result_fd);
     const pid_t child = step.pid;
     ::fcntl(step.out, F_SETFL, O_NONBLOCK);
     ::fcntl(step.err, F_SETFL, O_NONBLOCK);

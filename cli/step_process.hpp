@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,16 @@ struct step_outcome {
     int interrupted_by = 0; // a signal the sweep caught while the step ran
 };
 
-// Runs `program` with `args` on `cpus`, drawing `progress` from the lines it prints (a step of
-// `runs` sorts per strategy), until it ends or a caught signal ends it.
+// The environment variable that tells a step which inherited descriptor takes its result record.
+inline constexpr char step_result_variable[] = "QSB_STEP_RESULT_FD";
+
+// Runs `program` with `args` on `cpus`, handing it `result_fd` (a file in the sweep's private
+// folder) for its record, drawing `progress` from the lines it prints (a step of `runs` sorts per
+// strategy), until it ends or a caught signal ends it.
 step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
-                              const std::vector<unsigned>& cpus, std::uint64_t runs, progress_line& progress);
+                              const std::vector<unsigned>& cpus, int result_fd, std::uint64_t runs,
+                              progress_line& progress);
+
+// In a step's process: the descriptor its sweep handed it for the record; nothing in any other
+// process. Throws when the variable is set but names no regular file this process holds.
+std::optional<int> inherited_step_result();

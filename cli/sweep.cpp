@@ -71,7 +71,7 @@ protected:
 
 } // namespace
 
-std::vector<std::string> step_arguments(const options& opts, const std::string& result_path) {
+std::vector<std::string> step_arguments(const options& opts) {
     std::vector<std::string> args = {"--size",  std::to_string(opts.sizes.array_size),
                                      "--runs",  std::to_string(opts.sizes.run_count),
                                      "--chunk", std::to_string(opts.sizes.chunk_size),
@@ -95,8 +95,6 @@ std::vector<std::string> step_arguments(const options& opts, const std::string& 
     }
     args.push_back("--values");
     args.push_back(value_kind_name(opts.sizes.values));
-    args.push_back("--step-result");
-    args.push_back(result_path);
     return args;
 }
 
@@ -156,7 +154,18 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
                                           cpus_text(n) + ")";
             progress.phase("", 0);
             progress.set_prefix(round + step_name);
-            step_outcome outcome = run_step_process(program, step_arguments(opts, record), cpus, runs, progress);
+            const int record_fd = ::open(record.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            if (record_fd < 0) {
+                throw std::system_error(errno, std::generic_category(), "cannot create a file for a step's record");
+            }
+            step_outcome outcome;
+            try {
+                outcome = run_step_process(program, step_arguments(opts), cpus, record_fd, runs, progress);
+            } catch (...) {
+                ::close(record_fd);
+                throw;
+            }
+            ::close(record_fd);
             if (outcome.ok) {
                 try {
                     measured[k].push_back(read_export_file(record).sweep.steps.at(0).results);
@@ -202,7 +211,7 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
     return exit_code;
 }
 
-int run_sweep_step(const options& opts) {
+int run_sweep_step(const options& opts, int result_fd) {
     discard_buffer discard;
     std::ostream quiet(&discard);
     const std::vector<unsigned> cpus = allowed_cpus();
@@ -213,8 +222,9 @@ int run_sweep_step(const options& opts) {
     measured_run run = measure(opts, console{quiet, false}, tell_parent, static_cast<unsigned>(cpus.size()));
     // What this process itself sees, so that a reader can check the step ran where it claims.
     run.results.context.cpus = cpus;
-    run.results.context.logical_cpus = static_cast<unsigned>(cpus.size());
     run.results.context.tbb_threads = parallel_loop_threads();
-    write_export(opts.step_result, run.results, write_json);
+    std::ostringstream record;
+    write_json(run.results, record);
+    write_to_descriptor(result_fd, record.str());
     return EXIT_SUCCESS;
 }

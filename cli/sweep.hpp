@@ -22,8 +22,8 @@ std::vector<std::vector<std::size_t>> round_orders(std::size_t steps, unsigned r
 
 // A step's process: measures like the classic run on the CPUs it was started on, prints one line
 // per finished sort (the strategy's name) for the parent's progress display, and writes its result
-// record to opts.step_result.
-int run_sweep_step(const options& opts);
+// record to `result_fd`, the descriptor its sweep handed it.
+int run_sweep_step(const options& opts, int result_fd);
 
-// The arguments that make a step measure what `opts` asks for, writing its record to `result_path`.
-std::vector<std::string> step_arguments(const options& opts, const std::string& result_path);
+// The arguments that make a step measure what `opts` asks for.
+std::vector<std::string> step_arguments(const options& opts);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
@@ -67,6 +68,29 @@ target_kind kind_of(const std::string& target, const std::string& shown) {
         throw std::runtime_error("cannot write '" + shown + "': it is a socket, not a file, FIFO or device");
     }
     return S_ISREG(info.st_mode) ? target_kind::regular : target_kind::other;
+}
+
+// The rename itself is durable only once the folder that holds the name is on the disk.
+void sync_folder_of(const std::string& file) {
+    const auto slash = file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Where a path that need not exist yet would be: its folder with every link and ".." resolved.
+std::string resolved(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char real[PATH_MAX];
+    if (::realpath(folder.c_str(), real) == nullptr) {
+        return path;
+    }
+    return std::string(real) + "/" + name;
 }
 
 int write_all(int fd, const std::string& content) {
@@ -131,6 +155,15 @@ void write_output_file(const std::string& path, const std::string& content) {
     std::string temporary;
     const int fd = open_temporary(target, path, temporary);
     int error = write_all(fd, content);
+    // The replaced file keeps its permission bits; the data is on the disk before the rename, so
+    // that a power loss leaves the old file or the new one, never an empty one.
+    struct stat old {};
+    if (error == 0 && ::stat(target.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0) {
+        error = errno;
+    }
+    if (error == 0 && ::fsync(fd) != 0) {
+        error = errno;
+    }
     if (::close(fd) != 0 && error == 0) {
         error = errno;
     }
@@ -141,6 +174,22 @@ void write_output_file(const std::string& path, const std::string& content) {
         ::unlink(temporary.c_str());
         throw failure(path, error);
     }
+    sync_folder_of(target);
+}
+
+void write_to_descriptor(int fd, const std::string& content) {
+    if (const int error = write_all(fd, content); error != 0) {
+        throw std::runtime_error(std::string("cannot write the result: ") + std::strerror(error));
+    }
+}
+
+bool same_destination(const std::string& a, const std::string& b) {
+    if (a == "-" || b == "-") {
+        return a == b;
+    }
+    const std::string first = final_target(a);
+    const std::string second = final_target(b);
+    return same_file(first, second) || resolved(first) == resolved(second);
 }
 
 bool same_file(const std::string& a, const std::string& b) {

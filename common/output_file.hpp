@@ -11,14 +11,22 @@
 void check_writable(const std::string& path);
 
 // Writes `content` to `path`. A regular file (or a new one) is written to a temporary file in its
-// folder and renamed over it, so readers never see a half-written file; through a symbolic link
-// that happens beside the link's final target and the link stays. A FIFO, a device or any other
+// folder, flushed to the disk and renamed over it (keeping the old file's permission bits), so
+// readers never see a half-written file and a power loss never leaves an empty one; through a
+// symbolic link that happens beside the link's final target and the link stays. A FIFO, a device or any other
 // file that is not regular is opened and written directly. "-" writes to standard output. Throws
 // std::runtime_error, removing any temporary file, on failure.
 void write_output_file(const std::string& path, const std::string& content);
 
+// Writes all of `content` to the open descriptor `fd`. Throws std::runtime_error on failure.
+void write_to_descriptor(int fd, const std::string& content);
+
 // Whether `a` and `b` name the same existing file, through links too.
 bool same_file(const std::string& a, const std::string& b);
+
+// Whether writing `a` and `b` would write one file: the same name through relative paths, "..",
+// symbolic links (also to a file not there yet) or hard links.
+bool same_destination(const std::string& a, const std::string& b);
 
 // Renders `records` with `reporter` and writes the text to `path`; an empty path means the export
 // was not asked for.

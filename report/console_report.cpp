@@ -71,7 +71,7 @@ void print_precision(const benchmark_results& results, std::ostream& out) {
         out << ", target not reached (at "
             << (s.durations.size() >= goal.max_runs ? "--max-runs " + std::to_string(goal.max_runs) : "--max-time")
             << ")";
-        if (s.summary.cv) {
+        if (s.summary.interval) {
             out << "; about " << runs_likely_needed(s.summary, s.durations.size(), goal.target)
                 << " runs would likely reach "
                 << target;

@@ -1,5 +1,9 @@
 #include "report/json_reader.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "report/breakdown_json.hpp"
 #include "report/exports.hpp"
 #include "report/json_fields.hpp"
@@ -9,7 +13,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <sstream>
 
@@ -196,10 +199,10 @@ void parse_machine_parts(const json& doc, benchmark_results& results) {
 }
 
 benchmark_results parse_record(const json& doc, const std::string& where) {
+    if (!doc.is_object()) {
+        throw export_error((where.empty() ? "the top level" : where) + ": not a result record (a JSON object)");
+    }
     try {
-        if (!doc.is_object()) {
-            fail("", "not a result record (a JSON object)");
-        }
         run_context context = parse_context(doc);
         const json& list = array_at(doc, "", "strategies");
         const char* const main_names[] = {"sequential sort", "thread sort", "parallel sort",
@@ -336,25 +339,54 @@ export_document parse_export(const std::string& text) {
 }
 
 export_document read_export_file(const std::string& path, std::size_t max_bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw export_error("'" + path + "': cannot be read (" + std::strerror(errno) + ")");
+    const auto refuse = [&](const std::string& why) { return export_error("'" + path + "': " + why); };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw refuse(std::string("cannot be read (") + std::strerror(errno) + ")");
+    }
+    const struct closer {
+        int fd;
+        ~closer() { ::close(fd); }
+    } close_on_exit{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        throw refuse(std::string("cannot be read (") + std::strerror(errno) + ")");
+    }
+    if (S_ISDIR(info.st_mode)) {
+        throw refuse("cannot be read (it is a folder, not a file)");
+    }
+    const std::string too_large =
+        "larger than " + std::to_string(max_bytes >> 20) + " MiB, far more than any export of this program";
+    if (S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) > max_bytes) {
+        throw refuse(too_large);
     }
     std::string text;
     char buffer[1 << 16];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        text.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (text.size() > max_bytes) {
-            throw export_error("'" + path + "': larger than " + std::to_string(max_bytes >> 20) +
-                               " MiB, far more than any export of this program");
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
         }
-    }
-    if (in.bad()) {
-        throw export_error("'" + path + "': cannot be read");
+        if (got < 0) {
+            throw refuse(std::string("cannot be read (") + std::strerror(errno) + ")");
+        }
+        if (got == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+        // An export is a JSON object: a stream that starts otherwise (a device of zeros, say) is
+        // refused now rather than after reading it up to the limit.
+        const auto first = text.find_first_not_of(" \t\r\n");
+        if (first != std::string::npos && text[first] != '{') {
+            break;
+        }
+        if (text.size() > max_bytes) {
+            throw refuse(too_large);
+        }
     }
     try {
         return parse_export(text);
     } catch (const export_error& e) {
-        throw export_error("'" + path + "': " + e.what());
+        throw refuse(e.what());
     }
 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 
@@ -9,16 +10,45 @@
 
 namespace {
 
-// Pipes would split a table cell.
+// Text from a record (a host name, a strategy's name, a file name) as Markdown shows it: a pipe
+// would split a table cell, and markup or HTML would be rendered, so both are escaped; a line
+// break would end the cell.
 std::string cell(const std::string& text) {
     std::string escaped;
     for (const char ch : text) {
-        if (ch == '|') {
+        switch (ch) {
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '&': escaped += "&amp;"; break;
+        case '\n': escaped += ' '; break;
+        case '|':
+        case '\\':
+        case '`':
+        case '*':
+        case '[':
+        case ']':
             escaped += '\\';
+            escaped += ch;
+            break;
+        default: escaped += ch;
         }
-        escaped += ch == '\n' ? ' ' : ch;
     }
     return escaped;
+}
+
+// A file name as code: shown as it is, inside a fence of more backticks than it holds in a row.
+std::string code_span(const std::string& text) {
+    std::size_t longest = 0;
+    std::size_t run = 0;
+    for (const char ch : text) {
+        run = ch == '`' ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    const std::string fence(longest + 1, '`');
+    std::string shown = text;
+    std::replace(shown.begin(), shown.end(), '\n', ' ');
+    const bool pad = !shown.empty() && (shown.front() == '`' || shown.back() == '`');
+    return fence + (pad ? " " + shown + " " : shown) + fence;
 }
 
 // What each phase used of the machine.
@@ -154,10 +184,10 @@ void write_sweep_markdown(const sweep_results& sweep, std::ostream& out) {
 
 void write_comparison_markdown(const comparison& c, std::ostream& out) {
     const bool several = c.next_names.size() > 1;
-    out << "Comparing `" << cell(c.base_name) << "` (base) with ";
+    out << "Comparing " << code_span(c.base_name) << " (base) with ";
     for (std::size_t r = 0; r < c.next_names.size(); ++r) {
-        out << (r == 0 ? "" : ", ") << (several ? "[" + std::to_string(r + 1) + "] " : "") << "`"
-            << cell(c.next_names[r]) << "`";
+        out << (r == 0 ? "" : ", ") << (several ? "[" + std::to_string(r + 1) + "] " : "")
+            << code_span(c.next_names[r]);
     }
     out << (several ? " (new runs)" : " (new)") << ": sorting " << c.base_context.array_size << " "
         << c.base_context.values << " values, chunks of " << c.base_context.chunk_size

@@ -18,23 +18,20 @@ strategy_result make_strategy(std::string name, duration_list durations) {
     result.name = std::move(name);
     result.summary = summarize(durations);
     result.durations = std::move(durations);
-    result.warnings = noise_warnings(result.summary, result.durations.size());
     return result;
 }
 
-std::vector<std::string> noise_warnings(const duration_summary& summary, std::size_t runs) {
+std::vector<std::string> noise_warnings(const duration_summary& summary, std::size_t runs, double target) {
     std::vector<std::string> warnings;
     char text[256];
-    const std::string advice =
-        summary.cv ? "about " + std::to_string(runs_likely_needed(summary, runs, advised_precision)) +
-                         " runs would likely reach \u00b1" + std::to_string(std::lround(100 * advised_precision)) + "%"
-                   : "at least " + std::to_string(min_runs_for_interval) + " runs are needed";
     if (!summary.interval) {
-        warnings.push_back("too few runs (" + std::to_string(runs) + ") for an interval of its median; " + advice);
-    } else if (summary.interval->precision > advised_precision) {
+        warnings.push_back("too few runs (" + std::to_string(runs) + ") for an interval of its median; at least " +
+                           std::to_string(min_runs_for_interval) + " runs are needed");
+    } else if (summary.interval->precision > target) {
         std::snprintf(text, sizeof text, "imprecise: its median is known to \u00b1%.1f%% (%.1f%% interval); ",
                       100 * summary.interval->precision, 100 * summary.interval->coverage);
-        warnings.push_back(text + advice);
+        warnings.push_back(text + ("about " + std::to_string(runs_likely_needed(summary, runs, target)) +
+                                   " runs would likely reach " + percent_text(target)));
     }
     if (summary.median > 0 && 2 * summary.max > 3 * summary.median) {
         std::snprintf(text, sizeof text,
@@ -44,6 +41,12 @@ std::vector<std::string> noise_warnings(const duration_summary& summary, std::si
         warnings.emplace_back(text);
     }
     return warnings;
+}
+
+std::string percent_text(double fraction) {
+    char text[32];
+    std::snprintf(text, sizeof text, "\u00b1%g%%", 100 * fraction);
+    return text;
 }
 
 std::string precision_text(const duration_summary& summary) {
@@ -82,7 +85,9 @@ benchmark_results make_results(run_context context, strategy_result sequential, 
         reference.reference = true;
         reference.times_faster_than_parallel = exact_ratio(parallel.summary.median, reference.summary.median);
     }
-    const auto judge = [&results](strategy_result& s) {
+    const double target = results.context.precision ? results.context.precision->target : advised_precision;
+    const auto judge = [&results, target](strategy_result& s) {
+        s.warnings = noise_warnings(s.summary, s.durations.size(), target);
         if (results.context.precision) {
             s.target_reached = s.summary.interval && s.summary.interval->precision <= results.context.precision->target;
         }

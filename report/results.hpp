@@ -55,10 +55,14 @@ struct strategy_result {
 // The precision a careful reader wants of a median before trusting it.
 inline constexpr double advised_precision = 0.02;
 
-// Why a strategy's figures may not be trusted, as advice: its median known no better than
-// advised_precision (or no interval at all), with the runs that would likely reach it; and a
-// slowest run more than half above the median.
-std::vector<std::string> noise_warnings(const duration_summary& summary, std::size_t runs);
+// Why a strategy's figures may not be trusted, as advice: its median known no better than `target`
+// (advised_precision, or the precision goal of the run), or no interval at all, with the runs that
+// would likely reach it; and a slowest run more than half above the median.
+std::vector<std::string> noise_warnings(const duration_summary& summary, std::size_t runs,
+                                        double target = advised_precision);
+
+// "±2%", "±0.5%": a precision sought.
+std::string percent_text(double fraction);
 
 // "±1.2%": the precision of the median; empty when there is no interval.
 std::string precision_text(const duration_summary& summary);

@@ -25,12 +25,12 @@ stats_map compute_stats(duration_list& list) {
 }
 
 std::uint64_t runs_likely_needed(const duration_summary& summary, std::size_t runs, double target) {
-    std::uint64_t needed = summary.cv ? runs_for_precision(*summary.cv, target) : min_runs_for_interval;
-    if (summary.interval && summary.interval->precision > target) {
-        const double scaled = std::ceil(static_cast<double>(runs) * std::pow(summary.interval->precision / target, 2));
-        needed = std::max(needed, scaled < 1e12 ? static_cast<std::uint64_t>(scaled) : 1'000'000'000'000);
+    if (!summary.interval || summary.interval->precision <= target) {
+        return std::max<std::uint64_t>(runs, min_runs_for_interval);
     }
-    return needed;
+    const double scaled = std::ceil(static_cast<double>(runs) * std::pow(summary.interval->precision / target, 2));
+    return scaled < 1e12 ? std::max<std::uint64_t>(min_runs_for_interval, static_cast<std::uint64_t>(scaled))
+                         : 1'000'000'000'000;
 }
 
 duration_summary summarize(duration_list durations) {

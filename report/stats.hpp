@@ -33,9 +33,10 @@ struct duration_summary {
 
 duration_summary summarize(duration_list durations);
 
-// The runs that would likely bring this median to `target`: runs_for_precision of its coefficient
-// of variation, and never fewer than the precision already reached scales to (an interval
-// narrows with the square root of the runs), so a run that fell short is never told it had enough.
+// The runs that would likely bring this median to `target`: the interval the median has narrows
+// with the square root of the runs, so n (precision / target)^2, at least min_runs_for_interval.
+// The interval, not the spread around the mean, which one slow outlier inflates. Without an
+// interval, min_runs_for_interval.
 std::uint64_t runs_likely_needed(const duration_summary& summary, std::size_t runs, double target);
 
 // numerator / divisor as a truncating 64-bit integer division, printed as a double in the

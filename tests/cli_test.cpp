@@ -39,7 +39,7 @@ TEST(Cli, PipedRunPrintsPhasesThenTheWholeReportAndDoesNotWait) {
     // Three runs give no interval of a median: each strategy's advice (and maybe a noisy sort's),
     // nothing else, on stderr.
     EXPECT_TRUE(std::regex_match(r.err, std::regex("(advice: [^\n]+\n)+"))) << r.err;
-    const std::regex too_few(": too few runs \\(3\\) for an interval of its median; about \\d+ runs would likely");
+    const std::regex too_few(": too few runs \\(3\\) for an interval of its median; at least 6 runs are needed");
     EXPECT_EQ(std::distance(std::sregex_iterator(r.err.begin(), r.err.end(), too_few), std::sregex_iterator()), 4);
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "no screen clearing in a pipe";
     const std::string phases = "Sequential Sort: 0/3 tasks completed.\n"

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
@@ -140,7 +142,8 @@ TEST_F(Compare, HostileFilesEndWithOneLineNamingTheFile) {
         bool create;
         const char* says;
     } cases[] = {
-        {"missing.json", "", false, "cannot be read"},
+        {"missing.json", "", false, "cannot be read (No such file or directory)"},
+        {"array.json", "[1, 2]", true, "the top level: not a result record"},
         {"empty.json", "", true, "empty file"},
         {"text.json", "not json at all", true, "not valid JSON"},
         {"truncated.json", good.substr(0, good.size() / 2), true, "not valid JSON"},
@@ -184,6 +187,18 @@ TEST_F(Compare, HostileFilesEndWithOneLineNamingTheFile) {
         EXPECT_TRUE(r.err.find(c.name) != std::string::npos || r.err.find("measure") != std::string::npos) << r.err;
     }
     EXPECT_THROW(read_export_file(path("a.json"), 1000), export_error) << "a file over the size limit";
+
+    // A folder says why; an endless stream is refused at its first bytes, not after the limit.
+    fs::create_directory(dir / "folder.json");
+    const process_result folder = compare({path("a.json"), path("folder.json")});
+    EXPECT_EQ(folder.exit_code, 2);
+    EXPECT_NE(folder.err.find("'" + path("folder.json") + "': cannot be read (it is a folder, not a file)"),
+              std::string::npos)
+        << folder.err;
+    const auto start = std::chrono::steady_clock::now();
+    const process_result zeros = compare({path("a.json"), "/dev/zero"});
+    EXPECT_EQ(zeros.exit_code, 2) << zeros.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "read 256 MiB of zeros first";
 }
 
 #ifdef QSB_GBENCH_PEER

@@ -16,14 +16,15 @@
 #include <stdexcept>
 
 #include "process.hpp"
+#include "report/comparison.hpp"
 #include "report/exports.hpp"
 #include "report/json_reader.hpp"
 #include "common/output_file.hpp"
 
 namespace {
 
-template <typename Reporter>
-std::string render(Reporter reporter, const benchmark_results& results) {
+template <typename Reporter, typename Records>
+std::string render(Reporter reporter, const Records& results) {
     std::ostringstream out;
     reporter(results, out);
     return out.str();
@@ -217,4 +218,41 @@ TEST(JsonReport, OneRunHasNoSpreadAndEveryFileNamesItsFormatVersion) {
         EXPECT_NE(std::string(e.what()).find("format version 3 by a newer quicksort_bench; this one reads versions 1 "
                                              "to 2"), std::string::npos) << e.what();
     }
+}
+
+TEST(MarkdownReport, TextFromARecordIsShownNotRendered) {
+    benchmark_results r = sample_results();
+    r.context.cpu_model = "<img src=x onerror=alert(1)> | *bold* [link](x) `code` a&b";
+    const std::string md = render(write_markdown, r);
+    EXPECT_NE(md.find("on &lt;img src=x onerror=alert(1)&gt; \\| \\*bold\\* \\[link\\](x) \\`code\\` a&amp;b ("),
+              std::string::npos)
+        << md;
+    EXPECT_EQ(md.find("<img"), std::string::npos);
+
+    sweep_results base;
+    base.planned_counts = {0};
+    base.steps = {{sample_results()}};
+    sweep_results next = base;
+    next.steps[0].results.context.host_name = "<script>x</script>|";
+    comparison c = compare_runs(base, {{"new `odd`.json", next}}, 0.05, 0.02);
+    c.base_name = "base.json";
+    const std::string cmp = render(write_comparison_markdown, c);
+    EXPECT_NE(cmp.find("| &lt;script&gt;x&lt;/script&gt;\\| |"), std::string::npos) << cmp;
+    EXPECT_NE(cmp.find("``new `odd`.json``"), std::string::npos) << "a file name as code, fenced past its backticks";
+    EXPECT_EQ(cmp.find("<script>"), std::string::npos);
+}
+
+TEST(OutputFile, ReplacesAFileWholeKeepingItsPermissionBits) {
+    const scratch_dir dir;
+    const std::string target = dir.file("kept.json");
+    write_text(target, "old");
+    std::filesystem::permissions(target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                             std::filesystem::perms::group_read);
+    write_output_file(target, "new");
+    EXPECT_EQ(read_text(target), "new");
+    EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), std::filesystem::directory_iterator()), 1)
+        << "no temporary file left beside it";
 }

@@ -93,9 +93,10 @@ TEST(Options, HostileValuesAreRefusedWithOneLineAndExitTwo) {
         bad.push_back({option, "/tmp/qsb-a", option, "/tmp/qsb-b"});
     }
     bad.push_back({"--export-json", "/tmp/qsb-same", "--export-csv", "/tmp/qsb-same"});
-    for (const std::string value : {"0", "-1", "50.5", "abc", "", "1e1x"}) {
+    for (const std::string value : {"0", "-1", "0.09", "1e-300", "50.01", "50.5", "abc", "", "1e1x"}) {
         bad.push_back({"--precision", value});
     }
+    bad.push_back({"--step-result", "/tmp/qsb-step-from-the-command-line.json"});
     for (const std::string value : {"0s", "abc", "5", "-1m", "2d", "s"}) {
         bad.push_back({"--precision", "2", "--max-time", value});
     }
@@ -176,10 +177,47 @@ TEST(Options, EveryRefusalIsOneLineInTheProgramsOwnWords) {
     EXPECT_FALSE(odd.outcome.exit_code) << odd.err;
     EXPECT_TRUE(odd.outcome.opts.exports.to_stdout());
     EXPECT_NE(parse({"--help"}).out.find("classic|wide"), std::string::npos);
+    for (const char* bound : {"0.1", "50"}) {
+        EXPECT_FALSE(parse({"--precision", bound}).outcome.exit_code) << bound << " is a precision one may ask for";
+    }
     const options adaptive = parse({"--precision", "0.5", "--max-time", "1.5m"}).outcome.opts;
     ASSERT_TRUE(adaptive.precision);
     EXPECT_DOUBLE_EQ(adaptive.precision->target, 0.005);
     EXPECT_EQ(adaptive.sizes.run_count, 6u) << "the minimum with --precision";
     EXPECT_EQ(adaptive.precision->max_runs, 100u);
     EXPECT_EQ(adaptive.precision->max_time_ns, 90'000'000'000);
+}
+
+TEST(Options, TwoOutputsThatAreOneFileAreRefusedBeforeAnyWork) {
+    const scratch_dir dir;
+    std::filesystem::create_directories(dir.file("sub"));
+    write_text(dir.file("real.json"), "kept");
+    std::filesystem::create_hard_link(dir.file("real.json"), dir.file("hard.json"));
+    std::filesystem::create_symlink(dir.file("later.json"), dir.file("link.json")); // to a file not there yet
+    std::filesystem::create_symlink(dir.file("sub"), dir.file("folder-link"));
+    const struct {
+        std::string first;
+        std::string second;
+        bool refused;
+    } pairs[] = {
+        {dir.file("a.out"), dir.file("sub/../a.out"), true},
+        {dir.file("a.out"), dir.file("./a.out"), true},
+        {dir.file("link.json"), dir.file("later.json"), true},
+        {dir.file("real.json"), dir.file("hard.json"), true},
+        {dir.file("sub/x.md"), dir.file("folder-link/x.md"), true},
+        {dir.file("a.out"), dir.file("sub/a.out"), false},
+        {dir.file("a.out"), dir.file("a.out.bak"), false},
+        {dir.file("real.json"), dir.file("sub/real.json"), false},
+    };
+    for (const auto& p : pairs) {
+        const parsed run = parse({"--export-json", p.first, "--export-csv", p.second});
+        EXPECT_EQ(run.outcome.exit_code.value_or(0), p.refused ? 2 : 0) << p.first << " and " << p.second << run.err;
+        if (p.refused) {
+            EXPECT_NE(run.err.find("is already the file of --export-json"), std::string::npos) << run.err;
+        }
+        const parsed cmp = parse({"compare", "a.json", "b.json", "--export-json", p.first, "--export-markdown", p.second});
+        EXPECT_EQ(cmp.outcome.exit_code.value_or(0), p.refused ? 2 : 0) << p.first << " and " << p.second << cmp.err;
+    }
+    EXPECT_EQ(read_text(dir.file("real.json")), "kept");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("later.json"))) << "nothing is written while checking";
 }

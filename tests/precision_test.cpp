@@ -67,8 +67,6 @@ TEST(MedianInterval, OnHandMadeSamplesWithTiesAndEvenAndOddCounts) {
 }
 
 TEST(MedianInterval, AdviceNamesThePrecisionAndTheRunsLikelyToReachTwoPercent) {
-    EXPECT_EQ(runs_for_precision(0.05, 0.02), 25u); // (1.96 * 2.5)^2 = 24.01
-    EXPECT_EQ(runs_for_precision(0.001, 0.02), 6u) << "never fewer than an interval needs";
     // Ten sorts known to +-10% with a cv that alone would ask for fewer: the interval's own
     // narrowing with sqrt(n) decides.
     const duration_list wide = {90, 90, 95, 100, 100, 100, 100, 105, 110, 110};
@@ -83,6 +81,21 @@ TEST(MedianInterval, AdviceNamesThePrecisionAndTheRunsLikelyToReachTwoPercent) {
     EXPECT_TRUE(noise_warnings(summarize({100, 100, 100, 100, 100, 100}), 6).empty()) << "precise: no advice";
     EXPECT_EQ(noise_warnings(summarize({7}), 1).at(0),
               "too few runs (1) for an interval of its median; at least 6 runs are needed");
+    EXPECT_EQ(noise_warnings(summarize({7, 8, 9}), 3).at(0),
+              "too few runs (3) for an interval of its median; at least 6 runs are needed")
+        << "no interval, so no guess from the spread";
+
+    // One slow outlier inflates the spread around the mean (cv 1.48) but not the median's interval:
+    // nine sorts, k = 2, [100, 106] around 103, so +-2.91%; 9 (3 / 103 / 0.02)^2 = 19.09 -> 20.
+    const duration_summary outlier = summarize({100, 100, 101, 102, 103, 104, 105, 106, 1000});
+    ASSERT_TRUE(outlier.interval && outlier.cv);
+    EXPECT_GT(*outlier.cv, 1.4) << "the mean's rule, 1.96^2 cv^2 / 0.02^2, would ask for about 20,000";
+    EXPECT_EQ(runs_likely_needed(outlier, 9, 0.02), 20u);
+    EXPECT_EQ(runs_likely_needed(outlier, 9, 0.03), 9u) << "reached: no more than it has";
+    EXPECT_EQ(runs_likely_needed(s, 10, 0.05), 40u) << "10 (0.1 / 0.05)^2";
+    // The advice names the target it was measured against.
+    EXPECT_NE(noise_warnings(s, 10, 0.05).at(0).find("about 40 runs would likely reach \u00b15%"),
+              std::string::npos);
 }
 
 namespace {
