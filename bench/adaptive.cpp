@@ -26,3 +26,11 @@ adaptive_outcome measure_until_precise(const duration_list& times, std::uint64_t
         ask = std::min<std::uint64_t>(std::max<std::uint64_t>(1, batch), goal.max_runs - times.size());
     }
 }
+
+std::optional<std::int64_t> time_share(const precision_goal& goal, duration_ns spent, std::size_t phases_left) {
+    if (!goal.max_time_ns) {
+        return std::nullopt;
+    }
+    const std::int64_t left = *goal.max_time_ns - spent;
+    return std::max<std::int64_t>(1, left / static_cast<std::int64_t>(std::max<std::size_t>(1, phases_left)));
+}

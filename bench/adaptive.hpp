@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "bench/config.hpp"
@@ -23,3 +24,9 @@ adaptive_outcome measure_until_precise(const duration_list& times, std::uint64_t
                                        const std::function<duration_ns()>& clock,
                                        const std::function<void(std::uint64_t)>& run_batch,
                                        const std::function<void()>& after_batch = {});
+
+// The share of a run's time limit that one of `phases_left` phases (this one included) may spend,
+// given what the run has spent so far: what is left, split evenly, so that the first phase short of
+// its target cannot take the time of the ones after it. A phase that finishes early leaves its
+// unused share to the later ones. Absent without a limit; at least 1 ns (the minimum batch runs).
+std::optional<std::int64_t> time_share(const precision_goal& goal, duration_ns spent, std::size_t phases_left);

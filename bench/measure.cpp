@@ -103,19 +103,22 @@ bench_config batch_of(const bench_config& sizes, std::uint64_t n) {
 
 // Each phase runs its sorts in one go, or with a precision goal in batches that keep the phase's
 // character until its median is precise enough.
-void run_phase(const run_settings& opts, const phase_plan& phase, progress_line& progress, duration_ns run_start) {
+void run_phase(const run_settings& opts, const phase_plan& phase, progress_line& progress, duration_ns run_start,
+               std::size_t phases_left) {
     if (!opts.precision) {
         phase.run_batch(opts.sizes.run_count);
         return;
     }
-    const precision_goal& goal = *opts.precision;
+    precision_goal goal = *opts.precision;
+    const duration_ns phase_start = now_ns();
+    goal.max_time_ns = time_share(goal, phase_start - run_start, phases_left);
     const auto show_precision = [&] {
         const duration_summary summary = summarize(phase.times);
         progress.set_detail((summary.interval ? "precision " + precision_text(summary).substr(2)
                                               : std::string("no interval yet")) +
                             " (target " + fixed_or_na(100 * goal.target, 1) + "%)");
     };
-    measure_until_precise(phase.times, opts.sizes.run_count, phase.batch, goal, run_start, now_ns, phase.run_batch,
+    measure_until_precise(phase.times, opts.sizes.run_count, phase.batch, goal, phase_start, now_ns, phase.run_batch,
                           show_precision);
 }
 
@@ -205,9 +208,10 @@ measured_run measure(const run_settings& opts, const console& con, const sort_li
 
     // Phases never overlap.
     const duration_ns run_start = now_ns();
-    for (const phase_plan& phase : phases) {
+    for (std::size_t k = 0; k < phases.size(); ++k) {
+        const phase_plan& phase = phases[k];
         watch.begin(name_of(phase.id), opts.precision ? 0 : sizes.run_count, phase.progress_line);
-        run_phase(opts, phase, progress, run_start);
+        run_phase(opts, phase, progress, run_start, phases.size() - k);
         watch.end(name_of(phase.id));
         if (phase.done_line != nullptr) {
             con.out << phase.done_line << std::endl;

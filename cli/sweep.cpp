@@ -196,6 +196,14 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
             for (const auto& warning : measured[k].back().environment_warnings) {
                 std::cerr << "warning: " << step_name << ": " << warning << std::endl;
             }
+            for (const auto& s : measured[k].back().strategies) {
+                if (!s.target_reached.value_or(true)) {
+                    std::cerr << "warning: " << step_name << ": " << s.name << " missed its precision target of "
+                              << percent_text(opts.precision->target) << " ("
+                              << (s.summary.interval ? precision_text(s.summary) : std::string("no interval"))
+                              << " after " << s.durations.size() << " sorts)" << std::endl;
+                }
+            }
         }
     }
     // A step's durations are pooled over its rounds; steps that never ran are left out.

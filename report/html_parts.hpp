@@ -32,7 +32,7 @@ void context_table(std::ostream& out, const run_context& c);
 
 std::string interval_cell(const duration_summary& d);
 
-void strategy_table(std::ostream& out, const benchmark_results& results);
+void results_table(std::ostream& out, const benchmark_results& results);
 
 void speedup_table(std::ostream& out, const benchmark_results& results);
 

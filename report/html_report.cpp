@@ -14,6 +14,7 @@
 #include "report/charts.hpp"
 #include "report/exports.hpp"
 #include "report/resources_report.hpp"
+#include "report/strategy.hpp"
 #include "report/sweep_report.hpp"
 
 namespace html {
@@ -79,7 +80,7 @@ void context_table(std::ostream& out, const run_context& c) {
     const std::pair<const char*, std::string> rows[] = {
         {"machine", c.host_name + " (" + c.cpu_model + ")"},
         {"logical CPUs", std::to_string(c.logical_cpus) +
-                             (c.cpus.empty() ? "" : " (CPUs " + format_cpu_list(c.cpus) + ")")},
+                             (c.cpus.empty() ? "" : "; the first step ran on CPUs " + format_cpu_list(c.cpus))},
         {"compiler", c.compiler},
         {"build", c.build_type},
         {"oneTBB", c.tbb_version},
@@ -103,7 +104,7 @@ std::string interval_cell(const duration_summary& d) {
            fixed(100 * d.interval->coverage, 1) + "%)";
 }
 
-void strategy_table(std::ostream& out, const benchmark_results& results) {
+void results_table(std::ostream& out, const benchmark_results& results) {
     out << "<div class=\"wrap\"><table class=\"strategies\">\n<tr><th>strategy</th><th>runs</th><th>mean (ms)</th>"
         << "<th>median (ms)</th><th>interval of the median (ms)</th><th>min (ms)</th><th>max (ms)</th>"
         << "<th>stddev (ms)</th><th>cv</th></tr>\n";
@@ -175,9 +176,17 @@ std::vector<std::string> reading_of(const benchmark_results& results) {
                             " the sequential sort and " + relation(*sp[1].median_ratio) + " the thread sort.");
     }
     if (sp.size() == 3 && sp[2].median_ratio) {
-        sentences.push_back("Run " + std::to_string(results.context.run_count) +
-                            " at a time in a parallel loop, a chunked sort takes " + fixed(*sp[2].median_ratio, 2) +
-                            "\u00d7 as long as on its own.");
+        // A parallel loop runs at most one sort per CPU at a time, however many sorts it has.
+        unsigned cpus = results.context.cpus.empty() ? results.context.logical_cpus
+                                                     : static_cast<unsigned>(results.context.cpus.size());
+        for (const auto& phase : results.resources) {
+            if (phase.phase == name_of(strategy::parallel_for) && phase.cpus > 0) {
+                cpus = phase.cpus;
+            }
+        }
+        const std::uint64_t at_once = std::min<std::uint64_t>(results.context.run_count, std::max(1u, cpus));
+        sentences.push_back("Run " + std::to_string(at_once) + " at a time in a parallel loop (at most one per CPU), " +
+                            "a chunked sort takes " + fixed(*sp[2].median_ratio, 2) + "\u00d7 as long as on its own.");
     }
     if (results.breakdown) {
         const chunked_figures& p = results.breakdown->parallel;
@@ -310,7 +319,7 @@ void write_html(const benchmark_results& results, std::ostream& out) {
     context_table(out, results.context);
     environment_table(out, results);
     out << "<h2>Strategies</h2>\n";
-    strategy_table(out, results);
+    results_table(out, results);
     speedup_table(out, results);
     figure(out, median_chart(results),
            "Bars: the median of each strategy; black bracket: its 95% interval; dots: every measured sort; whiskers: "

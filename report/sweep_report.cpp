@@ -41,7 +41,8 @@ void print_scaling_tables(const sweep_results& sweep, std::ostream& out) {
     const unsigned smallest = sweep.steps.front().cpu_count();
     for (const auto& strategy : scaling_of(sweep)) {
         out << std::endl;
-        out << "Scaling of the " << strategy.name << " (speedup against " << cpus_text(smallest)
+        // "Scaling of the parallel sort", "Scaling of std::sort".
+        out << (strategy.reference ? "Scaling of " : "Scaling of the ") << strategy.name << " (speedup against " << cpus_text(smallest)
             << "; efficiency = speedup / CPU ratio):" << std::endl;
         out << std::setw(6) << "CPUs" << std::setw(20) << "median (ms)" << std::setw(22) << "speedup [95%]"
             << std::setw(12) << "efficiency" << std::endl;

@@ -47,6 +47,15 @@ TEST(HtmlPage, EscapesHostileTextAndFlagsNoisyStrategies) {
               std::string::npos);
     EXPECT_NE(html.find("parallel_for parallel sort: noisy: its slowest sort took 1.58 times"), std::string::npos);
     EXPECT_EQ(html.find("thread sort: noisy"), std::string::npos) << "a 4% cv is not noisy";
+
+    // A parallel loop runs at most one sort per CPU at a time, whatever --runs is.
+    for (const auto& [cpus, at_once] : {std::pair{2u, "Run 2 at a time"}, std::pair{16u, "Run 3 at a time"}}) {
+        benchmark_results r = sample_results();
+        r.context.logical_cpus = cpus;
+        std::ostringstream reading;
+        write_html(r, reading);
+        EXPECT_NE(reading.str().find(at_once), std::string::npos) << cpus << " CPUs, 3 runs";
+    }
 }
 
 TEST(HtmlPage, ChromiumShowsEveryPartWithTheJsonsMediansAndFetchesNothing) {

@@ -249,3 +249,15 @@ TEST(CompareVerdicts, EachVerdictFromFixedSamples) {
         EXPECT_EQ(s.runs_to_decide.has_value(), c.expected == verdict::inconclusive) << shift_text(s);
     }
 }
+
+TEST(PrecisionGoal, TheTimeLimitIsSharedBetweenThePhasesStillToRun) {
+    precision_goal goal;
+    EXPECT_FALSE(time_share(goal, 0, 4)) << "no limit, no share";
+    goal.max_time_ns = 90'000'000'000;
+    // 90 s over six phases: the first may take 15 s, not all of it.
+    EXPECT_EQ(time_share(goal, 0, 6), 15'000'000'000);
+    // The first took only 5 s: the five after it share the 85 s left.
+    EXPECT_EQ(time_share(goal, 5'000'000'000, 5), 17'000'000'000);
+    EXPECT_EQ(time_share(goal, 60'000'000'000, 1), 30'000'000'000) << "the last phase has what is left";
+    EXPECT_EQ(time_share(goal, 95'000'000'000, 2), 1) << "past the limit: only the minimum batch";
+}

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
@@ -112,6 +114,7 @@ TEST(Sweep, EveryStepRunsOnTheCpusItClaimsAndEveryExportHoldsIt) {
         const auto& context = doc["steps"][k]["context"];
         EXPECT_EQ(context["cpus"].size(), k + 1) << "the step's own affinity mask";
         EXPECT_EQ(context["tbb_threads"], k + 1) << "oneTBB's arena saw the same CPUs";
+        EXPECT_EQ(context["logical_cpus"], std::thread::hardware_concurrency()) << "the machine's count, not the step's";
         EXPECT_EQ(doc["steps"][k]["strategies"].size(), 4u);
         EXPECT_EQ(doc["steps"][k]["strategies"][2]["durations_ns"].size(), 4u) << "two rounds of two runs, pooled";
     }
@@ -191,4 +194,13 @@ TEST(Rounds, BootstrapIntervalIsReproducibleAndHoldsItsEstimate) {
     EXPECT_GT(interval->first, 1.7) << "every resampled ratio lies within the samples' extremes";
     EXPECT_LT(interval->second, 2.4);
     EXPECT_FALSE(bootstrap_ratio_of_medians({100}, two_cpus, 5));
+}
+
+TEST(Sweep, AStepThatMissesItsPrecisionTargetSaysSo) {
+    const process_result r =
+        run_process(bench_binary(), with(tiny, {"--cpus", "1", "--precision", "0.1", "--max-runs", "6"}));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: step 1/1 (1 CPU): parallel sort missed its precision target of \u00b10.1% ("),
+              std::string::npos)
+        << r.err;
 }
