@@ -159,7 +159,7 @@ measured_run measure(const run_settings& opts, const console& con, const sort_li
     seed_generator(1);
 
     const environment_facts environment_before = read_environment_now();
-    const counter_set counters(!opts.no_counters);
+    const counter_set counters(opts.counters);
     const tbb_worker_counters worker_counters(counters);
     progress_line progress(con.progress);
     phase_watch watch(progress, counters, workers);

@@ -69,7 +69,8 @@ void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
                  "After the report, print what each phase used of the machine: CPU time, parallelism, context "
                  "switches, page faults, migrations and the counters the kernel allows");
     app.add_flag("--no-counters", opts.no_counters,
-                 "Open no performance counters (the resources then come from getrusage alone)");
+                 "With --resources: open no performance counters (the resources then come from getrusage alone); "
+                 "without --resources none are opened, as they cost the timed sorts a little");
     app.add_option("--rounds", texts.rounds,
                    "Sweep: run every step R times, in a shuffled order each round, and pool each step's sorts "
                    "(default 1)")
@@ -135,6 +136,9 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
             throw CLI::ValidationError(std::string(sweep_only) + " belongs to a sweep, and --cpus is not given");
         }
     }
+    // The counters cost the timed sorts something (a software page-fault counter counts every fault
+    // of the merge inside its interval): they open only when the resources are asked for.
+    opts.counters = opts.resources && !opts.no_counters;
     check_export_paths(app, {{"--export-json", &opts.exports.json},
                              {"--export-csv", &opts.exports.csv},
                              {"--export-markdown", &opts.exports.markdown},

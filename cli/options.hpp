@@ -37,7 +37,8 @@ struct compare_options {
 
 struct options : run_settings {
     bool no_pause = false;  // skip the final key press even on a terminal
-    bool resources = false; // print what each phase used of the machine after the report
+    bool resources = false; // print what each phase used of the machine after the report; opens the counters
+    bool no_counters = false; // with --resources: getrusage alone, no performance counters
     export_paths exports;
     std::vector<unsigned> cpu_counts; // --cpus: a sweep over these CPU counts; empty for the classic run
     unsigned rounds = 1;              // --rounds: every step once per round, in a shuffled order

@@ -82,6 +82,9 @@ std::vector<std::string> step_arguments(const options& opts) {
     if (opts.breakdown) {
         args.push_back("--breakdown");
     }
+    if (opts.resources) {
+        args.push_back("--resources"); // the step's counters open as the sweep's would
+    }
     if (opts.no_counters) {
         args.push_back("--no-counters");
     }

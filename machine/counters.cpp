@@ -197,7 +197,7 @@ std::vector<counter_value> counter_set::read() const {
     for (std::size_t k = 0; k < std::size(kinds); ++k) {
         counter_value v{kinds[k].name, std::nullopt, state_->reasons[k]};
         if (!state_->enabled) {
-            v.reason = "not available: counters turned off (--no-counters)";
+            v.reason = "not available: counters not opened (--resources opens them, --no-counters keeps them closed)";
         } else if (!state_->fds[k].empty() || state_->retired[k] > 0) {
             double sum = state_->retired[k];
             bool ok = true;

@@ -164,4 +164,12 @@ TEST(Cli, PrecisionGoalRecordsEachStrategysIntervalCountAndVerdict) {
         EXPECT_EQ(s["target_reached"], s["median_precision"].get<double>() <= 0.5);
     }
     EXPECT_EQ(parse_export(r.out).sweep.steps.at(0).results.strategies.size(), 4u) << "compare reads it back";
+    // Without --resources no counter is opened: they would cost the timed sorts something.
+    ASSERT_FALSE(doc["resources"].empty());
+    for (const auto& phase : doc["resources"]) {
+        for (const auto& [name, value] : phase["counters"].items()) {
+            EXPECT_TRUE(value.is_string() && value.get<std::string>().find("not opened") != std::string::npos)
+                << phase["phase"] << " " << name << ": " << value;
+        }
+    }
 }
