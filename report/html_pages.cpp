@@ -25,8 +25,9 @@ void write_sweep_html(const sweep_results& sweep, std::ostream& out) {
         for (const auto& strategy : table) {
             const scaling_point& last = strategy.points.back();
             if (last.speedup && last.efficiency) {
-                sentence += separator + std::string("the ") + strategy.name + " speeds up " + fixed(*last.speedup, 2) +
-                            "\u00d7 (" + fixed(100 * *last.efficiency, 0) + "% efficiency)";
+                sentence += separator + std::string(strategy.reference ? "" : "the ") + strategy.name +
+                            (strategy.by_throughput ? "'s throughput grows " : " speeds up ") +
+                            fixed(*last.speedup, 2) + "\u00d7 (" + fixed(100 * *last.efficiency, 0) + "% efficiency)";
                 separator = "; ";
             }
         }
@@ -53,16 +54,19 @@ void write_sweep_html(const sweep_results& sweep, std::ostream& out) {
     out << "<h2>Context (of the first step)</h2>\n";
     context_table(out, sweep.steps.front().results.context);
     out << "<h2>Scaling</h2>\n";
-    figure(out, scaling_chart(sweep), "Speedup of each strategy's median against its own at the smallest count.");
-    out << "<div class=\"wrap\"><table class=\"scaling\">\n<tr><th>strategy</th><th>CPUs</th><th>median (ms)</th>"
-        << "<th>speedup</th><th>efficiency</th></tr>\n";
+    figure(out, scaling_chart(sweep),
+           "Speedup of each strategy against its own at the smallest count: of its throughput (sorts per second "
+           "over the phase's wall time) where its sorts run side by side, one per CPU, else of its median.");
+    out << "<div class=\"wrap\"><table class=\"scaling\">\n<tr><th>strategy</th><th>scales by</th><th>CPUs</th>"
+        << "<th>median (ms)</th><th>sorts/s</th><th>speedup</th><th>efficiency</th></tr>\n";
     for (const auto& strategy : table) {
         for (const auto& point : strategy.points) {
             const auto cells = scaling_cells(point);
-            out << "<tr><td>" << esc(strategy.name) << "</td><td>" << cells[0] << "</td><td class=\"median\" "
-                << "data-strategy=\"" << esc(strategy.name) << "\" data-cpus=\"" << point.cpus << "\" data-ns=\""
-                << point.median << "\">" << cells[1] << "</td><td>" << cells[2] << "</td><td>" << cells[3]
-                << "</td></tr>\n";
+            out << "<tr><td>" << esc(strategy.name) << "</td><td class=\"text\">"
+                << (strategy.by_throughput ? "throughput" : "median") << "</td><td>" << cells[0]
+                << "</td><td class=\"median\" data-strategy=\"" << esc(strategy.name) << "\" data-cpus=\""
+                << point.cpus << "\" data-ns=\"" << point.median << "\">" << cells[1] << "</td><td>" << cells[2]
+                << "</td><td>" << cells[3] << "</td><td>" << cells[4] << "</td></tr>\n";
         }
     }
     out << "</table></div>\n";

@@ -158,11 +158,15 @@ void write_sweep_json(const sweep_results& sweep, std::ostream& out) {
         for (const auto& p : strategy.points) {
             points.push_back({{"cpus", p.cpus},
                               {"median_ns", p.median},
+                              {"sorts_per_second", field_json(p.sorts_per_second)},
                               {"speedup", field_json(p.speedup)},
                               {"speedup_interval", pair_json(p.speedup_interval)},
                               {"efficiency", field_json(p.efficiency)}});
         }
-        scaling.push_back({{"name", strategy.name}, {"reference", strategy.reference}, {"points", std::move(points)}});
+        scaling.push_back({{"name", strategy.name},
+                           {"reference", strategy.reference},
+                           {"measure", strategy.by_throughput ? "throughput" : "median"},
+                           {"points", std::move(points)}});
     }
     doc["scaling"] = std::move(scaling);
     out << doc.dump(2) << '\n';

@@ -166,11 +166,13 @@ void write_sweep_markdown(const sweep_results& sweep, std::ostream& out) {
             << " steps completed; " << cell(sweep.failure.empty() ? "the sweep ended early" : sweep.failure) << ".\n";
     }
     for (const auto& strategy : scaling_of(sweep)) {
-        out << "\n| " << cell(strategy.name) << ": CPUs | median (ms) | speedup | efficiency |\n";
-        out << "| ---: | ---: | ---: | ---: |\n";
+        out << "\n" << cell(strategy.name) << ", " << scaling_measure(strategy) << ":\n";
+        out << "\n| " << cell(strategy.name) << ": CPUs | median (ms) | sorts/s | speedup | efficiency |\n";
+        out << "| ---: | ---: | ---: | ---: | ---: |\n";
         for (const auto& point : strategy.points) {
             const auto cells = scaling_cells(point);
-            out << "| " << cells[0] << " | " << cells[1] << " | " << cells[2] << " | " << cells[3] << " |\n";
+            out << "| " << cells[0] << " | " << cells[1] << " | " << cells[2] << " | " << cells[3] << " | " << cells[4]
+                << " |\n";
         }
     }
     for (const auto& step : sweep.steps) {

@@ -1,5 +1,7 @@
 #include "report/results.hpp"
 
+#include "report/strategy.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -151,6 +153,24 @@ benchmark_results pool_rounds(const std::vector<benchmark_results>& rounds) {
     return pooled;
 }
 
+namespace {
+
+// A phase's sorts over its wall time (every round's), from the resources read at its ends.
+std::optional<double> sorts_per_second(const benchmark_results& step, const strategy_result& s) {
+    duration_ns wall = 0;
+    for (const auto& phase : step.resources) {
+        if (phase.phase == s.name) {
+            wall += phase.wall_ns;
+        }
+    }
+    if (wall <= 0) {
+        return std::nullopt;
+    }
+    return static_cast<double>(s.durations.size()) / (static_cast<double>(wall) / 1e9);
+}
+
+} // namespace
+
 std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
     std::vector<strategy_scaling> table;
     if (sweep.steps.empty()) {
@@ -158,29 +178,40 @@ std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
     }
     const sweep_step& first = sweep.steps.front();
     for (const auto& s : first.results.strategies) {
-        table.push_back({s.name, s.reference, {}});
+        table.push_back({s.name, s.reference, runs_side_by_side(s.name), {}});
     }
     for (std::size_t k = 0; k < table.size(); ++k) {
-        const std::int64_t base = first.results.strategies[k].summary.median;
+        const auto& base = first.results.strategies[k];
         for (const auto& step : sweep.steps) {
+            const auto& s = step.results.strategies.at(k);
             scaling_point point;
             point.cpus = step.cpu_count();
-            point.median = step.results.strategies.at(k).summary.median;
-            if (const auto& interval = step.results.strategies.at(k).summary.interval) {
-                point.precision = interval->precision;
+            point.median = s.summary.median;
+            if (s.summary.interval) {
+                point.precision = s.summary.interval->precision;
             }
-            point.speedup = exact_ratio(base, point.median);
-            if (&step != &first) {
-                // Seeded by the point's place, so the same durations always give the same interval.
-                point.speedup_interval =
-                    bootstrap_ratio_of_medians(first.results.strategies[k].durations,
-                                               step.results.strategies.at(k).durations,
-                                               0x5eed0000u + 1000 * k + static_cast<std::uint64_t>(&step - &sweep.steps[0]));
+            point.sorts_per_second = sorts_per_second(step.results, s);
+            // Records without the phases' wall times (written before they were kept) scale by the median.
+            table[k].by_throughput = table[k].by_throughput && point.sorts_per_second.has_value();
+            table[k].points.push_back(point);
+        }
+        const std::optional<double> base_rate = table[k].points.front().sorts_per_second;
+        for (std::size_t p = 0; p < table[k].points.size(); ++p) {
+            scaling_point& point = table[k].points[p];
+            const auto& durations = sweep.steps[p].results.strategies.at(k).durations;
+            if (table[k].by_throughput) {
+                point.speedup = *point.sorts_per_second / *base_rate;
+            } else {
+                point.speedup = exact_ratio(base.summary.median, point.median);
+                if (p > 0) {
+                    // Seeded by the point's place, so the same durations always give the same interval.
+                    point.speedup_interval =
+                        bootstrap_ratio_of_medians(base.durations, durations, 0x5eed0000u + 1000 * k + p);
+                }
             }
             if (point.speedup && first.cpu_count() > 0) {
                 point.efficiency = *point.speedup * first.cpu_count() / point.cpus;
             }
-            table[k].points.push_back(point);
         }
     }
     return table;

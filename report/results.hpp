@@ -159,17 +159,22 @@ struct sweep_results {
 benchmark_results pool_rounds(const std::vector<benchmark_results>& rounds);
 
 // How one strategy's median moves with the CPU count, against its own figure at the smallest count.
+// A strategy whose phase runs one sort per CPU side by side scales by throughput: on a perfect
+// machine each sort takes as long on 2 CPUs as on 1 while the phase does twice the work. One that
+// runs one sort at a time scales by its median.
 struct scaling_point {
     unsigned cpus = 0;
     std::int64_t median = 0;
     std::optional<double> precision;  // of the median, from its 95% interval
-    std::optional<double> speedup;    // median at the smallest count / this median
-    std::optional<std::pair<double, double>> speedup_interval; // 95%, by a seeded bootstrap of both steps
+    std::optional<double> sorts_per_second; // side by side: the phase's sorts over its wall time
+    std::optional<double> speedup;    // against the smallest count: of the throughput, or of the median
+    std::optional<std::pair<double, double>> speedup_interval; // 95%, by a seeded bootstrap of both steps' sorts
     std::optional<double> efficiency; // speedup / (cpus / smallest count)
 };
 struct strategy_scaling {
     std::string name;
     bool reference = false;
+    bool by_throughput = false; // else by the median of one sort
     std::vector<scaling_point> points;
 };
 std::vector<strategy_scaling> scaling_of(const sweep_results& sweep);

@@ -1,5 +1,7 @@
 // The one table of the strategies this program measures: the name the report heads each with, the
-// colour every chart gives it, and whether it is a standard-library sort timed for comparison.
+// colour every chart gives it, whether it is a standard-library sort timed for comparison, and
+// whether its phase runs its sorts side by side (one per CPU at a time), so that its scaling is
+// its throughput's rather than one sort's.
 // A record holds the four measured strategies first, in this order, then the references.
 #pragma once
 
@@ -14,15 +16,16 @@ struct strategy_info {
     const char* name;
     const char* colour;
     bool reference;
+    bool side_by_side;
 };
 
 inline constexpr std::array<strategy_info, 6> strategy_table = {{
-    {strategy::sequential, "sequential sort", "#4a7fb5", false},
-    {strategy::thread, "thread sort", "#e07b39", false},
-    {strategy::parallel, "parallel sort", "#3a9a5b", false},
-    {strategy::parallel_for, "parallel_for parallel sort", "#c0392b", false},
-    {strategy::std_sort, "std::sort", "#7f7f7f", true},
-    {strategy::std_par_sort, "std::sort (std::execution::par)", "#4d4d4d", true},
+    {strategy::sequential, "sequential sort", "#4a7fb5", false, true},
+    {strategy::thread, "thread sort", "#e07b39", false, true},
+    {strategy::parallel, "parallel sort", "#3a9a5b", false, false},
+    {strategy::parallel_for, "parallel_for parallel sort", "#c0392b", false, true},
+    {strategy::std_sort, "std::sort", "#7f7f7f", true, false},
+    {strategy::std_par_sort, "std::sort (std::execution::par)", "#4d4d4d", true, false},
 }};
 
 // The strategies every record holds, before any reference sort.
@@ -41,4 +44,14 @@ constexpr const char* colour_of(std::string_view name) {
         }
     }
     return "#8e6bbf";
+}
+
+// Whether the strategy a record names runs its sorts side by side; false for a name not in the table.
+constexpr bool runs_side_by_side(std::string_view name) {
+    for (const auto& s : strategy_table) {
+        if (name == s.name) {
+            return s.side_by_side;
+        }
+    }
+    return false;
 }

@@ -17,7 +17,12 @@ void print_step_summary(const sweep_step& step, std::size_t number, std::size_t 
 // For each strategy: a heading, then one row per step: CPUs, median, speedup, efficiency.
 void print_scaling_tables(const sweep_results& sweep, std::ostream& out);
 
-// One scaling row as text: CPUs, median in ms with its precision ("812.41 ±1.2%"), speedup ("1.95"), efficiency ("97%"); "n/a" for an
-// undefined ratio. Every reporter of the table prints these same cells.
-std::array<std::string, 4> scaling_cells(const scaling_point& point);
+// One scaling row as text: CPUs, median in ms with its precision ("812.41 ±1.2%"), sorts per
+// second over the phase's wall time ("4.93"), speedup ("1.95 [1.80, 2.10]"), efficiency ("97%");
+// "n/a" for what is undefined. Every reporter of the table prints these same cells.
+std::array<std::string, 5> scaling_cells(const scaling_point& point);
+
+// What a strategy's speedups are of, as every scaling table says: "by throughput: ..." or "by the
+// median: ...".
+std::string scaling_measure(const strategy_scaling& strategy);
 

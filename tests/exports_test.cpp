@@ -19,6 +19,7 @@
 #include "report/comparison.hpp"
 #include "report/exports.hpp"
 #include "report/json_reader.hpp"
+#include "report/sweep_report.hpp"
 #include "common/output_file.hpp"
 
 namespace {
@@ -61,6 +62,52 @@ TEST(Results, ScalingAgainstTheSmallestCount) {
     EXPECT_DOUBLE_EQ(*points[1].speedup, 1.6);
     EXPECT_DOUBLE_EQ(*points[1].efficiency, 0.8) << "1.6 times as fast on twice the CPUs";
     EXPECT_DOUBLE_EQ(*points[2].efficiency, 1.0);
+}
+
+TEST(Results, SortsSideBySideScaleByThroughputOneAtATimeByTheMedian) {
+    // On 1 and 2 CPUs each sort takes as long (100 ms) while the loop's phase does twice the work
+    // in the same wall time: the pool and the parallel loops doubled their throughput. The chunked
+    // sort ran one at a time and halved its median.
+    sweep_results sweep;
+    for (const unsigned cpus : {1u, 2u}) {
+        benchmark_results step = sample_results();
+        step.context.cpus.assign(cpus, 0);
+        const duration_ns chunked = 100'000'000 / cpus;
+        step.strategies = {make_strategy("sequential sort", duration_list(4, 100'000'000)),
+                           make_strategy("parallel sort", duration_list(4, chunked))};
+        const auto phase = [](const char* name, duration_ns wall) {
+            phase_resources p;
+            p.phase = name;
+            p.wall_ns = wall;
+            return p;
+        };
+        step.resources = {phase("sequential sort", 400'000'000 / cpus), phase("parallel sort", 4 * chunked)};
+        sweep.steps.push_back({step});
+    }
+    const std::vector<strategy_scaling> table = scaling_of(sweep);
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_TRUE(table[0].by_throughput);
+    EXPECT_DOUBLE_EQ(*table[0].points[0].sorts_per_second, 10.0);
+    EXPECT_DOUBLE_EQ(*table[0].points[1].sorts_per_second, 20.0);
+    EXPECT_DOUBLE_EQ(*table[0].points[1].speedup, 2.0) << "not 100 ms / 100 ms = 1";
+    EXPECT_DOUBLE_EQ(*table[0].points[1].efficiency, 1.0);
+    EXPECT_FALSE(table[0].points[1].speedup_interval) << "no interval from resampled sorts for a throughput";
+    EXPECT_FALSE(table[1].by_throughput);
+    EXPECT_DOUBLE_EQ(*table[1].points[1].speedup, 2.0) << "the median halved";
+    std::ostringstream text;
+    print_scaling_tables(sweep, text);
+    EXPECT_NE(text.str().find("Scaling of the sequential sort (by throughput: its sorts run side by side, one per "
+                              "CPU; speedup against 1 CPU"),
+              std::string::npos)
+        << text.str();
+    EXPECT_NE(text.str().find("Scaling of the parallel sort (by the median: its sorts run one at a time;"),
+              std::string::npos);
+    // A record without the phases' wall times scales by the median, as before they were kept.
+    for (auto& step : sweep.steps) {
+        step.results.resources.clear();
+    }
+    EXPECT_FALSE(scaling_of(sweep)[0].by_throughput);
+    EXPECT_DOUBLE_EQ(*scaling_of(sweep)[0].points[1].speedup, 1.0);
 }
 
 TEST(JsonReport, ReadsBackIntoTheSameRecords) {
