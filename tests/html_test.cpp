@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 #include <sstream>
 
 #include "process.hpp"
@@ -97,4 +98,16 @@ TEST(HtmlPage, ChromiumShowsEveryPartWithTheJsonsMediansAndFetchesNothing) {
                   0);
     }
     EXPECT_GT(fs::file_size(dir / "page.png"), 10 * fs::file_size(dir / "blank.png"));
+
+    // On a phone's 390 px the page is no wider than the screen: wide tables and charts scroll
+    // inside their own boxes. A frame of that width measures it.
+    write_text(dir / "phone.html",
+               "<html><body><iframe id=\"f\" src=\"r.html\" style=\"width:390px;height:2000px;border:0\"></iframe>"
+               "<script>document.getElementById('f').onload=function(){var d=this.contentDocument.documentElement;"
+               "document.body.setAttribute('data-width',d.scrollWidth+'/'+d.clientWidth);};</script></body></html>");
+    const process_result phone = chromium(dir / "profile", {"--allow-file-access-from-files", "--virtual-time-budget=5000",
+                                                            "--dump-dom", "file://" + (dir / "phone.html").string()});
+    std::smatch width;
+    ASSERT_TRUE(std::regex_search(phone.out, width, std::regex("data-width=\"(\\d+)/(\\d+)\""))) << phone.out;
+    EXPECT_EQ(width[1], width[2]) << "the page is wider than a 390 px screen";
 }
