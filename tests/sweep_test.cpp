@@ -126,6 +126,11 @@ TEST(Sweep, EveryStepRunsOnTheCpusItClaimsAndEveryExportHoldsIt) {
     EXPECT_EQ(doc["sweep"]["order"].size(), 2u);
     EXPECT_TRUE(doc["scaling"][2]["points"][1]["speedup_interval"].is_array()) << "every speedup has its interval";
     EXPECT_EQ(doc["scaling"][2]["points"][1]["cpus"], 2);
+    // A single run of this machine against the sweep: the same machine, compared on its CPU count.
+    const process_result single = run_process(bench_binary(), with(tiny, {"--export-json", s.file("one.json")}));
+    ASSERT_EQ(single.exit_code, 0) << single.err;
+    const process_result cmp = run_process(bench_binary(), {"compare", s.file("one.json"), s.file("s.json")});
+    EXPECT_EQ(cmp.out.find("logical_cpus"), std::string::npos) << cmp.out;
 
     EXPECT_EQ(read_text(s.file("s.csv")).rfind("cpus,strategy,run,nanoseconds,values\r\n1,sequential sort,1,", 0), 0u);
     const std::string chart = read_text(s.file("s.svg"));
