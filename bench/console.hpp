@@ -1,7 +1,8 @@
 // Where the benchmark's text goes, and the effects that only make sense on a terminal.
 #pragma once
 
-#include <iosfwd>
+#include <ostream>
+#include <streambuf>
 
 struct console {
     std::ostream& out;
@@ -27,3 +28,14 @@ bool can_wait_for_key(int in_fd, int out_fd);
 // line on stderr and ends the process with that signal. Otherwise (a script, a pipe, CI, a file,
 // a background job) returns at once without printing: nothing waits on input that cannot come.
 void wait_for_key(std::ostream& out, int fd);
+
+// A stream that keeps nothing: where lines go that nobody should see.
+class discard_stream : public std::ostream {
+    struct discard_buffer : std::streambuf {
+        int overflow(int c) override { return c; }
+        std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+    } buffer_;
+
+public:
+    discard_stream() : std::ostream(&buffer_) {}
+};

@@ -38,16 +38,6 @@ void queue_sequential_sorts(sort_pool& pool, value_array& data, const bench_conf
     }
 }
 
-// Where the pool's progress lines go once the phase's first batch has shown them.
-class discard_stream : public std::ostream {
-    struct discard_buffer : std::streambuf {
-        int overflow(int c) override { return c; }
-    } buffer_;
-
-public:
-    discard_stream() : std::ostream(&buffer_) {}
-};
-
 // One timed phase: its strategy, the list its durations go to, how many sorts a later batch of a
 // precision goal asks for (one per CPU where sorts run side by side), the line printed when it
 // ends, and how it runs a batch of n sorts.
@@ -174,7 +164,7 @@ measured_run measure(const run_settings& opts, const console& con, const sort_li
     pool.on_sorted = listener;
     pool.on_worker_start = [&counters] { return counters.follow_this_thread(); };
     value_array data;
-    discard_stream quiet;
+    discard_stream quiet; // where the pool's lines go once its first batch has shown them
     bool first_batch = true;
     duration_list std_sort_times;
     duration_list std_par_sort_times;

@@ -3,21 +3,14 @@
 #include "cli/step_process.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sched.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
-#include <streambuf>
 #include <random>
 #include <system_error>
 
@@ -25,11 +18,11 @@
 #include "bench/progress.hpp"
 #include "common/error.hpp"
 #include "common/format.hpp"
+#include "common/output_file.hpp"
 #include "machine/cpus.hpp"
 #include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
 #include "report/json_reader.hpp"
-#include "common/output_file.hpp"
 #include "report/resources_report.hpp"
 #include "report/sweep_report.hpp"
 
@@ -60,13 +53,6 @@ struct scratch_folder {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
-};
-
-// The null stream a step's phases print their progress lines to.
-class discard_buffer : public std::streambuf {
-protected:
-    int overflow(int c) override { return c; }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
 } // namespace
@@ -223,8 +209,7 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
 }
 
 int run_sweep_step(const options& opts, int result_fd) {
-    discard_buffer discard;
-    std::ostream quiet(&discard);
+    discard_stream quiet; // a step's phases print their progress lines nowhere
     const std::vector<unsigned> cpus = allowed_cpus();
     const sort_listener tell_parent = [](std::string_view strategy) {
         const std::string line = std::string(strategy) + "\n";
