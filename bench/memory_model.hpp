@@ -13,14 +13,20 @@ struct memory_need {
     std::string phase; // where the peak falls
 };
 
-// The peak resident memory of a run of `opts` on `cpus` CPUs: the largest of its phases (the
-// pool's queued copies, the concurrent loops' arrays, the chunked sort's copies and merge
-// arrays, the reference sorts), on top of what the program holds before any array.
+// The peak resident memory of a run of `opts` on `cpus` CPUs, as an upper bound: the largest of its
+// phases (the pool's queued copies and its workers' copies, the concurrent loops' arrays, the
+// chunked sort's copies and merge arrays with what the allocator keeps of them, the reference
+// sorts beside what the arenas kept), on top of what the program holds before any array.
 memory_need predict_peak(const run_settings& opts, unsigned cpus);
 
 // The peak of a chunked sort of `size` elements in `chunk`-element slices, in elements: its runs,
 // the array it merges into and the merge array as it grows by doubling.
 std::uint64_t chunked_sort_peak_elements(std::uint64_t size, std::uint64_t chunk);
+
+// What the allocator keeps of a chunked sort's freed merge arrays beyond its live peak, in elements:
+// a thread's arena does not give back the storage the merged array outgrew while it stays below
+// glibc's largest mmap threshold. An empirical bound, fitted to measured peaks.
+std::uint64_t chunked_sort_retained_elements(std::uint64_t size, std::uint64_t chunk);
 
 // What the process can have: available memory and free swap, and its address-space limit.
 struct memory_room {

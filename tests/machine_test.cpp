@@ -152,13 +152,21 @@ TEST(MemoryModel, ChunkedSortAndRefusal) {
     // array growing from 8 to 16 (24): 42.
     EXPECT_EQ(chunked_sort_peak_elements(10, 4), 42u);
     EXPECT_EQ(chunked_sort_peak_elements(10, 10), 30u) << "one slice: no merge";
+    // What the arenas keep: 0.65 (log2 runs - 2.5) of the merged array's storage (a power of two),
+    // capped at 32 MiB of it; worked by hand.
+    EXPECT_EQ(chunked_sort_retained_elements(2'000'000, 100'000), 2'483'560u) << "20 runs, 2^21 elements";
+    EXPECT_EQ(chunked_sort_retained_elements(4'000'000, 100'000), 7'693'416u) << "40 runs, 16 MiB, within the threshold";
+    EXPECT_EQ(chunked_sort_retained_elements(10'000'000, 100'000), 0u) << "64 MiB merge arrays are mapped, given back";
+    EXPECT_EQ(chunked_sort_retained_elements(500'000, 100'000), 0u) << "5 runs: too few doublings";
+    EXPECT_EQ(chunked_sort_retained_elements(50'000, 100'000), 0u) << "one run: no merge";
     run_settings huge;
     huge.sizes.array_size = 2'000'000'000;
     const memory_need need = predict_peak(huge, 2);
     EXPECT_GT(need.peak_bytes, 80ull << 30);
     const auto refusal = memory_refusal(need, {24ull << 30, std::nullopt});
     ASSERT_TRUE(refusal);
-    EXPECT_NE(refusal->find("needs about 89.4 GiB"), std::string::npos) << *refusal;
+    // The pool's 10 queued arrays, the reused one and a copy per worker: 13 x 8 GB + 12 MiB.
+    EXPECT_NE(refusal->find("needs about 96.9 GiB"), std::string::npos) << *refusal;
     EXPECT_NE(refusal->find("24.0 GiB is available"), std::string::npos) << *refusal;
     EXPECT_FALSE(memory_refusal(predict_peak(run_settings{}, 2), {24ull << 30, std::nullopt}));
 
