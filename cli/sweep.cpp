@@ -55,6 +55,61 @@ struct scratch_folder {
     }
 };
 
+// A step's process on `cpus`, handed a file of the sweep's private folder for its record, which is
+// read back once the process has ended well.
+struct measured_step : step_outcome {
+    benchmark_results record;
+};
+measured_step measure_step(const std::string& program, const std::vector<std::string>& args,
+                           const std::vector<unsigned>& cpus, const std::string& record, std::uint64_t runs,
+                           progress_line& progress) {
+    const int record_fd = ::open(record.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (record_fd < 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot create a file for a step's record");
+    }
+    measured_step step;
+    try {
+        static_cast<step_outcome&>(step) = run_step_process(program, args, cpus, record_fd, runs, progress);
+    } catch (...) {
+        ::close(record_fd);
+        throw;
+    }
+    ::close(record_fd);
+    if (step.ok) {
+        try {
+            step.record = read_export_file(record).sweep.steps.at(0).results;
+        } catch (const export_error& e) {
+            step.ok = false;
+            step.failure = std::string("its result could not be read: ") + e.what();
+        }
+    }
+    return step;
+}
+
+// A finished step on the console: its line, its breakdown and resources when asked, and on stderr
+// what changed on the machine and the precision targets it missed.
+void print_step(const options& opts, const benchmark_results& step, std::size_t number, const std::string& name,
+                std::ostream& out) {
+    print_step_summary({step}, number, opts.cpu_counts.size(), out);
+    if (step.breakdown) {
+        print_breakdown(*step.breakdown, out);
+    }
+    if (opts.resources) {
+        print_resources(step.resources, out);
+    }
+    for (const auto& warning : step.environment_warnings) {
+        std::cerr << "warning: " << name << ": " << warning << std::endl;
+    }
+    for (const auto& s : step.strategies) {
+        if (!s.target_reached.value_or(true)) {
+            std::cerr << "warning: " << name << ": " << s.name << " missed its precision target of "
+                      << percent_text(opts.precision->target) << " ("
+                      << (s.summary.interval ? precision_text(s.summary) : std::string("no interval")) << " after "
+                      << s.durations.size() << " sorts)" << std::endl;
+        }
+    }
+}
+
 } // namespace
 
 std::vector<std::string> step_arguments(const options& opts) {
@@ -143,25 +198,9 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
                                           cpus_text(n) + ")";
             progress.phase("", 0);
             progress.set_prefix(round + step_name);
-            const int record_fd = ::open(record.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-            if (record_fd < 0) {
-                throw std::system_error(errno, std::generic_category(), "cannot create a file for a step's record");
-            }
-            step_outcome outcome;
-            try {
-                outcome = run_step_process(program, step_arguments(opts), cpus, record_fd, runs, progress);
-            } catch (...) {
-                ::close(record_fd);
-                throw;
-            }
-            ::close(record_fd);
+            measured_step outcome = measure_step(program, step_arguments(opts), cpus, record, runs, progress);
             if (outcome.ok) {
-                try {
-                    measured[k].push_back(read_export_file(record).sweep.steps.at(0).results);
-                } catch (const export_error& e) {
-                    outcome.ok = false;
-                    outcome.failure = std::string("its result could not be read: ") + e.what();
-                }
+                measured[k].push_back(std::move(outcome.record));
             }
             progress.erase();
             if (!outcome.ok) {
@@ -175,24 +214,7 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
             if (opts.rounds > 1) {
                 out << "Round " << r + 1 << "/" << opts.rounds << ": ";
             }
-            print_step_summary({measured[k].back()}, k + 1, total, out);
-            if (measured[k].back().breakdown) {
-                print_breakdown(*measured[k].back().breakdown, out);
-            }
-            if (opts.resources) {
-                print_resources(measured[k].back().resources, out);
-            }
-            for (const auto& warning : measured[k].back().environment_warnings) {
-                std::cerr << "warning: " << step_name << ": " << warning << std::endl;
-            }
-            for (const auto& s : measured[k].back().strategies) {
-                if (!s.target_reached.value_or(true)) {
-                    std::cerr << "warning: " << step_name << ": " << s.name << " missed its precision target of "
-                              << percent_text(opts.precision->target) << " ("
-                              << (s.summary.interval ? precision_text(s.summary) : std::string("no interval"))
-                              << " after " << s.durations.size() << " sorts)" << std::endl;
-                }
-            }
+            print_step(opts, measured[k].back(), k + 1, step_name, out);
         }
     }
     // A step's durations are pooled over its rounds; steps that never ran are left out.
