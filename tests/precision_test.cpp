@@ -2,6 +2,8 @@
 // advice it gives, and the stopping rule of --precision through scripted durations and a clock.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "bench/adaptive.hpp"
 #include "report/comparison.hpp"
 #include "report/console_report.hpp"
@@ -152,6 +154,23 @@ TEST(RunsUntilPrecise, TheReportSaysHowManySortsEachStrategyTook) {
     EXPECT_EQ(runs_line(r), "Each sort ran 6 to 8 times (sequential sort 8, thread sort 6)");
     r.strategies[0] = make_strategy("sequential sort", duration_list(6, 5));
     EXPECT_EQ(runs_line(r), "Each sort ran 6 times");
+
+    // The precision block names every strategy, the reference sorts too, against the target asked.
+    run_context context;
+    context.run_count = 6;
+    context.precision = precision_goal{0.05, 6, std::nullopt};
+    const auto same = [](const char* name) { return make_strategy(name, duration_list(6, 100)); };
+    const benchmark_results goal = make_results(context, same("sequential sort"), same("thread sort"),
+                                                same("parallel sort"), same("parallel_for parallel sort"),
+                                                {make_strategy("std::sort", {100, 90, 110, 100, 80, 120})});
+    std::ostringstream block;
+    print_precision(goal, block);
+    EXPECT_NE(block.str().find("std::sort: 6 sorts, \u00b120.0%, target not reached (at --max-runs 6); about 96 runs "
+                               "would likely reach \u00b15.0%"),
+              std::string::npos)
+        << block.str();
+    EXPECT_NE(goal.strategies.back().warnings.at(0).find("would likely reach \u00b15%"), std::string::npos)
+        << "the advice speaks of the target, not of 2%";
 }
 
 TEST(HodgesLehmann, EstimateAndIntervalAgainstBruteForce) {
