@@ -38,14 +38,18 @@ struct observer : tbb::task_scheduler_observer {
 tbb_worker_counters::tbb_worker_counters(const counter_set& counters) {
     std::function<void()> hook = counters.worker_hook();
     if (!hook) {
-        return;
+        return; // no observer either: registering one while oneTBB's workers run is a race of its own
     }
     observer& o = observer::instance();
     const std::lock_guard lock(o.mutex);
     o.current = std::move(hook);
+    registered_ = true;
 }
 
 tbb_worker_counters::~tbb_worker_counters() {
+    if (!registered_) {
+        return;
+    }
     observer& o = observer::instance();
     const std::lock_guard lock(o.mutex);
     o.current = nullptr;

@@ -11,4 +11,7 @@ public:
     ~tbb_worker_counters();
     tbb_worker_counters(const tbb_worker_counters&) = delete;
     tbb_worker_counters& operator=(const tbb_worker_counters&) = delete;
+
+private:
+    bool registered_ = false;
 };
