@@ -256,14 +256,7 @@ std::optional<std::pair<double, double>> bootstrap_ratio_of_medians(const durati
         for (auto& value : sample) {
             value = from[generator() % from.size()];
         }
-        const std::size_t n = sample.size();
-        std::nth_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(n / 2), sample.end());
-        const duration_ns upper = sample[n / 2];
-        if (n % 2 == 1) {
-            return upper;
-        }
-        const duration_ns lower = *std::max_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(n / 2));
-        return (lower + upper) / 2;
+        return median_of(sample);
     };
     std::vector<double> ratios;
     ratios.reserve(static_cast<std::size_t>(resamples));
@@ -275,7 +268,25 @@ std::optional<std::pair<double, double>> bootstrap_ratio_of_medians(const durati
         }
         ratios.push_back(static_cast<double>(top) / static_cast<double>(bottom));
     }
-    std::sort(ratios.begin(), ratios.end());
-    const auto at = [&](double q) { return ratios[static_cast<std::size_t>(std::lround(q * (ratios.size() - 1)))]; };
+    return percentile_interval(std::move(ratios));
+}
+
+std::pair<double, double> percentile_interval(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const auto at = [&](double q) { return values[static_cast<std::size_t>(std::lround(q * (values.size() - 1)))]; };
     return std::pair{at(0.025), at(0.975)};
+}
+
+std::int64_t median_of(duration_list values) {
+    if (values.empty()) {
+        return 0;
+    }
+    const std::size_t mid = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(mid), values.end());
+    const std::int64_t upper = values[mid];
+    if (values.size() % 2 == 1) {
+        return upper;
+    }
+    const std::int64_t lower = *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(mid));
+    return (lower + upper) / 2;
 }

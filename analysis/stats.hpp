@@ -61,3 +61,10 @@ shift_estimate hodges_lehmann(const duration_list& base, const duration_list& ne
 std::optional<std::pair<double, double>> bootstrap_ratio_of_medians(const duration_list& numerator,
                                                                     const duration_list& denominator,
                                                                     std::uint64_t seed, int resamples = 10'000);
+
+// The median of `values` by the report's rule: for an even count the truncated average of the two
+// middle values. 0 for none.
+std::int64_t median_of(duration_list values);
+
+// The 2.5th and 97.5th percentiles of nonempty `values` (the nearest rank).
+std::pair<double, double> percentile_interval(std::vector<double> values);

@@ -9,9 +9,13 @@
 
 // slower / faster: p < alpha and the whole shift interval beyond +threshold / -threshold;
 // equivalent: the whole interval within +-threshold; otherwise inconclusive.
-enum class verdict { faster, slower, equivalent, inconclusive, too_few_runs };
+// too_few_processes: a side ran in fewer than min_processes_to_decide processes, whose sorts
+// cannot show the drift between processes.
+enum class verdict { faster, slower, equivalent, inconclusive, too_few_runs, too_few_processes };
 
 inline constexpr std::size_t min_runs_to_test = 5;
+// Both sides need this many processes before their process medians are compared.
+inline constexpr std::size_t min_processes_to_decide = min_runs_to_test;
 // Below this many runs on a side the test is weak (Google Benchmark's compare.py warns there too).
 inline constexpr std::size_t min_runs_for_a_strong_test = 9;
 

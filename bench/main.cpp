@@ -15,6 +15,7 @@
 #include "machine/cpus.hpp"
 #include "bench/memory_model.hpp"
 #include "cli/options.hpp"
+#include "cli/processes.hpp"
 #include "cli/step_process.hpp"
 #include "cli/sweep.hpp"
 
@@ -75,6 +76,9 @@ int main(int argc, char** argv) {
         }
         if (!opts.cpu_counts.empty()) {
             return run_sweep(opts, topology_cpu_order());
+        }
+        if (opts.processes > 1) {
+            return run_processes(opts);
         }
         return run_classic(opts);
     } catch (...) {

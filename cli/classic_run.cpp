@@ -16,36 +16,41 @@
 int run_classic(const options& opts) {
     const console con = standard_console(opts.exports.to_stdout());
     const measured_run run = measure(opts, con);
+    return report_run(opts, con, run.results, run.stats);
+}
 
+int report_run(const options& opts, const console& con, const benchmark_results& results, const report_stats& stats) {
     con.clear();
     std::vector<strategy_result> references;
-    std::copy_if(run.results.strategies.begin(), run.results.strategies.end(), std::back_inserter(references),
+    std::copy_if(results.strategies.begin(), results.strategies.end(), std::back_inserter(references),
                  [](const strategy_result& s) { return s.reference; });
-    print_report(run.stats, opts.sizes.run_count, con.out, references,
-                 opts.precision ? runs_line(run.results) : "");
-    print_precision(run.results, con.out);
-    if (run.results.breakdown) {
-        print_breakdown(*run.results.breakdown, con.out);
+    print_report(stats, results.context.run_count, con.out, references, opts.precision ? runs_line(results) : "");
+    print_precision(results, con.out);
+    if (results.breakdown) {
+        print_breakdown(*results.breakdown, con.out);
     }
     if (opts.resources) {
-        print_resources(run.results.resources, con.out);
+        print_resources(results.resources, con.out);
     }
     // Advice on how far each median can be trusted, beside the report rather than in it.
-    for (const auto& s : run.results.strategies) {
+    for (const auto& s : results.strategies) {
         for (const auto& warning : s.warnings) {
             std::cerr << "advice: " << s.name << ": " << warning << std::endl;
         }
     }
-    for (const auto& warning : run.results.environment_warnings) {
+    for (const auto& line : design_advice(results)) {
+        std::cerr << "advice: " << line << std::endl;
+    }
+    for (const auto& warning : results.environment_warnings) {
         std::cerr << "warning: " << warning << std::endl;
     }
 
-    write_export(opts.exports.json, run.results, write_json);
-    write_export(opts.exports.csv, run.results, write_csv);
-    write_export(opts.exports.markdown, run.results, write_markdown);
-    write_export(opts.exports.chart, run.results, write_svg_chart);
-    write_export(opts.exports.html, run.results, write_html);
-    write_export(opts.exports.gbench, run.results, [](const benchmark_results& results, std::ostream& out) {
+    write_export(opts.exports.json, results, write_json);
+    write_export(opts.exports.csv, results, write_csv);
+    write_export(opts.exports.markdown, results, write_markdown);
+    write_export(opts.exports.chart, results, write_svg_chart);
+    write_export(opts.exports.html, results, write_html);
+    write_export(opts.exports.gbench, results, [](const benchmark_results& results, std::ostream& out) {
         sweep_results single;
         single.planned_counts = {0};
         single.steps = {{results}};

@@ -17,6 +17,11 @@ CLI::App* add_compare_command(CLI::App& app, compare_options& cmp, compare_texts
                         "The change in percent that counts: a shift whose whole interval lies beyond it is faster or "
                         "slower, one whose interval lies within it equivalent (default 2)")
         ->type_name("PERCENT");
+    compare->add_option("--drift", texts.drift,
+                        "Accept a verdict from a side of fewer than 5 processes when its whole interval lies beyond "
+                        "PERCENT, the drift between processes you know of this machine (otherwise such a row is 'too "
+                        "few processes to decide')")
+        ->type_name("PERCENT");
     compare->add_flag("--fail-on-slower", cmp.fail_on_slower,
                       "Exit with status 1 when any strategy got slower, 3 when none did but some could not be decided");
     compare->add_flag("--allow-inconclusive", cmp.allow_inconclusive,
@@ -31,6 +36,7 @@ CLI::App* add_compare_command(CLI::App& app, compare_options& cmp, compare_texts
 
 void finish_compare(const CLI::App& app, const CLI::App& compare, compare_options& cmp, const compare_texts& texts) {
     refuse_option_as_value(compare, {{"--alpha", &texts.alpha}, {"--threshold", &texts.threshold},
+                                     {"--drift", &texts.drift},
                                      {"--export-markdown", &cmp.exports.markdown},
                                      {"--export-json", &cmp.exports.json},
                                      {"--export-html", &cmp.exports.html}});
@@ -47,6 +53,11 @@ void finish_compare(const CLI::App& app, const CLI::App& compare, compare_option
         cmp.threshold = parse_decimal("--threshold", texts.threshold, "a percentage above 0 and below 100",
                                       [](double t) { return t > 0 && t < 100; }) /
                         100;
+    }
+    if (!texts.drift.empty() || compare.count("--drift") > 0) {
+        cmp.drift = parse_decimal("--drift", texts.drift, "a percentage above 0 and at most 100",
+                                  [](double d) { return d > 0 && d <= 100; }) /
+                    100;
     }
     if (cmp.allow_inconclusive && !cmp.fail_on_slower) {
         throw CLI::ValidationError("--allow-inconclusive only relaxes --fail-on-slower, which is not given");

@@ -7,6 +7,7 @@
 struct compare_texts {
     std::string alpha;
     std::string threshold;
+    std::string drift;
 };
 
 // Adds `compare` to `app`, reading into `cmp` and `texts`.

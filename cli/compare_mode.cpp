@@ -27,7 +27,7 @@ int run_compare(const compare_options& opts) {
         for (const auto& file : opts.nexts) {
             nexts.emplace_back(file, read_export_file(file).sweep);
         }
-        c = compare_runs(base.sweep, nexts, opts.alpha, opts.threshold);
+        c = compare_runs(base.sweep, nexts, opts.alpha, opts.threshold, opts.drift);
     } catch (const std::runtime_error& e) { // export_error or comparison_refused: nothing to compare
         print_error(std::cerr, e.what());
         return 2;

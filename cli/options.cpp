@@ -14,7 +14,7 @@ constexpr const char* program_name = "quicksort_bench";
 
 // What the benchmark's own options were given, before they are checked.
 struct run_texts {
-    std::string size, runs, chunk, values, precision, max_runs, max_time, cpus, rounds, seed;
+    std::string size, runs, chunk, values, precision, max_runs, max_time, cpus, rounds, seed, processes, max_processes;
 };
 
 void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
@@ -75,7 +75,48 @@ void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
                    "Sweep: run every step R times, in a shuffled order each round, and pool each step's sorts "
                    "(default 1)")
         ->type_name("R");
+    app.add_option("--processes", texts.processes,
+                   "Run the whole measurement in K fresh processes, one after another, and estimate each median "
+                   "over the processes' medians (an interval needs 6); the sorts of one process cannot show the "
+                   "drift between processes (default 1)")
+        ->type_name("K");
+    app.add_option("--max-processes", texts.max_processes,
+                   "With --processes and --precision: add processes until every median is known to within PCT, "
+                   "up to K processes (default 30)")
+        ->type_name("K");
     app.add_option("--seed", texts.seed, "Sweep: the seed of the rounds' shuffled orders (default 1)")->type_name("N");
+}
+
+// Processes are the unit of repetition: with a precision goal the run adds processes, not sorts.
+void finish_process_options(const CLI::App& app, options& opts, const run_texts& texts) {
+    constexpr unsigned most_processes = 1000;
+    if (app.count("--processes") > 0) {
+        opts.processes = parse_count<unsigned>("--processes", texts.processes, 1, most_processes);
+        if (app.count("--cpus") > 0) {
+            throw CLI::ValidationError("--processes does not combine with --cpus: a sweep's rounds are its processes "
+                                       "(--rounds)");
+        }
+    }
+    if (app.count("--max-processes") > 0) {
+        if (app.count("--processes") == 0 || app.count("--precision") == 0) {
+            throw CLI::ValidationError("--max-processes limits --precision over --processes; both must be given");
+        }
+        opts.precision->max_processes =
+            parse_count<unsigned>("--max-processes", texts.max_processes, opts.processes, most_processes);
+    }
+    if (opts.processes > 1 && opts.precision) {
+        if (app.count("--max-runs") > 0) {
+            throw CLI::ValidationError("--max-runs limits the sorts of one process; with --processes the precision "
+                                       "adds processes (--max-processes)");
+        }
+        if (opts.precision->max_processes == 0) {
+            opts.precision->max_processes = std::max(30u, opts.processes);
+        }
+        if (app.count("--runs") == 0) {
+            opts.sizes.run_count = bench_config{}.run_count;
+        }
+        opts.precision->max_runs = opts.sizes.run_count;
+    }
 }
 
 void finish_run_options(const CLI::App& app, options& opts, const run_texts& texts, unsigned usable_cpus) {
@@ -131,6 +172,7 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
     if (app.count("--seed") > 0) {
         opts.seed = parse_count<std::uint64_t>("--seed", texts.seed, 0, UINT64_MAX);
     }
+    finish_process_options(app, opts, texts);
     for (const char* sweep_only : {"--rounds", "--seed"}) {
         if (app.count(sweep_only) > 0 && app.count("--cpus") == 0) {
             throw CLI::ValidationError(std::string(sweep_only) + " belongs to a sweep, and --cpus is not given");
@@ -152,7 +194,8 @@ named_values run_values(const options& opts, const run_texts& texts) {
     return {{"--size", &texts.size},         {"--runs", &texts.runs},           {"--chunk", &texts.chunk},
             {"--values", &texts.values},     {"--cpus", &texts.cpus},           {"--precision", &texts.precision},
             {"--max-runs", &texts.max_runs}, {"--max-time", &texts.max_time},   {"--rounds", &texts.rounds},
-            {"--seed", &texts.seed},         {"--export-json", &e.json},        {"--export-csv", &e.csv},
+            {"--seed", &texts.seed},         {"--processes", &texts.processes},
+            {"--max-processes", &texts.max_processes}, {"--export-json", &e.json},        {"--export-csv", &e.csv},
             {"--export-markdown", &e.markdown}, {"--chart", &e.chart},          {"--export-gbench", &e.gbench},
             {"--export-html", &e.html}};
 }

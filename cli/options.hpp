@@ -32,6 +32,7 @@ struct compare_options {
     double threshold = 0.02;      // ... when the shift's whole interval also lies beyond this fraction
     bool fail_on_slower = false;  // exit 1 when any strategy got slower, 3 when some could not be decided
     bool allow_inconclusive = false; // with fail_on_slower: undecided strategies do not fail the gate
+    std::optional<double> drift;  // a fraction: a side of too few processes may decide beyond it
     export_paths exports;         // markdown, json and html apply
 };
 
@@ -43,6 +44,7 @@ struct options : run_settings {
     std::vector<unsigned> cpu_counts; // --cpus: a sweep over these CPU counts; empty for the classic run
     unsigned rounds = 1;              // --rounds: every step once per round, in a shuffled order
     std::uint64_t seed = 1;           // --seed: of the rounds' orders
+    unsigned processes = 1;           // --processes: fresh processes that each measure everything
     std::optional<compare_options> compare; // the compare mode instead of a benchmark run
     std::optional<std::string> check;       // `check`: the machine's readiness; its --export-json path (may be empty)
 };

@@ -1,6 +1,7 @@
 #include "cli/sweep.hpp"
 
 #include "cli/step_process.hpp"
+#include "cli/step_record.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -37,53 +38,6 @@ void write_sweep_exports(const sweep_results& sweep, const export_paths& exports
     if (!sweep.steps.empty()) {
         write_export(exports.gbench, sweep, write_gbench);
     }
-}
-
-// A private folder for the steps' records, removed on every path.
-struct scratch_folder {
-    std::filesystem::path path;
-    scratch_folder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quicksort_bench-sweep-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::system_error(errno, std::generic_category(), "cannot create a folder for the steps");
-        }
-        path = pattern;
-    }
-    ~scratch_folder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
-
-// A step's process on `cpus`, handed a file of the sweep's private folder for its record, which is
-// read back once the process has ended well.
-struct measured_step : step_outcome {
-    benchmark_results record;
-};
-measured_step measure_step(const std::string& program, const std::vector<std::string>& args,
-                           const std::vector<unsigned>& cpus, const std::string& record, std::uint64_t runs,
-                           progress_line& progress) {
-    const int record_fd = ::open(record.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (record_fd < 0) {
-        throw std::system_error(errno, std::generic_category(), "cannot create a file for a step's record");
-    }
-    measured_step step;
-    try {
-        static_cast<step_outcome&>(step) = run_step_process(program, args, cpus, record_fd, runs, progress);
-    } catch (...) {
-        ::close(record_fd);
-        throw;
-    }
-    ::close(record_fd);
-    if (step.ok) {
-        try {
-            step.record = read_export_file(record).sweep.steps.at(0).results;
-        } catch (const export_error& e) {
-            step.ok = false;
-            step.failure = std::string("its result could not be read: ") + e.what();
-        }
-    }
-    return step;
 }
 
 // A finished step on the console: its line, its breakdown and resources when asked, and on stderr
@@ -165,7 +119,7 @@ std::vector<std::vector<std::size_t>> round_orders(std::size_t steps, unsigned r
 
 int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
     const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
-    const scratch_folder scratch;
+    const scratch_folder scratch("quicksort_bench-sweep");
     const signal_catcher signals;
     // Standard output holds an export written to "-" alone.
     std::ostream& out = opts.exports.to_stdout() ? std::cerr : std::cout;

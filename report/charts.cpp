@@ -51,6 +51,7 @@ svg_figure median_chart(const benchmark_results& results, double axis_ms) {
     axis.draw(f.out, top - 6, plot_bottom);
     for (std::size_t k = 0; k < strategies.size(); ++k) {
         const auto& s = strategies[k];
+        const duration_summary shown = headline(s);
         const double y = top + row_height * static_cast<double>(k) + (row_height - bar_height) / 2;
         const double mid = y + bar_height / 2;
         const double min_x = axis.x(ms(s.summary.min));
@@ -58,26 +59,33 @@ svg_figure median_chart(const benchmark_results& results, double axis_ms) {
         f.out << "<g class=\"strategy\">\n";
         label(f.out, mid, s.name);
         f.out << "<rect class=\"bar\" x=\"" << label_width << "\" y=\"" << fixed(y, 1) << "\" width=\""
-              << fixed(axis.x(ms(s.summary.median)) - label_width, 1) << "\" height=\"" << bar_height << "\" fill=\""
+              << fixed(axis.x(ms(shown.median)) - label_width, 1) << "\" height=\"" << bar_height << "\" fill=\""
               << colour_of(s.name) << "\" fill-opacity=\"0.45\"/>\n";
         f.out << "<path class=\"whisker\" d=\"M" << fixed(min_x, 1) << ' ' << fixed(mid, 1) << "H"
               << fixed(max_x, 1) << "M" << fixed(min_x, 1) << ' ' << fixed(mid - 7, 1) << "v14M"
               << fixed(max_x, 1) << ' ' << fixed(mid - 7, 1) << "v14\" stroke=\"#222222\" stroke-width=\"1.5\" "
               << "fill=\"none\"/>\n";
-        if (s.summary.interval) {
+        if (shown.interval) {
             // The median's 95% interval: a bracket across the end of its bar.
-            const double low_x = axis.x(ms(s.summary.interval->low));
-            const double high_x = axis.x(ms(s.summary.interval->high));
+            const double low_x = axis.x(ms(shown.interval->low));
+            const double high_x = axis.x(ms(shown.interval->high));
             f.out << "<path class=\"interval\" d=\"M" << fixed(low_x, 1) << ' ' << fixed(y - 2, 1) << "V"
                   << fixed(y + bar_height + 2, 1) << "M" << fixed(low_x, 1) << ' ' << fixed(mid, 1) << "H"
                   << fixed(high_x, 1) << "M" << fixed(high_x, 1) << ' ' << fixed(y - 2, 1) << "V"
                   << fixed(y + bar_height + 2, 1) << "\" stroke=\"#000000\" stroke-width=\"3\" fill=\"none\"><title>"
-                  << "95% interval of the median: " << fixed(ms(s.summary.interval->low), 2) << " to "
-                  << fixed(ms(s.summary.interval->high), 2) << " ms</title></path>\n";
+                  << "95% interval of the median: " << fixed(ms(shown.interval->low), 2) << " to "
+                  << fixed(ms(shown.interval->high), 2) << " ms</title></path>\n";
         }
         dots(f.out, axis, s.durations, mid, colour_of(s.name));
+        for (std::size_t p = 0; p < s.processes.size() && s.processes.size() > 1; ++p) {
+            const std::int64_t median = median_of(s.processes[p]);
+            f.out << "<circle class=\"process\" cx=\"" << fixed(axis.x(ms(median)), 1) << "\" cy=\"" << fixed(mid, 1)
+                  << "\" r=\"5\" fill=\"#111111\" fill-opacity=\"0.8\" stroke=\"#ffffff\" stroke-width=\"1\"><title>process "
+                  << p + 1 << ": median " << fixed(ms(median), 2) << " ms of " << s.processes[p].size()
+                  << " sorts</title></circle>\n";
+        }
         f.out << "<text x=\"" << fixed(max_x + 8, 1) << "\" y=\"" << fixed(mid + 5, 1) << "\">"
-              << fixed(ms(s.summary.median), decimals) << " ms</text>\n";
+              << fixed(ms(shown.median), decimals) << " ms</text>\n";
         f.out << "</g>\n";
     }
     return f.done();

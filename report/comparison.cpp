@@ -24,7 +24,8 @@ std::vector<std::string> comparison::undecided() const {
     std::vector<std::string> names;
     for (const auto& step : steps) {
         for (const auto& s : step.strategies) {
-            if (s.result == verdict::inconclusive || s.result == verdict::too_few_runs) {
+            if (s.result == verdict::inconclusive || s.result == verdict::too_few_runs ||
+                s.result == verdict::too_few_processes) {
                 std::string name = s.name;
                 if (step.cpus > 0) {
                     name += " on " + cpus_text(step.cpus);
@@ -87,6 +88,40 @@ strategy_comparison compare_samples(const std::string& name, const duration_list
     s.result = judged.result;
     s.runs_to_decide = judged.runs_to_decide;
     return s;
+}
+
+strategy_comparison compare_strategies(const strategy_result& base, const strategy_result& next, double alpha,
+                                       double threshold, std::optional<double> drift) {
+    const std::size_t base_processes = std::max<std::size_t>(1, base.processes.size());
+    const std::size_t next_processes = std::max<std::size_t>(1, next.processes.size());
+    if (base_processes >= min_processes_to_decide && next_processes >= min_processes_to_decide) {
+        strategy_comparison row = compare_samples(base.name, process_medians(base.processes),
+                                                  process_medians(next.processes), alpha, threshold);
+        row.rule = judged_by::processes;
+        row.base_processes = base_processes;
+        row.next_processes = next_processes;
+        return row;
+    }
+    strategy_comparison row = compare_samples(base.name, base.durations, next.durations, alpha, threshold);
+    row.base_processes = base_processes;
+    row.next_processes = next_processes;
+    if (row.result == verdict::too_few_runs) {
+        return row;
+    }
+    // The sorts of one process cannot show how far the next process lands: their shift decides
+    // only beyond a drift the user vouches for.
+    const bool decided = row.result == verdict::slower || row.result == verdict::faster;
+    const bool beyond_drift = decided && drift && row.shift_interval &&
+                              (row.shift_interval->first > *drift || row.shift_interval->second < -*drift);
+    if (drift && (row.result == verdict::equivalent || row.result == verdict::inconclusive || beyond_drift)) {
+        row.rule = judged_by::drift;
+        return row;
+    }
+    row.processes_to_decide = std::max<std::uint64_t>(
+        min_processes_to_decide, row.result == verdict::inconclusive ? row.runs_to_decide.value_or(0) : 0);
+    row.result = verdict::too_few_processes;
+    row.runs_to_decide.reset();
+    return row;
 }
 
 namespace {
@@ -156,7 +191,7 @@ bool compare_steps(comparison& c, std::map<unsigned, step_comparison>& steps, co
                 c.skipped.push_back("only in the base run: " + s.name + on);
                 continue;
             }
-            strategy_comparison row = compare_samples(s.name, s.durations, other->durations, c.alpha, c.threshold);
+            strategy_comparison row = compare_strategies(s, *other, c.alpha, c.threshold, c.drift);
             row.run = r;
             step.strategies.push_back(std::move(row));
             shared = true;
@@ -202,13 +237,14 @@ void order_rows(step_comparison& step) {
 } // namespace
 
 comparison compare_runs(const sweep_results& base, const std::vector<std::pair<std::string, sweep_results>>& nexts,
-                        double alpha, double threshold) {
+                        double alpha, double threshold, std::optional<double> drift) {
     if (base.steps.empty()) {
         throw comparison_refused("the base run holds no completed step");
     }
     comparison c;
     c.alpha = alpha;
     c.threshold = threshold;
+    c.drift = drift;
     c.base_context = base.steps.front().results.context;
     const run_context& b = c.base_context;
     std::map<unsigned, step_comparison> steps;

@@ -32,7 +32,12 @@ inline constexpr verdict_style verdict_table[] = {
     {verdict::equivalent, "equivalent", "#1565c0", "equivalent"},
     {verdict::inconclusive, "inconclusive", "#8d6e00", "inconclusive"},
     {verdict::too_few_runs, "too few runs to test", "#757575", "too-few"},
+    {verdict::too_few_processes, "too few processes to decide", "#6d4c41", "too-few-processes"},
 };
+
+// The rule that judged a row: the processes' medians when both sides have enough processes, the
+// sorts with a drift allowance the user gave, or nothing but the sorts' shift, shown undecided.
+enum class judged_by { processes, drift, sorts };
 constexpr const verdict_style& style_of(verdict v) { return verdict_table[static_cast<int>(v)]; }
 
 inline constexpr std::size_t max_new_runs = 64;
@@ -55,7 +60,18 @@ struct strategy_comparison {
     verdict result = verdict::inconclusive;
     std::optional<std::uint64_t> runs_to_decide; // inconclusive: runs per side that would likely decide it
     bool weak = false;                           // fewer than min_runs_for_a_strong_test on a side
+    judged_by rule = judged_by::sorts;            // by processes: base, next and the figures are process medians
+    std::size_t base_processes = 1;
+    std::size_t next_processes = 1;
+    std::optional<std::uint64_t> processes_to_decide; // too few processes: how many a side would likely decide it
 };
+
+// The verdict on one strategy of two runs: over the processes' medians when both sides have at
+// least min_processes_to_decide processes; otherwise over the sorts, where only a `drift`
+// allowance the user knows of their machine lets a shift decide (its whole interval beyond the
+// drift; equivalent as over processes), and without one the row is too few processes to decide.
+strategy_comparison compare_strategies(const strategy_result& base, const strategy_result& next, double alpha,
+                                       double threshold, std::optional<double> drift);
 
 struct step_comparison {
     unsigned cpus = 0; // 0 for single runs
@@ -79,6 +95,7 @@ struct comparison {
     std::vector<step_comparison> steps;
     double alpha = 0.05;
     double threshold = 0.02; // a change that stays within this fraction either way is "equivalent"
+    std::optional<double> drift; // a single process's verdict needs its whole interval beyond this fraction
     bool any(verdict v) const;
     std::vector<std::string> undecided() const; // "parallel sort (inconclusive)", ...
 };
@@ -88,7 +105,7 @@ struct comparison {
 // sweep) and within them the strategies of the same name; the rest is listed in `skipped`. Throws
 // comparison_refused naming the field when the runs measure different work, or share nothing.
 comparison compare_runs(const sweep_results& base, const std::vector<std::pair<std::string, sweep_results>>& nexts,
-                        double alpha, double threshold);
+                        double alpha, double threshold, std::optional<double> drift = std::nullopt);
 
 // The verdict on one strategy's two samples, with everything it rests on.
 strategy_comparison compare_samples(const std::string& name, const duration_list& base, const duration_list& next,
@@ -108,5 +125,9 @@ std::string shift_text(const strategy_comparison& s);
 std::string change_text(const std::optional<double>& change);
 std::string p_value_text(const std::optional<double>& p);
 
-// The verdict, with the runs that would likely decide an inconclusive one and a weak test marked.
+// The verdict, with the runs that would likely decide an inconclusive one, the processes that would
+// decide one of too few, a weak test marked, and the rule that judged it.
 std::string verdict_cell(const strategy_comparison& s);
+
+// "process medians, 6 vs 6", "sorts, drift ±10%", "sorts": the rule that judged a row.
+std::string rule_text(const strategy_comparison& s, const std::optional<double>& drift);

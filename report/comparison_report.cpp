@@ -39,14 +39,33 @@ std::string p_value_text(const std::optional<double>& p) {
     return text;
 }
 
+std::string rule_text(const strategy_comparison& s, const std::optional<double>& drift) {
+    switch (s.rule) {
+    case judged_by::processes:
+        return "process medians, " + std::to_string(s.base_processes) + " vs " + std::to_string(s.next_processes);
+    case judged_by::drift:
+        return "sorts, drift \u00b1" + fixed_or_na(drift ? std::optional(100 * *drift) : std::nullopt, 1) + "%";
+    case judged_by::sorts:
+        break;
+    }
+    return "sorts";
+}
+
 std::string verdict_cell(const strategy_comparison& s) {
     std::string text = style_of(s.result).text;
-    if (s.result == verdict::inconclusive) {
-        text += s.runs_to_decide ? " (about " + std::to_string(*s.runs_to_decide) + " runs a side would decide)"
-                                 : " (no practical count of runs would decide it)";
+    if (s.result == verdict::too_few_processes) {
+        text += " (" + std::to_string(s.base_processes) + " vs " + std::to_string(s.next_processes) +
+                " processes; about " + std::to_string(s.processes_to_decide.value_or(min_processes_to_decide)) +
+                " a side would decide)";
     }
-    if (s.weak && s.result != verdict::too_few_runs) {
-        text += " (weak: fewer than " + std::to_string(min_runs_for_a_strong_test) + " runs)";
+    // Over processes the test's samples are the processes' medians, and so are its counts.
+    const std::string unit = s.rule == judged_by::processes ? " processes" : " runs";
+    if (s.result == verdict::inconclusive) {
+        text += s.runs_to_decide ? " (about " + std::to_string(*s.runs_to_decide) + unit + " a side would decide)"
+                                 : " (no practical count of" + unit + " would decide it)";
+    }
+    if (s.weak && s.result != verdict::too_few_runs && s.result != verdict::too_few_processes) {
+        text += " (weak: fewer than " + std::to_string(min_runs_for_a_strong_test) + unit + ")";
     }
     return text;
 }
@@ -67,6 +86,12 @@ void print_comparison(const comparison& c, std::ostream& out) {
     out << "The shift is the Hodges-Lehmann estimate of new - base with its 95% interval, relative to the base "
         << "median. Slower or faster: p < " << c.alpha << " and the whole interval beyond " << 100 * c.threshold
         << "%; equivalent: the whole interval within \u00b1" << 100 * c.threshold << "%." << std::endl;
+    out << "The unit is the process: with " << min_processes_to_decide
+        << " or more processes on both sides the test runs on their medians; with fewer, the shift of the sorts "
+        << (c.drift ? "decides only when its whole interval lies beyond the drift of \u00b1" +
+                          fixed_or_na(100 * *c.drift, 1) + "% (--drift)"
+                    : "is shown but not judged (--drift accepts it beyond a drift you know)")
+        << "." << std::endl;
     const bool several = c.next_names.size() > 1;
     for (const auto& step : c.steps) {
         out << std::endl;
@@ -81,7 +106,8 @@ void print_comparison(const comparison& c, std::ostream& out) {
             out << std::left << std::setw(34) << name << std::right << std::setw(s.base_precision ? 17 : 16)
                 << median_cell(s.base_median, s.base_precision) << std::setw(s.next_precision ? 17 : 16)
                 << median_cell(s.next_median, s.next_precision) << std::setw(26) << shift_text(s) << std::setw(10)
-                << p_value_text(s.p_value) << "  " << verdict_cell(s) << std::endl;
+                << p_value_text(s.p_value) << "  " << verdict_cell(s) << " [" << rule_text(s, c.drift) << "]"
+                << std::endl;
         }
     }
     if (several) {

@@ -2,6 +2,7 @@
 
 #include "common/format.hpp"
 
+#include <cmath>
 #include <ostream>
 #include <sstream>
 
@@ -50,7 +51,79 @@ std::string runs_line(const benchmark_results& results) {
     return "Each sort ran " + std::to_string(fewest) + " to " + std::to_string(most) + " times (" + each + ")";
 }
 
+void print_process_precision(const benchmark_results& results, std::ostream& out) {
+    const run_context& c = results.context;
+    const auto& goal = c.precision;
+    out << "Across " << c.processes << " processes (median of the processes' medians, "
+        << (goal ? "target \u00b1" + fixed_or_na(100 * goal->target, 1) + "%, " : "")
+        << "distribution-free 95% intervals):" << std::endl;
+    for (const auto& s : results.strategies) {
+        out << s.name << ": ";
+        if (!s.across_processes) {
+            out << "no processes" << std::endl;
+            continue;
+        }
+        const process_estimate& e = *s.across_processes;
+        out << format_ms(e.median) << " ms";
+        if (e.interval) {
+            out << " [" << format_ms(e.interval->low) << ", " << format_ms(e.interval->high) << "] \u00b1"
+                << fixed_or_na(100 * e.interval->precision, 1) << "%";
+        } else {
+            out << ", too few processes for an interval (at least " << min_runs_for_interval << ")";
+        }
+        if (s.target_reached) {
+            out << (*s.target_reached ? ", target reached"
+                                      : ", target not reached (at " +
+                                            std::string(c.processes >= goal->max_processes
+                                                            ? "--max-processes " + std::to_string(goal->max_processes)
+                                                            : "--max-time") +
+                                            ")");
+        }
+        out << std::endl;
+    }
+    out << std::endl;
+}
+
+std::vector<std::string> design_advice(const benchmark_results& results) {
+    std::vector<std::string> lines;
+    char text[400];
+    for (const auto& s : results.strategies) {
+        if (!s.components) {
+            continue;
+        }
+        const variance_components& v = *s.components;
+        std::snprintf(text, sizeof text, "%s: within-process cv %.1f%%, between-process cv %.1f%%%s", s.name.c_str(),
+                      100 * v.within_cv, 100 * v.between_cv,
+                      v.between_negative ? " (its estimate came out negative: the processes agreed better than their "
+                                           "sorts' spread predicts)"
+                                         : "");
+        std::string line = text;
+        const auto design = design_of(s, results.process_costs_ns, sorts_in_flight(results, s));
+        if (design) {
+            std::snprintf(text, sizeof text, "; a process costs %.0f ms beyond its sorts, a sort %.0f ms",
+                          design->process_cost_ns / 1e6, design->sort_cost_ns / 1e6);
+            line += text;
+            if (design->sorts_per_process) {
+                line += "; for the least time run " + std::to_string(*design->sorts_per_process) +
+                        " sorts per process, about " + std::to_string(design->processes_for_advised) +
+                        " processes for " + percent_text(advised_precision);
+            } else {
+                line += "; with no variation between processes, more sorts per process are cheapest (at today's " +
+                        std::to_string(std::llround(v.sorts_per_process)) + " sorts per process, about " +
+                        std::to_string(design->processes_for_advised) + " processes for " +
+                        percent_text(advised_precision) + ")";
+            }
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 void print_precision(const benchmark_results& results, std::ostream& out) {
+    if (results.context.processes > 1) {
+        print_process_precision(results, out);
+        return;
+    }
     if (!results.context.precision) {
         return;
     }

@@ -32,5 +32,10 @@ void print_report(const report_stats& stats, std::uint64_t run_count, std::ostre
 std::string runs_line(const benchmark_results& results);
 
 // With a precision goal: per strategy its sorts, the precision of its median and whether it
-// reached the target, with the runs that would likely reach it when not.
+// reached the target, with the runs that would likely reach it when not. A run of several
+// processes: per strategy the median of its processes' medians and their interval, always.
 void print_precision(const benchmark_results& results, std::ostream& out);
+
+// A run of several processes: per strategy the variation within and between processes and the
+// design they suggest, one line each, for stderr after the report.
+std::vector<std::string> design_advice(const benchmark_results& results);

@@ -9,7 +9,7 @@
 
 // The version every JSON export names as "format_version"; files written before the field existed
 // are version 1. Raise it when a reader of an older version would misread a file.
-inline constexpr int export_format_version = 2;
+inline constexpr int export_format_version = 3;
 
 // JSON: a context object, one object per strategy (every duration, mean, median, min, max,
 // standard deviation, coefficient of variation) and the speedups, printed and exact.

@@ -35,34 +35,55 @@ void write_gbench(const sweep_results& runs, std::ostream& out) {
             if (!step.results.context.cpus.empty()) {
                 name += "/cpus:" + std::to_string(step.cpu_count());
             }
+            // A run of several processes: one repetition per process, its median over its sorts,
+            // since the process is the unit of repetition; otherwise one repetition per sort.
+            const bool cpu_known = s.cpu_ns.size() == s.durations.size();
+            duration_list real;
+            duration_list cpu;
+            std::vector<std::size_t> iterations;
+            if (s.processes.size() > 1) {
+                std::size_t first = 0;
+                for (const auto& p : s.processes) {
+                    real.push_back(median_of(p));
+                    cpu.push_back(cpu_known ? median_of(duration_list(s.cpu_ns.begin() + static_cast<std::ptrdiff_t>(first),
+                                                                      s.cpu_ns.begin() + static_cast<std::ptrdiff_t>(first + p.size())))
+                                            : real.back());
+                    iterations.push_back(p.size());
+                    first += p.size();
+                }
+            } else {
+                real = s.durations;
+                // Only sorts that ran one at a time have a CPU time of their own.
+                cpu = cpu_known ? s.cpu_ns : s.durations;
+                iterations.assign(real.size(), 1);
+            }
             const auto entry = [&](const char* run_type) {
                 return nlohmann::ordered_json{{"name", name},
                                               {"family_index", family},
                                               {"per_family_instance_index", 0},
                                               {"run_name", name},
                                               {"run_type", run_type},
-                                              {"repetitions", s.durations.size()}};
+                                              {"repetitions", real.size()}};
             };
-            const bool cpu_known = s.cpu_ns.size() == s.durations.size();
-            for (std::size_t k = 0; k < s.durations.size(); ++k) {
+            for (std::size_t k = 0; k < real.size(); ++k) {
                 auto run = entry("iteration");
                 run["repetition_index"] = k;
                 run["threads"] = 1;
-                run["iterations"] = 1;
-                run["real_time"] = static_cast<double>(s.durations[k]);
-                // Only sorts that ran one at a time have a CPU time of their own.
-                run["cpu_time"] = static_cast<double>(cpu_known ? s.cpu_ns[k] : s.durations[k]);
+                run["iterations"] = iterations[k];
+                run["real_time"] = static_cast<double>(real[k]);
+                run["cpu_time"] = static_cast<double>(cpu[k]);
                 run["time_unit"] = "ns";
                 benchmarks.push_back(std::move(run));
             }
             // Google Benchmark writes no spread for a single repetition.
-            const duration_summary cpu = cpu_known ? summarize(s.cpu_ns) : s.summary;
+            const duration_summary real_summary = summarize(real);
+            const duration_summary cpu_summary = summarize(cpu);
             std::vector<std::tuple<const char*, double, double>> aggregates = {
-                {"mean", static_cast<double>(s.summary.mean), static_cast<double>(cpu.mean)},
-                {"median", static_cast<double>(s.summary.median), static_cast<double>(cpu.median)}};
-            if (s.summary.stddev && s.summary.cv && cpu.stddev && cpu.cv) {
-                aggregates.emplace_back("stddev", *s.summary.stddev, *cpu.stddev);
-                aggregates.emplace_back("cv", *s.summary.cv, *cpu.cv);
+                {"mean", static_cast<double>(real_summary.mean), static_cast<double>(cpu_summary.mean)},
+                {"median", static_cast<double>(real_summary.median), static_cast<double>(cpu_summary.median)}};
+            if (real_summary.stddev && real_summary.cv && cpu_summary.stddev && cpu_summary.cv) {
+                aggregates.emplace_back("stddev", *real_summary.stddev, *cpu_summary.stddev);
+                aggregates.emplace_back("cv", *real_summary.cv, *cpu_summary.cv);
             }
             for (const auto& [aggregate, value, cpu_value] : aggregates) {
                 auto run = entry("aggregate");
@@ -70,7 +91,7 @@ void write_gbench(const sweep_results& runs, std::ostream& out) {
                 run["threads"] = 1;
                 run["aggregate_name"] = aggregate;
                 run["aggregate_unit"] = std::string(aggregate) == "cv" ? "percentage" : "time";
-                run["iterations"] = s.durations.size();
+                run["iterations"] = real.size();
                 run["real_time"] = value;
                 run["cpu_time"] = cpu_value;
                 run["time_unit"] = "ns";

@@ -155,7 +155,7 @@ void write_comparison_html(const comparison& c, std::ostream& out) {
                 << esc(median_cell(s.base_median, s.base_precision)) << "</td><td>"
                 << esc(median_cell(s.next_median, s.next_precision)) << "</td><td>" << esc(shift_text(s)) << "</td><td>"
                 << p_value_text(s.p_value) << "</td><td class=\"text " << style_of(s.result).css_class << "\">"
-                << esc(verdict_cell(s)) << "</td></tr>\n";
+                << esc(verdict_cell(s) + " [" + rule_text(s, c.drift) + "]") << "</td></tr>\n";
         }
         out << "</table></div>\n";
         figure(out, comparison_chart(step), "The base run's sorts, then each new run's, per strategy; the colour is "

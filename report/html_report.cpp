@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "report/console_report.hpp"
 #include "report/html_parts.hpp"
 
 #include "common/format.hpp"
@@ -109,8 +110,8 @@ void results_table(std::ostream& out, const benchmark_results& results) {
         << "<th>median (ms)</th><th>interval of the median (ms)</th><th>min (ms)</th><th>max (ms)</th>"
         << "<th>stddev (ms)</th><th>cv</th></tr>\n";
     for (const auto& s : results.strategies) {
-        const duration_summary& d = s.summary;
-        out << "<tr><td>" << esc(s.name) << (s.reference ? " (reference)" : "") << "</td><td>" << s.durations.size()
+        const duration_summary d = headline(s);
+        out << "<tr><td>" << esc(s.name) << (s.reference ? " (reference)" : "") << "</td><td>" << esc(sorts_text(s))
             << "</td><td>" << format_ms(d.mean) << "</td><td class=\"median\" data-strategy=\"" << esc(s.name)
             << "\" data-ns=\"" << d.median << "\">" << format_ms(d.median) << "</td><td class=\"interval\">"
             << esc(interval_cell(d)) << "</td><td>" << format_ms(d.min) << "</td><td>" << format_ms(d.max) << "</td><td>"
@@ -322,8 +323,19 @@ void write_html(const benchmark_results& results, std::ostream& out) {
     results_table(out, results);
     speedup_table(out, results);
     figure(out, median_chart(results),
-           "Bars: the median of each strategy; black bracket: its 95% interval; dots: every measured sort; whiskers: "
-           "fastest to slowest.");
+           results.context.processes > 1
+               ? "Bars: the median of each strategy's process medians; black bracket: its 95% interval over the "
+                 "processes; large dark dots: each process's median; small dots: every measured sort; whiskers: "
+                 "fastest to slowest."
+               : "Bars: the median of each strategy; black bracket: its 95% interval; dots: every measured sort; "
+                 "whiskers: fastest to slowest.");
+    if (const auto advice = design_advice(results); !advice.empty()) {
+        out << "<h2>Within and between processes</h2>\n<ul class=\"design\">\n";
+        for (const auto& line : advice) {
+            out << "<li>" << esc(line) << "</li>\n";
+        }
+        out << "</ul>\n";
+    }
     if (results.breakdown) {
         breakdown_section(out, *results.breakdown);
     }

@@ -33,7 +33,11 @@ run_context parse_context(const json& doc) {
     context.tbb_version = text_at(c, where, "tbb_version");
     context.array_size = static_cast<std::uint64_t>(whole_at(c, where, "array_size", 1, 2'147'483'647));
     context.chunk_size = whole_at(c, where, "chunk_size", 1, 2'147'483'647);
-    context.run_count = static_cast<std::uint64_t>(whole_at(c, where, "run_count", 1, 1'000'000));
+    // A run of processes, and a sweep's step of rounds, count every process's sorts.
+    context.run_count = static_cast<std::uint64_t>(whole_at(c, where, "run_count", 1, 1'000'000'000));
+    if (c.contains("processes")) {
+        context.processes = static_cast<std::uint64_t>(whole_at(c, where, "processes", 1, 1'000'000));
+    }
     context.generator = text_at(c, where, "generator");
     // Exports from before the value kinds existed hold classic values.
     context.values = c.contains("values") ? text_at(c, where, "values") : "classic";
@@ -77,7 +81,10 @@ run_context parse_context(const json& doc) {
         }
         precision_goal setting;
         setting.target = target.get<double>();
-        setting.max_runs = static_cast<std::uint64_t>(whole_at(p, at, "max_runs", 1, 1'000'000));
+        setting.max_runs = static_cast<std::uint64_t>(whole_at(p, at, "max_runs", 1, 1'000'000'000));
+        if (p.contains("max_processes")) {
+            setting.max_processes = static_cast<std::uint64_t>(whole_at(p, at, "max_processes", 1, 1'000'000));
+        }
         if (setting.max_runs < context.run_count) {
             fail(at + ".max_runs", "below context.run_count, the minimum");
         }
@@ -96,6 +103,39 @@ run_context parse_context(const json& doc) {
         context.tbb_threads = static_cast<unsigned>(whole_at(c, where, "tbb_threads", 0, 1 << 20));
     }
     return context;
+}
+
+// Each process's durations, which together must be the strategy's durations in the same order:
+// anything else means the file was edited or damaged.
+std::vector<duration_list> parse_processes(const json& entry, const std::string& where, const run_context& context,
+                                           const duration_list& durations) {
+    const json& list = array_at(entry, where, "processes");
+    if (list.size() != context.processes) {
+        fail(where + ".processes", std::to_string(list.size()) + " processes where context.processes is " +
+                                       std::to_string(context.processes));
+    }
+    std::vector<duration_list> processes;
+    duration_list joined;
+    for (std::size_t p = 0; p < list.size(); ++p) {
+        const std::string at = where + ".processes[" + std::to_string(p) + "]";
+        if (!list[p].is_object()) {
+            fail(at, "not an object");
+        }
+        const json& values = array_at(list[p], at, "durations_ns");
+        if (values.empty()) {
+            fail(at + ".durations_ns", "empty");
+        }
+        duration_list one;
+        for (std::size_t k = 0; k < values.size(); ++k) {
+            one.push_back(whole(values[k], at + ".durations_ns[" + std::to_string(k) + "]", 0, max_duration_ns));
+        }
+        joined.insert(joined.end(), one.begin(), one.end());
+        processes.push_back(std::move(one));
+    }
+    if (joined != durations) {
+        fail(where + ".processes", "the processes' durations are not the strategy's durations_ns");
+    }
+    return processes;
 }
 
 strategy_result parse_strategy(const json& entry, const std::string& where, const run_context& context) {
@@ -120,6 +160,10 @@ strategy_result parse_strategy(const json& entry, const std::string& where, cons
     }
     strategy_result result = make_strategy(name, std::move(durations));
     result.reference = reference;
+    if (entry.contains("processes")) {
+        result.processes = parse_processes(entry, where, context, result.durations);
+        add_process_figures(result);
+    }
     if (entry.contains("cpu_ns")) {
         const json& cpu = array_at(entry, where, "cpu_ns");
         if (cpu.size() != result.durations.size()) {
@@ -237,6 +281,13 @@ benchmark_results parse_record(const json& doc, const std::string& where) {
                          std::move(strategies[2]), std::move(strategies[3]), std::move(references));
         results.breakdown = std::move(breakdown);
         parse_machine_parts(doc, results);
+        if (doc.contains("process_costs_ns")) {
+            const json& costs = array_at(doc, "", "process_costs_ns");
+            for (std::size_t k = 0; k < costs.size(); ++k) {
+                results.process_costs_ns.push_back(
+                    whole(costs[k], "process_costs_ns[" + std::to_string(k) + "]", 0, max_duration_ns));
+            }
+        }
         return results;
     } catch (const export_error& e) {
         // Field paths are relative to the record; name where the record sits.

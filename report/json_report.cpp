@@ -52,6 +52,44 @@ nlohmann::ordered_json strategy_json(const strategy_result& s) {
     if (s.reference) {
         entry["times_faster_than_parallel_sort"] = field_json(s.times_faster_than_parallel);
     }
+    if (s.processes.size() > 1) {
+        auto processes = nlohmann::ordered_json::array();
+        for (const auto& p : s.processes) {
+            processes.push_back({{"durations_ns", p}, {"median_ns", median_of(p)}});
+        }
+        entry["processes"] = std::move(processes);
+    }
+    if (s.across_processes) {
+        const process_estimate& e = *s.across_processes;
+        entry["across_processes"] = {
+            {"processes", e.processes},
+            {"median_ns", e.median},
+            {"median_interval_ns", e.interval ? nlohmann::ordered_json{e.interval->low, e.interval->high}
+                                              : nlohmann::ordered_json(nullptr)},
+            {"median_interval_coverage", e.interval ? nlohmann::ordered_json(e.interval->coverage)
+                                                    : nlohmann::ordered_json(nullptr)},
+            {"median_precision", e.interval ? nlohmann::ordered_json(e.interval->precision)
+                                            : nlohmann::ordered_json(nullptr)},
+        };
+    }
+    return entry;
+}
+
+// The variance within and between processes and the design they suggest, per strategy.
+nlohmann::ordered_json design_json(const benchmark_results& results, const strategy_result& s) {
+    const variance_components& v = *s.components;
+    nlohmann::ordered_json entry = {
+        {"within_cv", v.within_cv},
+        {"between_cv", v.between_cv},
+        {"between_estimate_negative", v.between_negative},
+    };
+    if (const auto design = design_of(s, results.process_costs_ns, sorts_in_flight(results, s))) {
+        entry["process_cost_ns"] = design->process_cost_ns;
+        entry["sort_cost_ns"] = design->sort_cost_ns;
+        entry["suggested_sorts_per_process"] = field_json(design->sorts_per_process);
+        entry["processes_for_advised_precision"] = design->processes_for_advised;
+        entry["advised_precision"] = advised_precision;
+    }
     return entry;
 }
 
@@ -66,6 +104,7 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
         {"run_count", c.run_count},     {"values", c.values},         {"generator", c.generator},
         {"cpu_mhz", c.cpu_mhz},         {"cpu_scaling_enabled", c.cpu_scaling_enabled},
         {"caches", caches_json(c.caches)}, {"load_avg", c.load_avg},
+        {"processes", c.processes},
     };
     if (c.precision) {
         doc["context"]["precision"] = {
@@ -75,6 +114,9 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
             {"max_time_ns", c.precision->max_time_ns ? nlohmann::ordered_json(*c.precision->max_time_ns)
                                                      : nlohmann::ordered_json(nullptr)},
         };
+        if (c.precision->max_processes > 0) {
+            doc["context"]["precision"]["max_processes"] = c.precision->max_processes;
+        }
     }
     if (!c.cpus.empty()) {
         doc["context"]["cpus"] = c.cpus;
@@ -84,6 +126,9 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
     auto strategies = nlohmann::ordered_json::array();
     for (const auto& s : results.strategies) {
         strategies.push_back(strategy_json(s));
+        if (s.components) {
+            strategies.back()["across_processes"]["variance"] = design_json(results, s);
+        }
     }
     if (results.breakdown) {
         const breakdown_results& b = *results.breakdown;
@@ -124,6 +169,9 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
     }
     if (!results.resources.empty()) {
         doc["resources"] = field_json(results.resources);
+    }
+    if (!results.process_costs_ns.empty()) {
+        doc["process_costs_ns"] = results.process_costs_ns;
     }
     if (results.predicted_peak_bytes > 0) {
         doc["memory"] = {{"predicted_peak_bytes", results.predicted_peak_bytes},
@@ -205,6 +253,13 @@ void write_comparison_json(const comparison& c, std::ostream& out) {
                                   {"runs_to_decide", s.runs_to_decide ? nlohmann::ordered_json(*s.runs_to_decide)
                                                                       : nlohmann::ordered_json(nullptr)},
                                   {"weak_test", s.weak},
+                                  {"rule", rule_text(s, c.drift)},
+                                  {"unit", s.rule == judged_by::processes ? "process medians" : "sorts"},
+                                  {"base_processes", s.base_processes},
+                                  {"new_processes", s.next_processes},
+                                  {"processes_to_decide", s.processes_to_decide
+                                                              ? nlohmann::ordered_json(*s.processes_to_decide)
+                                                              : nlohmann::ordered_json(nullptr)},
                                   {"base_durations_ns", s.base},
                                   {"new_durations_ns", s.next}});
         }

@@ -6,6 +6,7 @@
 #include "report/exports.hpp"
 #include "report/resources_report.hpp"
 #include "report/breakdown_report.hpp"
+#include "report/console_report.hpp"
 #include "report/sweep_report.hpp"
 
 namespace {
@@ -112,14 +113,23 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
     out << "| --- | ---: | ---: | ---: | ---: | ---: | ---: |\n";
     for (const auto& s : results.strategies) {
         const std::optional<double> cv = s.summary.cv ? std::optional(100 * *s.summary.cv) : std::nullopt;
-        const std::string precision = precision_text(s.summary);
-        out << "| " << cell(s.name) << " | " << s.durations.size() << " | " << format_ms(s.summary.mean) << " | "
-            << format_ms(s.summary.median) << " ms" << (precision.empty() ? "" : " " + precision) << " | "
+        const duration_summary shown = headline(s);
+        const std::string precision = precision_text(shown);
+        out << "| " << cell(s.name) << " | " << sorts_text(s) << " | " << format_ms(s.summary.mean) << " | "
+            << format_ms(shown.median) << " ms" << (precision.empty() ? "" : " " + precision) << " | "
             << format_ms(s.summary.min) << " | " << format_ms(s.summary.max) << " | "
             << fixed_or_na(cv, 1) << (cv ? "%" : "") << " |\n";
     }
 
-    out << "\nMedians with \u00b1 the larger distance to an end of their distribution-free 95% interval.\n";
+    out << "\nMedians with \u00b1 the larger distance to an end of their distribution-free 95% interval";
+    out << (c.processes > 1 ? "; over " + std::to_string(c.processes) +
+                                  " processes, the median of the processes' medians and the interval of those.\n"
+                            : ".\n");
+    const std::vector<std::string> advice = design_advice(results);
+    for (const auto& line : advice) {
+        out << "\n- " << cell(line);
+    }
+    out << (advice.empty() ? "" : "\n");
     out << "\n| speedup of the parallel sort | mean | median |\n";
     out << "| --- | ---: | ---: |\n";
     for (const auto& s : results.speedups) {
@@ -214,7 +224,8 @@ void write_comparison_markdown(const comparison& c, std::ostream& out) {
         for (const auto& s : step.strategies) {
             out << "| " << cell(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << " | "
                 << median_cell(s.base_median, s.base_precision) << " | " << median_cell(s.next_median, s.next_precision)
-                << " | " << shift_text(s) << " | " << p_value_text(s.p_value) << " | " << cell(verdict_cell(s))
+                << " | " << shift_text(s) << " | " << p_value_text(s.p_value) << " | "
+                << cell(verdict_cell(s) + " [" + rule_text(s, c.drift) + "]")
                 << " |\n";
         }
     }

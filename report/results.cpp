@@ -15,6 +15,27 @@ std::optional<double> exact_ratio(std::int64_t numerator, std::int64_t divisor) 
     return static_cast<double>(numerator) / static_cast<double>(divisor);
 }
 
+namespace {
+
+// Over processes the sorts' own interval means little: what may not be trusted is the estimate
+// over the processes' medians.
+std::vector<std::string> process_warnings(const strategy_result& s, double target) {
+    const process_estimate& e = *s.across_processes;
+    if (!e.interval) {
+        return {"too few processes (" + std::to_string(e.processes) + ") for an interval of its median; at least " +
+                std::to_string(min_runs_for_interval) + " processes are needed"};
+    }
+    if (e.interval->precision <= target) {
+        return {};
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "imprecise: over its %zu processes its median is known to \u00b1%.1f%% (%.1f%% interval)",
+                  e.processes, 100 * e.interval->precision, 100 * e.interval->coverage);
+    return {text};
+}
+
+} // namespace
+
 strategy_result make_strategy(std::string name, duration_list durations) {
     strategy_result result;
     result.name = std::move(name);
@@ -89,9 +110,12 @@ benchmark_results make_results(run_context context, strategy_result sequential, 
     }
     const double target = results.context.precision ? results.context.precision->target : advised_precision;
     const auto judge = [&results, target](strategy_result& s) {
-        s.warnings = noise_warnings(s.summary, s.durations.size(), target);
-        if (results.context.precision) {
-            s.target_reached = s.summary.interval && s.summary.interval->precision <= results.context.precision->target;
+        s.warnings = s.across_processes ? process_warnings(s, target) : noise_warnings(s.summary, s.durations.size(), target);
+        const auto& goal = results.context.precision;
+        if (goal && goal->max_processes > 0) {
+            s.target_reached = process_precision(s) && *process_precision(s) <= goal->target;
+        } else if (goal) {
+            s.target_reached = s.summary.interval && s.summary.interval->precision <= goal->target;
         }
     };
     for (strategy_result* s : {&sequential, &thread, &parallel, &parallel_for}) {
@@ -131,10 +155,21 @@ benchmark_results pool_rounds(const std::vector<benchmark_results>& rounds) {
         if (cpu.size() == strategies.back().durations.size()) {
             strategies.back().cpu_ns = std::move(cpu);
         }
+        for (const auto& round : rounds) {
+            for (const auto& other : round.strategies) {
+                if (other.name == s.name) {
+                    strategies.back().processes.push_back(other.durations);
+                }
+            }
+        }
     }
     context.run_count *= rounds.size();
+    context.processes = rounds.size();
     if (context.precision) {
         context.precision->max_runs *= rounds.size();
+    }
+    for (auto& strategy : strategies) {
+        add_process_figures(strategy);
     }
     std::vector<strategy_result> references(strategies.begin() + 4, strategies.end());
     benchmark_results pooled = make_results(std::move(context), std::move(strategies[0]), std::move(strategies[1]),
@@ -157,12 +192,7 @@ namespace {
 
 // A phase's sorts over its wall time (every round's), from the resources read at its ends.
 std::optional<double> sorts_per_second(const benchmark_results& step, const strategy_result& s) {
-    duration_ns wall = 0;
-    for (const auto& phase : step.resources) {
-        if (phase.phase == s.name) {
-            wall += phase.wall_ns;
-        }
-    }
+    const duration_ns wall = phase_wall_ns(step, s.name);
     if (wall <= 0) {
         return std::nullopt;
     }
@@ -170,6 +200,84 @@ std::optional<double> sorts_per_second(const benchmark_results& step, const stra
 }
 
 } // namespace
+
+duration_ns phase_wall_ns(const benchmark_results& results, const std::string& strategy) {
+    duration_ns wall = 0;
+    for (const auto& phase : results.resources) {
+        if (phase.phase == strategy) {
+            wall += phase.wall_ns;
+        }
+    }
+    return wall;
+}
+
+void add_process_figures(strategy_result& s) {
+    if (s.processes.size() < 2) {
+        return;
+    }
+    s.across_processes = estimate_over_processes(s.processes);
+    s.components = components_of(s.processes);
+}
+
+duration_summary headline(const strategy_result& s) {
+    duration_summary d = s.summary;
+    if (s.across_processes) {
+        d.median = s.across_processes->median;
+        d.interval = s.across_processes->interval;
+    }
+    return d;
+}
+
+std::string sorts_text(const strategy_result& s) {
+    const std::string sorts = std::to_string(s.durations.size());
+    return s.processes.size() > 1 ? sorts + " (" + std::to_string(s.processes.size()) + " processes)" : sorts;
+}
+
+std::optional<double> process_precision(const strategy_result& s) {
+    if (!s.across_processes || !s.across_processes->interval) {
+        return std::nullopt;
+    }
+    return s.across_processes->interval->precision;
+}
+
+double sorts_in_flight(const benchmark_results& results, const strategy_result& s) {
+    const duration_ns wall = phase_wall_ns(results, s.name);
+    if (!runs_side_by_side(s.name) || wall <= 0) {
+        return 1;
+    }
+    double sum = 0;
+    for (const auto d : s.durations) {
+        sum += static_cast<double>(d);
+    }
+    return std::max(1.0, sum / static_cast<double>(wall));
+}
+
+double sorting_wall_ns(const benchmark_results& results) {
+    double wall = 0;
+    for (const auto& s : results.strategies) {
+        double sum = 0;
+        for (const auto d : s.durations) {
+            sum += static_cast<double>(d);
+        }
+        wall += sum / sorts_in_flight(results, s);
+    }
+    return wall;
+}
+
+std::optional<process_design> design_of(const strategy_result& s, const std::vector<duration_ns>& process_costs_ns,
+                                        double in_flight) {
+    if (!s.components || process_costs_ns.empty() || s.durations.empty() || !(in_flight >= 1)) {
+        return std::nullopt;
+    }
+    process_design d;
+    d.process_cost_ns = static_cast<double>(median_of(process_costs_ns));
+    d.sort_cost_ns = static_cast<double>(s.summary.median) / in_flight;
+    d.sorts_per_process = optimal_sorts_per_process(*s.components, d.process_cost_ns, d.sort_cost_ns);
+    const auto sorts = d.sorts_per_process.value_or(
+        static_cast<std::uint64_t>(std::llround(s.components->sorts_per_process)));
+    d.processes_for_advised = processes_for_precision(*s.components, sorts, advised_precision);
+    return d;
+}
 
 std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
     std::vector<strategy_scaling> table;
@@ -186,10 +294,11 @@ std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
             const auto& s = step.results.strategies.at(k);
             scaling_point point;
             point.cpus = step.cpu_count();
-            point.median = s.summary.median;
-            if (s.summary.interval) {
-                point.precision = s.summary.interval->precision;
-            }
+            // A step of several rounds is estimated over its rounds, each a process of its own.
+            point.median = s.across_processes ? s.across_processes->median : s.summary.median;
+            point.precision = s.across_processes ? process_precision(s)
+                              : s.summary.interval ? std::optional(s.summary.interval->precision)
+                                                   : std::nullopt;
             point.sorts_per_second = sorts_per_second(step.results, s);
             // Records without the phases' wall times (written before they were kept) scale by the median.
             table[k].by_throughput = table[k].by_throughput && point.sorts_per_second.has_value();
@@ -198,15 +307,17 @@ std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
         const std::optional<double> base_rate = table[k].points.front().sorts_per_second;
         for (std::size_t p = 0; p < table[k].points.size(); ++p) {
             scaling_point& point = table[k].points[p];
-            const auto& durations = sweep.steps[p].results.strategies.at(k).durations;
+            const auto& s = sweep.steps[p].results.strategies.at(k);
             if (table[k].by_throughput) {
                 point.speedup = *point.sorts_per_second / *base_rate;
             } else {
-                point.speedup = exact_ratio(base.summary.median, point.median);
-                if (p > 0) {
-                    // Seeded by the point's place, so the same durations always give the same interval.
-                    point.speedup_interval =
-                        bootstrap_ratio_of_medians(base.durations, durations, 0x5eed0000u + 1000 * k + p);
+                point.speedup = exact_ratio(table[k].points.front().median, point.median);
+                // Seeded by the point's place, so the same durations always give the same interval.
+                const std::uint64_t seed = 0x5eed0000u + 1000 * k + p;
+                if (p > 0 && base.processes.size() > 1 && s.processes.size() > 1) {
+                    point.speedup_interval = two_level_bootstrap_ratio(base.processes, s.processes, seed);
+                } else if (p > 0) {
+                    point.speedup_interval = bootstrap_ratio_of_medians(base.durations, s.durations, seed);
                 }
             }
             if (point.speedup && first.cpu_count() > 0) {

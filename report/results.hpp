@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/processes.hpp"
 #include "common/duration.hpp"
 #include "machine/records.hpp"
 #include "report/stats.hpp"
@@ -17,6 +18,7 @@ struct precision_goal {
     double target = 0.02;          // the median's precision to reach, as a fraction
     std::uint64_t max_runs = 100;  // sorts per strategy at most
     std::optional<std::int64_t> max_time_ns; // no further batch once the run has taken this long
+    std::uint64_t max_processes = 0; // a run of several processes adds processes up to this many
 };
 
 struct run_context {
@@ -39,6 +41,7 @@ struct run_context {
     std::vector<cache_level> caches;
     std::vector<double> load_avg; // 1, 5 and 15 minutes, when the run started
     std::optional<precision_goal> precision; // run_count is then each strategy's minimum
+    std::uint64_t processes = 1; // fresh processes that measured; run_count counts all their sorts
 };
 
 struct strategy_result {
@@ -50,7 +53,36 @@ struct strategy_result {
     std::optional<double> times_faster_than_parallel; // references only: parallel median / this median
     std::vector<std::string> warnings; // why its figures may not be trusted (noise)
     std::optional<bool> target_reached; // with a precision goal: its median reached the target
+    // A run of several processes: each one's durations (together `durations`, in this order), the
+    // estimate over their medians and the variance within and between them.
+    std::vector<duration_list> processes;
+    std::optional<process_estimate> across_processes;
+    std::optional<variance_components> components;
 };
+
+// Fills a strategy's figures over its processes from `processes`; nothing for fewer than two.
+void add_process_figures(strategy_result& s);
+
+// The design that reaches a precision over processes for the least wall time, from a strategy's
+// variance components and what a process and a sort cost.
+struct process_design {
+    double process_cost_ns = 0; // a process beyond its sorts: start, arrays, phases' setup, copies and checks, record
+    double sort_cost_ns = 0;    // the wall time one sort of the strategy adds: its median over the sorts in flight
+    std::optional<std::uint64_t> sorts_per_process; // absent when no between-process variation showed
+    std::uint64_t processes_for_advised = 0; // of sorts_per_process sorts (or the run's), for advised_precision
+};
+std::optional<process_design> design_of(const strategy_result& s, const std::vector<duration_ns>& process_costs_ns,
+                                        double in_flight);
+
+// The figures a reader is shown first: the sorts' summary, with the median and its interval over
+// the processes when the run had several.
+duration_summary headline(const strategy_result& s);
+
+// "60", or "60 (6 processes)": the sorts behind a strategy's figures.
+std::string sorts_text(const strategy_result& s);
+
+// The precision of a strategy's process-level median, when it has an interval.
+std::optional<double> process_precision(const strategy_result& s);
 
 // The precision a careful reader wants of a median before trusting it.
 inline constexpr double advised_precision = 0.02;
@@ -134,7 +166,20 @@ struct benchmark_results {
     std::vector<phase_resources> resources;
     std::uint64_t predicted_peak_bytes = 0; // the memory model's figure for this run
     std::uint64_t peak_rss_bytes = 0;       // the process's measured peak resident memory
+    // A run of several processes: what each took beyond its sorts (starting, generating arrays,
+    // setting up its phases, copying and checking, writing its record), as the parent timed it.
+    std::vector<duration_ns> process_costs_ns;
 };
+
+// The wall time of the phases that timed strategy `s` (every process's).
+duration_ns phase_wall_ns(const benchmark_results& results, const std::string& strategy);
+
+// How many of a strategy's sorts ran at once on average: 1 for sorts timed one at a time; for
+// sorts run side by side their summed durations over their phases' wall time.
+double sorts_in_flight(const benchmark_results& results, const strategy_result& s);
+
+// The wall time a record's sorts took by themselves: each strategy's durations over its sorts in flight.
+double sorting_wall_ns(const benchmark_results& results);
 
 // One step of a CPU-count sweep: a full result record, measured on `results.context.cpus`.
 struct sweep_step {
@@ -145,7 +190,7 @@ struct sweep_step {
 struct sweep_results {
     std::vector<unsigned> planned_counts; // every CPU count asked for, ascending
     std::vector<sweep_step> steps;        // the completed steps, ascending by CPU count
-    unsigned rounds = 1;                  // every step ran once per round; its durations are pooled
+    unsigned rounds = 1;                  // every step ran once per round, each round a process of its own
     std::uint64_t seed = 1;               // of the rounds' shuffled orders
     std::vector<std::vector<unsigned>> order; // the CPU counts in the order each round ran them
     std::string failure;                  // why the sweep stopped early; empty when it is complete
@@ -154,8 +199,9 @@ struct sweep_results {
     bool is_sweep() const { return !steps.empty() && steps.front().cpu_count() > 0; }
 };
 
-// One step's records of several rounds as one: each strategy's durations one round after the
-// other, the figures recomputed, the counts added up; the first round's breakdown.
+// The records of several processes (a step's rounds, or a run's processes) as one: each strategy's
+// durations one process after the other and kept per process, the figures recomputed, the counts
+// added up; the first process's breakdown.
 benchmark_results pool_rounds(const std::vector<benchmark_results>& rounds);
 
 // How one strategy's median moves with the CPU count, against its own figure at the smallest count.
@@ -168,7 +214,8 @@ struct scaling_point {
     std::optional<double> precision;  // of the median, from its 95% interval
     std::optional<double> sorts_per_second; // side by side: the phase's sorts over its wall time
     std::optional<double> speedup;    // against the smallest count: of the throughput, or of the median
-    std::optional<std::pair<double, double>> speedup_interval; // 95%, by a seeded bootstrap of both steps' sorts
+    // 95%, by a seeded bootstrap of both steps' sorts; over rounds, of the rounds and then their sorts
+    std::optional<std::pair<double, double>> speedup_interval;
     std::optional<double> efficiency; // speedup / (cpus / smallest count)
 };
 struct strategy_scaling {

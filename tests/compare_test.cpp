@@ -82,10 +82,21 @@ TEST_F(Compare, VerdictsTheGateAndPartialAndManyRuns) {
     const std::string slight = steady("slight.json", 1'500'000, 5);
     const std::string same = steady("same.json", 500'000, 5);
 
-    const process_result slower =
-        compare({base, slow, "--fail-on-slower", "--export-markdown", path("c.md"), "--export-json", path("c.json")});
+    // One process a side: its sorts cannot show the drift between processes, so without an
+    // allowance nothing is decided, however clear the shift; the shift is still shown.
+    const process_result unjudged = compare({base, slow, "--fail-on-slower"});
+    EXPECT_EQ(unjudged.exit_code, 3);
+    EXPECT_NE(unjudged.out.find("+49.8% [+49.2%, +50.4%]    0.0079  too few processes to decide (1 vs 1 processes; "
+                                "about 5 a side would decide) [sorts]"),
+              std::string::npos)
+        << unjudged.out;
+    EXPECT_EQ(compare({base, slow, "--fail-on-slower", "--allow-inconclusive"}).exit_code, 0);
+
+    // With a drift of 2%, as large as the threshold, the sorts decide as they would over processes.
+    const process_result slower = compare({base, slow, "--drift", "2", "--fail-on-slower", "--export-markdown",
+                                           path("c.md"), "--export-json", path("c.json")});
     EXPECT_EQ(slower.exit_code, 1);
-    const std::regex row(R"(\n(sequential sort|thread sort|parallel sort|parallel_for parallel sort) +[0-9.]+ +[0-9.]+ +[-+][0-9.]+% \[[-+][0-9.]+%, [-+][0-9.]+%\] +(<0\.0001|[01]\.\d{4})  slower \(weak: fewer than 9 runs\)(?=\n))");
+    const std::regex row(R"(\n(sequential sort|thread sort|parallel sort|parallel_for parallel sort) +[0-9.]+ +[0-9.]+ +[-+][0-9.]+% \[[-+][0-9.]+%, [-+][0-9.]+%\] +(<0\.0001|[01]\.\d{4})  slower \(weak: fewer than 9 runs\) \[sorts, drift ±2\.0%\](?=\n))");
     EXPECT_EQ(std::distance(std::sregex_iterator(slower.out.begin(), slower.out.end(), row), std::sregex_iterator()), 4)
         << slower.out;
     const nlohmann::json doc = nlohmann::json::parse(read_text(dir / "c.json"));
@@ -93,22 +104,26 @@ TEST_F(Compare, VerdictsTheGateAndPartialAndManyRuns) {
     EXPECT_EQ(doc["steps"][0]["strategies"][3]["shift_ns"], 50'000'000);
     EXPECT_EQ(doc["steps"][0]["strategies"][3]["shift_interval_ns"], nlohmann::json::array({49'400'000, 50'600'000}));
     EXPECT_NE(read_text(dir / "c.md").find("| parallel sort | 100.40 | 150.40 | +49.8% [+49.2%, +50.4%] | 0.0079 | "
-                                           "slower (weak: fewer than 9 runs) |"),
+                                           "slower (weak: fewer than 9 runs) \\[sorts, drift \u00b12.0%\\] |"),
               std::string::npos);
-    EXPECT_NE(compare({slow, base}).out.find("-33.2% [-33.6%, -32.8%]    0.0079  faster"), std::string::npos);
+    EXPECT_NE(compare({slow, base, "--drift", "2"}).out.find("-33.2% [-33.6%, -32.8%]    0.0079  faster"),
+              std::string::npos);
+    EXPECT_NE(compare({base, slow, "--drift", "60"}).out.find("too few processes to decide"), std::string::npos)
+        << "+50% is within a drift of 60%";
 
     // Within the threshold as a whole: equivalent, and the gate passes.
-    const process_result equivalent = compare({base, same, "--fail-on-slower"});
+    const process_result equivalent = compare({base, same, "--drift", "2", "--fail-on-slower"});
     EXPECT_EQ(equivalent.exit_code, 0) << equivalent.err;
     EXPECT_NE(equivalent.out.find("+0.5% [-0.1%, +1.1%]    0.0556  equivalent"), std::string::npos) << equivalent.out;
     // Significant, but the interval reaches inside the threshold: neither slower nor equivalent.
-    const process_result undecided = compare({base, slight, "--fail-on-slower"});
+    const process_result undecided = compare({base, slight, "--drift", "2", "--fail-on-slower"});
     EXPECT_EQ(undecided.exit_code, 3);
     EXPECT_NE(undecided.out.find("0.0079  inconclusive (about "), std::string::npos) << undecided.out;
     EXPECT_NE(undecided.err.find("parallel sort (inconclusive)"), std::string::npos) << undecided.err;
-    EXPECT_EQ(compare({base, slight, "--fail-on-slower", "--allow-inconclusive"}).exit_code, 0);
-    EXPECT_EQ(compare({base, slight, "--threshold", "0.5", "--fail-on-slower"}).exit_code, 1);
-    EXPECT_EQ(compare({base, slight, "--threshold", "0.5", "--alpha", "0.005"}).out.find("slower"), std::string::npos)
+    EXPECT_EQ(compare({base, slight, "--drift", "2", "--fail-on-slower", "--allow-inconclusive"}).exit_code, 0);
+    EXPECT_EQ(compare({base, slight, "--threshold", "0.5", "--drift", "0.5", "--fail-on-slower"}).exit_code, 1);
+    EXPECT_EQ(compare({base, slight, "--threshold", "0.5", "--drift", "0.5", "--alpha", "0.005"}).out.find("slower"),
+              std::string::npos)
         << "p = 0.0079 is not below alpha 0.005";
 
     // Fewer than five runs on a side: no verdict at all, however clear the change; the gate says so.

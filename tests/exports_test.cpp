@@ -161,8 +161,8 @@ TEST(JsonReport, ReadsBackIntoTheSameRecords) {
 
 TEST(TextReports, CsvRowsPerSortWithRfc4180QuotingAndMarkdownTables) {
     const std::string csv = render(write_csv, sample_results());
-    EXPECT_EQ(csv.rfind("strategy,run,nanoseconds,values\r\nsequential sort,1,400000000,classic\r\n", 0), 0u);
-    EXPECT_NE(csv.find("\r\n\"odd, \"\"quoted\"\"\nname\",1,0,classic\r\n"), std::string::npos) << csv;
+    EXPECT_EQ(csv.rfind("strategy,process,run,nanoseconds,values\r\nsequential sort,1,1,400000000,classic\r\n", 0), 0u);
+    EXPECT_NE(csv.find("\r\n\"odd, \"\"quoted\"\"\nname\",1,1,0,classic\r\n"), std::string::npos) << csv;
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\r'), 1 + 6 * 3);
 
     const std::string md = render(write_markdown, sample_results());
@@ -264,8 +264,8 @@ TEST(JsonReport, OneRunHasNoSpreadAndEveryFileNamesItsFormatVersion) {
         parse_export(old.dump());
         ADD_FAILURE() << "a newer format is refused";
     } catch (const export_error& e) {
-        EXPECT_NE(std::string(e.what()).find("format version 3 by a newer quicksort_bench; this one reads versions 1 "
-                                             "to 2"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("format version 4 by a newer quicksort_bench; this one reads versions 1 "
+                                             "to 3"), std::string::npos) << e.what();
     }
 }
 

@@ -164,6 +164,18 @@ TEST(Options, EveryRefusalIsOneLineInTheProgramsOwnWords) {
         {{"compare", dir.file("base.json"), "b.json", "--export-json", dir.file("base.json")}, "is the input"},
         {{"compare", dir.file("base.json"), "b.json", "--export-html", dir.file("alias.json")}, "is the input"},
         {{"compare", "a.json", dir.file("new.json"), "--export-markdown", dir.file("new.json")}, "is the input"},
+        {{"--processes", "0"}, "--processes: must be between 1 and 1000, got 0"},
+        {{"--processes", "1001"}, "--processes: must be between 1 and 1000, got 1001"},
+        {{"--processes", "six"}, "--processes: 'six' is not a whole number"},
+        {{"--processes", "6", "--cpus", "1"}, "--processes does not combine with --cpus"},
+        {{"--precision", "2", "--max-processes", "8"}, "--max-processes limits --precision over --processes"},
+        {{"--processes", "6", "--max-processes", "8"}, "--max-processes limits --precision over --processes"},
+        {{"--processes", "6", "--precision", "2", "--max-processes", "5"},
+         "--max-processes: must be between 6 and 1000, got 5"},
+        {{"--processes", "6", "--precision", "2", "--max-runs", "20"}, "--max-runs limits the sorts of one process"},
+        {{"compare", "a.json", "b.json", "--drift", "0"}, "--drift: must be a percentage above 0 and at most 100"},
+        {{"compare", "a.json", "b.json", "--drift", "100.5"}, "got '100.5'"},
+        {{"compare", "a.json", "b.json", "--drift", "ten"}, "got 'ten'"},
     };
     for (const auto& c : cases) {
         const parsed p = parse(c.args);
@@ -186,6 +198,13 @@ TEST(Options, EveryRefusalIsOneLineInTheProgramsOwnWords) {
     EXPECT_EQ(adaptive.sizes.run_count, 6u) << "the minimum with --precision";
     EXPECT_EQ(adaptive.precision->max_runs, 100u);
     EXPECT_EQ(adaptive.precision->max_time_ns, 90'000'000'000);
+    const options over = parse({"--processes", "6", "--precision", "5"}).outcome.opts;
+    ASSERT_TRUE(over.precision);
+    EXPECT_EQ(over.processes, 6u);
+    EXPECT_EQ(over.precision->max_processes, 30u) << "the default";
+    EXPECT_EQ(over.sizes.run_count, 10u) << "each process's sorts, as without --precision";
+    EXPECT_EQ(parse({"--processes", "40", "--precision", "5"}).outcome.opts.precision->max_processes, 40u);
+    EXPECT_EQ(parse({"compare", "a.json", "b.json", "--drift", "100"}).outcome.opts.compare->drift, 1.0);
 }
 
 TEST(Options, TwoOutputsThatAreOneFileAreRefusedBeforeAnyWork) {

@@ -132,7 +132,7 @@ TEST(Sweep, EveryStepRunsOnTheCpusItClaimsAndEveryExportHoldsIt) {
     const process_result cmp = run_process(bench_binary(), {"compare", s.file("one.json"), s.file("s.json")});
     EXPECT_EQ(cmp.out.find("logical_cpus"), std::string::npos) << cmp.out;
 
-    EXPECT_EQ(read_text(s.file("s.csv")).rfind("cpus,strategy,run,nanoseconds,values\r\n1,sequential sort,1,", 0), 0u);
+    EXPECT_EQ(read_text(s.file("s.csv")).rfind("cpus,strategy,process,run,nanoseconds,values\r\n1,sequential sort,1,1,", 0), 0u);
     const std::string chart = read_text(s.file("s.svg"));
     const std::regex point("class=\"point\"");
     EXPECT_EQ(std::distance(std::sregex_iterator(chart.begin(), chart.end(), point), std::sregex_iterator()), 8)

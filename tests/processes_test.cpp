@@ -1,0 +1,363 @@
+// The process as the unit of repetition: estimates over processes, variance components, the
+// design they suggest, the two-level bootstrap, and how records, exports and compare carry them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "analysis/processes.hpp"
+#include "cli/processes.hpp"
+#include "report/comparison.hpp"
+#include "report/console_report.hpp"
+#include "report/exports.hpp"
+#include "report/json_reader.hpp"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// A record of one process: the four strategies with the given durations each, the parallel sort's
+// phases a second of wall time.
+benchmark_results one_process(const std::vector<duration_list>& per_strategy, std::uint64_t runs) {
+    run_context context;
+    context.array_size = 1000;
+    context.chunk_size = 100;
+    context.run_count = runs;
+    const char* names[] = {"sequential sort", "thread sort", "parallel sort", "parallel_for parallel sort"};
+    std::vector<strategy_result> s;
+    for (std::size_t k = 0; k < 4; ++k) {
+        s.push_back(make_strategy(names[k], per_strategy[k]));
+    }
+    benchmark_results r = make_results(context, s[0], s[1], s[2], s[3], {});
+    for (const auto* name : names) {
+        r.resources.push_back({name, 400'000'000, 0, 0, 0, 1, 0, 0, 0, 0, {}});
+    }
+    return r;
+}
+
+// K processes whose every strategy's sorts are `sorts` scaled by the process's factor.
+benchmark_results processes_of(const std::vector<double>& factors, const duration_list& sorts) {
+    std::vector<benchmark_results> records;
+    for (const double f : factors) {
+        duration_list scaled;
+        for (const auto d : sorts) {
+            scaled.push_back(static_cast<std::int64_t>(std::llround(static_cast<double>(d) * f)));
+        }
+        records.push_back(one_process({scaled, scaled, scaled, scaled}, sorts.size()));
+    }
+    return pool_rounds(records);
+}
+
+sweep_results as_file(const benchmark_results& r) {
+    sweep_results s;
+    s.planned_counts = {0};
+    s.steps = {{r}};
+    return s;
+}
+
+} // namespace
+
+TEST(Processes, EstimateIsTheMedianOfMediansWithAnOrderStatisticIntervalFromSix) {
+    // Process medians 110, 100, 130, 90, 120, 105 (each of three sorts).
+    const std::vector<duration_list> six = {{100, 110, 120}, {99, 100, 101}, {130, 130, 131},
+                                            {80, 90, 95},    {119, 120, 200}, {105, 105, 90}};
+    const process_estimate e = estimate_over_processes(six);
+    EXPECT_EQ(e.processes, 6u);
+    EXPECT_EQ(e.median, 107) << "the truncated average of 105 and 110";
+    ASSERT_TRUE(e.interval);
+    EXPECT_EQ(e.interval->low, 90);
+    EXPECT_EQ(e.interval->high, 130);
+    EXPECT_DOUBLE_EQ(e.interval->coverage, 0.96875);
+    EXPECT_FALSE(estimate_over_processes({six.begin(), six.begin() + 5}).interval) << "five processes: none";
+    std::vector<duration_list> ten;
+    for (std::int64_t m : {50, 10, 90, 30, 70, 20, 80, 40, 60, 100}) {
+        ten.push_back({m - 1, m, m + 1000});
+    }
+    const process_estimate e10 = estimate_over_processes(ten);
+    ASSERT_TRUE(e10.interval);
+    EXPECT_EQ(e10.interval->low, 20) << "the second smallest process median";
+    EXPECT_EQ(e10.interval->high, 90);
+    EXPECT_DOUBLE_EQ(e10.interval->coverage, 0.978515625);
+}
+
+TEST(Processes, VarianceComponentsMatchKaliberaAndJonesByHand) {
+    // Values computed apart from this code (in Python) from the estimators' definitions.
+    const struct {
+        std::vector<duration_list> table;
+        double mean, within_cv, between_cv, between_variance;
+    } cases[] = {
+        {{{10, 12, 14}, {20, 22, 24}, {15, 17, 19}}, 17.0, 0.11764705882352941, 0.28616704939855736, 23.666666666666668},
+        {{{10, 20}, {11, 19}, {12, 20}}, 15.333333333333334, 0.40202700019362886, 0, -18.666666666666668},
+        {{{100, 104}, {120, 121, 125, 130}, {90, 95, 97}}, 106.66666666666667, 0.0375, 0.14388580541526674,
+         235.55555555555557},
+    };
+    for (const auto& c : cases) {
+        const auto v = components_of(c.table);
+        ASSERT_TRUE(v);
+        EXPECT_NEAR(v->mean, c.mean, 1e-9);
+        EXPECT_NEAR(v->within_cv, c.within_cv, 1e-12);
+        EXPECT_NEAR(v->between_cv, c.between_cv, 1e-12);
+        EXPECT_NEAR(v->between_variance, c.between_variance, 1e-9);
+        EXPECT_EQ(v->between_negative, c.between_variance < 0);
+    }
+    EXPECT_FALSE(components_of({{1, 2, 3}})) << "one process";
+    EXPECT_FALSE(components_of({{1, 2}, {3}})) << "a process of one sort has no within-variation";
+}
+
+TEST(Processes, DesignFormula) {
+    variance_components v;
+    v.within_cv = 0.05;
+    v.between_cv = 0.03;
+    // ceil(sqrt((2 s / 0.1 s) * 0.05^2 / 0.03^2)) = ceil(7.45)
+    EXPECT_EQ(optimal_sorts_per_process(v, 2e9, 1e8), 8u);
+    EXPECT_EQ(optimal_sorts_per_process(v, 1e6, 1e9), 1u) << "processes almost free: one sort each";
+    // ceil((1.96 / 0.02)^2 * pi/2 * (0.03^2 + pi/2 * 0.05^2 / 8)) = ceil(20.98)
+    EXPECT_EQ(processes_for_precision(v, 8, 0.02), 21u);
+    v.between_cv = 0;
+    EXPECT_FALSE(optimal_sorts_per_process(v, 2e9, 1e8)) << "no between-process variation: no finite optimum";
+    v.within_cv = 0.001;
+    EXPECT_EQ(processes_for_precision(v, 8, 0.02), 6u) << "never below what an interval needs";
+}
+
+TEST(Processes, TwoLevelResamplingDrawsAProcessThenSortsWithinIt) {
+    // Every process's values are its own hundreds, so a resampled process shows where it came from.
+    const std::vector<duration_list> processes = {{100, 101, 102}, {200, 201}, {300, 301, 302, 303}};
+    std::mt19937_64 generator(42);
+    std::mt19937_64 witness(42);
+    const auto drawn = resample_processes(processes, generator);
+    ASSERT_EQ(drawn.size(), 3u);
+    EXPECT_EQ(drawn[0].front() / 100, static_cast<std::int64_t>(witness() % 3) + 1)
+        << "the first draw picks a process";
+    std::set<std::size_t> sizes_seen;
+    for (const auto& p : drawn) {
+        ASSERT_FALSE(p.empty());
+        const std::int64_t origin = p.front() / 100;
+        for (const auto d : p) {
+            EXPECT_EQ(d / 100, origin) << "sorts drawn within one process only";
+        }
+        EXPECT_EQ(p.size(), processes[static_cast<std::size_t>(origin - 1)].size());
+    }
+    const auto a = two_level_bootstrap_ratio(processes, processes, 7, 2000);
+    const auto b = two_level_bootstrap_ratio(processes, processes, 7, 2000);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a, b) << "the seed fixes the interval";
+    EXPECT_LE(a->first, 1.0);
+    EXPECT_GE(a->second, 1.0);
+    EXPECT_FALSE(two_level_bootstrap_ratio({{1, 2}}, processes, 7)) << "one process cannot be resampled";
+}
+
+TEST(Processes, SimulatedIntervalsCoverTheTrueMedianAsOftenAsTheirExactCoverage) {
+    // Two-level data: a process shifts every sort by its own normal factor, each sort adds its own
+    // noise. The process medians are then symmetric around the true median.
+    const double truth = 1e8;
+    std::mt19937_64 generator(20261207);
+    for (const double between : {0.03, 0.10}) {
+        for (const std::size_t k : {6, 10, 20}) {
+            std::normal_distribution<double> process_factor(0, between);
+            std::normal_distribution<double> sort_noise(0, 0.05);
+            int covered = 0;
+            double coverage = 0;
+            constexpr int simulations = 2000;
+            for (int run = 0; run < simulations; ++run) {
+                std::vector<duration_list> processes(k);
+                for (auto& p : processes) {
+                    const double level = truth * (1 + process_factor(generator));
+                    for (int sort = 0; sort < 3; ++sort) {
+                        p.push_back(static_cast<std::int64_t>(level * (1 + sort_noise(generator))));
+                    }
+                }
+                const process_estimate e = estimate_over_processes(processes);
+                ASSERT_TRUE(e.interval);
+                coverage = e.interval->coverage;
+                covered += e.interval->low <= truth && truth <= e.interval->high ? 1 : 0;
+            }
+            EXPECT_NEAR(static_cast<double>(covered) / simulations, coverage, 0.015)
+                << "between cv " << between << ", " << k << " processes";
+        }
+    }
+}
+
+TEST(Processes, PooledRecordsKeepEachProcessAndJudgeOverThem) {
+    const benchmark_results r = processes_of({1.0, 1.1, 0.9, 1.05, 0.95, 1.2}, {1000000, 1010000, 990000});
+    EXPECT_EQ(r.context.processes, 6u);
+    EXPECT_EQ(r.context.run_count, 18u);
+    const strategy_result& s = r.strategies[0];
+    ASSERT_EQ(s.processes.size(), 6u);
+    EXPECT_EQ(s.processes[1], (duration_list{1100000, 1111000, 1089000}));
+    ASSERT_TRUE(s.across_processes && s.across_processes->interval);
+    EXPECT_EQ(s.across_processes->median, 1025000) << "medians 0.9 to 1.2 ms: (1.0 + 1.05) / 2";
+    EXPECT_EQ(s.across_processes->interval->low, 900000);
+    EXPECT_EQ(s.across_processes->interval->high, 1200000);
+    EXPECT_EQ(headline(s).median, 1025000);
+    EXPECT_EQ(sorts_text(s), "18 (6 processes)");
+    ASSERT_TRUE(s.components);
+    EXPECT_FALSE(s.components->between_negative);
+
+    // The precision goal counts processes: reached once every interval is narrow enough.
+    precision_goal goal;
+    goal.target = 0.5;
+    goal.max_processes = 30;
+    benchmark_results judged = r;
+    for (auto& strategy : judged.strategies) {
+        strategy.target_reached = process_precision(strategy) <= goal.target;
+    }
+    EXPECT_TRUE(processes_enough(judged, goal, 0));
+    judged.strategies[2].target_reached = false;
+    EXPECT_FALSE(processes_enough(judged, goal, 0));
+    goal.max_time_ns = 10;
+    EXPECT_TRUE(processes_enough(judged, goal, 10)) << "out of time";
+    goal.max_time_ns.reset();
+    goal.max_processes = 6;
+    EXPECT_TRUE(processes_enough(judged, goal, 0)) << "at --max-processes";
+
+    std::ostringstream block;
+    print_precision(r, block);
+    EXPECT_NE(block.str().find("Across 6 processes"), std::string::npos) << block.str();
+    EXPECT_NE(block.str().find("sequential sort: 1.02 ms [0.90, 1.20] \u00b117.1%"), std::string::npos) << block.str();
+    const benchmark_results few = processes_of({1.0, 1.1}, {1000, 1010, 990});
+    std::ostringstream few_block;
+    print_precision(few, few_block);
+    EXPECT_NE(few_block.str().find("too few processes for an interval (at least 6)"), std::string::npos);
+    EXPECT_NE(few.strategies[0].warnings.at(0).find("too few processes (2)"), std::string::npos);
+}
+
+TEST(Processes, ExportsCarryEveryProcess) {
+    benchmark_results r = processes_of({1.0, 1.1, 0.9, 1.05, 0.95, 1.2}, {1000000, 1010000, 990000});
+    r.process_costs_ns = {5'000'000, 6'000'000, 5'500'000, 5'000'000, 7'000'000, 5'200'000};
+    std::ostringstream json;
+    write_json(r, json);
+    const benchmark_results back = parse_result_record(json.str());
+    EXPECT_EQ(back.context.processes, 6u);
+    EXPECT_EQ(back.strategies[3].processes, r.strategies[3].processes);
+    EXPECT_EQ(back.process_costs_ns, r.process_costs_ns);
+    ASSERT_TRUE(back.strategies[0].across_processes);
+    EXPECT_EQ(back.strategies[0].across_processes->median, 1025000);
+    const auto doc = nlohmann::json::parse(json.str());
+    EXPECT_EQ(doc["format_version"], 3);
+    EXPECT_EQ(doc["strategies"][0]["processes"][5]["median_ns"], 1200000);
+    EXPECT_EQ(doc["strategies"][0]["across_processes"]["median_interval_ns"], nlohmann::json({900000, 1200000}));
+    EXPECT_TRUE(doc["strategies"][0]["across_processes"]["variance"].contains("suggested_sorts_per_process"));
+
+    // Processes that do not add up to the strategy's durations are a damaged file.
+    auto damaged = doc;
+    damaged["strategies"][1]["processes"][2]["durations_ns"][0] = 1;
+    EXPECT_THROW(parse_result_record(damaged.dump()), export_error);
+    auto missing = doc;
+    missing["strategies"][1]["processes"].erase(0);
+    EXPECT_THROW(parse_result_record(missing.dump()), export_error);
+    // An older file is one process.
+    auto old = doc;
+    old["format_version"] = 2;
+    old["context"].erase("processes");
+    old["context"]["run_count"] = 18;
+    for (auto& s : old["strategies"]) {
+        s.erase("processes");
+        s.erase("across_processes");
+    }
+    const benchmark_results one = parse_result_record(old.dump());
+    EXPECT_EQ(one.context.processes, 1u);
+    EXPECT_TRUE(one.strategies[0].processes.empty());
+
+    std::ostringstream csv;
+    write_csv(r, csv);
+    EXPECT_EQ(csv.str().substr(0, 41), "strategy,process,run,nanoseconds,values\r\n");
+    EXPECT_NE(csv.str().find("sequential sort,2,3,1089000,classic\r\n"), std::string::npos) << csv.str();
+
+    std::ostringstream gbench;
+    write_gbench(as_file(r), gbench);
+    const auto g = nlohmann::json::parse(gbench.str());
+    const auto& first = g["benchmarks"][0];
+    EXPECT_EQ(first["repetitions"], 6) << "a repetition per process";
+    EXPECT_EQ(first["iterations"], 3);
+    EXPECT_EQ(first["real_time"], 1000000.0) << "its median";
+    EXPECT_EQ(g["benchmarks"][6]["aggregate_name"], "mean");
+
+    std::ostringstream page;
+    write_html(r, page);
+    std::size_t dots = 0;
+    for (std::size_t at = 0; (at = page.str().find("class=\"process\"", at)) != std::string::npos; ++at) {
+        ++dots;
+    }
+    EXPECT_EQ(dots, 24u) << "a dot per process for each of the four strategies";
+    EXPECT_NE(page.str().find("Within and between processes"), std::string::npos);
+}
+
+TEST(Processes, CompareJudgesOnProcessMediansAndRefusesTooFew) {
+    const duration_list sorts = {1000, 1003, 997, 1001, 999, 1002};
+    const std::vector<double> steady = {1.0, 1.02, 0.98, 1.01, 0.99, 1.0};
+    const auto scaled = [](std::vector<double> factors, double by) {
+        for (auto& f : factors) {
+            f *= by;
+        }
+        return factors;
+    };
+    const struct {
+        const char* what;
+        std::vector<double> base, next;
+        std::optional<double> drift;
+        verdict expected;
+        judged_by rule;
+    } cases[] = {
+        {"six processes a side, +20%", steady, scaled(steady, 1.2), {}, verdict::slower, judged_by::processes},
+        {"six processes a side, -20%", steady, scaled(steady, 0.8), {}, verdict::faster, judged_by::processes},
+        {"six processes a side, the same", steady, steady, {}, verdict::equivalent, judged_by::processes},
+        {"one process a side, +20%", {1.0}, {1.2}, {}, verdict::too_few_processes, judged_by::sorts},
+        {"four against six", {1.0, 1.0, 1.0, 1.0}, scaled(steady, 1.2), {}, verdict::too_few_processes,
+         judged_by::sorts},
+        {"one process, +20%, drift 10%", {1.0}, {1.2}, 0.10, verdict::slower, judged_by::drift},
+        {"one process, +20%, drift 30%", {1.0}, {1.2}, 0.30, verdict::too_few_processes, judged_by::sorts},
+        {"one process, +20%, drift 20%: the interval reaches inside", {1.0}, {1.2}, 0.20, verdict::too_few_processes,
+         judged_by::sorts},
+        {"one process, the same, drift 10%", {1.0}, {1.0}, 0.10, verdict::equivalent, judged_by::drift},
+    };
+    for (const auto& c : cases) {
+        const comparison result = compare_runs(as_file(processes_of(c.base, sorts)),
+                                               {{"new.json", as_file(processes_of(c.next, sorts))}}, 0.05, 0.02,
+                                               c.drift);
+        const strategy_comparison& row = result.steps.at(0).strategies.at(0);
+        EXPECT_EQ(row.result, c.expected) << c.what << ": " << verdict_cell(row);
+        EXPECT_EQ(row.rule, c.rule) << c.what;
+        if (row.result == verdict::too_few_processes) {
+            EXPECT_GE(row.processes_to_decide.value_or(0), min_processes_to_decide) << c.what;
+            EXPECT_TRUE(row.shift_interval) << c.what << ": the sorts' shift is still shown";
+            EXPECT_NE(result.undecided().size(), 0u) << "the gate does not pass";
+        }
+    }
+    const comparison by_processes = compare_runs(as_file(processes_of(steady, sorts)),
+                                                 {{"new.json", as_file(processes_of(scaled(steady, 1.2), sorts))}},
+                                                 0.05, 0.02);
+    const strategy_comparison& row = by_processes.steps[0].strategies[0];
+    EXPECT_EQ(row.base.size(), 6u) << "the test's samples are the process medians";
+    EXPECT_EQ(rule_text(row, {}), "process medians, 6 vs 6");
+    std::ostringstream table;
+    print_comparison(by_processes, table);
+    EXPECT_NE(table.str().find("slower (weak: fewer than 9 processes) [process medians, 6 vs 6]"), std::string::npos) << table.str();
+}
+
+TEST(Processes, ASweepStepOfRoundsIsEstimatedOverItsRounds) {
+    const duration_list sorts = {1000000, 1010000, 990000};
+    sweep_results sweep;
+    sweep.planned_counts = {1, 2};
+    sweep.rounds = 6;
+    sweep.steps = {{processes_of({1.0, 1.1, 0.9, 1.05, 0.95, 1.2}, sorts)},
+                   {processes_of({0.5, 0.55, 0.45, 0.525, 0.475, 0.6}, sorts)}};
+    sweep.steps[0].results.context.cpus = {0};
+    sweep.steps[1].results.context.cpus = {0, 1};
+    const std::vector<strategy_scaling> table = scaling_of(sweep);
+    // The chunked sort runs one sort at a time, and so scales by its median.
+    ASSERT_FALSE(table.at(2).by_throughput);
+    const scaling_point& one = table.at(2).points.at(0);
+    const scaling_point& two = table.at(2).points.at(1);
+    EXPECT_EQ(one.median, 1025000) << "the median of the rounds' medians";
+    EXPECT_NE(one.median, sweep.steps[0].results.strategies[2].summary.median) << "not of the pooled sorts";
+    ASSERT_TRUE(one.precision);
+    EXPECT_NEAR(*one.precision, 0.175 / 1.025, 1e-9) << "from the rounds' interval";
+    ASSERT_TRUE(two.speedup && two.speedup_interval);
+    EXPECT_NEAR(*two.speedup, 2.0, 1e-9);
+    EXPECT_LE(two.speedup_interval->first, 2.0);
+    EXPECT_GE(two.speedup_interval->second, 2.0);
+    EXPECT_GT(two.speedup_interval->second - two.speedup_interval->first, 0.2)
+        << "resampling rounds shows how far they spread";
+}
