@@ -211,6 +211,8 @@ TEST(Processes, PooledRecordsKeepEachProcessAndJudgeOverThem) {
     goal.max_time_ns.reset();
     goal.max_processes = 6;
     EXPECT_TRUE(processes_enough(judged, goal, 0)) << "at --max-processes";
+    goal.max_processes = 7;
+    EXPECT_FALSE(processes_enough(judged, goal, 0)) << "one process short of --max-processes";
 
     std::ostringstream block;
     print_precision(r, block);
