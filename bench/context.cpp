@@ -53,6 +53,10 @@ run_context describe_run(const bench_config& sizes) {
     c.compiler = compiler();
     c.build_type = QSB_BUILD_TYPE;
     c.tbb_version = TBB_runtime_version();
+    c.kernel = read_first_line("/proc/sys/kernel/osrelease").value_or("");
+    if (const auto memory = read_meminfo()) {
+        c.memory_bytes = memory->total;
+    }
     c.array_size = sizes.array_size;
     c.chunk_size = sizes.chunk_size;
     c.run_count = sizes.run_count;

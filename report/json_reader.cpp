@@ -35,6 +35,12 @@ run_context parse_context(const json& doc) {
     context.chunk_size = whole_at(c, where, "chunk_size", 1, 2'147'483'647);
     // A run of processes, and a sweep's step of rounds, count every process's sorts.
     context.run_count = static_cast<std::uint64_t>(whole_at(c, where, "run_count", 1, 1'000'000'000));
+    if (c.contains("kernel")) {
+        context.kernel = text_at(c, where, "kernel");
+    }
+    if (c.contains("memory_bytes")) {
+        context.memory_bytes = static_cast<std::uint64_t>(whole_at(c, where, "memory_bytes", 0, INT64_MAX));
+    }
     if (c.contains("processes")) {
         context.processes = static_cast<std::uint64_t>(whole_at(c, where, "processes", 1, 1'000'000));
     }

@@ -105,6 +105,8 @@ nlohmann::ordered_json results_json(const benchmark_results& results) {
         {"cpu_mhz", c.cpu_mhz},         {"cpu_scaling_enabled", c.cpu_scaling_enabled},
         {"caches", caches_json(c.caches)}, {"load_avg", c.load_avg},
         {"processes", c.processes},
+        {"kernel", c.kernel},
+        {"memory_bytes", c.memory_bytes},
     };
     if (c.precision) {
         doc["context"]["precision"] = {

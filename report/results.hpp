@@ -30,6 +30,8 @@ struct run_context {
     std::string compiler;
     std::string build_type;
     std::string tbb_version;
+    std::string kernel;             // the kernel's release; empty when unknown (older records)
+    std::uint64_t memory_bytes = 0; // the machine's memory; 0 when unknown
     std::uint64_t array_size = 0;
     std::int64_t chunk_size = 0;
     std::uint64_t run_count = 0;
