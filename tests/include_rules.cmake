@@ -1,6 +1,7 @@
 # The third-party libraries live in /usr/include, where no include view can hide them: this check
-# keeps each one to the folder that owns it (hwloc to machine/, oneTBB to bench/, CLI11 to cli/).
-set(owners "hwloc[.]h|hwloc/=machine" "oneapi/tbb|tbb/=bench" "CLI/=cli")
+# keeps each one to the folder that owns it (hwloc to machine/, oneTBB to bench/, CLI11 to cli/,
+# SQLite to history/).
+set(owners "hwloc[.]h|hwloc/=machine" "oneapi/tbb|tbb/=bench" "CLI/=cli" "SQLiteCpp/|sqlite3[.]h=history")
 file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/*.cpp ${ROOT}/*.hpp)
 set(wrong "")
 foreach(source ${sources})

@@ -1,0 +1,112 @@
+// The history of runs: every finished run kept whole (its JSON export) in an SQLite database,
+// with the columns that selecting, listing and following a series need. One file per user by
+// default; written in WAL mode with a busy timeout, each recording one transaction.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "report/results.hpp"
+
+// Why the history cannot be used: `status` 2 when the file or the request is refused (not our
+// database, damaged, a newer schema, an unknown run), 1 when writing failed (a full disk, a
+// read-only folder); the database is as it was either way.
+class history_error : public std::runtime_error {
+public:
+    history_error(const std::string& what, int status) : std::runtime_error(what), status_(status) {}
+    int status() const { return status_; }
+
+private:
+    int status_;
+};
+
+// $XDG_DATA_HOME/quicksort_bench/history.sqlite, or ~/.local/share/... when it is unset or not absolute.
+std::filesystem::path default_history_path();
+
+// What defines a machine for a series: its hardware and its software.
+struct machine_identity {
+    std::string id;   // stable: a hash of the fields below
+    std::string name; // short, for people: the host name and the id's first characters
+};
+machine_identity identify_machine(const run_context& context);
+
+// A stored run as a list shows it.
+struct stored_run {
+    std::int64_t id = 0;
+    std::string run_time;       // the run's own date and time, ISO 8601 with offset
+    std::int64_t run_epoch = 0; // the same in seconds since 1970, UTC
+    std::string label;
+    std::string machine_id;
+    std::string machine_name;
+    std::string kind; // "run" or "sweep"
+    std::uint64_t array_size = 0;
+    std::int64_t chunk_size = 0;
+    std::uint64_t runs = 0;      // sorts per strategy, all processes together
+    std::uint64_t processes = 1;
+    std::string values;
+    unsigned cpus = 0;           // the machine's logical CPUs, or a sweep's largest step
+};
+
+// One strategy's figure of a stored run (of each step, for a sweep): the median (over processes
+// when the run had several) with its interval.
+struct stored_median {
+    std::int64_t run_id = 0;
+    unsigned cpus = 0; // the step's CPUs; 0 for a run that is not a sweep
+    std::string strategy;
+    std::int64_t median_ns = 0;
+    std::optional<std::int64_t> low_ns;
+    std::optional<std::int64_t> high_ns;
+    std::uint64_t count = 0; // sorts, or processes when the median is over processes
+};
+
+// Which runs: every filter given must hold. Without all_machines, only one machine's runs (the
+// one named, or else the machine of the newest run that passes the other filters).
+struct run_filter {
+    std::optional<std::string> machine; // id, its start, or short name
+    std::optional<std::string> label;
+    std::optional<std::int64_t> since_epoch;
+    std::optional<std::int64_t> until_epoch;
+    std::optional<std::uint64_t> size;
+    std::optional<std::size_t> last; // the newest N of those
+    bool all_machines = false;
+};
+
+// "2026-12-07T13:09:50+0100" (also "+01:00" or "Z") in seconds since 1970, UTC; nothing when malformed.
+std::optional<std::int64_t> epoch_of(const std::string& date_time);
+
+// A filter's date: "2026-12-07" (midnight, UTC) or "2026-12-07T13:09:50" (UTC) or with an offset.
+std::optional<std::int64_t> parse_filter_date(const std::string& text);
+
+class history_store {
+public:
+    // Opens `file`, creating it (and its folder) when `create` and it does not exist. Refuses, with
+    // status 2 and without writing a byte, a file that is not this program's history, a damaged
+    // one, or one of a newer schema.
+    history_store(const std::filesystem::path& file, bool create);
+    ~history_store();
+    history_store(const history_store&) = delete;
+    history_store& operator=(const history_store&) = delete;
+
+    // Stores a run: its export `document` (as written) with its columns, in one transaction. Nothing
+    // when the same document is stored already; else the new run's id.
+    std::optional<std::int64_t> record(const sweep_results& run, const std::string& document, const std::string& label);
+
+    // The runs the filter selects, oldest first.
+    std::vector<stored_run> list(const run_filter& filter);
+    // Their medians, in the runs' order.
+    std::vector<stored_median> medians(const std::vector<std::int64_t>& run_ids);
+    // A stored run's export document.
+    std::string document(std::int64_t run_id);
+    // A run named by its id, "latest", or a label (its newest run); throws status 2 when none.
+    std::int64_t resolve(const std::string& reference);
+    std::size_t count();
+
+private:
+    struct impl;
+    std::unique_ptr<impl> impl_;
+};
