@@ -15,8 +15,11 @@ inline constexpr int export_format_version = 3;
 // standard deviation, coefficient of variation) and the speedups, printed and exact.
 void write_json(const benchmark_results& results, std::ostream& out);
 
-// CSV (RFC 4180): a header row, then one row per measured sort: strategy, run, nanoseconds.
+// CSV (RFC 4180): a header row, then one row per measured sort: strategy, process, run, nanoseconds.
 void write_csv(const benchmark_results& results, std::ostream& out);
+
+// Text from a record (a host name, a strategy's name, a label) as a Markdown table cell shows it.
+std::string markdown_cell(const std::string& text);
 
 // A Markdown table of the strategies in milliseconds, then the speedups as exact ratios.
 void write_markdown(const benchmark_results& results, std::ostream& out);

@@ -9,12 +9,10 @@
 #include "report/console_report.hpp"
 #include "report/sweep_report.hpp"
 
-namespace {
-
 // Text from a record (a host name, a strategy's name, a file name) as Markdown shows it: a pipe
 // would split a table cell, and markup or HTML would be rendered, so both are escaped; a line
 // break would end the cell.
-std::string cell(const std::string& text) {
+std::string markdown_cell(const std::string& text) {
     std::string escaped;
     for (const char ch : text) {
         switch (ch) {
@@ -36,6 +34,9 @@ std::string cell(const std::string& text) {
     }
     return escaped;
 }
+
+namespace {
+
 
 // A file name as code: shown as it is, inside a fence of more backticks than it holds in a row.
 std::string code_span(const std::string& text) {
@@ -70,13 +71,13 @@ void resources_markdown(const std::vector<phase_resources>& resources, std::ostr
     for (const auto& row : resource_rows(resources)) {
         out << "|";
         for (const auto& c : row) {
-            out << " " << cell(c) << " |";
+            out << " " << markdown_cell(c) << " |";
         }
         out << "\n";
     }
     out << "\n" << counters_scope << "\n";
     for (const auto& sentence : unavailable_counters(resources)) {
-        out << "\n" << cell(sentence) << "\n";
+        out << "\n" << markdown_cell(sentence) << "\n";
     }
 }
 
@@ -91,13 +92,13 @@ void breakdown_markdown(const breakdown_results& b, std::ostream& out) {
             whole += stage.ns;
         }
         for (const auto& stage : strategy.stages) {
-            out << "| " << cell(strategy.name) << " | " << stage.stage << " | " << format_ms(stage.ns) << " | "
+            out << "| " << markdown_cell(strategy.name) << " | " << stage.stage << " | " << format_ms(stage.ns) << " | "
                 << share_text(static_cast<double>(stage.ns), static_cast<double>(whole)) << " |\n";
         }
     }
     out << "\n";
     for (const auto& sentence : breakdown_sentences(b)) {
-        out << "- " << cell(sentence) << "\n";
+        out << "- " << markdown_cell(sentence) << "\n";
     }
 }
 
@@ -106,7 +107,7 @@ void breakdown_markdown(const breakdown_results& b, std::ostream& out) {
 void write_markdown(const benchmark_results& results, std::ostream& out) {
     const run_context& c = results.context;
     out << "Sorting " << c.array_size << " " << c.values << " values, " << c.run_count
-        << " runs per strategy, chunks of " << c.chunk_size << ", on " << cell(c.cpu_model) << " (" << c.logical_cpus
+        << " runs per strategy, chunks of " << c.chunk_size << ", on " << markdown_cell(c.cpu_model) << " (" << c.logical_cpus
         << " logical CPUs).\n\n";
 
     out << "| strategy | runs | mean (ms) | median | min (ms) | max (ms) | cv |\n";
@@ -115,7 +116,7 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
         const std::optional<double> cv = s.summary.cv ? std::optional(100 * *s.summary.cv) : std::nullopt;
         const duration_summary shown = headline(s);
         const std::string precision = precision_text(shown);
-        out << "| " << cell(s.name) << " | " << sorts_text(s) << " | " << format_ms(s.summary.mean) << " | "
+        out << "| " << markdown_cell(s.name) << " | " << sorts_text(s) << " | " << format_ms(s.summary.mean) << " | "
             << format_ms(shown.median) << " ms" << (precision.empty() ? "" : " " + precision) << " | "
             << format_ms(s.summary.min) << " | " << format_ms(s.summary.max) << " | "
             << fixed_or_na(cv, 1) << (cv ? "%" : "") << " |\n";
@@ -127,13 +128,13 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
                             : ".\n");
     const std::vector<std::string> advice = design_advice(results);
     for (const auto& line : advice) {
-        out << "\n- " << cell(line);
+        out << "\n- " << markdown_cell(line);
     }
     out << (advice.empty() ? "" : "\n");
     out << "\n| speedup of the parallel sort | mean | median |\n";
     out << "| --- | ---: | ---: |\n";
     for (const auto& s : results.speedups) {
-        out << "| " << cell(s.name) << " | " << format_ratio(s.mean_ratio) << " | " << format_ratio(s.median_ratio)
+        out << "| " << markdown_cell(s.name) << " | " << format_ratio(s.mean_ratio) << " | " << format_ratio(s.median_ratio)
             << " |\n";
     }
 
@@ -147,7 +148,7 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
             out << "| --- | ---: |\n";
             header_written = true;
         }
-        out << "| " << cell(s.name) << " | " << format_ratio(s.times_faster_than_parallel) << " |\n";
+        out << "| " << markdown_cell(s.name) << " | " << format_ratio(s.times_faster_than_parallel) << " |\n";
     }
 
     if (results.breakdown) {
@@ -155,7 +156,7 @@ void write_markdown(const benchmark_results& results, std::ostream& out) {
     }
     resources_markdown(results.resources, out);
     for (const auto& warning : results.environment_warnings) {
-        out << "\n**Warning:** " << cell(warning) << "\n";
+        out << "\n**Warning:** " << markdown_cell(warning) << "\n";
     }
 }
 
@@ -168,16 +169,16 @@ void write_sweep_markdown(const sweep_results& sweep, std::ostream& out) {
     if (!sweep.steps.empty()) {
         const run_context& c = sweep.steps.front().results.context;
         out << ": sorting " << c.array_size << " values, " << c.run_count << " runs per strategy, chunks of "
-            << c.chunk_size << ", " << c.values << " values, on " << cell(c.cpu_model);
+            << c.chunk_size << ", " << c.values << " values, on " << markdown_cell(c.cpu_model);
     }
     out << ".\n";
     if (!sweep.complete()) {
         out << "\n**Incomplete:** " << sweep.steps.size() << " of " << sweep.planned_counts.size()
-            << " steps completed; " << cell(sweep.failure.empty() ? "the sweep ended early" : sweep.failure) << ".\n";
+            << " steps completed; " << markdown_cell(sweep.failure.empty() ? "the sweep ended early" : sweep.failure) << ".\n";
     }
     for (const auto& strategy : scaling_of(sweep)) {
-        out << "\n" << cell(strategy.name) << ", " << scaling_measure(strategy) << ":\n";
-        out << "\n| " << cell(strategy.name) << ": CPUs | median (ms) | sorts/s | speedup | efficiency |\n";
+        out << "\n" << markdown_cell(strategy.name) << ", " << scaling_measure(strategy) << ":\n";
+        out << "\n| " << markdown_cell(strategy.name) << ": CPUs | median (ms) | sorts/s | speedup | efficiency |\n";
         out << "| ---: | ---: | ---: | ---: | ---: |\n";
         for (const auto& point : strategy.points) {
             const auto cells = scaling_cells(point);
@@ -210,8 +211,8 @@ void write_comparison_markdown(const comparison& c, std::ostream& out) {
     if (!c.differences.empty()) {
         out << "\n| differs | base | new |\n| --- | --- | --- |\n";
         for (const auto& d : c.differences) {
-            out << "| " << d.field << (several ? " [" + std::to_string(d.run + 1) + "]" : "") << " | " << cell(d.base)
-                << " | " << cell(d.next) << " |\n";
+            out << "| " << d.field << (several ? " [" + std::to_string(d.run + 1) + "]" : "") << " | " << markdown_cell(d.base)
+                << " | " << markdown_cell(d.next) << " |\n";
         }
     }
     for (const auto& step : c.steps) {
@@ -222,17 +223,17 @@ void write_comparison_markdown(const comparison& c, std::ostream& out) {
         out << "| strategy | base median (ms) | new median (ms) | shift | p-value | verdict |\n";
         out << "| --- | ---: | ---: | ---: | ---: | --- |\n";
         for (const auto& s : step.strategies) {
-            out << "| " << cell(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << " | "
+            out << "| " << markdown_cell(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << " | "
                 << median_cell(s.base_median, s.base_precision) << " | " << median_cell(s.next_median, s.next_precision)
                 << " | " << shift_text(s) << " | " << p_value_text(s.p_value) << " | "
-                << cell(verdict_cell(s) + " [" + rule_text(s, c.drift) + "]")
+                << markdown_cell(verdict_cell(s) + " [" + rule_text(s, c.drift) + "]")
                 << " |\n";
         }
     }
     if (!c.skipped.empty()) {
         out << "\nNot compared:\n\n";
         for (const auto& item : c.skipped) {
-            out << "- " << cell(item) << "\n";
+            out << "- " << markdown_cell(item) << "\n";
         }
     }
 }
