@@ -213,11 +213,13 @@ bool significant(const change_point& c, const change_point_settings& settings) {
     return c.p_value < settings.max_p_value && std::abs(c.change) >= settings.min_magnitude;
 }
 
-// Splits series[begin, end) where it changes, and each side again, as long as the splits hold.
+// Splits series[begin, end) where it best divides, and each side again, down to the shortest
+// segments: candidates only. Stopping at the first split that fails its test would miss a bump in
+// the middle, whose first split leaves both levels on one side.
 void split_stretch(const std::vector<double>& series, std::size_t begin, std::size_t end,
                    const change_point_settings& settings, std::vector<std::size_t>& found) {
     const auto split = best_split(series, begin, end, settings.min_segment);
-    if (!split || !significant(judge(series, begin, *split, end, settings), settings)) {
+    if (!split) {
         return;
     }
     found.push_back(*split);
@@ -240,25 +242,29 @@ std::vector<change_point> find_change_points(const std::vector<double>& series, 
     }
     std::sort(candidates.begin(), candidates.end());
     candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
-    // Judged again against their neighbours, the weakest first, until every one left holds: two
-    // windows may find one change a point or two apart, and a change may fade beside another.
-    std::vector<change_point> kept;
+    // Judged against their neighbours, the weakest removed first, until every one left holds:
+    // two windows may find one change a point or two apart, and a candidate may be no change at
+    // all. Removing one changes only its neighbours' stretches, so only they are judged again.
+    std::vector<change_point> kept(candidates.size());
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+        kept[k].index = candidates[k];
+    }
+    const auto rejudge = [&](std::size_t k) {
+        const std::size_t before = k > 0 ? kept[k - 1].index : 0;
+        const std::size_t after = k + 1 < kept.size() ? kept[k + 1].index : n;
+        kept[k] = judge(series, before, refine(series, before, kept[k].index, after, settings), after, settings);
+    };
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        rejudge(k);
+    }
     while (true) {
-        kept.clear();
-        for (std::size_t k = 0; k < candidates.size(); ++k) {
-            const std::size_t before = k > 0 ? candidates[k - 1] : 0;
-            const std::size_t after = k + 1 < candidates.size() ? candidates[k + 1] : n;
-            candidates[k] = refine(series, before, candidates[k], after, settings);
-            kept.push_back(judge(series, before, candidates[k], after, settings));
-        }
         // A change fails when it is not significant, or leaves too few points to a side: of two
         // changes too close together, the one with the larger p-value.
         std::vector<bool> fails(kept.size());
         for (std::size_t k = 0; k < kept.size(); ++k) {
-            const std::size_t before = k > 0 ? kept[k - 1].index : 0;
             fails[k] = fails[k] || !significant(kept[k], settings) || kept[k].index < settings.min_segment ||
                        n - kept[k].index < settings.min_segment;
-            if (k > 0 && kept[k].index - before < settings.min_segment) {
+            if (k > 0 && kept[k].index - kept[k - 1].index < settings.min_segment) {
                 fails[kept[k].p_value > kept[k - 1].p_value ? k : k - 1] = true;
             }
         }
@@ -271,6 +277,12 @@ std::vector<change_point> find_change_points(const std::vector<double>& series, 
         if (weakest == kept.size()) {
             return kept;
         }
-        candidates.erase(candidates.begin() + static_cast<std::ptrdiff_t>(weakest));
+        kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(weakest));
+        if (weakest > 0) {
+            rejudge(weakest - 1);
+        }
+        if (weakest < kept.size()) {
+            rejudge(weakest);
+        }
     }
 }

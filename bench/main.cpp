@@ -12,6 +12,7 @@
 #include "common/error.hpp"
 #include "cli/classic_run.hpp"
 #include "cli/compare_mode.hpp"
+#include "cli/history_command.hpp"
 #include "machine/cpus.hpp"
 #include "bench/memory_model.hpp"
 #include "cli/options.hpp"
@@ -56,6 +57,9 @@ int main(int argc, char** argv) {
         }
         if (opts.check) {
             return run_check(*opts.check);
+        }
+        if (opts.history) {
+            return run_history(*opts.history);
         }
         // A run that cannot fit in memory is refused now, not after minutes of allocating. A
         // sweep's largest step needs the most.

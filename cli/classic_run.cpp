@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
+#include <sstream>
 
 #include "bench/measure.hpp"
+#include "cli/history_command.hpp"
 #include "common/output_file.hpp"
 #include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
@@ -56,8 +58,17 @@ int report_run(const options& opts, const console& con, const benchmark_results&
         single.steps = {{results}};
         write_gbench(single, out);
     });
+    int status = EXIT_SUCCESS;
+    if (opts.record) {
+        std::ostringstream document;
+        write_json(results, document);
+        sweep_results run;
+        run.planned_counts = {0};
+        run.steps = {{results}};
+        status = record_run(opts, run, document.str());
+    }
     if (!opts.no_pause && !opts.exports.to_stdout()) {
         wait_for_key(con.out, STDIN_FILENO);
     }
-    return EXIT_SUCCESS;
+    return status;
 }

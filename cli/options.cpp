@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/compare_command.hpp"
+#include "cli/history_command.hpp"
 #include "cli/option_rules.hpp"
 #include "common/error.hpp"
 
@@ -14,7 +15,8 @@ constexpr const char* program_name = "quicksort_bench";
 
 // What the benchmark's own options were given, before they are checked.
 struct run_texts {
-    std::string size, runs, chunk, values, precision, max_runs, max_time, cpus, rounds, seed, processes, max_processes;
+    std::string size, runs, chunk, values, precision, max_runs, max_time, cpus, rounds, seed, processes, max_processes,
+        history, label;
 };
 
 void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
@@ -84,6 +86,12 @@ void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
                    "With --processes and --precision: add processes until every median is known to within PCT, "
                    "up to K processes (default 30)")
         ->type_name("K");
+    app.add_flag("--record", opts.record,
+                 "After the report and the exports, store the run in the history (see `history`)");
+    app.add_option("--history", texts.history,
+                   "With --record: the history database (default $XDG_DATA_HOME/quicksort_bench/history.sqlite)")
+        ->type_name("FILE");
+    app.add_option("--label", texts.label, "With --record: tag the run (gcc-13, after-merge-fix)")->type_name("TEXT");
     app.add_option("--seed", texts.seed, "Sweep: the seed of the rounds' shuffled orders (default 1)")->type_name("N");
 }
 
@@ -173,6 +181,13 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
         opts.seed = parse_count<std::uint64_t>("--seed", texts.seed, 0, UINT64_MAX);
     }
     finish_process_options(app, opts, texts);
+    for (const char* record_only : {"--history", "--label"}) {
+        if (app.count(record_only) > 0 && !opts.record) {
+            throw CLI::ValidationError(std::string(record_only) + " belongs to --record, which is not given");
+        }
+    }
+    opts.history_file = texts.history;
+    opts.label = texts.label;
     for (const char* sweep_only : {"--rounds", "--seed"}) {
         if (app.count(sweep_only) > 0 && app.count("--cpus") == 0) {
             throw CLI::ValidationError(std::string(sweep_only) + " belongs to a sweep, and --cpus is not given");
@@ -195,7 +210,8 @@ named_values run_values(const options& opts, const run_texts& texts) {
             {"--values", &texts.values},     {"--cpus", &texts.cpus},           {"--precision", &texts.precision},
             {"--max-runs", &texts.max_runs}, {"--max-time", &texts.max_time},   {"--rounds", &texts.rounds},
             {"--seed", &texts.seed},         {"--processes", &texts.processes},
-            {"--max-processes", &texts.max_processes}, {"--export-json", &e.json},        {"--export-csv", &e.csv},
+            {"--max-processes", &texts.max_processes}, {"--history", &texts.history},
+            {"--label", &texts.label},       {"--export-json", &e.json},        {"--export-csv", &e.csv},
             {"--export-markdown", &e.markdown}, {"--chart", &e.chart},          {"--export-gbench", &e.gbench},
             {"--export-html", &e.html}};
 }
@@ -217,6 +233,10 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     compare_texts cmp_texts;
     CLI::App* compare = add_compare_command(app, cmp, cmp_texts);
 
+    history_options hist;
+    history_texts hist_texts;
+    CLI::App* history = add_history_command(app, hist, hist_texts);
+
     CLI::App* check = app.add_subcommand(
         "check", "Say whether this machine can give trustworthy numbers now: frequency scaling, topology, load, "
                  "memory, counters, throttling; exit status 0 when all is ok, 1 when something warns");
@@ -234,6 +254,9 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
             refuse_option_as_value(*check, {{"--export-json", &check_json}});
             check_export_paths(*check, {{"--export-json", &check_json}});
             opts.check = check_json;
+        } else if (*history) {
+            finish_history(app, *history, hist, hist_texts);
+            opts.history = hist;
         } else if (*compare) {
             finish_compare(app, *compare, cmp, cmp_texts);
             opts.compare = cmp;
@@ -241,7 +264,11 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
             finish_run_options(app, opts, texts, usable_cpus);
         }
     } catch (const CLI::CallForHelp&) {
-        out << (*compare ? compare->help() : *check ? check->help() : app.help()) << std::flush;
+        const CLI::App* asked = *compare ? compare : *check ? check : &app;
+        if (*history) {
+            asked = history->get_subcommands().empty() ? history : history->get_subcommands().front();
+        }
+        out << asked->help() << std::flush;
         outcome.exit_code = 0;
     } catch (const CLI::CallForVersion& e) {
         out << e.what() << std::endl;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench/config.hpp"
+#include "history/store.hpp"
 #include "machine/cpus.hpp"
 
 // Files to write after the report; an empty path means none, "-" standard output.
@@ -36,6 +37,17 @@ struct compare_options {
     export_paths exports;         // markdown, json and html apply
 };
 
+// `quicksort_bench history ACTION`: the stored runs listed, followed, compared, imported, exported.
+struct history_options {
+    std::string action;   // list, trend, compare, import or export
+    std::string file;     // the database: --history, else the default
+    run_filter filter;    // list, trend, export
+    std::optional<std::string> strategy; // trend: one strategy's series only
+    std::vector<std::string> inputs;     // compare: two runs; import: the files
+    std::string label;    // import: the imported runs' label
+    export_paths exports; // trend: json, markdown, chart and html
+};
+
 struct options : run_settings {
     bool no_pause = false;  // skip the final key press even on a terminal
     bool resources = false; // print what each phase used of the machine after the report; opens the counters
@@ -47,6 +59,10 @@ struct options : run_settings {
     unsigned processes = 1;           // --processes: fresh processes that each measure everything
     std::optional<compare_options> compare; // the compare mode instead of a benchmark run
     std::optional<std::string> check;       // `check`: the machine's readiness; its --export-json path (may be empty)
+    std::optional<history_options> history; // a `history` subcommand instead of a benchmark run
+    bool record = false;      // --record: store the finished run in the history
+    std::string history_file; // --history, else the default
+    std::string label;        // --label: the recorded run's tag
 };
 
 // Either options to run with, or the exit status to end with at once: 0 after --help or

@@ -2,6 +2,7 @@
 
 #include "cli/step_process.hpp"
 #include "cli/step_record.hpp"
+#include "cli/history_command.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -181,6 +182,11 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
         print_scaling_tables(sweep, out);
     }
     write_sweep_exports(sweep, opts.exports);
+    if (exit_code == EXIT_SUCCESS && sweep.complete() && opts.record) {
+        std::ostringstream document;
+        write_sweep_json(sweep, document);
+        exit_code = record_run(opts, sweep, document.str());
+    }
     return exit_code;
 }
 

@@ -1,0 +1,290 @@
+// The history: real SQLite files in a scratch folder, the binary for what users type.
+#include <gtest/gtest.h>
+
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+#include <functional>
+#include <future>
+#include <sstream>
+
+#include "history/store.hpp"
+#include "process.hpp"
+#include "report/exports.hpp"
+#include "report/json_reader.hpp"
+
+namespace {
+
+// The export of a run whose every strategy took `ms` milliseconds (six sorts, spread 1%), at a time
+// `minute` minutes after a fixed start.
+std::string run_document(double ms, int minute, const std::string& host = "host-a") {
+    run_context context;
+    context.host_name = host;
+    context.cpu_model = "model";
+    context.logical_cpus = 2;
+    context.kernel = "6.1.0";
+    context.compiler = "g++ 12";
+    context.tbb_version = "2021.8";
+    context.memory_bytes = 1 << 30;
+    char time[32];
+    std::snprintf(time, sizeof time, "2026-12-07T%02d:%02d:00+0000", 10 + minute / 60, minute % 60);
+    context.date_time = time;
+    context.array_size = 1000;
+    context.chunk_size = 100;
+    context.run_count = 6;
+    const auto sorts = [&] {
+        duration_list d;
+        for (const double f : {0.99, 1.0, 1.01, 0.995, 1.005, 1.0}) {
+            d.push_back(static_cast<std::int64_t>(ms * 1e6 * f));
+        }
+        return d;
+    };
+    const benchmark_results r =
+        make_results(context, make_strategy("sequential sort", sorts()), make_strategy("thread sort", sorts()),
+                     make_strategy("parallel sort", sorts()), make_strategy("parallel_for parallel sort", sorts()), {});
+    std::ostringstream out;
+    write_json(r, out);
+    return out.str();
+}
+
+// Every machine's runs, narrowed by `narrow`.
+run_filter every(const std::function<void(run_filter&)>& narrow = {}) {
+    run_filter f;
+    f.all_machines = true;
+    if (narrow) {
+        narrow(f);
+    }
+    return f;
+}
+
+process_result history(const std::vector<std::string>& args) {
+    return run_process(bench_binary(), with({"history"}, args));
+}
+
+} // namespace
+
+TEST(History, RoundTripDuplicatesAndFilters) {
+    const scratch_dir dir;
+    const std::string file = dir.file("h.sqlite");
+    {
+        history_store store(file, true);
+        const std::string a = run_document(100, 0);
+        const auto first = store.record(parse_export(a).sweep, a, "before");
+        ASSERT_TRUE(first);
+        // The same document, however indented, is stored once.
+        EXPECT_FALSE(store.record(parse_export(a).sweep, nlohmann::json::parse(a).dump(4), "again"));
+        const std::string b = run_document(120, 5);
+        ASSERT_TRUE(store.record(parse_export(b).sweep, b, "after"));
+        const std::string other = run_document(50, 10, "host-b");
+        ASSERT_TRUE(store.record(parse_export(other).sweep, other, "elsewhere"));
+
+        run_filter machine_a;
+        machine_a.machine = identify_machine(parse_export(a).sweep.steps[0].results.context).name;
+        const std::vector<stored_run> mine = store.list(machine_a);
+        ASSERT_EQ(mine.size(), 2u) << "series never mix machines";
+        EXPECT_EQ(mine[0].label, "before");
+        EXPECT_EQ(mine[1].label, "after");
+        EXPECT_EQ(mine[0].run_time, "2026-12-07T10:00:00+0000");
+        EXPECT_EQ(mine[0].run_epoch, 1796637600);
+        EXPECT_EQ(mine[0].array_size, 1000u);
+        EXPECT_EQ(store.list({}).size(), 1u) << "by default the newest run's machine";
+        EXPECT_EQ(store.list(every()).size(), 3u);
+        EXPECT_EQ(store.list(every([](run_filter& f) { f.label = "after"; })).at(0).id, mine[1].id);
+        EXPECT_EQ(store.list(every([](run_filter& f) { f.since_epoch = 1796637600 + 60; })).size(), 2u);
+        EXPECT_EQ(store.list(every([](run_filter& f) { f.last = 1; })).at(0).label, "elsewhere");
+
+        const auto medians = store.medians({mine[1].id});
+        ASSERT_EQ(medians.size(), 4u);
+        EXPECT_EQ(medians[0].median_ns, 120'000'000);
+        EXPECT_EQ(medians[0].count, 6u);
+        ASSERT_TRUE(medians[0].low_ns);
+        EXPECT_EQ(*medians[0].low_ns, 118'800'000);
+        EXPECT_EQ(nlohmann::json::parse(store.document(mine[0].id)), nlohmann::json::parse(a));
+        EXPECT_EQ(store.resolve("latest"), store.list(every()).back().id);
+        EXPECT_EQ(store.resolve("before"), mine[0].id);
+        EXPECT_EQ(store.resolve(std::to_string(mine[1].id)), mine[1].id);
+        try {
+            store.resolve("nobody");
+            ADD_FAILURE() << "an unknown label";
+        } catch (const history_error& e) {
+            EXPECT_EQ(e.status(), 2);
+        }
+    }
+    EXPECT_EQ(epoch_of("2026-12-07T11:00:00+01:00"), epoch_of("2026-12-07T10:00:00Z"));
+    EXPECT_FALSE(epoch_of("2026-02-30T10:00:00Z")) << "no such day";
+    EXPECT_FALSE(parse_filter_date("yesterday"));
+    EXPECT_EQ(parse_filter_date("2026-12-07"), epoch_of("2026-12-07T00:00:00Z"));
+}
+
+TEST(History, RefusesWhatIsNotItsOwnAndNeverTouchesIt) {
+    const scratch_dir dir;
+    const auto refused = [](const std::string& file) {
+        try {
+            history_store store(file, true);
+        } catch (const history_error& e) {
+            return e.status();
+        }
+        return 0;
+    };
+    write_text(dir.file("text.sqlite"), "these are not the pages of a database, but they are somebody's\n");
+    EXPECT_EQ(refused(dir.file("text.sqlite")), 2);
+    EXPECT_EQ(read_text(dir.file("text.sqlite")), "these are not the pages of a database, but they are somebody's\n");
+    {
+        SQLite::Database other(dir.file("other.sqlite"), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        other.exec("CREATE TABLE notes (text TEXT)");
+    }
+    const std::string before = read_text(dir.file("other.sqlite"));
+    EXPECT_EQ(refused(dir.file("other.sqlite")), 2);
+    EXPECT_EQ(read_text(dir.file("other.sqlite")), before) << "another program's database is not modified";
+    {
+        history_store ours(dir.file("newer.sqlite"), true);
+    }
+    {
+        SQLite::Database newer(dir.file("newer.sqlite"), SQLite::OPEN_READWRITE);
+        newer.exec("PRAGMA user_version=99");
+    }
+    const std::string newer_bytes = read_text(dir.file("newer.sqlite"));
+    const process_result r = history({"list", "--history", dir.file("newer.sqlite")});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("written by a newer quicksort_bench (schema 99"), std::string::npos) << r.err;
+    EXPECT_EQ(read_text(dir.file("newer.sqlite")), newer_bytes);
+    // A damaged file: a valid header over pages that are garbage.
+    {
+        history_store ours(dir.file("damaged.sqlite"), true);
+        const std::string doc = run_document(100, 0);
+        ours.record(parse_export(doc).sweep, doc, "");
+    }
+    std::string damaged = read_text(dir.file("damaged.sqlite"));
+    for (std::size_t k = 4096; k < damaged.size(); ++k) {
+        damaged[k] = static_cast<char>(k * 7);
+    }
+    write_text(dir.file("damaged.sqlite"), damaged);
+    const process_result d = history({"list", "--history", dir.file("damaged.sqlite")});
+    EXPECT_EQ(d.exit_code, 2) << d.err;
+    EXPECT_EQ(std::count(d.err.begin(), d.err.end(), '\n'), 1) << d.err;
+}
+
+TEST(History, TwoWritersAtOnceBothLand) {
+    const scratch_dir dir;
+    const std::string file = dir.file("h.sqlite");
+    std::vector<std::string> inputs;
+    for (int k = 0; k < 8; ++k) {
+        inputs.push_back(dir.file("run" + std::to_string(k) + ".json"));
+        write_text(inputs.back(), run_document(100 + k, k));
+    }
+    // Two processes, each importing four runs one transaction at a time, into a file neither created.
+    auto first = std::async(std::launch::async, [&] {
+        return history({"import", "--history", file, inputs[0], inputs[2], inputs[4], inputs[6]});
+    });
+    auto second = std::async(std::launch::async, [&] {
+        return history({"import", "--history", file, inputs[1], inputs[3], inputs[5], inputs[7]});
+    });
+    const process_result a = first.get();
+    const process_result b = second.get();
+    EXPECT_EQ(a.exit_code, 0) << a.err;
+    EXPECT_EQ(b.exit_code, 0) << b.err;
+    history_store store(file, false);
+    EXPECT_EQ(store.count(), 8u);
+}
+
+TEST(History, CommandsImportEveryVersionTrendAndRefuseBadInput) {
+    const scratch_dir dir;
+    const std::string file = dir.file("h.sqlite");
+    const process_result empty = history({"list", "--history", file});
+    EXPECT_EQ(empty.exit_code, 0);
+    EXPECT_NE(empty.out.find("holds no runs yet"), std::string::npos) << empty.out;
+    EXPECT_FALSE(std::filesystem::exists(file)) << "listing creates nothing";
+
+    // Thirty runs, the middle ten twice as slow; and the same document in format versions 1 and 2.
+    std::vector<std::string> args = {"import", "--history", file, "--label", "seeded"};
+    for (int k = 0; k < 30; ++k) {
+        const double ms = (k >= 10 && k < 20 ? 200 : 100) * (1 + 0.01 * ((k * 7) % 5 - 2));
+        args.push_back(dir.file("run" + std::to_string(k) + ".json"));
+        write_text(args.back(), run_document(ms, k));
+    }
+    nlohmann::json old = nlohmann::json::parse(run_document(100, 40));
+    old["format_version"] = 2;
+    old["context"].erase("processes");
+    write_text(dir.file("v2.json"), old.dump());
+    old.erase("format_version");
+    old["context"]["date_time"] = "2026-12-07T10:41:00+0000";
+    write_text(dir.file("v1.json"), old.dump());
+    args.insert(args.end(), {dir.file("v2.json"), dir.file("v1.json"), dir.file("run3.json")});
+    const process_result imported = history(args);
+    EXPECT_EQ(imported.exit_code, 0) << imported.err;
+    EXPECT_NE(imported.out.find("v1.json as run 32"), std::string::npos) << imported.out;
+    EXPECT_NE(imported.out.find("skipped " + dir.file("run3.json") + ": already stored"), std::string::npos);
+
+    const process_result trend =
+        history({"trend", "--history", file, "--strategy", "parallel sort", "--export-json", dir.file("t.json"),
+                 "--export-html", dir.file("t.html"), "--chart", dir.file("t.svg"), "--export-markdown", dir.file("t.md")});
+    EXPECT_EQ(trend.exit_code, 0) << trend.err;
+    const nlohmann::json t = nlohmann::json::parse(read_text(dir.file("t.json")));
+    ASSERT_EQ(t["series"].size(), 1u);
+    EXPECT_EQ(t["series"][0]["points"].size(), 32u);
+    const auto& changes = t["series"][0]["change_points"];
+    ASSERT_EQ(changes.size(), 2u) << trend.out;
+    EXPECT_EQ(changes[0]["index"], 10);
+    EXPECT_NEAR(changes[0]["change"].get<double>(), 1.0, 0.05);
+    EXPECT_EQ(changes[1]["index"], 20);
+    EXPECT_NE(trend.out.find("change at run 11"), std::string::npos) << trend.out;
+    EXPECT_NE(read_text(dir.file("t.html")).find("class=\"change\""), std::string::npos);
+    EXPECT_NE(read_text(dir.file("t.svg")).find("class=\"band\""), std::string::npos);
+
+    const process_result listed = history({"list", "--history", file, "--last", "2"});
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 3) << listed.out;
+    const process_result compared = history({"compare", "--history", file, "1", "latest"});
+    EXPECT_EQ(compared.exit_code, 0) << compared.err;
+    EXPECT_NE(compared.out.find("too few processes to decide"), std::string::npos) << compared.out;
+    const process_result exported = history({"export", "--history", file, "--since", "2026-12-07T10:35:00"});
+    EXPECT_EQ(std::count(exported.out.begin(), exported.out.end(), '\n'), 2) << "runs 40 and 41 minutes in";
+    EXPECT_EQ(nlohmann::json::parse(exported.out.substr(0, exported.out.find('\n')))["document"]["context"]["array_size"],
+              1000);
+
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } refusals[] = {
+        {{"compare", "--history", file, "1", "99"}, "no stored run is '99'"},
+        {{"list", "--history", file, "--label", "nobody"}, "no stored run matches the filters given"},
+        {{"list", "--history", file, "--since", "2026-13-01"}, "--since: '2026-13-01' is not a date"},
+        {{"list", "--history", file, "--last", "0"}, "--last: must be between 1 and"},
+        {{"trend", "--history", file, "--strategy", "bogo sort"}, "no selected run measured 'bogo sort'"},
+        {{"trend", "--history", dir.file("none.sqlite")}, "there is no history at"},
+        {{"import", "--history", file, dir.file("missing.json")}, "missing.json"},
+    };
+    for (const auto& r : refusals) {
+        const process_result p = history(r.args);
+        EXPECT_EQ(p.exit_code, 2) << r.says << ": " << p.err;
+        EXPECT_NE(p.err.find(r.says), std::string::npos) << p.err;
+        EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
+    }
+}
+
+TEST(History, ARunThatCannotBeRecordedKeepsItsReportAndExports) {
+    const scratch_dir dir;
+    // No one may create a file under /proc, root included: as a read-only folder is to a user.
+    const process_result r = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--chunk", "500", "--record",
+                                                          "--history", "/proc/self/quicksort_bench/h.sqlite",
+                                                          "--export-json", dir.file("r.json")});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.out.find("Results:"), std::string::npos);
+    EXPECT_NO_THROW(read_export_file(dir.file("r.json")));
+    EXPECT_NE(r.err.find("quicksort_bench: error: the run was not recorded"), std::string::npos) << r.err;
+    if (::geteuid() != 0) {
+        std::filesystem::create_directory(dir.file("locked"));
+        std::filesystem::permissions(dir.file("locked"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        const process_result locked = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--chunk", "500",
+                                                                   "--record", "--history", dir.file("locked/h.sqlite")});
+        EXPECT_EQ(locked.exit_code, 1) << locked.err;
+        std::filesystem::permissions(dir.file("locked"), std::filesystem::perms::owner_all);
+    }
+    const process_result recorded = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--chunk", "500",
+                                                                 "--record", "--history", dir.file("h.sqlite"), "--label", "x"});
+    EXPECT_EQ(recorded.exit_code, 0) << recorded.err;
+    EXPECT_NE(recorded.err.find("Recorded as run 1"), std::string::npos) << recorded.err;
+    const process_result label_alone = run_process(bench_binary(), {"--label", "x"});
+    EXPECT_EQ(label_alone.exit_code, 2);
+    EXPECT_NE(label_alone.err.find("--label belongs to --record"), std::string::npos) << label_alone.err;
+}
