@@ -44,19 +44,20 @@ std::vector<trend_series> series_of(const std::vector<stored_run>& runs, const s
     using key = std::tuple<std::string, std::uint64_t, std::int64_t, std::string, unsigned, std::string>;
     std::map<key, std::size_t> index;
     std::vector<trend_series> series;
-    for (const auto& r : runs) {
-        for (const auto& m : medians) {
-            if (m.run_id != r.id || (strategy && m.strategy != *strategy)) {
-                continue;
-            }
-            const std::string machine = all_machines ? "all machines" : r.machine_name;
-            const key k{machine, r.array_size, r.chunk_size, r.values, m.cpus, m.strategy};
-            auto [at, added] = index.try_emplace(k, series.size());
-            if (added) {
-                series.push_back({m.strategy, machine, r.array_size, r.chunk_size, r.values, m.cpus, {}, {}});
-            }
-            series[at->second].points.push_back({r.id, r.run_time, r.label, m.median_ns, m.low_ns, m.high_ns});
+    // The medians come in the runs' order, so each series fills in time order.
+    for (const auto& m : medians) {
+        const auto run = by_id.find(m.run_id);
+        if (run == by_id.end() || (strategy && m.strategy != *strategy)) {
+            continue;
         }
+        const stored_run& r = *run->second;
+        const std::string machine = all_machines ? "all machines" : r.machine_name;
+        const key k{machine, r.array_size, r.chunk_size, r.values, m.cpus, m.strategy};
+        auto [at, added] = index.try_emplace(k, series.size());
+        if (added) {
+            series.push_back({m.strategy, machine, r.array_size, r.chunk_size, r.values, m.cpus, {}, {}});
+        }
+        series[at->second].points.push_back({r.id, r.run_time, r.label, m.median_ns, m.low_ns, m.high_ns});
     }
     return series;
 }

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <regex>
 #include <set>
+#include <unordered_map>
 
 namespace {
 
@@ -57,6 +58,7 @@ CREATE INDEX runs_by_label ON runs(label, run_epoch);
 CREATE TABLE medians (
     run_id INTEGER NOT NULL REFERENCES runs(id),
     cpus INTEGER NOT NULL,
+    position INTEGER NOT NULL,
     strategy TEXT NOT NULL,
     median_ns INTEGER NOT NULL,
     low_ns INTEGER,
@@ -271,22 +273,24 @@ std::optional<std::int64_t> history_store::record(const sweep_results& run, cons
         add_run.bind(14, hash);
         add_run.exec();
         const std::int64_t id = db.getLastInsertRowid();
-        SQLite::Statement add_median(db, "INSERT INTO medians VALUES (?, ?, ?, ?, ?, ?, ?)");
+        SQLite::Statement add_median(db, "INSERT INTO medians VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         for (const auto& step : run.steps) {
+            std::int64_t position = 0;
             for (const auto& s : step.results.strategies) {
                 const duration_summary shown = headline(s);
                 add_median.bind(1, id);
                 add_median.bind(2, static_cast<std::int64_t>(step.cpu_count()));
-                add_median.bind(3, s.name);
-                add_median.bind(4, shown.median);
+                add_median.bind(3, position++);
+                add_median.bind(4, s.name);
+                add_median.bind(5, shown.median);
                 if (shown.interval) {
-                    add_median.bind(5, shown.interval->low);
-                    add_median.bind(6, shown.interval->high);
+                    add_median.bind(6, shown.interval->low);
+                    add_median.bind(7, shown.interval->high);
                 } else {
-                    add_median.bind(5);
                     add_median.bind(6);
+                    add_median.bind(7);
                 }
-                add_median.bind(7, static_cast<std::int64_t>(s.across_processes ? s.processes.size()
+                add_median.bind(8, static_cast<std::int64_t>(s.across_processes ? s.processes.size()
                                                                                 : s.durations.size()));
                 add_median.exec();
                 add_median.reset();
@@ -401,26 +405,37 @@ std::vector<stored_run> history_store::list(const run_filter& filter) {
 }
 
 std::vector<stored_median> history_store::medians(const std::vector<std::int64_t>& run_ids) {
+    if (run_ids.empty()) {
+        return {};
+    }
     try {
+        // One query over the ids' range rather than one per run: a trend of ten thousand runs
+        // would spend most of its time starting statements.
+        const auto [lowest, highest] = std::minmax_element(run_ids.begin(), run_ids.end());
         SQLite::Statement q(impl_->db, "SELECT run_id, cpus, strategy, median_ns, low_ns, high_ns, count FROM medians "
-                                       "WHERE run_id = ? ORDER BY cpus");
+                                       "WHERE run_id BETWEEN ? AND ? ORDER BY run_id, cpus, position");
+        q.bind(1, *lowest);
+        q.bind(2, *highest);
+        std::unordered_map<std::int64_t, std::vector<stored_median>> by_run;
+        while (q.executeStep()) {
+            stored_median m;
+            m.run_id = q.getColumn(0).getInt64();
+            m.cpus = static_cast<unsigned>(q.getColumn(1).getInt64());
+            m.strategy = q.getColumn(2).getString();
+            m.median_ns = q.getColumn(3).getInt64();
+            if (!q.getColumn(4).isNull()) {
+                m.low_ns = q.getColumn(4).getInt64();
+                m.high_ns = q.getColumn(5).getInt64();
+            }
+            m.count = static_cast<std::uint64_t>(q.getColumn(6).getInt64());
+            by_run[m.run_id].push_back(std::move(m));
+        }
         std::vector<stored_median> medians;
         for (const std::int64_t id : run_ids) {
-            q.bind(1, id);
-            while (q.executeStep()) {
-                stored_median m;
-                m.run_id = q.getColumn(0).getInt64();
-                m.cpus = static_cast<unsigned>(q.getColumn(1).getInt64());
-                m.strategy = q.getColumn(2).getString();
-                m.median_ns = q.getColumn(3).getInt64();
-                if (!q.getColumn(4).isNull()) {
-                    m.low_ns = q.getColumn(4).getInt64();
-                    m.high_ns = q.getColumn(5).getInt64();
-                }
-                m.count = static_cast<std::uint64_t>(q.getColumn(6).getInt64());
-                medians.push_back(std::move(m));
+            const auto found = by_run.find(id);
+            if (found != by_run.end()) {
+                medians.insert(medians.end(), found->second.begin(), found->second.end());
             }
-            q.reset();
         }
         return medians;
     } catch (const SQLite::Exception& e) {

@@ -6,6 +6,7 @@ set -euo pipefail
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${QSB_BUILD_DIR:-$repo_root/build}"
 required_packages=(cmake g++ ninja-build pkg-config libtbb-dev libgtest-dev libcli11-dev nlohmann-json3-dev
+                   libsqlite3-dev libsqlitecpp-dev
                    libhwloc-dev help2man)
 # The suite also checks --export-gbench against Google Benchmark's own output, the U test against
 # SciPy's, and the HTML pages in headless Chromium.

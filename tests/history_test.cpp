@@ -13,6 +13,7 @@
 #include "process.hpp"
 #include "report/exports.hpp"
 #include "report/json_reader.hpp"
+#include "report/trend_report.hpp"
 
 namespace {
 
@@ -110,6 +111,23 @@ TEST(History, RoundTripDuplicatesAndFilters) {
         } catch (const history_error& e) {
             EXPECT_EQ(e.status(), 2);
         }
+    }
+    {
+        // A run of processes is stored with its median over the processes' medians.
+        std::vector<benchmark_results> processes;
+        for (const double ms : {100.0, 130.0, 90.0, 95.0, 140.0, 85.0}) {
+            processes.push_back(parse_result_record(run_document(ms, 20)));
+        }
+        const benchmark_results pooled = pool_rounds(processes);
+        std::ostringstream doc;
+        write_json(pooled, doc);
+        history_store store(file, false);
+        const auto id = store.record(parse_export(doc.str()).sweep, doc.str(), "processes");
+        ASSERT_TRUE(id);
+        const auto medians = store.medians({*id});
+        EXPECT_EQ(medians.at(0).median_ns, 97'500'000) << "of 85 90 95 100 130 140";
+        EXPECT_EQ(medians.at(0).count, 6u) << "processes";
+        EXPECT_EQ(*medians.at(0).low_ns, 85'000'000);
     }
     EXPECT_EQ(epoch_of("2026-12-07T11:00:00+01:00"), epoch_of("2026-12-07T10:00:00Z"));
     EXPECT_FALSE(epoch_of("2026-02-30T10:00:00Z")) << "no such day";
@@ -232,6 +250,8 @@ TEST(History, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     EXPECT_NE(read_text(dir.file("t.html")).find("class=\"change\""), std::string::npos);
     EXPECT_NE(read_text(dir.file("t.svg")).find("class=\"band\""), std::string::npos);
 
+    const process_result day = history({"list", "--history", file, "--until", "2026-12-07"});
+    EXPECT_EQ(std::count(day.out.begin(), day.out.end(), '\n'), 33) << "the whole day: " << day.err;
     const process_result listed = history({"list", "--history", file, "--last", "2"});
     EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 3) << listed.out;
     const process_result compared = history({"compare", "--history", file, "1", "latest"});
@@ -287,4 +307,25 @@ TEST(History, ARunThatCannotBeRecordedKeepsItsReportAndExports) {
     const process_result label_alone = run_process(bench_binary(), {"--label", "x"});
     EXPECT_EQ(label_alone.exit_code, 2);
     EXPECT_NE(label_alone.err.find("--label belongs to --record"), std::string::npos) << label_alone.err;
+}
+
+TEST(History, AChangeIsWeakWhenTheIntervalsEitherSideOverlap) {
+    std::vector<trend_point> points;
+    for (int k = 0; k < 20; ++k) {
+        const std::int64_t median = k < 10 ? 100 : 120;
+        // Wide intervals: every one reaches over the step.
+        points.push_back({k + 1, "", "", median + k % 2, median - 30, median + 30});
+    }
+    const auto wide = changes_of(points, change_point_settings{});
+    ASSERT_EQ(wide.size(), 1u);
+    EXPECT_EQ(wide[0].found.index, 10u);
+    EXPECT_EQ(wide[0].run_id, 11);
+    EXPECT_TRUE(wide[0].weak);
+    for (auto& p : points) {
+        p.low_ns = p.median_ns - 2;
+        p.high_ns = p.median_ns + 2;
+    }
+    const auto narrow = changes_of(points, change_point_settings{});
+    ASSERT_EQ(narrow.size(), 1u);
+    EXPECT_FALSE(narrow[0].weak);
 }
