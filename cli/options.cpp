@@ -74,8 +74,8 @@ void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
                  "With --resources: open no performance counters (the resources then come from getrusage alone); "
                  "without --resources none are opened, as they cost the timed sorts a little");
     app.add_option("--rounds", texts.rounds,
-                   "Sweep: run every step R times, in a shuffled order each round, and pool each step's sorts "
-                   "(default 1)")
+                   "Sweep: run every step R times, in a shuffled order each round, each round a process of its own; "
+                   "from 6 rounds a step's median and interval come from its rounds' medians (default 1)")
         ->type_name("R");
     app.add_option("--processes", texts.processes,
                    "Run the whole measurement in K fresh processes, one after another, and estimate each median "

@@ -12,7 +12,9 @@
 #include "report/comparison.hpp"
 #include "report/console_report.hpp"
 #include "report/exports.hpp"
+#include "process.hpp"
 #include "report/json_reader.hpp"
+#include "thread_limit.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -362,4 +364,38 @@ TEST(Processes, ASweepStepOfRoundsIsEstimatedOverItsRounds) {
     EXPECT_GE(two.speedup_interval->second, 2.0);
     EXPECT_GT(two.speedup_interval->second - two.speedup_interval->first, 0.2)
         << "resampling rounds shows how far they spread";
+}
+
+TEST(Processes, ARunOfProcessesReportsOverThemAndExportsEveryProcess) {
+    const scratch_dir dir;
+    const process_result r = run_process(bench_binary(), {"--processes", "6", "--size", "20000", "--runs", "3", "--chunk",
+                                                          "5000", "--export-json", dir.file("p.json"), "--export-csv",
+                                                          dir.file("p.csv")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("Each sort ran 18 times"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Across 6 processes (median of the processes' medians"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("within-process cv"), std::string::npos) << r.err;
+    const benchmark_results back = read_export_file(dir.file("p.json")).sweep.steps.at(0).results;
+    EXPECT_EQ(back.context.processes, 6u);
+    EXPECT_EQ(back.process_costs_ns.size(), 6u);
+    for (const auto& s : back.strategies) {
+        ASSERT_EQ(s.processes.size(), 6u) << s.name;
+        EXPECT_TRUE(s.across_processes && s.across_processes->interval) << s.name;
+    }
+    EXPECT_NE(read_text(dir.file("p.csv")).find("parallel sort,6,3,"), std::string::npos);
+}
+
+TEST(Processes, AFailedProcessEndsTheRunWithItsMessageAndNoReport) {
+    QSB_SKIP_IF_SANITIZED();
+    const scratch_dir dir;
+    // Room for the arrays, not for the stacks of the chunked sort's 400 tasks: each process fails.
+    const process_result r = run_process(
+        "/bin/bash", {"-c", "ulimit -v 300000; exec '" + bench_binary() +
+                                "' --processes 2 --size 4000000 --chunk 10000 --runs 2 --values wide --export-json '" +
+                                dir.file("f.json") + "'"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err.rfind("quicksort_bench: error: process 1/2: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out.find("Results:"), std::string::npos) << "no partial report";
+    EXPECT_FALSE(std::filesystem::exists(dir.file("f.json"))) << "no exports of an incomplete run";
 }
