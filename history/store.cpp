@@ -181,9 +181,16 @@ history_store::history_store(const fs::path& file, bool create) {
         impl_ = std::make_unique<impl>(file, SQLite::OPEN_READWRITE | (create ? SQLite::OPEN_CREATE : 0));
         SQLite::Database& db = impl_->db;
         // Only reads until the file is known to be ours: another program's database is never touched.
-        const int app = db.execAndGet("PRAGMA application_id").getInt();
-        const int version = db.execAndGet("PRAGMA user_version").getInt();
-        const bool empty = db.execAndGet("SELECT count(*) FROM sqlite_master").getInt() == 0;
+        // One statement, so one snapshot: read apart, another process could create the schema
+        // between the reads, and its fresh history would look like another program's database.
+        SQLite::Statement header(db, "SELECT (SELECT application_id FROM pragma_application_id), "
+                                     "(SELECT user_version FROM pragma_user_version), "
+                                     "(SELECT count(*) FROM sqlite_master)");
+        header.executeStep();
+        const int app = header.getColumn(0).getInt();
+        const int version = header.getColumn(1).getInt();
+        const bool empty = header.getColumn(2).getInt() == 0;
+        header.reset();
         if (app != application_id && !(app == 0 && version == 0 && empty)) {
             throw history_error(file.string() + " is not a quicksort_bench history (an SQLite database of another "
                                                 "program)",
