@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -202,7 +204,19 @@ history_store::history_store(const fs::path& file, bool create) {
                                     std::to_string(schema_version) + ")",
                                 2);
         }
-        db.exec("PRAGMA journal_mode=WAL");
+        // Turning a new file to WAL needs it to itself, and SQLite answers "busy" at once, without
+        // waiting, while another process creating the same history holds it: wait here instead.
+        for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(busy_timeout_ms);;) {
+            try {
+                db.exec("PRAGMA journal_mode=WAL");
+                break;
+            } catch (const SQLite::Exception& e) {
+                if (e.getErrorCode() != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline) {
+                    throw;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
         if (app == 0) {
             // Another process may be creating it too: the check is repeated inside the transaction.
             SQLite::Transaction create_schema(db, SQLite::TransactionBehavior::IMMEDIATE);
