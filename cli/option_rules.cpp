@@ -65,7 +65,16 @@ std::string own_words(const CLI::ParseError& e) {
         first = first.substr(0, first.find(' '));
         return (first.rfind('-', 0) == 0 ? "unknown option '" : "unexpected argument '") + first + "'";
     }
-    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr || what.rfind("runs: ", 0) == 0) {
+        if (what.find("subcommand") != std::string::npos) {
+            return "history needs an action: list, trend, compare, import or export";
+        }
+        if (what.rfind("runs", 0) == 0) {
+            return "history compare needs two stored runs: A B (a run id, a label, or latest)";
+        }
+        if (what.rfind("files", 0) == 0) {
+            return "history import needs the files to store: FILE.json...";
+        }
         return "compare needs two files: BASE.json NEW.json";
     }
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {

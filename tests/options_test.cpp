@@ -176,6 +176,11 @@ TEST(Options, EveryRefusalIsOneLineInTheProgramsOwnWords) {
         {{"compare", "a.json", "b.json", "--drift", "0"}, "--drift: must be a percentage above 0 and at most 100"},
         {{"compare", "a.json", "b.json", "--drift", "100.5"}, "got '100.5'"},
         {{"compare", "a.json", "b.json", "--drift", "ten"}, "got 'ten'"},
+        {{"history"}, "history needs an action: list, trend, compare, import or export"},
+        {{"history", "compare", "1"}, "history compare needs two stored runs"},
+        {{"history", "import"}, "history import needs the files to store"},
+        {{"--history", "h.sqlite"}, "--history belongs to --record, which is not given"},
+        {{"--size", "100", "history", "list"}, "history takes no benchmark options"},
     };
     for (const auto& c : cases) {
         const parsed p = parse(c.args);
