@@ -84,12 +84,12 @@ std::vector<stored_run> selected(history_store& store, const history_options& h)
 }
 
 int list_runs(const history_options& h) {
-    if (!std::filesystem::exists(h.file)) {
-        std::cout << "The history " << h.file << " holds no runs yet (--record stores one)." << std::endl;
-        return 0;
+    // A history not yet created holds no runs: listing it creates nothing.
+    std::vector<stored_run> runs;
+    if (std::filesystem::exists(h.file)) {
+        history_store store(h.file, false);
+        runs = selected(store, h);
     }
-    history_store store(h.file, false);
-    const std::vector<stored_run> runs = selected(store, h);
     if (runs.empty()) {
         std::cout << "The history " << h.file << " holds no runs yet (--record stores one)." << std::endl;
         return 0;
