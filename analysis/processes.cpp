@@ -14,8 +14,11 @@ duration_list process_medians(const std::vector<duration_list>& processes) {
 }
 
 process_estimate estimate_over_processes(const std::vector<duration_list>& processes) {
+    return estimate_over_medians(process_medians(processes));
+}
+
+process_estimate estimate_over_medians(duration_list medians) {
     process_estimate e;
-    duration_list medians = process_medians(processes);
     std::sort(medians.begin(), medians.end());
     e.processes = medians.size();
     e.median = median_of(medians);

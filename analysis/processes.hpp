@@ -25,6 +25,8 @@ struct process_estimate {
     std::size_t processes = 0;
 };
 process_estimate estimate_over_processes(const std::vector<duration_list>& processes);
+// The same from the processes' medians alone.
+process_estimate estimate_over_medians(duration_list medians);
 
 // Kalibera and Jones' estimators for two levels, with n processes of r_j sorts:
 //   within  S1^2 = sum_j sum_k (y_jk - mean_j)^2 / sum_j (r_j - 1)

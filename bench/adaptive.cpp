@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "report/stats.hpp"
+#include "analysis/summary.hpp"
 
 adaptive_outcome measure_until_precise(const duration_list& times, std::uint64_t min_runs, std::uint64_t batch,
                                        const precision_goal& goal, duration_ns run_start,

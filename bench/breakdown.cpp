@@ -8,7 +8,7 @@
 #include "bench/generator.hpp"
 #include "bench/phases.hpp"
 #include "bench/timed_sort.hpp"
-#include "report/strategy.hpp"
+#include "records/strategy.hpp"
 #include "sorting/sorting.hpp"
 
 namespace {
@@ -169,7 +169,12 @@ chunked_figures chunked_breakdown(value_array& data, const bench_config& sizes, 
 }
 
 duration_ns median_of_strategy(const benchmark_results& timed, strategy s) {
-    return index_of(s) < timed.strategies.size() ? timed.strategies[index_of(s)].summary.median : 0;
+    for (const auto& result : timed.strategies) {
+        if (result.name == name_of(s)) {
+            return result.summary.median;
+        }
+    }
+    return 0;
 }
 
 } // namespace

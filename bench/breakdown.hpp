@@ -5,7 +5,7 @@
 
 #include "bench/config.hpp"
 #include "bench/phases.hpp"
-#include "report/results.hpp"
+#include "records/results.hpp"
 #include "sorting/sorting.hpp"
 
 // `timed` holds the timed phases' results: the contention factors set their medians against the

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "bench/generator.hpp"
-#include "report/results.hpp"
+#include "records/results.hpp"
 
 struct bench_config {
     std::uint64_t array_size = 10'000'000; // elements in every sorted array

@@ -2,6 +2,6 @@
 #pragma once
 
 #include "bench/config.hpp"
-#include "report/results.hpp"
+#include "records/results.hpp"
 
 run_context describe_run(const bench_config& sizes);

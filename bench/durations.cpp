@@ -1,3 +1,4 @@
+// The measured durations, one list per strategy.
 #include "bench/durations.hpp"
 
 duration_list sequential_times;
@@ -7,3 +8,10 @@ duration_list parallel_for_times;
 
 std::mutex thread_times_mutex;
 std::mutex parallel_for_times_mutex;
+
+void clear_duration_lists() {
+    sequential_times.clear();
+    thread_times.clear();
+    parallel_times.clear();
+    parallel_for_times.clear();
+}

@@ -19,8 +19,7 @@
 #include "machine/counters.hpp"
 #include "machine/facts.hpp"
 #include "machine/readiness.hpp"
-#include "report/stats.hpp"
-#include "report/strategy.hpp"
+#include "records/strategy.hpp"
 
 namespace {
 
@@ -44,6 +43,7 @@ void queue_sequential_sorts(sort_pool& pool, value_array& data, const bench_conf
 struct phase_plan {
     strategy id;
     duration_list& times;
+    duration_list* cpu_times; // where sorts run one at a time: the process's CPU time around each
     std::uint64_t batch;
     const char* done_line;
     std::function<void(std::uint64_t)> run_batch;
@@ -112,39 +112,25 @@ void run_phase(const run_settings& opts, const phase_plan& phase, progress_line&
                           show_precision);
 }
 
-// The records of the timed phases; the statistics below sort the lists in place, the records keep
-// the completion order.
-measured_run make_records(const run_settings& opts, duration_list& std_sort_times, duration_list& std_par_sort_times,
-                          duration_list (&cpu)[3]) {
-    measured_run run;
+// The record of the timed phases, one strategy per phase in the table's order.
+benchmark_results make_records(const run_settings& opts, const std::vector<phase_plan>& phases) {
     run_context context = describe_run(opts.sizes);
     context.precision = opts.precision;
-    std::vector<strategy_result> references;
-    if (opts.reference) {
-        references = {make_strategy(name_of(strategy::std_sort), std_sort_times),
-                      make_strategy(name_of(strategy::std_par_sort), std_par_sort_times)};
+    std::vector<strategy_result> strategies;
+    for (const phase_plan& phase : phases) {
+        strategies.push_back(make_strategy(phase.id, phase.times));
+        if (phase.cpu_times != nullptr) {
+            strategies.back().cpu_ns = *phase.cpu_times;
+        }
     }
-    run.results = make_results(std::move(context), make_strategy(name_of(strategy::sequential), sequential_times),
-                               make_strategy(name_of(strategy::thread), thread_times),
-                               make_strategy(name_of(strategy::parallel), parallel_times),
-                               make_strategy(name_of(strategy::parallel_for), parallel_for_times), std::move(references));
-    run.results.strategies[index_of(strategy::parallel)].cpu_ns = std::move(cpu[0]);
-    if (opts.reference) {
-        run.results.strategies[index_of(strategy::std_sort)].cpu_ns = std::move(cpu[1]);
-        run.results.strategies[index_of(strategy::std_par_sort)].cpu_ns = std::move(cpu[2]);
-    }
-    run.stats.sequential = compute_stats(sequential_times);
-    run.stats.parallel = compute_stats(parallel_times);
-    run.stats.thread = compute_stats(thread_times);
-    run.stats.parallel_for = compute_stats(parallel_for_times);
-    return run;
+    return make_results(std::move(context), std::move(strategies));
 }
 
 } // namespace
 
 unsigned parallel_loop_threads() { return static_cast<unsigned>(tbb::this_task_arena::max_concurrency()); }
 
-measured_run measure(const run_settings& opts, const console& con, const sort_listener& on_sorted, unsigned workers) {
+benchmark_results measure(const run_settings& opts, const console& con, const sort_listener& on_sorted, unsigned workers) {
     const bench_config& sizes = opts.sizes;
     seed_generator(1);
 
@@ -168,11 +154,13 @@ measured_run measure(const run_settings& opts, const console& con, const sort_li
     bool first_batch = true;
     duration_list std_sort_times;
     duration_list std_par_sort_times;
-    duration_list cpu[3]; // the parallel sort's and the two reference sorts'
+    duration_list parallel_cpu;
+    duration_list std_sort_cpu;
+    duration_list std_par_sort_cpu;
     const std::uint64_t one_per_cpu = std::max(1u, workers);
 
     std::vector<phase_plan> phases = {
-        {strategy::sequential, sequential_times, one_per_cpu, nullptr,
+        {strategy::sequential, sequential_times, nullptr, one_per_cpu, nullptr,
          [&](std::uint64_t n) {
              queue_sequential_sorts(pool, data, batch_of(sizes, n));
              // The phase's own lines count its first batch; later batches show on the progress line.
@@ -180,19 +168,22 @@ measured_run measure(const run_settings& opts, const console& con, const sort_li
              first_batch = false;
          },
          !con.is_terminal},
-        {strategy::thread, thread_times, one_per_cpu, "Quicksort just creating threads: Complete",
+        {strategy::thread, thread_times, nullptr, one_per_cpu, "Quicksort just creating threads: Complete",
          [&](std::uint64_t n) { run_thread_sorts(thread_times, thread_times_mutex, batch_of(sizes, n), listener); }},
-        {strategy::parallel, parallel_times, 1, "Parallel Quicksort: Complete",
-         [&](std::uint64_t n) { run_parallel_sorts(data, parallel_times, batch_of(sizes, n), listener, &cpu[0]); }},
-        {strategy::parallel_for, parallel_for_times, one_per_cpu, nullptr, [&](std::uint64_t n) {
+        {strategy::parallel, parallel_times, &parallel_cpu, 1, "Parallel Quicksort: Complete",
+         [&](std::uint64_t n) { run_parallel_sorts(data, parallel_times, batch_of(sizes, n), listener, &parallel_cpu); }},
+        {strategy::parallel_for, parallel_for_times, nullptr, one_per_cpu, nullptr, [&](std::uint64_t n) {
              run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, batch_of(sizes, n), listener);
          }}};
     if (opts.reference) {
-        phases.push_back({strategy::std_sort, std_sort_times, 1, nullptr, [&](std::uint64_t n) {
-                              run_reference_sort(data, std_sort_times, false, batch_of(sizes, n), listener, &cpu[1]);
+        phases.push_back({strategy::std_sort, std_sort_times, &std_sort_cpu, 1, nullptr, [&](std::uint64_t n) {
+                              run_reference_sort(data, std_sort_times, false, batch_of(sizes, n), listener,
+                                                 &std_sort_cpu);
                           }});
-        phases.push_back({strategy::std_par_sort, std_par_sort_times, 1, nullptr, [&](std::uint64_t n) {
-                              run_reference_sort(data, std_par_sort_times, true, batch_of(sizes, n), listener, &cpu[2]);
+        phases.push_back({strategy::std_par_sort, std_par_sort_times, &std_par_sort_cpu, 1, nullptr,
+                          [&](std::uint64_t n) {
+                              run_reference_sort(data, std_par_sort_times, true, batch_of(sizes, n), listener,
+                                                 &std_par_sort_cpu);
                           }});
     }
 
@@ -208,18 +199,18 @@ measured_run measure(const run_settings& opts, const console& con, const sort_li
         }
     }
 
-    measured_run run = make_records(opts, std_sort_times, std_par_sort_times, cpu);
+    benchmark_results results = make_records(opts, phases);
     if (opts.breakdown) {
         // The breakdown keeps --runs: it explains the time, it does not measure it.
-        watch.begin("breakdown", 4 * sizes.run_count);
-        run.results.breakdown = measure_breakdown(sizes, run.results, [&](std::string_view) { progress.sorted(); });
+        watch.begin("breakdown", measured_strategy_count * sizes.run_count);
+        results.breakdown = measure_breakdown(sizes, results, [&](std::string_view) { progress.sorted(); });
         watch.end("breakdown");
     }
-    run.results.resources = watch.take_resources();
-    run.results.environment_before = environment_before;
-    run.results.environment_after = read_environment_now();
-    run.results.environment_warnings = environment_changes(environment_before, *run.results.environment_after);
-    run.results.predicted_peak_bytes = predict_peak(opts, workers).peak_bytes;
-    run.results.peak_rss_bytes = peak_rss_bytes();
-    return run;
+    results.resources = watch.take_resources();
+    results.environment_before = environment_before;
+    results.environment_after = read_environment_now();
+    results.environment_warnings = environment_changes(environment_before, *results.environment_after);
+    results.predicted_peak_bytes = predict_peak(opts, workers).peak_bytes;
+    results.peak_rss_bytes = peak_rss_bytes();
+    return results;
 }

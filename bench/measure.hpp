@@ -7,17 +7,12 @@
 #include "bench/console.hpp"
 #include "bench/phases.hpp"
 #include "machine/cpus.hpp"
-#include "report/console_report.hpp"
-#include "report/results.hpp"
-
-struct measured_run {
-    benchmark_results results; // durations in completion order, for the reporters
-    report_stats stats;        // the console report's figures
-};
+#include "records/results.hpp"
 
 // Runs every timed phase once, in order, with `workers` sequential-sort workers. Phase progress
-// goes to `con`; `on_sorted` hears of every sort. Throws on any failure (a wrong result included).
-measured_run measure(const run_settings& opts, const console& con, const sort_listener& on_sorted = {},
+// goes to `con`; `on_sorted` hears of every sort. The record keeps each strategy's durations in
+// completion order. Throws on any failure (a wrong result included).
+benchmark_results measure(const run_settings& opts, const console& con, const sort_listener& on_sorted = {},
                      unsigned workers = usable_cpu_count());
 
 // The threads oneTBB's arena has for the phases' parallel loops.

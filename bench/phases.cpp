@@ -6,7 +6,7 @@
 #include "bench/generator.hpp"
 #include "bench/timed_sort.hpp"
 #include "bench/tsan_annotations.hpp"
-#include "report/strategy.hpp"
+#include "records/strategy.hpp"
 
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/partitioner.h>

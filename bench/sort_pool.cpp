@@ -8,7 +8,7 @@
 
 #include "bench/durations.hpp"
 #include "bench/timed_sort.hpp"
-#include "report/strategy.hpp"
+#include "records/strategy.hpp"
 
 namespace {
 

@@ -1,25 +1,16 @@
+// `quicksort_bench check`: the machine read, judged, printed and exported.
 #include "cli/check_mode.hpp"
 
-#include <iomanip>
 #include <iostream>
 #include <sstream>
 
 #include "machine/cpus.hpp"
 #include "machine/facts.hpp"
+#include "machine/readiness.hpp"
 #include "bench/memory_model.hpp"
+#include "report/check_report.hpp"
 #include "report/exports.hpp"
 #include "common/output_file.hpp"
-
-void print_check(const std::vector<check_line>& lines, std::ostream& out) {
-    out << "Can this machine give trustworthy numbers now?" << std::endl;
-    for (const auto& line : lines) {
-        out << (line.ok ? "ok    " : "warn  ") << std::left << std::setw(15) << line.topic << line.text;
-        if (!line.ok && !line.advice.empty()) {
-            out << "; to fix: " << line.advice;
-        }
-        out << std::endl;
-    }
-}
 
 int run_check(const std::string& json_path) {
     const environment_facts facts = read_environment_now(true);

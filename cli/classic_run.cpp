@@ -1,3 +1,4 @@
+// The benchmark run: its mode chosen, the classic run, and the end every run shares.
 #include "cli/classic_run.hpp"
 
 #include <unistd.h>
@@ -5,68 +6,59 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 
 #include "bench/measure.hpp"
-#include "cli/history_command.hpp"
-#include "common/output_file.hpp"
-#include "report/breakdown_report.hpp"
+#include "bench/memory_model.hpp"
+#include "cli/child_process.hpp"
+#include "cli/processes.hpp"
+#include "cli/recording.hpp"
+#include "cli/step_process.hpp"
+#include "cli/sweep.hpp"
+#include "common/error.hpp"
+#include "machine/cpus.hpp"
+#include "report/advice_report.hpp"
+#include "report/console_report.hpp"
 #include "report/exports.hpp"
-#include "report/resources_report.hpp"
+
+int run_benchmark(const options& opts) {
+    // A run that cannot fit in memory is refused now, not after minutes of allocating. A sweep's
+    // largest step needs the most.
+    unsigned cpus = usable_cpu_count();
+    if (!opts.cpu_counts.empty()) {
+        cpus = *std::max_element(opts.cpu_counts.begin(), opts.cpu_counts.end());
+    }
+    if (const auto refusal = memory_refusal(predict_peak(opts, cpus), memory_room_now())) {
+        print_error(std::cerr, *refusal);
+        return 2;
+    }
+    if (const std::optional<int> result_fd = inherited_step_result()) {
+        if (!opts.cpu_counts.empty()) {
+            print_error(std::cerr, "--cpus: a sweep step cannot start a sweep of its own");
+            return 2;
+        }
+        return run_as_child(opts, *result_fd);
+    }
+    if (!opts.cpu_counts.empty()) {
+        return run_sweep(opts, topology_cpu_order());
+    }
+    if (opts.processes > 1) {
+        return run_processes(opts);
+    }
+    return run_classic(opts);
+}
 
 int run_classic(const options& opts) {
     const console con = standard_console(opts.exports.to_stdout());
-    const measured_run run = measure(opts, con);
-    return report_run(opts, con, run.results, run.stats);
+    return finish_run(opts, con, measure(opts, con));
 }
 
-int report_run(const options& opts, const console& con, const benchmark_results& results, const report_stats& stats) {
+int finish_run(const options& opts, const console& con, const benchmark_results& results) {
     con.clear();
-    std::vector<strategy_result> references;
-    std::copy_if(results.strategies.begin(), results.strategies.end(), std::back_inserter(references),
-                 [](const strategy_result& s) { return s.reference; });
-    print_report(stats, results.context.run_count, con.out, references, opts.precision ? runs_line(results) : "");
-    print_precision(results, con.out);
-    if (results.breakdown) {
-        print_breakdown(*results.breakdown, con.out);
-    }
-    if (opts.resources) {
-        print_resources(results.resources, con.out);
-    }
+    print_run(results, opts.resources, con.out);
     // Advice on how far each median can be trusted, beside the report rather than in it.
-    for (const auto& s : results.strategies) {
-        for (const auto& warning : s.warnings) {
-            std::cerr << "advice: " << s.name << ": " << warning << std::endl;
-        }
-    }
-    for (const auto& line : design_advice(results)) {
-        std::cerr << "advice: " << line << std::endl;
-    }
-    for (const auto& warning : results.environment_warnings) {
-        std::cerr << "warning: " << warning << std::endl;
-    }
-
-    write_export(opts.exports.json, results, write_json);
-    write_export(opts.exports.csv, results, write_csv);
-    write_export(opts.exports.markdown, results, write_markdown);
-    write_export(opts.exports.chart, results, write_svg_chart);
-    write_export(opts.exports.html, results, write_html);
-    write_export(opts.exports.gbench, results, [](const benchmark_results& results, std::ostream& out) {
-        sweep_results single;
-        single.planned_counts = {0};
-        single.steps = {{results}};
-        write_gbench(single, out);
-    });
-    int status = EXIT_SUCCESS;
-    if (opts.record) {
-        std::ostringstream document;
-        write_json(results, document);
-        sweep_results run;
-        run.planned_counts = {0};
-        run.steps = {{results}};
-        status = record_run(opts, run, document.str());
-    }
+    print_advice(results, std::cerr);
+    write_exports(opts.exports, results);
+    const int status = record_run(opts, as_sweep(results));
     if (!opts.no_pause && !opts.exports.to_stdout()) {
         wait_for_key(con.out, STDIN_FILENO);
     }

@@ -1,7 +1,7 @@
 #include "cli/compare_command.hpp"
 
 #include "common/output_file.hpp"
-#include "report/comparison.hpp"
+#include "records/comparison.hpp"
 
 CLI::App* add_compare_command(CLI::App& app, compare_options& cmp, compare_texts& texts) {
     CLI::App* compare = app.add_subcommand(
@@ -35,11 +35,10 @@ CLI::App* add_compare_command(CLI::App& app, compare_options& cmp, compare_texts
 }
 
 void finish_compare(const CLI::App& app, const CLI::App& compare, compare_options& cmp, const compare_texts& texts) {
-    refuse_option_as_value(compare, {{"--alpha", &texts.alpha}, {"--threshold", &texts.threshold},
-                                     {"--drift", &texts.drift},
-                                     {"--export-markdown", &cmp.exports.markdown},
-                                     {"--export-json", &cmp.exports.json},
-                                     {"--export-html", &cmp.exports.html}});
+    const named_values exports = export_values(cmp.exports, &exporter::comparison);
+    named_values values = {{"--alpha", &texts.alpha}, {"--threshold", &texts.threshold}, {"--drift", &texts.drift}};
+    values.insert(values.end(), exports.begin(), exports.end());
+    refuse_option_as_value(compare, values);
     refuse_benchmark_options(app, "compare: takes no benchmark options");
     if (cmp.nexts.size() > max_new_runs) {
         throw CLI::ValidationError("compare takes at most " + std::to_string(max_new_runs) +
@@ -62,14 +61,9 @@ void finish_compare(const CLI::App& app, const CLI::App& compare, compare_option
     if (cmp.allow_inconclusive && !cmp.fail_on_slower) {
         throw CLI::ValidationError("--allow-inconclusive only relaxes --fail-on-slower, which is not given");
     }
-    check_export_paths(compare, {{"--export-markdown", &cmp.exports.markdown},
-                                  {"--export-json", &cmp.exports.json},
-                                  {"--export-html", &cmp.exports.html}});
+    check_export_paths(compare, exports);
     // Refused before anything is read: writing the comparison over its own input destroys it.
-    for (const auto& [name, path] : {std::pair<const char*, const std::string*>{"--export-markdown",
-                                                                                &cmp.exports.markdown},
-                                     {"--export-json", &cmp.exports.json},
-                                     {"--export-html", &cmp.exports.html}}) {
+    for (const auto& [name, path] : exports) {
         std::vector<const std::string*> inputs = {&cmp.base};
         for (const auto& next : cmp.nexts) {
             inputs.push_back(&next);

@@ -4,9 +4,10 @@
 #include <iostream>
 
 #include "common/error.hpp"
-#include "report/comparison.hpp"
+#include "records/comparison.hpp"
+#include "report/comparison_report.hpp"
 #include "report/exports.hpp"
-#include "report/json_reader.hpp"
+#include "records/json_reader.hpp"
 #include "common/output_file.hpp"
 
 int compare_exit_status(const comparison& c, bool fail_on_slower, bool allow_inconclusive) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/count.hpp"
+#include "report/exports.hpp"
 
 // An option's name and the text it was given.
 using named_values = std::vector<std::pair<std::string, const std::string*>>;
@@ -41,6 +42,18 @@ double parse_decimal(const std::string& name, const std::string& text, const cha
         throw CLI::ValidationError(name, std::string("must be ") + allowed + ", got '" + text + "'");
     }
     return value;
+}
+
+// The export options of a command, from the table of exporters: those that write its kind of result.
+template <typename Writer>
+named_values export_values(const export_paths& paths, Writer exporter::*kind) {
+    named_values values;
+    for (const auto& format : exporters) {
+        if (format.*kind != nullptr) {
+            values.emplace_back(format.option, &(paths.*format.path));
+        }
+    }
+    return values;
 }
 
 // Refuses an unwritable export now, not after minutes of sorting, and two exports to one file.

@@ -196,24 +196,20 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
     // The counters cost the timed sorts something (a software page-fault counter counts every fault
     // of the merge inside its interval): they open only when the resources are asked for.
     opts.counters = opts.resources && !opts.no_counters;
-    check_export_paths(app, {{"--export-json", &opts.exports.json},
-                             {"--export-csv", &opts.exports.csv},
-                             {"--export-markdown", &opts.exports.markdown},
-                             {"--chart", &opts.exports.chart},
-                             {"--export-gbench", &opts.exports.gbench},
-                             {"--export-html", &opts.exports.html}});
+    check_export_paths(app, export_values(opts.exports, &exporter::run));
 }
 
 named_values run_values(const options& opts, const run_texts& texts) {
-    const export_paths& e = opts.exports;
-    return {{"--size", &texts.size},         {"--runs", &texts.runs},           {"--chunk", &texts.chunk},
-            {"--values", &texts.values},     {"--cpus", &texts.cpus},           {"--precision", &texts.precision},
-            {"--max-runs", &texts.max_runs}, {"--max-time", &texts.max_time},   {"--rounds", &texts.rounds},
-            {"--seed", &texts.seed},         {"--processes", &texts.processes},
-            {"--max-processes", &texts.max_processes}, {"--history", &texts.history},
-            {"--label", &texts.label},       {"--export-json", &e.json},        {"--export-csv", &e.csv},
-            {"--export-markdown", &e.markdown}, {"--chart", &e.chart},          {"--export-gbench", &e.gbench},
-            {"--export-html", &e.html}};
+    named_values values = {{"--size", &texts.size},         {"--runs", &texts.runs},
+                           {"--chunk", &texts.chunk},       {"--values", &texts.values},
+                           {"--cpus", &texts.cpus},         {"--precision", &texts.precision},
+                           {"--max-runs", &texts.max_runs}, {"--max-time", &texts.max_time},
+                           {"--rounds", &texts.rounds},     {"--seed", &texts.seed},
+                           {"--processes", &texts.processes}, {"--max-processes", &texts.max_processes},
+                           {"--history", &texts.history},   {"--label", &texts.label}};
+    const named_values exports = export_values(opts.exports, &exporter::run);
+    values.insert(values.end(), exports.begin(), exports.end());
+    return values;
 }
 
 } // namespace

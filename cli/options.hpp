@@ -11,19 +11,7 @@
 #include "bench/config.hpp"
 #include "history/store.hpp"
 #include "machine/cpus.hpp"
-
-// Files to write after the report; an empty path means none, "-" standard output.
-struct export_paths {
-    std::string json;
-    std::string csv;
-    std::string markdown;
-    std::string chart;
-    std::string gbench; // Google Benchmark's JSON format
-    std::string html;
-    bool to_stdout() const {
-        return json == "-" || csv == "-" || markdown == "-" || chart == "-" || gbench == "-" || html == "-";
-    }
-};
+#include "report/exports.hpp"
 
 // `quicksort_bench compare BASE NEW...`: --export-json files side by side, each new one against the base.
 struct compare_options {

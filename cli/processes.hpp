@@ -5,6 +5,7 @@
 #pragma once
 
 #include "cli/options.hpp"
+#include "records/pooling.hpp"
 
 // Runs `opts.processes` processes (more, up to the precision goal's --max-processes, until every
 // strategy's interval over processes is within the target), then reports over all of them. A
@@ -12,6 +13,5 @@
 // with 128 + the signal; either way with no report and no exports, and no process left behind.
 int run_processes(const options& opts);
 
-// With a precision goal: whether the run may stop after the processes pooled in `results`,
-// `elapsed_ns` into it.
-bool processes_enough(const benchmark_results& results, const precision_goal& goal, std::int64_t elapsed_ns);
+// With a precision goal: whether the run may stop after the processes in `pool`, `elapsed_ns` into it.
+bool processes_enough(const process_pool& pool, const precision_goal& goal, std::int64_t elapsed_ns);

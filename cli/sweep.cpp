@@ -1,45 +1,27 @@
+// The CPU-count sweep: its rounds of steps, each a process of its own, then the scaling tables.
 #include "cli/sweep.hpp"
 
-#include "cli/step_process.hpp"
-#include "cli/step_record.hpp"
-#include "cli/history_command.hpp"
-
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
-#include <sstream>
 #include <random>
-#include <system_error>
 
-#include "bench/measure.hpp"
 #include "bench/progress.hpp"
+#include "cli/child_process.hpp"
+#include "cli/recording.hpp"
 #include "common/error.hpp"
 #include "common/format.hpp"
-#include "common/output_file.hpp"
 #include "machine/cpus.hpp"
+#include "records/pooling.hpp"
+#include "report/advice_report.hpp"
 #include "report/breakdown_report.hpp"
 #include "report/exports.hpp"
-#include "report/json_reader.hpp"
 #include "report/resources_report.hpp"
 #include "report/sweep_report.hpp"
 
 namespace {
-
-void write_sweep_exports(const sweep_results& sweep, const export_paths& exports) {
-    write_export(exports.json, sweep, write_sweep_json);
-    write_export(exports.csv, sweep, write_sweep_csv);
-    write_export(exports.markdown, sweep, write_sweep_markdown);
-    write_export(exports.chart, sweep, write_scaling_chart);
-    write_export(exports.html, sweep, write_sweep_html);
-    if (!sweep.steps.empty()) {
-        write_export(exports.gbench, sweep, write_gbench);
-    }
-}
 
 // A finished step on the console: its line, its breakdown and resources when asked, and on stderr
 // what changed on the machine and the precision targets it missed.
@@ -52,50 +34,10 @@ void print_step(const options& opts, const benchmark_results& step, std::size_t 
     if (opts.resources) {
         print_resources(step.resources, out);
     }
-    for (const auto& warning : step.environment_warnings) {
-        std::cerr << "warning: " << name << ": " << warning << std::endl;
-    }
-    for (const auto& s : step.strategies) {
-        if (!s.target_reached.value_or(true)) {
-            std::cerr << "warning: " << name << ": " << s.name << " missed its precision target of "
-                      << percent_text(opts.precision->target) << " ("
-                      << (s.summary.interval ? precision_text(s.summary) : std::string("no interval")) << " after "
-                      << s.durations.size() << " sorts)" << std::endl;
-        }
-    }
+    print_step_warnings(step, name, std::cerr);
 }
 
 } // namespace
-
-std::vector<std::string> step_arguments(const options& opts) {
-    std::vector<std::string> args = {"--size",  std::to_string(opts.sizes.array_size),
-                                     "--runs",  std::to_string(opts.sizes.run_count),
-                                     "--chunk", std::to_string(opts.sizes.chunk_size),
-                                     "--no-pause"};
-    if (opts.reference) {
-        args.push_back("--reference");
-    }
-    if (opts.breakdown) {
-        args.push_back("--breakdown");
-    }
-    if (opts.resources) {
-        args.push_back("--resources"); // the step's counters open as the sweep's would
-    }
-    if (opts.no_counters) {
-        args.push_back("--no-counters");
-    }
-    if (opts.precision) {
-        char target[32];
-        std::snprintf(target, sizeof target, "%.17g", 100 * opts.precision->target);
-        args.insert(args.end(), {"--precision", target, "--max-runs", std::to_string(opts.precision->max_runs)});
-        if (opts.precision->max_time_ns) {
-            args.insert(args.end(), {"--max-time", std::to_string(*opts.precision->max_time_ns / 1e9) + "s"});
-        }
-    }
-    args.push_back("--values");
-    args.push_back(value_kind_name(opts.sizes.values));
-    return args;
-}
 
 std::vector<std::vector<std::size_t>> round_orders(std::size_t steps, unsigned rounds, std::uint64_t seed) {
     std::vector<std::size_t> ascending(steps);
@@ -129,7 +71,7 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
     sweep.rounds = opts.rounds;
     sweep.seed = opts.seed;
     const std::size_t total = opts.cpu_counts.size();
-    const std::uint64_t strategies = opts.reference ? 6 : 4;
+    const std::uint64_t strategies = strategies_measured(opts.reference);
     progress_line progress(::isatty(STDERR_FILENO) == 1 ? &std::cerr : nullptr);
     // With a precision goal nobody knows the count of sorts ahead: no estimate then.
     const std::uint64_t runs = opts.precision ? 0 : opts.sizes.run_count;
@@ -153,7 +95,7 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
                                           cpus_text(n) + ")";
             progress.phase("", 0);
             progress.set_prefix(round + step_name);
-            measured_step outcome = measure_step(program, step_arguments(opts), cpus, record, runs, progress);
+            measured_step outcome = measure_in_child(program, child_arguments(opts), cpus, record, runs, progress);
             if (outcome.ok) {
                 measured[k].push_back(std::move(outcome.record));
             }
@@ -181,28 +123,9 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
     if (sweep.complete()) {
         print_scaling_tables(sweep, out);
     }
-    write_sweep_exports(sweep, opts.exports);
-    if (exit_code == EXIT_SUCCESS && sweep.complete() && opts.record) {
-        std::ostringstream document;
-        write_sweep_json(sweep, document);
-        exit_code = record_run(opts, sweep, document.str());
+    write_exports(opts.exports, sweep);
+    if (exit_code == EXIT_SUCCESS && sweep.complete()) {
+        exit_code = record_run(opts, sweep);
     }
     return exit_code;
-}
-
-int run_sweep_step(const options& opts, int result_fd) {
-    discard_stream quiet; // a step's phases print their progress lines nowhere
-    const std::vector<unsigned> cpus = allowed_cpus();
-    const sort_listener tell_parent = [](std::string_view strategy) {
-        const std::string line = std::string(strategy) + "\n";
-        [[maybe_unused]] const auto written = ::write(STDOUT_FILENO, line.data(), line.size());
-    };
-    measured_run run = measure(opts, console{quiet, false}, tell_parent, static_cast<unsigned>(cpus.size()));
-    // What this process itself sees, so that a reader can check the step ran where it claims.
-    run.results.context.cpus = cpus;
-    run.results.context.tbb_threads = parallel_loop_threads();
-    std::ostringstream record;
-    write_json(run.results, record);
-    write_to_descriptor(result_fd, record.str());
-    return EXIT_SUCCESS;
 }

@@ -19,11 +19,3 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order);
 // The order of the steps in each round: ascending for a single round, else a shuffle per round
 // that depends on `seed` alone.
 std::vector<std::vector<std::size_t>> round_orders(std::size_t steps, unsigned rounds, std::uint64_t seed);
-
-// A step's process: measures like the classic run on the CPUs it was started on, prints one line
-// per finished sort (the strategy's name) for the parent's progress display, and writes its result
-// record to `result_fd`, the descriptor its sweep handed it.
-int run_sweep_step(const options& opts, int result_fd);
-
-// The arguments that make a step measure what `opts` asks for.
-std::vector<std::string> step_arguments(const options& opts);

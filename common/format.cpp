@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 
 std::string format_ms(std::int64_t ns) {
     char text[64];
@@ -64,3 +65,12 @@ std::string count_text(std::uint64_t n, const char* one, const char* many) {
 }
 
 std::string cpus_text(std::uint64_t n) { return count_text(n, "CPU", "CPUs"); }
+
+std::string format_speedup(std::int64_t numerator, std::int64_t divisor) {
+    if (divisor == 0) {
+        return "n/a";
+    }
+    std::ostringstream text; // a fresh stream: the default general format, precision 6
+    text << static_cast<double>(numerator / divisor);
+    return text.str();
+}

@@ -32,3 +32,8 @@ std::string count_text(std::uint64_t n, const char* one, const char* many);
 
 // "1 CPU", "4 CPUs".
 std::string cpus_text(std::uint64_t n);
+
+// numerator / divisor as a truncating 64-bit integer division, printed as a double in the
+// stream's default format (3.42 prints 3, a ratio below 1 prints 0, a million prints 1e+06);
+// "n/a" for a divisor of 0.
+std::string format_speedup(std::int64_t numerator, std::int64_t divisor);

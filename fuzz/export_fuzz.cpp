@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "report/json_reader.hpp"
+#include "records/json_reader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

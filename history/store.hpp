@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "report/results.hpp"
+#include <nlohmann/json.hpp>
+
+#include "records/results.hpp"
+#include "records/stored.hpp"
 
 // Why the history cannot be used: `status` 2 when the file or the request is refused (not our
 // database, damaged, a newer schema, an unknown run), 1 when writing failed (a full disk, a
@@ -28,41 +31,17 @@ private:
 // $XDG_DATA_HOME/quicksort_bench/history.sqlite, or ~/.local/share/... when it is unset or not absolute.
 std::filesystem::path default_history_path();
 
+// The history a command names: `given`, or the default when it names none.
+inline std::string history_location(const std::string& given) {
+    return given.empty() ? default_history_path().string() : given;
+}
+
 // What defines a machine for a series: its hardware and its software.
 struct machine_identity {
     std::string id;   // stable: a hash of the fields below
     std::string name; // short, for people: the host name and the id's first characters
 };
 machine_identity identify_machine(const run_context& context);
-
-// A stored run as a list shows it.
-struct stored_run {
-    std::int64_t id = 0;
-    std::string run_time;       // the run's own date and time, ISO 8601 with offset
-    std::int64_t run_epoch = 0; // the same in seconds since 1970, UTC
-    std::string label;
-    std::string machine_id;
-    std::string machine_name;
-    std::string kind; // "run" or "sweep"
-    std::uint64_t array_size = 0;
-    std::int64_t chunk_size = 0;
-    std::uint64_t runs = 0;      // sorts per strategy, all processes together
-    std::uint64_t processes = 1;
-    std::string values;
-    unsigned cpus = 0;           // the machine's logical CPUs, or a sweep's largest step
-};
-
-// One strategy's figure of a stored run (of each step, for a sweep): the median (over processes
-// when the run had several) with its interval.
-struct stored_median {
-    std::int64_t run_id = 0;
-    unsigned cpus = 0; // the step's CPUs; 0 for a run that is not a sweep
-    std::string strategy;
-    std::int64_t median_ns = 0;
-    std::optional<std::int64_t> low_ns;
-    std::optional<std::int64_t> high_ns;
-    std::uint64_t count = 0; // sorts, or processes when the median is over processes
-};
 
 // Which runs: every filter given must hold. Without all_machines, only one machine's runs (the
 // one named, or else the machine of the newest run that passes the other filters).
@@ -92,9 +71,10 @@ public:
     history_store(const history_store&) = delete;
     history_store& operator=(const history_store&) = delete;
 
-    // Stores a run: its export `document` (as written) with its columns, in one transaction. Nothing
-    // when the same document is stored already; else the new run's id.
-    std::optional<std::int64_t> record(const sweep_results& run, const std::string& document, const std::string& label);
+    // Stores a run: its export `document` with its columns, in one transaction. Nothing when the
+    // same document is stored already; else the new run's id.
+    std::optional<std::int64_t> record(const sweep_results& run, const nlohmann::json& document,
+                                       const std::string& label);
 
     // The runs the filter selects, oldest first.
     std::vector<stored_run> list(const run_filter& filter);

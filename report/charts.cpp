@@ -3,7 +3,7 @@
 #include "common/format.hpp"
 #include "report/exports.hpp"
 #include "report/chart_parts.hpp"
-#include "report/strategy.hpp"
+#include "records/strategy.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "report/comparison.hpp"
-#include "report/results.hpp"
+#include "records/comparison.hpp"
+#include "records/derived.hpp"
+#include "records/results.hpp"
 
 struct svg_figure {
     std::string svg; // <svg ...>...</svg>, without an XML declaration

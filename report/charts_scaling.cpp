@@ -6,7 +6,7 @@
 #include <ostream>
 
 #include "report/chart_parts.hpp"
-#include "report/strategy.hpp"
+#include "records/strategy.hpp"
 
 using namespace chart;
 

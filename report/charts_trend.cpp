@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "report/chart_parts.hpp"
-#include "report/strategy.hpp"
+#include "records/strategy.hpp"
 #include "report/trend_report.hpp"
 
 using namespace chart;

@@ -1,4 +1,4 @@
-#include "report/comparison.hpp"
+#include "report/comparison_report.hpp"
 
 #include <cstdio>
 #include <iomanip>

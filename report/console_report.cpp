@@ -1,30 +1,46 @@
+// The results report as the console shows it, and the blocks that follow it.
 #include "report/console_report.hpp"
 
 #include "common/format.hpp"
+#include "report/breakdown_report.hpp"
+#include "report/resources_report.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <utility>
 #include <ostream>
 #include <sstream>
 
 namespace {
 
-struct speedup_pair {
-    std::string mean;
-    std::string median;
-};
-
-speedup_pair speedups_over(const stats_map& slower, const stats_map& parallel) {
-    return {format_speedup(slower.at(mean_key), parallel.at(mean_key)),
-            format_speedup(slower.at(median_key), parallel.at(median_key))};
-}
-
 void print_rule(std::ostream& out) { out << std::string(100, '-') << std::endl << std::endl; }
 
-void print_speedups(std::ostream& out, const char* heading, const speedup_pair& speedups, const char* ending) {
+// Each speedup block's heading and line ending, in the order of the table of speedups.
+constexpr std::pair<const char*, const char*> speedup_headings[] = {
+    {"Speedups for parallel to sequential: ", " times faster."},
+    {"Speedups for parallel to just threads: ", " times faster"},
+    {"Speedups for parallel quicksort using a normal for loop to using a parallel_for:", " times faster"},
+};
+static_assert(std::size(speedup_headings) == speedup_table.size());
+
+void print_speedups(std::ostream& out, const benchmark_results& results) {
+    for (std::size_t k = 0; k < speedup_table.size(); ++k) {
+        const auto [heading, ending] = speedup_headings[k];
+        for (const auto& s : results.speedups) {
+            if (s.name == speedup_table[k].name) {
+                out << heading << std::endl;
+                out << "Mean speedup: " << s.mean_printed << ending << std::endl;
+                out << "Median speedup: " << s.median_printed << ending << std::endl;
+                out << std::endl;
+            }
+        }
+    }
+}
+
+void print_section(std::ostream& out, const benchmark_results& results, strategy id, const char* heading) {
     out << heading << std::endl;
-    out << "Mean speedup: " << speedups.mean << ending << std::endl;
-    out << "Median speedup: " << speedups.median << ending << std::endl;
-    out << std::endl;
+    print_stats(stats_of(strategy_of(results, id).summary), out);
 }
 
 } // namespace
@@ -84,41 +100,6 @@ void print_process_precision(const benchmark_results& results, std::ostream& out
     out << std::endl;
 }
 
-std::vector<std::string> design_advice(const benchmark_results& results) {
-    std::vector<std::string> lines;
-    char text[400];
-    for (const auto& s : results.strategies) {
-        if (!s.components) {
-            continue;
-        }
-        const variance_components& v = *s.components;
-        std::snprintf(text, sizeof text, "%s: within-process cv %.1f%%, between-process cv %.1f%%%s", s.name.c_str(),
-                      100 * v.within_cv, 100 * v.between_cv,
-                      v.between_negative ? " (its estimate came out negative: the processes agreed better than their "
-                                           "sorts' spread predicts)"
-                                         : "");
-        std::string line = text;
-        const auto design = design_of(s, results.process_costs_ns, sorts_in_flight(results, s));
-        if (design) {
-            std::snprintf(text, sizeof text, "; a process costs %.0f ms beyond its sorts, a sort %.0f ms",
-                          design->process_cost_ns / 1e6, design->sort_cost_ns / 1e6);
-            line += text;
-            if (design->sorts_per_process) {
-                line += "; for the least time run " + std::to_string(*design->sorts_per_process) +
-                        " sorts per process, about " + std::to_string(design->processes_for_advised) +
-                        " processes for " + percent_text(advised_precision);
-            } else {
-                line += "; with no variation between processes, more sorts per process are cheapest (at today's " +
-                        std::to_string(std::llround(v.sorts_per_process)) + " sorts per process, about " +
-                        std::to_string(design->processes_for_advised) + " processes for " +
-                        percent_text(advised_precision) + ")";
-            }
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 void print_precision(const benchmark_results& results, std::ostream& out) {
     if (results.context.processes > 1) {
         print_process_precision(results, out);
@@ -154,46 +135,39 @@ void print_precision(const benchmark_results& results, std::ostream& out) {
     out << std::endl;
 }
 
-void print_report(const report_stats& stats, std::uint64_t run_count, std::ostream& out,
-                  const std::vector<strategy_result>& references, const std::string& runs) {
+void print_report(const benchmark_results& results, std::ostream& out, const std::string& runs) {
     out << "Results:" << std::endl;
     out << std::endl;
     if (runs.empty()) {
-        out << "Each sort ran " << run_count << " times" << std::endl;
+        out << "Each sort ran " << results.context.run_count << " times" << std::endl;
     } else {
         out << runs << std::endl;
     }
     out << std::endl;
 
-    out << "Results for the sequential sort:" << std::endl;
-    print_stats(stats.sequential, out);
+    print_section(out, results, strategy::sequential, "Results for the sequential sort:");
     out << std::endl;
     print_rule(out);
 
-    out << "Results for the thread sort: " << std::endl;
-    print_stats(stats.thread, out);
+    print_section(out, results, strategy::thread, "Results for the thread sort: ");
     out << std::endl;
     print_rule(out);
 
-    out << "Results for the parallel sort:" << std::endl;
-    print_stats(stats.parallel, out);
+    print_section(out, results, strategy::parallel, "Results for the parallel sort:");
     print_rule(out);
 
-    out << "Results for the parallel_for parallel sort:" << std::endl;
-    print_stats(stats.parallel_for, out);
+    print_section(out, results, strategy::parallel_for, "Results for the parallel_for parallel sort:");
     print_rule(out);
 
-    const speedup_pair over_sequential = speedups_over(stats.sequential, stats.parallel);
-    const speedup_pair over_threads = speedups_over(stats.thread, stats.parallel);
-    const speedup_pair over_parallel_for = speedups_over(stats.parallel_for, stats.parallel);
-
-    print_speedups(out, "Speedups for parallel to sequential: ", over_sequential, " times faster.");
-    print_speedups(out, "Speedups for parallel to just threads: ", over_threads, " times faster");
-    print_speedups(out, "Speedups for parallel quicksort using a normal for loop to using a parallel_for:",
-                   over_parallel_for, " times faster");
-    if (!references.empty()) {
+    print_speedups(out, results);
+    const bool any_reference =
+        std::any_of(results.strategies.begin(), results.strategies.end(), [](const auto& s) { return s.reference; });
+    if (any_reference) {
         out << "Reference sorts:" << std::endl;
-        for (const auto& reference : references) {
+        for (const auto& reference : results.strategies) {
+            if (!reference.reference) {
+                continue;
+            }
             out << reference.name << ": mean " << reference.summary.mean << " nanoseconds, median "
                 << reference.summary.median << " nanoseconds, " << format_ratio(reference.times_faster_than_parallel)
                 << " times faster than the parallel sort by median" << std::endl;
@@ -202,5 +176,16 @@ void print_report(const report_stats& stats, std::uint64_t run_count, std::ostre
     }
     for (int k = 0; k < 4; ++k) {
         out << std::endl;
+    }
+}
+
+void print_run(const benchmark_results& results, bool resources, std::ostream& out) {
+    print_report(results, out, results.context.precision ? runs_line(results) : "");
+    print_precision(results, out);
+    if (results.breakdown) {
+        print_breakdown(*results.breakdown, out);
+    }
+    if (resources) {
+        print_resources(results.resources, out);
     }
 }

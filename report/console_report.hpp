@@ -7,25 +7,18 @@
 
 #include <vector>
 
-#include "report/results.hpp"
+#include "records/derived.hpp"
+#include "records/results.hpp"
 #include "report/stats.hpp"
-
-// The four statistics the report compares; the parallel sort's figures divide every speedup.
-struct report_stats {
-    stats_map sequential;
-    stats_map thread;
-    stats_map parallel;
-    stats_map parallel_for;
-};
 
 // For each entry in key order: "<key>:" then "<value> nanoseconds.".
 void print_stats(stats_map stats, std::ostream& out);
 
-// The whole report, from "Results:" to the five empty lines after the last speedup. Reference
-// sorts, when there are any, get a block of their own after the speedups. `runs` replaces the
-// line "Each sort ran <run_count> times" when given.
-void print_report(const report_stats& stats, std::uint64_t run_count, std::ostream& out,
-                  const std::vector<strategy_result>& references = {}, const std::string& runs = "");
+// The whole report of `results`, from "Results:" to the five empty lines after the last speedup,
+// each strategy's figures its record's summary. Reference sorts, when there are any, get a block
+// of their own after the speedups. `runs` replaces the line "Each sort ran <run_count> times" when
+// given.
+void print_report(const benchmark_results& results, std::ostream& out, const std::string& runs = "");
 
 // "Each sort ran 10 times"; when the strategies ran different counts (a precision goal),
 // "Each sort ran 6 to 40 times (sequential sort 12, thread sort 40, ...)".
@@ -36,6 +29,6 @@ std::string runs_line(const benchmark_results& results);
 // processes: per strategy the median of its processes' medians and their interval, always.
 void print_precision(const benchmark_results& results, std::ostream& out);
 
-// A run of several processes: per strategy the variation within and between processes and the
-// design they suggest, one line each, for stderr after the report.
-std::vector<std::string> design_advice(const benchmark_results& results);
+// The report, then the precision block, the breakdown when it was measured and the resources when
+// asked for: all a finished run prints on the console.
+void print_run(const benchmark_results& results, bool resources, std::ostream& out);

@@ -1,19 +1,45 @@
 // Reporters that turn the same result records into files people can keep and compare.
 #pragma once
 
+#include <array>
 #include <iosfwd>
 #include <string>
 
-#include "report/comparison.hpp"
-#include "report/results.hpp"
+#include "records/comparison.hpp"
+#include "records/record_json.hpp"
+#include "records/results.hpp"
+#include "report/trend_report.hpp"
 
-// The version every JSON export names as "format_version"; files written before the field existed
-// are version 1. Raise it when a reader of an older version would misread a file.
-inline constexpr int export_format_version = 3;
+// Files to write after the report; an empty path means none, "-" standard output.
+struct export_paths {
+    std::string json;
+    std::string csv;
+    std::string markdown;
+    std::string chart;
+    std::string gbench; // Google Benchmark's JSON format
+    std::string html;
+    bool to_stdout() const {
+        return json == "-" || csv == "-" || markdown == "-" || chart == "-" || gbench == "-" || html == "-";
+    }
+};
 
-// JSON: a context object, one object per strategy (every duration, mean, median, min, max,
-// standard deviation, coefficient of variation) and the speedups, printed and exact.
-void write_json(const benchmark_results& results, std::ostream& out);
+// One export format: its option and, for each kind of result, its writer (null where it has none).
+struct exporter {
+    const char* option;
+    std::string export_paths::*path;
+    void (*run)(const benchmark_results&, std::ostream&);
+    void (*sweep)(const sweep_results&, std::ostream&);
+    void (*comparison)(const comparison&, std::ostream&);
+    void (*trend)(const trend_report&, std::ostream&);
+};
+extern const std::array<exporter, 6> exporters;
+
+// Writes every export `paths` asks for, each whole or not at all; throws std::runtime_error on the
+// first that fails. A sweep without a completed step has no Google Benchmark file.
+void write_exports(const export_paths& paths, const benchmark_results& run);
+void write_exports(const export_paths& paths, const sweep_results& sweep);
+void write_exports(const export_paths& paths, const comparison& c);
+void write_exports(const export_paths& paths, const trend_report& trend);
 
 // CSV (RFC 4180): a header row, then one row per measured sort: strategy, process, run, nanoseconds.
 void write_csv(const benchmark_results& results, std::ostream& out);
@@ -33,7 +59,6 @@ void write_svg_chart(const benchmark_results& results, std::ostream& out);
 // scaling table and whether the sweep completed; CSV gains a leading `cpus` column (and a last
 // row naming the failure when the sweep ended early); Markdown gets a scaling table per strategy;
 // the chart draws speedup against CPUs, one line per strategy, with the ideal line.
-void write_sweep_json(const sweep_results& sweep, std::ostream& out);
 void write_sweep_csv(const sweep_results& sweep, std::ostream& out);
 void write_sweep_markdown(const sweep_results& sweep, std::ostream& out);
 void write_scaling_chart(const sweep_results& sweep, std::ostream& out);
@@ -54,6 +79,7 @@ void write_comparison_html(const comparison& c, std::ostream& out);
 // the tools that read Google Benchmark's files read these. The benchmark clocks wall time only,
 // so cpu_time repeats real_time.
 void write_gbench(const sweep_results& runs, std::ostream& out);
+void write_run_gbench(const benchmark_results& run, std::ostream& out);
 
 // The readiness check's verdicts as JSON, with the facts they rest on.
 void write_check_json(const std::vector<check_line>& lines, const environment_facts& facts, std::ostream& out);

@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "report/exports.hpp"
-#include "report/json_fields.hpp"
+#include "records/json_fields.hpp"
 
 void write_gbench(const sweep_results& runs, std::ostream& out) {
     nlohmann::ordered_json doc;
@@ -21,7 +21,7 @@ void write_gbench(const sweep_results& runs, std::ostream& out) {
         {"num_cpus", c.logical_cpus},
         {"mhz_per_cpu", c.cpu_mhz},
         {"cpu_scaling_enabled", c.cpu_scaling_enabled},
-        {"caches", caches_json(c.caches)},
+        {"caches", json_fields::to_json(c.caches)},
         {"load_avg", c.load_avg},
         {"library_build_type", build == "release" ? "release" : "debug"},
     };
@@ -103,3 +103,5 @@ void write_gbench(const sweep_results& runs, std::ostream& out) {
     doc["benchmarks"] = std::move(benchmarks);
     out << doc.dump(2) << '\n';
 }
+
+void write_run_gbench(const benchmark_results& run, std::ostream& out) { write_gbench(as_sweep(run), out); }

@@ -7,6 +7,7 @@
 
 #include "common/format.hpp"
 #include "report/breakdown_report.hpp"
+#include "report/comparison_report.hpp"
 #include "report/exports.hpp"
 #include "report/html_parts.hpp"
 #include "report/resources_report.hpp"

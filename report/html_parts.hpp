@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "report/charts.hpp"
-#include "report/results.hpp"
+#include "records/derived.hpp"
+#include "records/results.hpp"
 
 namespace html {
 

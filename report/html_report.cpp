@@ -13,9 +13,10 @@
 #include "common/format.hpp"
 #include "report/breakdown_report.hpp"
 #include "report/charts.hpp"
+#include "report/advice_report.hpp"
 #include "report/exports.hpp"
 #include "report/resources_report.hpp"
-#include "report/strategy.hpp"
+#include "records/strategy.hpp"
 #include "report/sweep_report.hpp"
 
 namespace html {
@@ -132,7 +133,7 @@ void results_table(std::ostream& out, const benchmark_results& results) {
     }
 }
 
-void speedup_table(std::ostream& out, const benchmark_results& results) {
+void speedups_section(std::ostream& out, const benchmark_results& results) {
     out << "<div class=\"wrap\"><table class=\"speedups\">\n<tr><th>speedup of the parallel sort</th>"
         << "<th>mean (console)</th><th>mean (exact)</th><th>median (console)</th><th>median (exact)</th></tr>\n";
     for (const auto& s : results.speedups) {
@@ -321,7 +322,7 @@ void write_html(const benchmark_results& results, std::ostream& out) {
     environment_table(out, results);
     out << "<h2>Strategies</h2>\n";
     results_table(out, results);
-    speedup_table(out, results);
+    speedups_section(out, results);
     figure(out, median_chart(results),
            results.context.processes > 1
                ? "Bars: the median of each strategy's process medians; black bracket: its 95% interval over the "

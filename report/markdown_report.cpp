@@ -3,6 +3,8 @@
 #include <ostream>
 
 #include "common/format.hpp"
+#include "report/comparison_report.hpp"
+#include "report/advice_report.hpp"
 #include "report/exports.hpp"
 #include "report/resources_report.hpp"
 #include "report/breakdown_report.hpp"

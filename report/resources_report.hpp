@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "report/results.hpp"
+#include "records/results.hpp"
 
 // The table's header and one row of cells per phase: wall, user and system time, parallelism
 // against the CPUs, context switches, page faults, migrations and the hardware counters, with

@@ -1,6 +1,6 @@
 #include "report/sweep_report.hpp"
 
-#include "report/comparison.hpp"
+#include "report/comparison_report.hpp"
 
 #include <cmath>
 #include <cstdio>

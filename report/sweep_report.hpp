@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "common/format.hpp"
-#include "report/results.hpp"
+#include "records/derived.hpp"
+#include "records/results.hpp"
 
 // "Step 2/3 on 2 CPUs (0-1): medians sequential sort 812.41 ms, ..."
 void print_step_summary(const sweep_step& step, std::size_t number, std::size_t total, std::ostream& out);

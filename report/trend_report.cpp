@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "common/format.hpp"
+#include "report/comparison_report.hpp"
 #include "report/exports.hpp"
 #include "report/html_parts.hpp"
 

@@ -9,7 +9,7 @@
 #include <regex>
 
 #include "process.hpp"
-#include "report/json_reader.hpp"
+#include "records/json_reader.hpp"
 
 namespace {
 

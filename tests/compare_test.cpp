@@ -11,7 +11,7 @@
 #include <regex>
 
 #include "process.hpp"
-#include "report/json_reader.hpp"
+#include "records/json_reader.hpp"
 #include "report/stats.hpp"
 
 namespace fs = std::filesystem;

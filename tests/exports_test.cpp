@@ -16,9 +16,9 @@
 #include <stdexcept>
 
 #include "process.hpp"
-#include "report/comparison.hpp"
+#include "records/comparison.hpp"
 #include "report/exports.hpp"
-#include "report/json_reader.hpp"
+#include "records/json_reader.hpp"
 #include "report/sweep_report.hpp"
 #include "common/output_file.hpp"
 

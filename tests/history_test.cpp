@@ -10,8 +10,9 @@
 
 #include "history/store.hpp"
 #include "process.hpp"
+#include "records/pooling.hpp"
 #include "report/exports.hpp"
-#include "report/json_reader.hpp"
+#include "records/json_reader.hpp"
 #include "report/trend_report.hpp"
 
 namespace {
@@ -41,8 +42,9 @@ std::string run_document(double ms, int minute, const std::string& host = "host-
         return d;
     };
     const benchmark_results r =
-        make_results(context, make_strategy("sequential sort", sorts()), make_strategy("thread sort", sorts()),
-                     make_strategy("parallel sort", sorts()), make_strategy("parallel_for parallel sort", sorts()), {});
+        make_results(context, {make_strategy("sequential sort", sorts()), make_strategy("thread sort", sorts()),
+                               make_strategy("parallel sort", sorts()),
+                               make_strategy("parallel_for parallel sort", sorts())});
     std::ostringstream out;
     write_json(r, out);
     return out.str();
@@ -70,14 +72,14 @@ TEST(History, RoundTripDuplicatesAndFilters) {
     {
         history_store store(file, true);
         const std::string a = run_document(100, 0);
-        const auto first = store.record(parse_export(a).sweep, a, "before");
+        const auto first = store.record(parse_export(a).sweep, nlohmann::json::parse(a), "before");
         ASSERT_TRUE(first);
         // The same document, however indented, is stored once.
-        EXPECT_FALSE(store.record(parse_export(a).sweep, nlohmann::json::parse(a).dump(4), "again"));
+        EXPECT_FALSE(store.record(parse_export(a).sweep, nlohmann::json::parse(nlohmann::json::parse(a).dump(4)), "again"));
         const std::string b = run_document(120, 5);
-        ASSERT_TRUE(store.record(parse_export(b).sweep, b, "after"));
+        ASSERT_TRUE(store.record(parse_export(b).sweep, nlohmann::json::parse(b), "after"));
         const std::string other = run_document(50, 10, "host-b");
-        ASSERT_TRUE(store.record(parse_export(other).sweep, other, "elsewhere"));
+        ASSERT_TRUE(store.record(parse_export(other).sweep, nlohmann::json::parse(other), "elsewhere"));
 
         run_filter machine_a;
         machine_a.machine = identify_machine(parse_export(a).sweep.steps[0].results.context).name;
@@ -121,7 +123,7 @@ TEST(History, RoundTripDuplicatesAndFilters) {
         std::ostringstream doc;
         write_json(pooled, doc);
         history_store store(file, false);
-        const auto id = store.record(parse_export(doc.str()).sweep, doc.str(), "processes");
+        const auto id = store.record(parse_export(doc.str()).sweep, nlohmann::json::parse(doc.str()), "processes");
         ASSERT_TRUE(id);
         const auto medians = store.medians({*id});
         EXPECT_EQ(medians.at(0).median_ns, 97'500'000) << "of 85 90 95 100 130 140";

@@ -63,7 +63,7 @@ TEST(SequentialSorts, EveryTaskSortedTimedAndShownOnceWhateverTheWorkers) {
         EXPECT_EQ(pool.completed, total) << c.workers;
         EXPECT_EQ(sequential_times.size(), c.sizes.size()) << c.workers;
         EXPECT_EQ(out.str(), progress(total, c.terminal)) << c.workers;
-        sequential_times.clear();
+        clear_duration_lists();
     }
 }
 
@@ -80,7 +80,7 @@ TEST(SequentialSorts, OneWorkerTakesTheTasksFromTheFrontInQueueOrder) {
     std::ostringstream out;
     run_sequential_sorts(pool, 6, console{out, false}, 1);
     EXPECT_EQ(fronts, expected);
-    sequential_times.clear();
+    clear_duration_lists();
 }
 
 TEST(ProgressDisplay, PrintsEveryCountWhenSeveralFinishAtOnce) {

@@ -5,9 +5,9 @@
 #include <sstream>
 
 #include "bench/adaptive.hpp"
-#include "report/comparison.hpp"
+#include "report/comparison_report.hpp"
 #include "report/console_report.hpp"
-#include "report/results.hpp"
+#include "records/results.hpp"
 #include "report/stats.hpp"
 
 TEST(MedianInterval, RankAndCoverageMatchExactBinomialCounts) {
@@ -160,9 +160,10 @@ TEST(RunsUntilPrecise, TheReportSaysHowManySortsEachStrategyTook) {
     context.run_count = 6;
     context.precision = precision_goal{0.05, 6, std::nullopt};
     const auto same = [](const char* name) { return make_strategy(name, duration_list(6, 100)); };
-    const benchmark_results goal = make_results(context, same("sequential sort"), same("thread sort"),
-                                                same("parallel sort"), same("parallel_for parallel sort"),
-                                                {make_strategy("std::sort", {100, 90, 110, 100, 80, 120})});
+    strategy_result reference = make_strategy(strategy::std_sort, {100, 90, 110, 100, 80, 120});
+    const benchmark_results goal = make_results(context, {same("sequential sort"), same("thread sort"),
+                                                          same("parallel sort"), same("parallel_for parallel sort"),
+                                                          reference});
     std::ostringstream block;
     print_precision(goal, block);
     EXPECT_NE(block.str().find("std::sort: 6 sorts, \u00b120.0%, target not reached (at --max-runs 6); about 96 runs "

@@ -165,11 +165,13 @@ benchmark_results sample_results() {
     c.chunk_size = 100;
     c.run_count = 3;
     c.generator = "lcg";
-    std::vector<strategy_result> references{make_strategy("std::sort", {50'000'000, 60'000'000, 55'000'000}),
-                                            make_strategy("odd, \"quoted\"\nname", {0, 0, 0})};
-    return make_results(c, make_strategy("sequential sort", {400'000'000, 300'000'000, 350'000'000}),
-                        make_strategy("thread sort", {250'000'000, 240'000'000, 260'000'000}),
-                        make_strategy("parallel sort", {100'000'000, 120'000'000, 110'000'000}),
-                        make_strategy("parallel_for parallel sort", {90'000'000, 95'000'000, 150'000'000}),
-                        std::move(references));
+    std::vector<strategy_result> strategies{
+        make_strategy(strategy::sequential, {400'000'000, 300'000'000, 350'000'000}),
+        make_strategy(strategy::thread, {250'000'000, 240'000'000, 260'000'000}),
+        make_strategy(strategy::parallel, {100'000'000, 120'000'000, 110'000'000}),
+        make_strategy(strategy::parallel_for, {90'000'000, 95'000'000, 150'000'000}),
+        make_strategy(strategy::std_sort, {50'000'000, 60'000'000, 55'000'000}),
+        make_strategy("odd, \"quoted\"\nname", {0, 0, 0})};
+    strategies.back().reference = true;
+    return make_results(c, std::move(strategies));
 }

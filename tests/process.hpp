@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "report/results.hpp"
+#include "records/results.hpp"
 
 // Standard input is /dev/null unless `terminal` puts all three streams on one pseudo-terminal
 // (read into `out`). Once the output holds `marker`, the child gets `signal`, or one typed key when

@@ -9,11 +9,13 @@
 
 #include "analysis/processes.hpp"
 #include "cli/processes.hpp"
-#include "report/comparison.hpp"
+#include "records/comparison.hpp"
 #include "report/console_report.hpp"
 #include "report/exports.hpp"
 #include "process.hpp"
-#include "report/json_reader.hpp"
+#include "records/json_reader.hpp"
+#include "records/pooling.hpp"
+#include "report/comparison_report.hpp"
 #include "thread_limit.hpp"
 
 #include <nlohmann/json.hpp>
@@ -32,7 +34,7 @@ benchmark_results one_process(const std::vector<duration_list>& per_strategy, st
     for (std::size_t k = 0; k < 4; ++k) {
         s.push_back(make_strategy(names[k], per_strategy[k]));
     }
-    benchmark_results r = make_results(context, s[0], s[1], s[2], s[3], {});
+    benchmark_results r = make_results(context, s);
     for (const auto* name : names) {
         r.resources.push_back({name, 400'000'000, 0, 0, 0, 1, 0, 0, 0, 0, {}});
     }
@@ -40,7 +42,7 @@ benchmark_results one_process(const std::vector<duration_list>& per_strategy, st
 }
 
 // K processes whose every strategy's sorts are `sorts` scaled by the process's factor.
-benchmark_results processes_of(const std::vector<double>& factors, const duration_list& sorts) {
+std::vector<benchmark_results> records_of(const std::vector<double>& factors, const duration_list& sorts) {
     std::vector<benchmark_results> records;
     for (const double f : factors) {
         duration_list scaled;
@@ -49,7 +51,11 @@ benchmark_results processes_of(const std::vector<double>& factors, const duratio
         }
         records.push_back(one_process({scaled, scaled, scaled, scaled}, sorts.size()));
     }
-    return pool_rounds(records);
+    return records;
+}
+
+benchmark_results processes_of(const std::vector<double>& factors, const duration_list& sorts) {
+    return pool_rounds(records_of(factors, sorts));
 }
 
 sweep_results as_file(const benchmark_results& r) {
@@ -182,7 +188,9 @@ TEST(Processes, SimulatedIntervalsCoverTheTrueMedianAsOftenAsTheirExactCoverage)
 }
 
 TEST(Processes, PooledRecordsKeepEachProcessAndJudgeOverThem) {
-    const benchmark_results r = processes_of({1.0, 1.1, 0.9, 1.05, 0.95, 1.2}, {1000000, 1010000, 990000});
+    const std::vector<benchmark_results> records =
+        records_of({1.0, 1.1, 0.9, 1.05, 0.95, 1.2}, {1000000, 1010000, 990000});
+    const benchmark_results r = pool_rounds(records);
     EXPECT_EQ(r.context.processes, 6u);
     EXPECT_EQ(r.context.run_count, 18u);
     const strategy_result& s = r.strategies[0];
@@ -197,24 +205,31 @@ TEST(Processes, PooledRecordsKeepEachProcessAndJudgeOverThem) {
     ASSERT_TRUE(s.components);
     EXPECT_FALSE(s.components->between_negative);
 
-    // The precision goal counts processes: reached once every interval is narrow enough.
+    // The precision goal counts processes: reached once every interval over them is narrow enough
+    // (here ±17.1%), judged as the processes come.
+    process_pool pool;
     precision_goal goal;
-    goal.target = 0.5;
+    goal.target = 0.18;
     goal.max_processes = 30;
-    benchmark_results judged = r;
-    for (auto& strategy : judged.strategies) {
-        strategy.target_reached = process_precision(strategy) <= goal.target;
+    for (std::size_t p = 0; p < records.size(); ++p) {
+        EXPECT_FALSE(processes_enough(pool, goal, 0)) << p << " processes: no interval yet";
+        pool.add(records[p]);
     }
-    EXPECT_TRUE(processes_enough(judged, goal, 0));
-    judged.strategies[2].target_reached = false;
-    EXPECT_FALSE(processes_enough(judged, goal, 0));
+    EXPECT_TRUE(processes_enough(pool, goal, 0));
+    goal.target = 0.17;
+    EXPECT_FALSE(processes_enough(pool, goal, 0)) << "just inside the interval's precision";
     goal.max_time_ns = 10;
-    EXPECT_TRUE(processes_enough(judged, goal, 10)) << "out of time";
+    EXPECT_FALSE(processes_enough(pool, goal, 9)) << "time left";
+    EXPECT_TRUE(processes_enough(pool, goal, 10)) << "out of time";
     goal.max_time_ns.reset();
     goal.max_processes = 6;
-    EXPECT_TRUE(processes_enough(judged, goal, 0)) << "at --max-processes";
+    EXPECT_TRUE(processes_enough(pool, goal, 0)) << "at --max-processes";
     goal.max_processes = 7;
-    EXPECT_FALSE(processes_enough(judged, goal, 0)) << "one process short of --max-processes";
+    EXPECT_FALSE(processes_enough(pool, goal, 0)) << "one process short of --max-processes";
+    benchmark_results incremental = pool.pooled();
+    EXPECT_EQ(incremental.process_costs_ns, std::vector<duration_ns>(6, 0));
+    incremental.process_costs_ns.clear(); // a sweep's rounds are not timed from outside
+    EXPECT_TRUE(run_json(incremental) == run_json(r)) << "pooled as they came, the same record as pooled at once";
 
     std::ostringstream block;
     print_precision(r, block);

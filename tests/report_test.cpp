@@ -5,6 +5,7 @@
 #include <string>
 
 #include "report/console_report.hpp"
+#include "common/format.hpp"
 #include "report/stats.hpp"
 
 TEST(ComputeStats, MeanAndMedianTruncateAndTheCallersListEndsSorted) {
@@ -32,15 +33,19 @@ TEST(Speedup, IntegerDivisionThenDefaultDoubleFormat) {
 // The report's whole layout is checked on the binary's own output (cli_test); here, what only
 // chosen figures can show.
 TEST(Report, ReferenceBlockFollowsTheSpeedupsBeforeTheFinalEmptyLines) {
-    report_stats stats;
-    stats.sequential = stats.thread = stats.parallel_for = {{mean_key, 400}, {median_key, 400}};
-    stats.parallel = {{mean_key, 200}, {median_key, 200}};
-    std::vector<strategy_result> references{make_strategy("std::sort", {50, 50}), make_strategy("zero", {0})};
-    references[0].times_faster_than_parallel = 4.0;
+    run_context context;
+    context.run_count = 2;
+    std::vector<strategy_result> measured{
+        make_strategy(strategy::sequential, {400, 400}), make_strategy(strategy::thread, {400, 400}),
+        make_strategy(strategy::parallel, {200, 200}), make_strategy(strategy::parallel_for, {400, 400})};
+    std::vector<strategy_result> with_sorts = measured;
+    with_sorts.push_back(make_strategy(strategy::std_sort, {50, 50}));
+    with_sorts.push_back(make_strategy("zero", {0}));
+    with_sorts.back().reference = true;
     std::ostringstream plain;
     std::ostringstream with_references;
-    print_report(stats, 2, plain);
-    print_report(stats, 2, with_references, references);
+    print_report(make_results(context, measured), plain);
+    print_report(make_results(context, with_sorts), with_references);
 
     const std::string block = "Reference sorts:\n"
                               "std::sort: mean 50 nanoseconds, median 50 nanoseconds, 4.00 times faster than the "

@@ -1,4 +1,4 @@
-#include "report/comparison.hpp"
+#include "records/comparison.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "common/format.hpp"
-#include "report/stats.hpp"
+#include "analysis/summary.hpp"
 
 bool comparison::any(verdict v) const {
     for (const auto& step : steps) {

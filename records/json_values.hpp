@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "report/json_reader.hpp"
+#include "records/json_reader.hpp"
 
 namespace json_values {
 

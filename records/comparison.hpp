@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "analysis/verdict.hpp"
-#include "report/results.hpp"
+#include "records/results.hpp"
 
 // Two exports that do not measure the same work (sizes, chunk, value kind), or share nothing.
 class comparison_refused : public std::runtime_error {
@@ -111,23 +111,3 @@ comparison compare_runs(const sweep_results& base, const std::vector<std::pair<s
 strategy_comparison compare_samples(const std::string& name, const duration_list& base, const duration_list& next,
                                     double alpha, double threshold);
 
-// The console table (the differences, then per step a row per strategy and new run) and the cells
-// every reporter of a comparison shares.
-void print_comparison(const comparison& c, std::ostream& out);
-
-// "100.40 ±0.4%", or "100.40" without a precision: a median in milliseconds.
-std::string median_cell(std::int64_t median, const std::optional<double>& precision);
-
-// "+4.1% [+2.3%, +6.0%]", "+4.1%" without an interval, "n/a" without an estimate.
-std::string shift_text(const strategy_comparison& s);
-
-// "+4.1%", "-12.0%", "n/a"; "0.0312", "<0.0001", "n/a".
-std::string change_text(const std::optional<double>& change);
-std::string p_value_text(const std::optional<double>& p);
-
-// The verdict, with the runs that would likely decide an inconclusive one, the processes that would
-// decide one of too few, a weak test marked, and the rule that judged it.
-std::string verdict_cell(const strategy_comparison& s);
-
-// "process medians, 6 vs 6", "sorts, drift ±10%", "sorts": the rule that judged a row.
-std::string rule_text(const strategy_comparison& s, const std::optional<double>& drift);

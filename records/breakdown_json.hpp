@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "report/results.hpp"
+#include "records/breakdown.hpp"
 
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(quicksort_figures, partitions, counted, counted_pivot_largest, swaps, deepest,
                                    counted_per_element, sort_ns)

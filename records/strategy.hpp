@@ -28,30 +28,55 @@ inline constexpr std::array<strategy_info, 6> strategy_table = {{
     {strategy::std_par_sort, "std::sort (std::execution::par)", "#4d4d4d", true, false},
 }};
 
-// The strategies every record holds, before any reference sort.
-inline constexpr std::size_t measured_strategy_count = 4;
-
 constexpr const strategy_info& info(strategy s) { return strategy_table[static_cast<std::size_t>(s)]; }
 constexpr const char* name_of(strategy s) { return info(s).name; }
 // Where a strategy stands in a record; references after the measured four, in the table's order.
 constexpr std::size_t index_of(strategy s) { return static_cast<std::size_t>(s); }
 
-// The colour of a strategy by the name a record gives it; one of its own for a name not in the table.
-constexpr const char* colour_of(std::string_view name) {
+// The table's row of the strategy a record names; nothing for a name not in the table (a sort a
+// newer build measures, say).
+constexpr const strategy_info* info_named(std::string_view name) {
     for (const auto& s : strategy_table) {
         if (name == s.name) {
-            return s.colour;
+            return &s;
         }
     }
-    return "#8e6bbf";
+    return nullptr;
+}
+
+// The strategies a run measures: the four, and with `reference` every reference sort too.
+constexpr std::size_t strategies_measured(bool reference) {
+    std::size_t n = 0;
+    for (const auto& s : strategy_table) {
+        n += !s.reference || reference ? 1 : 0;
+    }
+    return n;
+}
+
+// The strategies every record holds, before any reference sort.
+inline constexpr std::size_t measured_strategy_count = strategies_measured(false);
+
+// The colour of a strategy by the name a record gives it; one of its own for a name not in the table.
+constexpr const char* colour_of(std::string_view name) {
+    const strategy_info* s = info_named(name);
+    return s != nullptr ? s->colour : "#8e6bbf";
 }
 
 // Whether the strategy a record names runs its sorts side by side; false for a name not in the table.
 constexpr bool runs_side_by_side(std::string_view name) {
-    for (const auto& s : strategy_table) {
-        if (name == s.name) {
-            return s.side_by_side;
-        }
-    }
-    return false;
+    const strategy_info* s = info_named(name);
+    return s != nullptr && s->side_by_side;
 }
+
+// The console's speedup blocks: the parallel sort, whose figures divide every speedup, against
+// each of these, in this order.
+struct speedup_info {
+    strategy over;
+    const char* name;
+};
+inline constexpr strategy divisor_strategy = strategy::parallel;
+inline constexpr std::array<speedup_info, 3> speedup_table = {{
+    {strategy::sequential, "parallel to sequential"},
+    {strategy::thread, "parallel to just threads"},
+    {strategy::parallel_for, "parallel quicksort using a normal for loop to using a parallel_for"},
+}};

@@ -1,0 +1,104 @@
+// The protocol between this program and the processes it starts to measure: arguments out, the
+// record back through an inherited descriptor.
+#include "cli/child_process.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include "bench/measure.hpp"
+#include "common/clock.hpp"
+#include "common/output_file.hpp"
+#include "machine/cpus.hpp"
+#include "records/json_reader.hpp"
+#include "records/record_json.hpp"
+
+std::vector<std::string> child_arguments(const options& opts) {
+    std::vector<std::string> args = {"--size",  std::to_string(opts.sizes.array_size),
+                                     "--runs",  std::to_string(opts.sizes.run_count),
+                                     "--chunk", std::to_string(opts.sizes.chunk_size),
+                                     "--no-pause"};
+    if (opts.reference) {
+        args.push_back("--reference");
+    }
+    if (opts.breakdown) {
+        args.push_back("--breakdown");
+    }
+    if (opts.resources) {
+        args.push_back("--resources"); // the step's counters open as the sweep's would
+    }
+    if (opts.no_counters) {
+        args.push_back("--no-counters");
+    }
+    if (opts.precision) {
+        char target[32];
+        std::snprintf(target, sizeof target, "%.17g", 100 * opts.precision->target);
+        args.insert(args.end(), {"--precision", target, "--max-runs", std::to_string(opts.precision->max_runs)});
+        if (opts.precision->max_time_ns) {
+            args.insert(args.end(), {"--max-time", std::to_string(*opts.precision->max_time_ns / 1e9) + "s"});
+        }
+    }
+    args.push_back("--values");
+    args.push_back(value_kind_name(opts.sizes.values));
+    return args;
+}
+
+scratch_folder::scratch_folder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::system_error(errno, std::generic_category(), "cannot create a folder for the processes' records");
+    }
+    path = pattern;
+}
+
+scratch_folder::~scratch_folder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+measured_step measure_in_child(const std::string& program, const std::vector<std::string>& args,
+                           const std::vector<unsigned>& cpus, const std::string& record, std::uint64_t runs,
+                           progress_line& progress) {
+    const int record_fd = ::open(record.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (record_fd < 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot create a file for a process's record");
+    }
+    measured_step step;
+    const std::int64_t start = now_ns();
+    try {
+        static_cast<step_outcome&>(step) = run_step_process(program, args, cpus, record_fd, runs, progress);
+    } catch (...) {
+        ::close(record_fd);
+        throw;
+    }
+    step.wall_ns = now_ns() - start;
+    ::close(record_fd);
+    if (step.ok) {
+        try {
+            step.record = std::move(read_export_file(record).sweep.steps.at(0).results);
+        } catch (const export_error& e) {
+            step.ok = false;
+            step.failure = std::string("its result could not be read: ") + e.what();
+        }
+    }
+    return step;
+}
+
+int run_as_child(const options& opts, int result_fd) {
+    discard_stream quiet; // a step's phases print their progress lines nowhere
+    const std::vector<unsigned> cpus = allowed_cpus();
+    const sort_listener tell_parent = [](std::string_view strategy) {
+        const std::string line = std::string(strategy) + "\n";
+        [[maybe_unused]] const auto written = ::write(STDOUT_FILENO, line.data(), line.size());
+    };
+    benchmark_results results = measure(opts, console{quiet, false}, tell_parent, static_cast<unsigned>(cpus.size()));
+    // What this process itself sees, so that a reader can check the step ran where it claims.
+    results.context.cpus = cpus;
+    results.context.tbb_threads = parallel_loop_threads();
+    write_to_descriptor(result_fd, run_json(results).dump(2) + "\n");
+    return EXIT_SUCCESS;
+}

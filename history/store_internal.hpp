@@ -1,0 +1,32 @@
+// What the history's files share inside: the database behind a store, its schema and what an
+// SQLite failure means for the user. Private to history/.
+#pragma once
+
+#include <SQLiteCpp/SQLiteCpp.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "history/store.hpp"
+
+namespace history_internal {
+
+namespace fs = std::filesystem;
+
+// FNV-1a as 16 hex digits: stable across builds and machines, which std::hash is not.
+std::string stable_hash(const std::string& text);
+
+// Now, in UTC: "2026-12-07T13:09:50Z".
+std::string utc_now();
+
+// The file refused (status 2) or the write failed (status 1).
+[[noreturn]] void fail(const fs::path& file, const SQLite::Exception& e);
+
+} // namespace history_internal
+
+struct history_store::impl {
+    std::filesystem::path file;
+    SQLite::Database db;
+    impl(const std::filesystem::path& path, int flags, int busy_timeout_ms) : file(path), db(path, flags, busy_timeout_ms) {}
+};
