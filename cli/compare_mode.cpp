@@ -1,3 +1,4 @@
+// `quicksort_bench compare`: the exports read, compared and judged, the gate's exit status.
 #include "cli/compare_mode.hpp"
 
 #include <cstdlib>
@@ -8,7 +9,6 @@
 #include "report/comparison_report.hpp"
 #include "report/exports.hpp"
 #include "records/json_reader.hpp"
-#include "common/output_file.hpp"
 
 int compare_exit_status(const comparison& c, bool fail_on_slower, bool allow_inconclusive) {
     if (!fail_on_slower) {
@@ -37,9 +37,7 @@ int run_compare(const compare_options& opts) {
     // Standard output holds an export written to "-" alone.
     print_comparison(c, opts.exports.to_stdout() ? std::cerr : std::cout);
 
-    write_export(opts.exports.markdown, c, write_comparison_markdown);
-    write_export(opts.exports.json, c, write_comparison_json);
-    write_export(opts.exports.html, c, write_comparison_html);
+    write_exports(opts.exports, c);
 
     const int status = compare_exit_status(c, opts.fail_on_slower, opts.allow_inconclusive);
     if (status == 3) {

@@ -305,3 +305,62 @@ TEST(OutputFile, ReplacesAFileWholeKeepingItsPermissionBits) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), std::filesystem::directory_iterator()), 1)
         << "no temporary file left beside it";
 }
+
+// One field list writes and reads a record: what goes out comes back and goes out again unchanged,
+// and every range the reader enforces refuses the first value past it, naming the field.
+TEST(JsonReport, TheFieldListsRoundTripAndRefuseEachValuePastItsRange) {
+    benchmark_results r = sample_results();
+    r.context.caches = {{"Data", 1, 32768, 2}, {"Unified", 3, 1 << 25, 16}};
+    r.context.load_avg = {0.5, 0.25, 0};
+    r.context.precision = precision_goal{0.05, 12, 90'000'000'000, 0};
+    r.context.cpus = {0, 1};
+    r.context.tbb_threads = 2;
+    r = make_results(r.context, r.strategies); // judged against the precision goal
+    r.process_costs_ns = {5, 6};
+    r.predicted_peak_bytes = 1 << 20;
+    r.peak_rss_bytes = 1 << 19;
+    const std::string text = render(write_json, r);
+    EXPECT_TRUE(render(write_json, parse_result_record(text)) == text) << text;
+
+    const nlohmann::json good = nlohmann::json::parse(text);
+    const struct {
+        const char* pointer; // the field edited, as a JSON pointer
+        nlohmann::json value;
+        const char* says;
+    } cases[] = {
+        {"/context/logical_cpus", -1, "context.logical_cpus: -1 is out of range (0 .. 1048576)"},
+        {"/context/array_size", 0, "context.array_size: 0 is out of range (1 .. 2147483647)"},
+        {"/context/array_size", 2147483648, "context.array_size: out of range (1 .. 2147483647)"},
+        {"/context/chunk_size", 0, "context.chunk_size: 0 is out of range"},
+        {"/context/run_count", 0, "context.run_count: 0 is out of range"},
+        {"/context/values", "tiny", "context.values: neither \"classic\" nor \"wide\""},
+        {"/context/host_name", 7, "context.host_name: not a string"},
+        {"/context/cpu_scaling_enabled", "yes", "context.cpu_scaling_enabled: not true or false"},
+        {"/context/load_avg/1", -0.5, "context.load_avg[1]: not a load average"},
+        {"/context/caches/1/level", 17, "context.caches[1].level: out of range (0 .. 16)"},
+        {"/context/caches/0", 3, "context.caches[0]: not an object"},
+        {"/context/processes", 0, "context.processes: 0 is out of range (1 .. 1000000)"},
+        {"/context/precision/target", 0.6, "context.precision.target: not a precision between 0 and 0.5"},
+        {"/context/precision/target", 0, "context.precision.target: not a precision between 0 and 0.5"},
+        {"/context/precision/max_runs", 2, "context.precision.max_runs: below context.run_count, the minimum"},
+        {"/context/precision/max_time_ns", 0, "context.precision.max_time_ns: 0 is out of range"},
+        {"/context/cpus/1", -1, "context.cpus[1]: -1 is out of range"},
+        {"/strategies/2/cpu_ns", {1, 2}, "strategies[2].cpu_ns: not one CPU time per duration"},
+        {"/strategies/5/reference", false, "strategies[5].reference: only reference sorts follow"},
+        {"/strategies/5/name", "std::sort", "strategies[5].name: \"std::sort\" appears twice"},
+        {"/strategies/1/name", "thread", "strategies[1].name: expected \"thread sort\""},
+        {"/process_costs_ns/0", -5, "process_costs_ns[0]: -5 is out of range"},
+        {"/memory/predicted_peak_bytes", -1, "memory.predicted_peak_bytes: -1 is out of range"},
+        {"/format_version", 4, "written in format version 4 by a newer quicksort_bench"},
+    };
+    for (const auto& c : cases) {
+        nlohmann::json edited = good;
+        edited[nlohmann::json::json_pointer(c.pointer)] = c.value;
+        try {
+            parse_result_record(edited.dump());
+            ADD_FAILURE() << c.pointer << " = " << c.value << " was read";
+        } catch (const export_error& e) {
+            EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << c.pointer << ": " << e.what();
+        }
+    }
+}
