@@ -126,6 +126,17 @@ benchmark_results make_records(const run_settings& opts, const std::vector<phase
     return make_results(std::move(context), std::move(strategies));
 }
 
+// What the run used of the machine and what changed on it, beside the memory it was predicted to need.
+void add_machine_parts(benchmark_results& results, const run_settings& opts, unsigned workers,
+                       const environment_facts& before, std::vector<phase_resources> resources) {
+    results.resources = std::move(resources);
+    results.environment_before = before;
+    results.environment_after = read_environment_now();
+    results.environment_warnings = environment_changes(before, *results.environment_after);
+    results.predicted_peak_bytes = predict_peak(opts, workers).peak_bytes;
+    results.peak_rss_bytes = peak_rss_bytes();
+}
+
 } // namespace
 
 unsigned parallel_loop_threads() { return static_cast<unsigned>(tbb::this_task_arena::max_concurrency()); }
@@ -206,11 +217,6 @@ benchmark_results measure(const run_settings& opts, const console& con, const so
         results.breakdown = measure_breakdown(sizes, results, [&](std::string_view) { progress.sorted(); });
         watch.end("breakdown");
     }
-    results.resources = watch.take_resources();
-    results.environment_before = environment_before;
-    results.environment_after = read_environment_now();
-    results.environment_warnings = environment_changes(environment_before, *results.environment_after);
-    results.predicted_peak_bytes = predict_peak(opts, workers).peak_bytes;
-    results.peak_rss_bytes = peak_rss_bytes();
+    add_machine_parts(results, opts, workers, environment_before, watch.take_resources());
     return results;
 }

@@ -40,6 +40,20 @@ void draw_series(std::ostream& out, const strategy_scaling& strategy, const char
     }
 }
 
+// The highest speedup the chart must show: the ideal line's end, every point and interval.
+double highest_speedup(const std::vector<strategy_scaling>& table, double ideal) {
+    double highest = ideal;
+    for (const auto& strategy : table) {
+        for (const auto& p : strategy.points) {
+            highest = std::max(highest, p.speedup.value_or(0));
+            if (p.speedup_interval) {
+                highest = std::max(highest, p.speedup_interval->second);
+            }
+        }
+    }
+    return highest;
+}
+
 } // namespace
 
 svg_figure scaling_chart(const sweep_results& sweep) {
@@ -53,15 +67,7 @@ svg_figure scaling_chart(const sweep_results& sweep) {
 
     const unsigned smallest = sweep.steps.empty() ? 1 : sweep.steps.front().cpu_count();
     const unsigned largest = sweep.steps.empty() ? 1 : sweep.steps.back().cpu_count();
-    double max_speedup = static_cast<double>(largest) / smallest; // the ideal line's end
-    for (const auto& strategy : table) {
-        for (const auto& p : strategy.points) {
-            max_speedup = std::max(max_speedup, p.speedup.value_or(0));
-            if (p.speedup_interval) {
-                max_speedup = std::max(max_speedup, p.speedup_interval->second);
-            }
-        }
-    }
+    const double max_speedup = highest_speedup(table, static_cast<double>(largest) / smallest);
     const double y_step = tick_step(max_speedup);
     const double y_max = std::max(y_step, std::ceil(max_speedup / y_step) * y_step);
     // The axis starts at the smallest count; counts spanning 4x or more get a log2 axis, so 1, 2,

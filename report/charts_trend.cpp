@@ -1,3 +1,4 @@
+// The trend page's chart of one series: its medians in time order with their intervals and change points.
 #include <algorithm>
 #include <cstdio>
 
@@ -7,6 +8,19 @@
 
 using namespace chart;
 
+namespace {
+
+// The highest median or interval end of a series, in milliseconds.
+double highest_ms(const std::vector<trend_point>& points) {
+    double highest = 0;
+    for (const auto& p : points) {
+        highest = std::max(highest, ms(p.high_ns.value_or(p.median_ns)));
+    }
+    return highest;
+}
+
+} // namespace
+
 svg_figure trend_chart(const trend_series& series) {
     const auto& points = series.points;
     constexpr double left = 90;
@@ -15,10 +29,7 @@ svg_figure trend_chart(const trend_series& series) {
     constexpr double plot_height = 300;
     constexpr double label_room = 110; // run labels, turned, under the axis
     const double bottom = plot_top + plot_height;
-    double max_ms = 0;
-    for (const auto& p : points) {
-        max_ms = std::max(max_ms, ms(p.high_ns.value_or(p.median_ns)));
-    }
+    const double max_ms = highest_ms(points);
     const double step = tick_step(max_ms);
     const double top_ms = std::max(step, std::ceil(max_ms / step) * step);
     const double span = width - left - right;
