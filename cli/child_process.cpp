@@ -99,6 +99,6 @@ int run_as_child(const options& opts, int result_fd) {
     // What this process itself sees, so that a reader can check the step ran where it claims.
     results.context.cpus = cpus;
     results.context.tbb_threads = parallel_loop_threads();
-    write_to_descriptor(result_fd, run_json(results).dump(2) + "\n");
+    write_to_descriptor(result_fd, json_fields::json_text(run_json(results), 2) + "\n");
     return EXIT_SUCCESS;
 }

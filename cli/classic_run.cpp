@@ -31,6 +31,9 @@ int run_benchmark(const options& opts) {
         print_error(std::cerr, *refusal);
         return 2;
     }
+    if (const int refused = check_history(opts); refused != 0) {
+        return refused;
+    }
     if (const std::optional<int> result_fd = inherited_step_result()) {
         if (!opts.cpu_counts.empty()) {
             print_error(std::cerr, "--cpus: a sweep step cannot start a sweep of its own");

@@ -53,10 +53,17 @@ void finish_history(const CLI::App& app, const CLI::App& history, history_option
     refuse_benchmark_options(app, "history takes no benchmark options");
     const CLI::App* sub = history.get_subcommands().at(0);
     h.action = sub->get_name();
-    h.file = history_location(texts.file);
+    try {
+        h.file = history_location(history_text("--history", texts.file));
+    } catch (const history_error& e) {
+        throw CLI::ValidationError("--history", e.what());
+    }
     const auto given = [&](const char* name) { return sub->get_option_no_throw(name) != nullptr && sub->count(name) > 0; };
     if (given("--machine")) {
         h.filter.machine = texts.machine;
+    }
+    if (const auto refusal = label_refusal(h.label)) {
+        throw CLI::ValidationError("--label", *refusal);
     }
     if (given("--label") && h.action != "import") {
         h.filter.label = texts.label;

@@ -1,4 +1,5 @@
 // The `history` actions: list, trend, compare, import and export over a stored history.
+#include "records/json_fields.hpp"
 #include "cli/history_mode.hpp"
 
 #include <iostream>
@@ -57,7 +58,7 @@ int list_runs(const history_options& h) {
     // A history not yet created holds no runs: listing it creates nothing.
     std::vector<stored_run> runs;
     if (std::filesystem::exists(h.file)) {
-        history_store store(h.file, false);
+        history_store store(h.file, history_mode::read);
         runs = selected(store, h);
     }
     if (runs.empty()) {
@@ -69,7 +70,7 @@ int list_runs(const history_options& h) {
 }
 
 int show_trend(const history_options& h) {
-    history_store store(h.file, false);
+    history_store store(h.file, history_mode::read);
     const std::vector<stored_run> runs = selected(store, h);
     std::vector<std::int64_t> ids;
     for (const auto& r : runs) {
@@ -92,7 +93,7 @@ int show_trend(const history_options& h) {
 }
 
 int compare_stored(const history_options& h) {
-    history_store store(h.file, false);
+    history_store store(h.file, history_mode::read);
     const std::int64_t base = store.resolve(h.inputs.at(0));
     const std::int64_t next = store.resolve(h.inputs.at(1));
     const export_document base_run = parse_export(store.document(base));
@@ -110,7 +111,7 @@ int import_files(const history_options& h) {
     for (const auto& file : h.inputs) {
         documents.push_back(read_export_file(file));
     }
-    history_store store(h.file, true);
+    history_store store(h.file, history_mode::write);
     for (std::size_t k = 0; k < documents.size(); ++k) {
         const export_document& doc = documents[k];
         if (!doc.sweep.complete() && doc.sweep.is_sweep()) {
@@ -126,7 +127,7 @@ int import_files(const history_options& h) {
 }
 
 int export_runs(const history_options& h) {
-    history_store store(h.file, false);
+    history_store store(h.file, history_mode::read);
     for (const auto& r : selected(store, h)) {
         const nlohmann::ordered_json line = {{"run", r.id},
                                              {"time", r.run_time},
@@ -134,7 +135,7 @@ int export_runs(const history_options& h) {
                                              {"machine", r.machine_name},
                                              {"machine_id", r.machine_id},
                                              {"document", nlohmann::ordered_json::parse(store.document(r.id))}};
-        std::cout << line.dump() << '\n';
+        std::cout << json_fields::json_text(line) << '\n';
     }
     std::cout << std::flush;
     return 0;

@@ -186,8 +186,11 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
             throw CLI::ValidationError(std::string(record_only) + " belongs to --record, which is not given");
         }
     }
-    opts.history_file = texts.history;
+    opts.history_file = history_text("--history", texts.history);
     opts.label = texts.label;
+    if (const auto refusal = label_refusal(opts.label)) {
+        throw CLI::ValidationError("--label", *refusal);
+    }
     for (const char* sweep_only : {"--rounds", "--seed"}) {
         if (app.count(sweep_only) > 0 && app.count("--cpus") == 0) {
             throw CLI::ValidationError(std::string(sweep_only) + " belongs to a sweep, and --cpus is not given");

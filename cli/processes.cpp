@@ -60,5 +60,9 @@ int run_processes(const options& opts) {
         pool.add(outcome.record,
                  std::max<duration_ns>(0, outcome.wall_ns - std::llround(sorting_wall_ns(outcome.record))));
     }
-    return finish_run(opts, con, pool.pooled(opts.precision));
+    benchmark_results results = pool.pooled(opts.precision);
+    // Each process ran on every CPU this one may use: no step of a sweep, with CPUs of its own.
+    results.context.cpus.clear();
+    results.context.tbb_threads = 0;
+    return finish_run(opts, con, results);
 }

@@ -1,25 +1,51 @@
-// Storing a finished run in the history the options name.
+// Storing a finished run in the history the options name, checked before the run starts.
 #include "cli/recording.hpp"
 
 #include <iostream>
 
 #include "common/error.hpp"
+#include "common/format.hpp"
 #include "history/store.hpp"
 #include "records/record_json.hpp"
+
+int check_history(const options& opts) {
+    if (!opts.record) {
+        return 0;
+    }
+    try {
+        const history_store store(history_location(opts.history_file), history_mode::write);
+        return 0;
+    } catch (const history_error& e) {
+        print_error(std::cerr, std::string("--record: ") + e.what() + " (nothing was measured)");
+        return 2;
+    }
+}
 
 int record_run(const options& opts, const sweep_results& run) {
     if (!opts.record) {
         return 0;
     }
-    const std::string file = history_location(opts.history_file);
+    const nlohmann::json document = document_json(run);
+    std::string file;
     try {
-        history_store store(file, true);
-        const auto id = store.record(run, document_json(run), opts.label);
+        file = history_location(opts.history_file);
+        history_store store(file, history_mode::write);
+        const auto id = store.record(run, document, opts.label);
         std::cerr << (id ? "Recorded as run " + std::to_string(*id) + " in " + file : "Already recorded in " + file)
                   << std::endl;
         return 0;
     } catch (const history_error& e) {
-        print_error(std::cerr, std::string("the run was not recorded: ") + e.what());
+        // A finished measurement is never lost: it waits where `history import` can store it later.
+        std::string why = std::string("the run was not recorded: ") + e.what();
+        try {
+            const std::string kept = keep_unrecorded(json_fields::json_text(document, 2) + "\n").string();
+            why += "; it is kept in " + kept + " (store it later: quicksort_bench history import" +
+                   (file.empty() ? "" : " --history " + shell_quoted(file)) +
+                   (opts.label.empty() ? "" : " --label " + shell_quoted(opts.label)) + " " + shell_quoted(kept) + ")";
+        } catch (const history_error& keep) {
+            why += std::string("; nor could it be kept: ") + keep.what();
+        }
+        print_error(std::cerr, why);
         return 1;
     }
 }

@@ -68,6 +68,7 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
     std::ostream& out = opts.exports.to_stdout() ? std::cerr : std::cout;
     sweep_results sweep;
     sweep.planned_counts = opts.cpu_counts;
+    sweep.cpu_sweep = true;
     sweep.rounds = opts.rounds;
     sweep.seed = opts.seed;
     const std::size_t total = opts.cpu_counts.size();

@@ -74,3 +74,16 @@ std::string format_speedup(std::int64_t numerator, std::int64_t divisor) {
     text << static_cast<double>(numerator / divisor);
     return text.str();
 }
+
+std::string shell_quoted(const std::string& text) {
+    const bool plain = !text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                               "0123456789-_./=:,+@%") == std::string::npos;
+    if (plain) {
+        return text;
+    }
+    std::string quoted = "'";
+    for (const char ch : text) {
+        quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    }
+    return quoted + "'";
+}

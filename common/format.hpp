@@ -37,3 +37,6 @@ std::string cpus_text(std::uint64_t n);
 // stream's default format (3.42 prints 3, a ratio below 1 prints 0, a million prints 1e+06);
 // "n/a" for a divisor of 0.
 std::string format_speedup(std::int64_t numerator, std::int64_t divisor);
+
+// `text` as one word for a POSIX shell: unchanged when it is plain, else in single quotes.
+std::string shell_quoted(const std::string& text);

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "records/results.hpp"
+#include "history/places.hpp"
 #include "records/stored.hpp"
 
 // Why the history cannot be used: `status` 2 when the file or the request is refused (not our
@@ -28,13 +29,11 @@ private:
     int status_;
 };
 
-// $XDG_DATA_HOME/quicksort_bench/history.sqlite, or ~/.local/share/... when it is unset or not absolute.
-std::filesystem::path default_history_path();
-
-// The history a command names: `given`, or the default when it names none.
-inline std::string history_location(const std::string& given) {
-    return given.empty() ? default_history_path().string() : given;
-}
+// Why `label` cannot tag a run, or nothing when it can: a label must show as it is (no control
+// character, valid UTF-8), at most max_label_length bytes, and name its runs alone ("latest" and
+// digits name runs otherwise).
+inline constexpr std::size_t max_label_length = 200;
+std::optional<std::string> label_refusal(const std::string& label);
 
 // What defines a machine for a series: its hardware and its software.
 struct machine_identity {
@@ -61,12 +60,17 @@ std::optional<std::int64_t> epoch_of(const std::string& date_time);
 // A filter's date: "2026-12-07" (midnight, UTC) or "2026-12-07T13:09:50" (UTC) or with an offset.
 std::optional<std::int64_t> parse_filter_date(const std::string& text);
 
+// How a command uses a history: reading opens it read-only and creates nothing; writing creates it
+// (0600, in a folder that exists, or in the default folder made 0700) and upgrades an older schema.
+enum class history_mode { read, write };
+
 class history_store {
 public:
-    // Opens `file`, creating it (and its folder) when `create` and it does not exist. Refuses, with
-    // status 2 and without writing a byte, a file that is not this program's history, a damaged
-    // one, or one of a newer schema.
-    history_store(const std::filesystem::path& file, bool create);
+    // Opens `file`. Refuses, with status 2 and without writing a byte, a file that is not this
+    // program's history, a damaged one, one of a newer schema, a missing one to read, one to write
+    // that is read-only or whose folder does not exist. A history another process is writing is
+    // waited for (up to 30 s), and said so on stderr.
+    history_store(const std::filesystem::path& file, history_mode mode);
     ~history_store();
     history_store(const history_store&) = delete;
     history_store& operator=(const history_store&) = delete;

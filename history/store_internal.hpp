@@ -1,9 +1,10 @@
-// What the history's files share inside: the database behind a store, its schema and what an
-// SQLite failure means for the user. Private to history/.
+// What the history's files share inside: the database behind a store and what an SQLite failure
+// means for the user. Private to history/.
 #pragma once
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -23,10 +24,18 @@ std::string utc_now();
 // The file refused (status 2) or the write failed (status 1).
 [[noreturn]] void fail(const fs::path& file, const SQLite::Exception& e);
 
+// How long a writer waits for another process's transaction, saying so once.
+struct busy_wait {
+    std::string file;
+    std::chrono::steady_clock::time_point since;
+    bool said = false;
+};
+
 } // namespace history_internal
 
 struct history_store::impl {
     std::filesystem::path file;
     SQLite::Database db;
-    impl(const std::filesystem::path& path, int flags, int busy_timeout_ms) : file(path), db(path, flags, busy_timeout_ms) {}
+    history_internal::busy_wait busy;
+    impl(const std::filesystem::path& path, int flags) : file(path), db(path, flags), busy{path.string(), {}, false} {}
 };

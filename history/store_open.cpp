@@ -1,11 +1,15 @@
-// Opening a history: a file of ours, created with its schema when asked, anything else refused
-// untouched.
+// Opening a history: a file of ours, created private to the user or upgraded to this schema when
+// written, read-only when read, anything else refused untouched.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
 #include <thread>
 
+#include "common/error.hpp"
 #include "history/store_internal.hpp"
 
 namespace {
@@ -15,9 +19,9 @@ using history_internal::fail;
 
 // "QSBH" in the database header, so that another program's SQLite file is never taken for ours.
 constexpr int application_id = 0x51534248;
-constexpr int schema_version = 1;
+constexpr int schema_version = 2;
 // Two runs recording at once: the second waits for the first's transaction, well within this.
-constexpr int busy_timeout_ms = 30'000;
+constexpr auto busy_limit = std::chrono::seconds(30);
 
 constexpr const char* schema = R"sql(
 CREATE TABLE machines (
@@ -63,6 +67,120 @@ CREATE TABLE medians (
 ) WITHOUT ROWID;
 )sql";
 
+// Each change of the schema since the first, applied in order to a history written by an older
+// build when it is next written.
+struct migration {
+    int to_version;
+    const char* sql;
+};
+constexpr migration migrations[] = {
+    // Runs of processes were stored as sweeps with their medians at the machine's CPU count: they
+    // belong in the series of plain runs, as kind "processes".
+    {2, R"sql(
+UPDATE medians SET cpus = 0
+ WHERE run_id IN (SELECT id FROM runs WHERE kind = 'sweep' AND json_type(document, '$.steps') IS NULL);
+UPDATE runs SET kind = 'processes', cpus = json_extract(document, '$.context.logical_cpus')
+ WHERE kind = 'sweep' AND json_type(document, '$.steps') IS NULL;
+UPDATE runs SET kind = 'processes' WHERE kind = 'run' AND processes > 1;
+)sql"},
+};
+
+// SQLite's busy handler: waits for another process's transaction, saying once on stderr that it does.
+extern "C" int wait_while_busy(void* state, int count) {
+    auto& wait = *static_cast<history_internal::busy_wait*>(state);
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0) {
+        wait.since = now;
+    }
+    if (now - wait.since > busy_limit) {
+        return 0;
+    }
+    if (!wait.said && now - wait.since > std::chrono::milliseconds(500)) {
+        std::cerr << "quicksort_bench: waiting for the history " << wait.file
+                  << ", which another process is writing (up to 30 s)" << std::endl;
+        wait.said = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return 1;
+}
+
+// A new history file, 0600 before SQLite ever opens it: its -wal and -shm files take its mode.
+void create_private_file(const fs::path& file) {
+    const bool default_place = file == default_history_path();
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    if (default_place) {
+        create_private_folders(folder);
+    } else if (!fs::is_directory(folder)) {
+        throw history_error("the folder " + folder.string() + " of the history " + file.string() +
+                                " does not exist (nothing was created)",
+                            2);
+    }
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) {
+        throw history_error("cannot create the history " + file.string() + ": " + std::strerror(errno), 2);
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+struct header {
+    int app = 0;
+    int version = 0;
+    bool empty = true;
+};
+
+// Only reads until the file is known to be ours: another program's database is never touched.
+// One statement, so one snapshot: read apart, another process could create the schema between
+// the reads, and its fresh history would look like another program's database.
+header read_header(SQLite::Database& db, const fs::path& file) {
+    SQLite::Statement q(db, "SELECT (SELECT application_id FROM pragma_application_id), "
+                            "(SELECT user_version FROM pragma_user_version), "
+                            "(SELECT count(*) FROM sqlite_master)");
+    q.executeStep();
+    const header h{q.getColumn(0).getInt(), q.getColumn(1).getInt(), q.getColumn(2).getInt() == 0};
+    if (h.app != application_id && !(h.app == 0 && h.version == 0 && h.empty)) {
+        throw history_error(file.string() + " is not a quicksort_bench history (an SQLite database of another program)",
+                            2);
+    }
+    if (h.version > schema_version) {
+        throw history_error(file.string() + " was written by a newer quicksort_bench (schema " +
+                                std::to_string(h.version) + "; this one knows schema " +
+                                std::to_string(schema_version) + ")",
+                            2);
+    }
+    return h;
+}
+
+// A new history gets the schema, an older one the migrations it lacks, in one transaction that
+// another process creating or upgrading the same file waits for.
+void bring_up_to_date(SQLite::Database& db) {
+    SQLite::Transaction change(db, SQLite::TransactionBehavior::IMMEDIATE);
+    const int app = db.execAndGet("PRAGMA application_id").getInt();
+    const int version = db.execAndGet("PRAGMA user_version").getInt();
+    if (app == 0) {
+        db.exec(schema);
+        db.exec("PRAGMA application_id=" + std::to_string(application_id));
+    } else {
+        for (const auto& m : migrations) {
+            if (m.to_version > version) {
+                db.exec(m.sql);
+            }
+        }
+    }
+    db.exec("PRAGMA user_version=" + std::to_string(schema_version));
+    change.commit();
+}
+
+// A read-only file, or one in a folder this user cannot write, can be read but not recorded into.
+void refuse_read_only(SQLite::Database& db, const fs::path& file) {
+    if (sqlite3_db_readonly(db.getHandle(), "main") == 1) {
+        throw history_error("the history " + file.string() + " is read-only to this user (nothing can be stored "
+                                                              "in it)",
+                            2);
+    }
+}
+
 } // namespace
 
 namespace history_internal {
@@ -80,18 +198,6 @@ void fail(const fs::path& file, const SQLite::Exception& e) {
 
 } // namespace history_internal
 
-fs::path default_history_path() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    fs::path base;
-    if (data != nullptr && fs::path(data).is_absolute()) {
-        base = data;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = fs::path(home != nullptr ? home : ".") / ".local" / "share";
-    }
-    return base / "quicksort_bench" / "history.sqlite";
-}
-
 machine_identity identify_machine(const run_context& c) {
     const std::string fields = c.host_name + "\n" + c.cpu_model + "\n" + std::to_string(c.logical_cpus) + "\n" +
                                std::to_string(c.memory_bytes) + "\n" + c.kernel + "\n" + c.compiler + "\n" +
@@ -102,65 +208,41 @@ machine_identity identify_machine(const run_context& c) {
     return m;
 }
 
-history_store::history_store(const fs::path& file, bool create) {
+history_store::history_store(const fs::path& file, history_mode mode) {
     std::error_code error;
     const bool exists = fs::exists(file, error);
     if (exists && !fs::is_regular_file(file, error)) {
         throw history_error(file.string() + " is not a quicksort_bench history (not a regular file)", 2);
     }
-    if (!exists && !create) {
+    if (!exists && mode == history_mode::read) {
         throw history_error("there is no history at " + file.string() + " (--record stores a run there)", 2);
     }
-    if (!exists && file.has_parent_path() && !fs::create_directories(file.parent_path(), error) && error) {
-        throw history_error("cannot create the folder of the history " + file.string() + ": " + error.message(), 1);
+    if (!exists) {
+        create_private_file(file);
     }
     try {
-        impl_ = std::make_unique<impl>(file, SQLite::OPEN_READWRITE | (create ? SQLite::OPEN_CREATE : 0), busy_timeout_ms);
+        impl_ = std::make_unique<impl>(file, mode == history_mode::read ? SQLite::OPEN_READONLY : SQLite::OPEN_READWRITE);
         SQLite::Database& db = impl_->db;
-        // Only reads until the file is known to be ours: another program's database is never touched.
-        // One statement, so one snapshot: read apart, another process could create the schema
-        // between the reads, and its fresh history would look like another program's database.
-        SQLite::Statement header(db, "SELECT (SELECT application_id FROM pragma_application_id), "
-                                     "(SELECT user_version FROM pragma_user_version), "
-                                     "(SELECT count(*) FROM sqlite_master)");
-        header.executeStep();
-        const int app = header.getColumn(0).getInt();
-        const int version = header.getColumn(1).getInt();
-        const bool empty = header.getColumn(2).getInt() == 0;
-        header.reset();
-        if (app != application_id && !(app == 0 && version == 0 && empty)) {
-            throw history_error(file.string() + " is not a quicksort_bench history (an SQLite database of another "
-                                                "program)",
-                                2);
+        sqlite3_busy_handler(db.getHandle(), wait_while_busy, &impl_->busy);
+        const header h = read_header(db, file);
+        if (mode == history_mode::read) {
+            return;
         }
-        if (version > schema_version) {
-            throw history_error(file.string() + " was written by a newer quicksort_bench (schema " +
-                                    std::to_string(version) + "; this one knows schema " +
-                                    std::to_string(schema_version) + ")",
-                                2);
-        }
+        refuse_read_only(db, file);
         // Turning a new file to WAL needs it to itself, and SQLite answers "busy" at once, without
-        // waiting, while another process creating the same history holds it: wait here instead.
-        for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(busy_timeout_ms);;) {
+        // its busy handler, while another process creating the same history holds it: wait here.
+        for (int tries = 0;; ++tries) {
             try {
                 db.exec("PRAGMA journal_mode=WAL");
                 break;
             } catch (const SQLite::Exception& e) {
-                if (e.getErrorCode() != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline) {
+                if (e.getErrorCode() != SQLITE_BUSY || wait_while_busy(&impl_->busy, tries) == 0) {
                     throw;
                 }
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
         }
-        if (app == 0) {
-            // Another process may be creating it too: the check is repeated inside the transaction.
-            SQLite::Transaction create_schema(db, SQLite::TransactionBehavior::IMMEDIATE);
-            if (db.execAndGet("PRAGMA application_id").getInt() == 0) {
-                db.exec(schema);
-                db.exec("PRAGMA application_id=" + std::to_string(application_id));
-                db.exec("PRAGMA user_version=" + std::to_string(schema_version));
-            }
-            create_schema.commit();
+        if (h.app == 0 || h.version < schema_version) {
+            bring_up_to_date(db);
         }
     } catch (const SQLite::Exception& e) {
         fail(file, e);

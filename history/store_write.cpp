@@ -1,6 +1,7 @@
 // Recording a run: its document, its machine and its medians, in one transaction.
 #include <algorithm>
 
+#include "records/json_fields.hpp"
 #include "history/store_internal.hpp"
 
 namespace {
@@ -44,7 +45,7 @@ std::int64_t insert_run(SQLite::Database& db, const sweep_results& run, const st
     add.bind(3, epoch_of(c.date_time).value_or(0));
     add.bind(4, label);
     add.bind(5, machine_id);
-    add.bind(6, run.is_sweep() ? "sweep" : "run");
+    add.bind(6, kind_of(run));
     add.bind(7, static_cast<std::int64_t>(c.array_size));
     add.bind(8, c.chunk_size);
     add.bind(9, static_cast<std::int64_t>(c.run_count));
@@ -65,7 +66,7 @@ void insert_medians(SQLite::Database& db, std::int64_t id, const sweep_results& 
         for (const auto& s : step.results.strategies) {
             const duration_summary shown = headline(s);
             add.bind(1, id);
-            add.bind(2, static_cast<std::int64_t>(step.cpu_count()));
+            add.bind(2, static_cast<std::int64_t>(run.is_sweep() ? step.cpu_count() : 0));
             add.bind(3, position++);
             add.bind(4, s.name);
             add.bind(5, shown.median);
@@ -91,7 +92,7 @@ std::optional<std::int64_t> history_store::record(const sweep_results& run, cons
         throw history_error("a run without a completed step is not recorded", 2);
     }
     // The same document however it was written: its canonical form (keys sorted, no blanks) decides.
-    const std::string canonical = document.dump();
+    const std::string canonical = json_fields::json_text(document);
     const std::string hash = history_internal::stable_hash(canonical);
     const machine_identity machine = identify_machine(run.steps.front().results.context);
     SQLite::Database& db = impl_->db;

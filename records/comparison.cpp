@@ -137,7 +137,7 @@ void require_same(const std::string& field, const std::string& base, const std::
 std::vector<unsigned> step_keys(const sweep_results& run, bool other_is_sweep) {
     std::vector<unsigned> keys;
     for (const auto& step : run.steps) {
-        const unsigned n = step.cpu_count();
+        const unsigned n = run.is_sweep() ? step.cpu_count() : 0;
         keys.push_back(n == 0 && other_is_sweep ? step.results.context.logical_cpus : n);
     }
     return keys;

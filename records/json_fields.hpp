@@ -58,6 +58,13 @@ concept has_fields = requires(Record& r, json_fields::reader& v) { each_field(r,
 
 namespace json_fields {
 
+// JSON text of `value`: a byte that is not valid UTF-8 (in a host name read from a file, say) is
+// written as U+FFFD instead of failing the whole file.
+template <typename Json>
+std::string json_text(const Json& value, int indent = -1) {
+    return value.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
 // ---- writing: absent values as null, records as objects, lists as arrays.
 
 template <typename Value>

@@ -160,6 +160,22 @@ void check_version(const json& doc) {
     }
 }
 
+// What a file says it is: a record of a run, of a run of processes, or of a sweep. Other exports of
+// this program (a comparison's, say) are refused for what they are.
+void check_kind(const json& doc) {
+    if (!doc.is_object() || !doc.contains("kind")) {
+        return;
+    }
+    const json& kind = doc["kind"];
+    if (kind != "run" && kind != "processes" && kind != "sweep") {
+        throw export_error("kind: " + json_fields::json_text(kind) + " is not the record of a run, a run of processes or a sweep" +
+                           (kind == "ab" ? " but the export of `ab`, an interleaved comparison" : ""));
+    }
+    if ((kind == "sweep") != doc.contains("steps")) {
+        fail("kind", kind == "sweep" ? "\"sweep\", and no steps" : json_fields::json_text(kind) + ", yet it holds steps");
+    }
+}
+
 json parse_json(const std::string& text) {
     if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
         throw export_error("empty file");
@@ -175,6 +191,7 @@ json parse_json(const std::string& text) {
 sweep_results parse_sweep(const json& doc) {
     object_at(doc, "", "sweep");
     sweep_results sweep;
+    sweep.cpu_sweep = true;
     try {
         json_fields::reader fields(doc, "");
         each_field(sweep, fields);
@@ -209,11 +226,13 @@ sweep_results parse_sweep(const json& doc) {
 benchmark_results parse_result_record(const std::string& text) {
     const json doc = parse_json(text);
     check_version(doc);
+    check_kind(doc);
     return parse_record(doc, "");
 }
 
 export_document parse_export(nlohmann::json document) {
     check_version(document);
+    check_kind(document);
     export_document result;
     if (!document.is_object() || !document.contains("steps")) {
         result.sweep = as_sweep(parse_record(document, ""));

@@ -11,7 +11,7 @@
 
 // The version every JSON export names as "format_version"; files written before the field existed
 // are version 1. Raise it when a reader of an older version would misread a file.
-inline constexpr int export_format_version = 3;
+inline constexpr int export_format_version = 4;
 
 namespace json_fields {
 
@@ -112,6 +112,7 @@ template <typename Results, typename Visit>
 void each_field(Results& r, Visit& visit) {
     using namespace json_fields;
     visit.derived("format_version", [] { return export_format_version; });
+    visit.derived("kind", [&] { return r.context.processes > 1 ? "processes" : "run"; });
     visit.group("context", r.context, [&r](auto& context, auto& v) {
         each_field(context, v);
         v.section("environment", r.environment_before.has_value(), [&r](auto& e) {
@@ -137,6 +138,7 @@ template <typename Sweep, typename Visit>
 void each_field(Sweep& s, Visit& visit) {
     using namespace json_fields;
     visit.derived("format_version", [] { return export_format_version; });
+    visit.derived("kind", [] { return "sweep"; });
     visit.section("sweep", true, [&s](auto& v) {
         v("cpu_counts", s.planned_counts, whole(1, max_cpus));
         v.derived("complete", [&] { return s.complete(); });

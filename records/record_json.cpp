@@ -151,6 +151,6 @@ nlohmann::ordered_json document_json(const sweep_results& run) {
     return run.is_sweep() ? sweep_json(run) : run_json(run.steps.at(0).results);
 }
 
-void write_json(const benchmark_results& results, std::ostream& out) { out << run_json(results).dump(2) << '\n'; }
+void write_json(const benchmark_results& results, std::ostream& out) { out << json_fields::json_text(run_json(results), 2) << '\n'; }
 
-void write_sweep_json(const sweep_results& sweep, std::ostream& out) { out << sweep_json(sweep).dump(2) << '\n'; }
+void write_sweep_json(const sweep_results& sweep, std::ostream& out) { out << json_fields::json_text(sweep_json(sweep), 2) << '\n'; }

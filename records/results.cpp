@@ -134,6 +134,13 @@ const strategy_result& strategy_of(const benchmark_results& results, strategy id
     throw std::out_of_range(std::string("the record holds no ") + name_of(id));
 }
 
+std::string kind_of(const sweep_results& run) {
+    if (run.is_sweep()) {
+        return "sweep";
+    }
+    return !run.steps.empty() && run.steps.front().results.context.processes > 1 ? "processes" : "run";
+}
+
 sweep_results as_sweep(benchmark_results run) {
     sweep_results single;
     single.planned_counts = {0};

@@ -105,13 +105,17 @@ struct sweep_results {
     std::uint64_t seed = 1;               // of the rounds' shuffled orders
     std::vector<std::vector<unsigned>> order; // the CPU counts in the order each round ran them
     std::string failure;                  // why the sweep stopped early; empty when it is complete
+    bool cpu_sweep = false;               // a sweep over CPU counts; else a single run held as one step
     bool complete() const { return failure.empty() && steps.size() == planned_counts.size(); }
-    // A sweep's steps name their CPUs; a single run is held as one step without them.
-    bool is_sweep() const { return !steps.empty() && steps.front().cpu_count() > 0; }
+    bool is_sweep() const { return cpu_sweep; }
 };
 
 // A single run as the sweep of one step that every reader of sweeps takes.
 sweep_results as_sweep(benchmark_results run);
+
+// What a record is, as it says of itself and the history stores it: "run", "processes" (a run of
+// several processes) or "sweep".
+std::string kind_of(const sweep_results& run);
 
 // A strategy's record from its durations: its name, its table row's reference mark, its summary.
 strategy_result make_strategy(strategy id, duration_list durations);

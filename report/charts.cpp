@@ -1,6 +1,7 @@
 #include "report/charts.hpp"
 
 #include "common/format.hpp"
+#include "common/text.hpp"
 #include "report/exports.hpp"
 #include "report/chart_parts.hpp"
 #include "records/strategy.hpp"
@@ -16,7 +17,7 @@ using namespace chart;
 
 std::string xml_escape(const std::string& text) {
     std::string escaped;
-    for (const char ch : text) {
+    for (const char ch : printable(text)) {
         switch (ch) {
         case '&': escaped += "&amp;"; break;
         case '<': escaped += "&lt;"; break;

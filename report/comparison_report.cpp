@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "common/format.hpp"
+#include "common/text.hpp"
 
 std::string median_cell(std::int64_t median, const std::optional<double>& precision) {
     return format_ms(median) + (precision ? " \u00b1" + fixed_or_na(100 * *precision, 1) + "%" : "");
@@ -71,16 +72,16 @@ std::string verdict_cell(const strategy_comparison& s) {
 }
 
 void print_comparison(const comparison& c, std::ostream& out) {
-    out << "Comparing " << c.base_name << " (base) with";
+    out << "Comparing " << printable(c.base_name) << " (base) with";
     for (std::size_t r = 0; r < c.next_names.size(); ++r) {
-        out << (r == 0 ? " " : ", ") << c.next_names[r];
+        out << (r == 0 ? " " : ", ") << printable(c.next_names[r]);
     }
     out << (c.next_names.size() == 1 ? " (new)" : " (new runs)") << std::endl;
     if (!c.differences.empty()) {
         out << "The runs differ in:" << std::endl;
         for (const auto& d : c.differences) {
-            out << "  " << d.field << ": " << d.base << " -> " << d.next
-                << (c.next_names.size() > 1 ? " (" + c.next_names[d.run] + ")" : "") << std::endl;
+            out << "  " << d.field << ": " << printable(d.base) << " -> " << printable(d.next)
+                << (c.next_names.size() > 1 ? " (" + printable(c.next_names[d.run]) + ")" : "") << std::endl;
         }
     }
     out << "The shift is the Hodges-Lehmann estimate of new - base with its 95% interval, relative to the base "
@@ -102,7 +103,8 @@ void print_comparison(const comparison& c, std::ostream& out) {
             << "new (ms)" << std::setw(26) << "shift" << std::setw(10) << "p-value" << "  verdict" << std::endl;
         for (const auto& s : step.strategies) {
             // "±" is two bytes in one column: widen those cells by one so the columns stay aligned.
-            const std::string name = several ? s.name + " [" + std::to_string(s.run + 1) + "]" : s.name;
+            const std::string name =
+                printable(several ? s.name + " [" + std::to_string(s.run + 1) + "]" : s.name);
             out << std::left << std::setw(34) << name << std::right << std::setw(s.base_precision ? 17 : 16)
                 << median_cell(s.base_median, s.base_precision) << std::setw(s.next_precision ? 17 : 16)
                 << median_cell(s.next_median, s.next_precision) << std::setw(26) << shift_text(s) << std::setw(10)
@@ -113,7 +115,7 @@ void print_comparison(const comparison& c, std::ostream& out) {
     if (several) {
         out << std::endl;
         for (std::size_t r = 0; r < c.next_names.size(); ++r) {
-            out << "[" << r + 1 << "] " << c.next_names[r] << std::endl;
+            out << "[" << r + 1 << "] " << printable(c.next_names[r]) << std::endl;
         }
     }
     if (!c.skipped.empty()) {

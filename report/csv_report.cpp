@@ -1,13 +1,15 @@
 #include <ostream>
 
+#include "common/text.hpp"
 #include "report/exports.hpp"
 
 std::string csv_field(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
+    const std::string shown = printable(text);
+    if (shown.find_first_of(",\"") == std::string::npos) {
+        return shown;
     }
     std::string quoted = "\"";
-    for (const char ch : text) {
+    for (const char ch : shown) {
         quoted += ch;
         if (ch == '"') {
             quoted += '"';

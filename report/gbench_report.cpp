@@ -115,14 +115,14 @@ void write_gbench(const sweep_results& runs, std::ostream& out) {
             // Google Benchmark writes a benchmark's arguments after slashes, so runs of other sizes
             // (or CPU counts) never pair up by name in compare.py.
             std::string name = s.name + "/" + std::to_string(step.results.context.array_size);
-            if (!step.results.context.cpus.empty()) {
+            if (runs.is_sweep()) {
                 name += "/cpus:" + std::to_string(step.cpu_count());
             }
             add_entries(benchmarks, name, family++, repetitions_of(s));
         }
     }
     doc["benchmarks"] = std::move(benchmarks);
-    out << doc.dump(2) << '\n';
+    out << json_fields::json_text(doc, 2) << '\n';
 }
 
 void write_run_gbench(const benchmark_results& run, std::ostream& out) { write_gbench(as_sweep(run), out); }

@@ -1,4 +1,5 @@
 // A history's stored runs as `history list` shows them.
+#include "common/text.hpp"
 #include "report/history_report.hpp"
 
 #include <iomanip>
@@ -9,9 +10,10 @@ void print_history_list(const std::vector<stored_run>& runs, std::ostream& out) 
         << std::setw(7) << "kind" << std::right << std::setw(11) << "size" << std::setw(8) << "sorts" << std::setw(11)
         << "processes" << std::setw(9) << "values" << std::setw(6) << "CPUs" << "  label" << std::endl;
     for (const auto& r : runs) {
-        out << std::left << std::setw(6) << r.id << std::setw(26) << r.run_time << std::setw(24) << r.machine_name
+        out << std::left << std::setw(6) << r.id << std::setw(26) << printable(r.run_time) << std::setw(24)
+            << printable(r.machine_name)
             << std::setw(7) << r.kind << std::right << std::setw(11) << r.array_size << std::setw(8) << r.runs
-            << std::setw(11) << r.processes << std::setw(9) << r.values << std::setw(6) << r.cpus << "  " << r.label
+            << std::setw(11) << r.processes << std::setw(9) << r.values << std::setw(6) << r.cpus << "  " << printable(r.label)
             << std::endl;
     }
 }

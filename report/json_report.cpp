@@ -65,7 +65,7 @@ void write_comparison_json(const comparison& c, std::ostream& out) {
     doc["steps"] = std::move(steps);
     doc["any_slower"] = c.any(verdict::slower);
     doc["undecided"] = c.undecided();
-    out << doc.dump(2) << '\n';
+    out << json_fields::json_text(doc, 2) << '\n';
 }
 
 void write_check_json(const std::vector<check_line>& lines, const environment_facts& facts, std::ostream& out) {
@@ -81,5 +81,5 @@ void write_check_json(const std::vector<check_line>& lines, const environment_fa
     doc["verdict"] = ok ? "ok" : "warn";
     doc["lines"] = std::move(list);
     doc["environment"] = json_fields::record_json(facts);
-    out << doc.dump(2) << '\n';
+    out << json_fields::json_text(doc, 2) << '\n';
 }

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "common/format.hpp"
+#include "common/text.hpp"
 #include "report/comparison_report.hpp"
 #include "report/advice_report.hpp"
 #include "report/exports.hpp"
@@ -12,16 +13,15 @@
 #include "report/sweep_report.hpp"
 
 // Text from a record (a host name, a strategy's name, a file name) as Markdown shows it: a pipe
-// would split a table cell, and markup or HTML would be rendered, so both are escaped; a line
-// break would end the cell.
+// would split a table cell, and markup or HTML would be rendered, so both are escaped; a control
+// character, a line break included, is written out.
 std::string markdown_cell(const std::string& text) {
     std::string escaped;
-    for (const char ch : text) {
+    for (const char ch : printable(text)) {
         switch (ch) {
         case '<': escaped += "&lt;"; break;
         case '>': escaped += "&gt;"; break;
         case '&': escaped += "&amp;"; break;
-        case '\n': escaped += ' '; break;
         case '|':
         case '\\':
         case '`':

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <ostream>
 
+#include "records/json_fields.hpp"
 #include "common/format.hpp"
+#include "common/text.hpp"
 #include "report/comparison_report.hpp"
 #include "report/exports.hpp"
 #include "report/html_parts.hpp"
@@ -29,8 +31,8 @@ std::vector<trend_change> changes_of(const std::vector<trend_point>& points, con
 }
 
 std::string series_title(const trend_series& s) {
-    return s.strategy + ": " + s.machine + ", " + std::to_string(s.array_size) + " " + s.values + " values, chunks of " +
-           std::to_string(s.chunk_size) + (s.cpus > 0 ? ", on " + cpus_text(s.cpus) : "");
+    return printable(s.strategy + ": " + s.machine + ", " + std::to_string(s.array_size) + " " + s.values +
+                     " values, chunks of " + std::to_string(s.chunk_size) + (s.cpus > 0 ? ", on " + cpus_text(s.cpus) : ""));
 }
 
 namespace {
@@ -62,8 +64,8 @@ void print_trend(const trend_report& trend, std::ostream& out) {
     for (const auto& s : trend.series) {
         out << std::endl << series_title(s) << std::endl;
         for (const auto& p : s.points) {
-            out << "  run " << p.run_id << "  " << p.time << "  " << format_ms(p.median_ns) << " ms "
-                << interval_text(p) << (p.label.empty() ? "" : "  " + p.label) << std::endl;
+            out << "  run " << p.run_id << "  " << printable(p.time) << "  " << format_ms(p.median_ns) << " ms "
+                << interval_text(p) << (p.label.empty() ? "" : "  " + printable(p.label)) << std::endl;
         }
         if (s.changes.empty()) {
             out << "  no change point" << std::endl;
@@ -113,7 +115,7 @@ void write_trend_json(const trend_report& trend, std::ostream& out) {
                           {"change_points", std::move(changes)}});
     }
     doc["series"] = std::move(series);
-    out << doc.dump(2) << '\n';
+    out << json_fields::json_text(doc, 2) << '\n';
 }
 
 void write_trend_markdown(const trend_report& trend, std::ostream& out) {

@@ -70,7 +70,7 @@ TEST(History, RoundTripDuplicatesAndFilters) {
     const scratch_dir dir;
     const std::string file = dir.file("h.sqlite");
     {
-        history_store store(file, true);
+        history_store store(file, history_mode::write);
         const std::string a = run_document(100, 0);
         const auto first = store.record(parse_export(a).sweep, nlohmann::json::parse(a), "before");
         ASSERT_TRUE(first);
@@ -122,10 +122,14 @@ TEST(History, RoundTripDuplicatesAndFilters) {
         const benchmark_results pooled = pool_rounds(processes);
         std::ostringstream doc;
         write_json(pooled, doc);
-        history_store store(file, false);
+        history_store store(file, history_mode::write);
         const auto id = store.record(parse_export(doc.str()).sweep, nlohmann::json::parse(doc.str()), "processes");
         ASSERT_TRUE(id);
+        run_filter newest;
+        newest.last = 1;
+        EXPECT_EQ(store.list(newest).at(0).kind, "processes") << "in the series of plain runs, said what it is";
         const auto medians = store.medians({*id});
+        EXPECT_EQ(medians.at(0).cpus, 0u);
         EXPECT_EQ(medians.at(0).median_ns, 97'500'000) << "of 85 90 95 100 130 140";
         EXPECT_EQ(medians.at(0).count, 6u) << "processes";
         EXPECT_EQ(*medians.at(0).low_ns, 85'000'000);
@@ -140,7 +144,7 @@ TEST(History, RefusesWhatIsNotItsOwnAndNeverTouchesIt) {
     const scratch_dir dir;
     const auto refused = [](const std::string& file) {
         try {
-            history_store store(file, true);
+            history_store store(file, history_mode::write);
         } catch (const history_error& e) {
             return e.status();
         }
@@ -157,7 +161,7 @@ TEST(History, RefusesWhatIsNotItsOwnAndNeverTouchesIt) {
     EXPECT_EQ(refused(dir.file("other.sqlite")), 2);
     EXPECT_EQ(read_text(dir.file("other.sqlite")), before) << "another program's database is not modified";
     {
-        history_store ours(dir.file("newer.sqlite"), true);
+        history_store ours(dir.file("newer.sqlite"), history_mode::write);
     }
     {
         SQLite::Database newer(dir.file("newer.sqlite"), SQLite::OPEN_READWRITE);
@@ -170,7 +174,7 @@ TEST(History, RefusesWhatIsNotItsOwnAndNeverTouchesIt) {
     EXPECT_EQ(read_text(dir.file("newer.sqlite")), newer_bytes);
     // A damaged file: a valid header over pages that are garbage.
     {
-        history_store ours(dir.file("damaged.sqlite"), true);
+        history_store ours(dir.file("damaged.sqlite"), history_mode::write);
         const std::string doc = run_document(100, 0);
         ours.record(parse_export(doc).sweep, doc, "");
     }
@@ -205,7 +209,7 @@ TEST(History, TwoWritersAtOnceBothLand) {
         "/bin/bash", {"-c", import(0) + " & first=$!; " + import(1) + " & second=$!; "
                             "wait $first; a=$?; wait $second; b=$?; echo \"$a $b\""});
     EXPECT_EQ(both.out, "0 0\n") << both.err;
-    history_store store(file, false);
+    history_store store(file, history_mode::read);
     EXPECT_EQ(store.count(), 8u);
 }
 
@@ -285,28 +289,64 @@ TEST(History, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     }
 }
 
-TEST(History, ARunThatCannotBeRecordedKeepsItsReportAndExports) {
+// A history that cannot take the run is refused before any sort; one that fails only once the run
+// is done keeps the report, the exports and the record itself.
+TEST(History, ARunIsRecordedOrRefusedBeforeItsSortsAndNeverLost) {
     const scratch_dir dir;
-    // No one may create a file under /proc, root included: as a read-only folder is to a user.
-    const process_result r = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--chunk", "500", "--record",
-                                                          "--history", "/proc/self/quicksort_bench/h.sqlite",
-                                                          "--export-json", dir.file("r.json")});
-    EXPECT_EQ(r.exit_code, 1);
+    std::filesystem::create_directory(dir.file("folder.sqlite"));
+    write_text(dir.file("text.sqlite"), "just some text, not a database\n");
+    write_text(dir.file("truncated.sqlite"), std::string("SQLite format 3\0", 16) + std::string(100, '\x7f'));
+    {
+        SQLite::Database other(dir.file("other.sqlite"), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        other.exec("CREATE TABLE runs (x)");
+    }
+    const struct {
+        std::string history;
+        std::string says;
+    } refused[] = {
+        {dir.file("folder.sqlite"), "not a quicksort_bench history (not a regular file)"},
+        {dir.file("text.sqlite"), "not a quicksort_bench history"},
+        {dir.file("truncated.sqlite"), "not a quicksort_bench history"},
+        {dir.file("other.sqlite"), "an SQLite database of another program"},
+        {dir.file("typo/dir/h.sqlite"), "the folder " + dir.file("typo/dir") + " of the history"},
+        {"postgresql://user@host:5433/db", "PostgreSQL"},
+    };
+    for (const auto& c : refused) {
+        const process_result r = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history",
+                                                              c.history, "--export-json", dir.file("r.json")});
+        EXPECT_EQ(r.exit_code, 2) << c.history << ": " << r.err;
+        EXPECT_EQ(r.out.find("Results:"), std::string::npos) << c.history << ": nothing is measured";
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.history << ": " << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("r.json"))) << c.history;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("typo"))) << "a missing folder is not created";
+
+    // The history turns into something else while the run measures: the run is kept for later.
+    ::setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1);
+    run_options corrupt;
+    corrupt.marker = "Quicksort just creating threads: Complete";
+    corrupt.at_marker = [&] { write_text(dir.file("h.sqlite"), "overwritten meanwhile\n"); };
+    const process_result r = run_process(bench_binary(), {"--size", "200000", "--runs", "2", "--record", "--history",
+                                                          dir.file("h.sqlite"), "--label", "it's mine",
+                                                          "--export-json", dir.file("r.json")},
+                                         corrupt);
+    ::unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_NE(r.out.find("Results:"), std::string::npos);
     EXPECT_NO_THROW(read_export_file(dir.file("r.json")));
     EXPECT_NE(r.err.find("quicksort_bench: error: the run was not recorded"), std::string::npos) << r.err;
-    if (::geteuid() != 0) {
-        std::filesystem::create_directory(dir.file("locked"));
-        std::filesystem::permissions(dir.file("locked"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-        const process_result locked = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--chunk", "500",
-                                                                   "--record", "--history", dir.file("locked/h.sqlite")});
-        EXPECT_EQ(locked.exit_code, 1) << locked.err;
-        std::filesystem::permissions(dir.file("locked"), std::filesystem::perms::owner_all);
-    }
-    const process_result recorded = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--chunk", "500",
-                                                                 "--record", "--history", dir.file("h.sqlite"), "--label", "x"});
-    EXPECT_EQ(recorded.exit_code, 0) << recorded.err;
-    EXPECT_NE(recorded.err.find("Recorded as run 1"), std::string::npos) << recorded.err;
+    const std::filesystem::path kept_in = dir.file("state/quicksort_bench/unrecorded");
+    ASSERT_TRUE(std::filesystem::is_directory(kept_in)) << r.err;
+    const auto kept = std::filesystem::directory_iterator(kept_in)->path();
+    EXPECT_EQ(std::filesystem::status(kept).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_NE(r.err.find("history import --history " + dir.file("h.sqlite") + " --label 'it'\\''s mine' " +
+                         kept.string()), std::string::npos) << r.err;
+    std::filesystem::remove(dir.file("h.sqlite"));
+    const process_result later = history({"import", "--history", dir.file("h.sqlite"), "--label", "it's mine",
+                                          kept.string()});
+    EXPECT_EQ(later.exit_code, 0) << later.err;
+
     const process_result label_alone = run_process(bench_binary(), {"--label", "x"});
     EXPECT_EQ(label_alone.exit_code, 2);
     EXPECT_NE(label_alone.err.find("--label belongs to --record"), std::string::npos) << label_alone.err;

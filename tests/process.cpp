@@ -103,7 +103,9 @@ process_result run_process(const std::string& program, const std::vector<std::st
         if (!options.marker.empty() && !result.saw_marker && result.out.find(options.marker) != std::string::npos) {
             result.saw_marker = true;
             ::usleep(100'000); // let the child reach its read, as a person would
-            if (options.signal != 0) {
+            if (options.at_marker) {
+                options.at_marker();
+            } else if (options.signal != 0) {
                 ::kill(pid, options.signal);
             } else {
                 [[maybe_unused]] const auto typed = ::write(out[0], "k", 1);

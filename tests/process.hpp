@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct run_options {
     int signal = 0;
     std::string stdout_file = {}; // on a terminal: standard output goes to this file instead
     bool background = false; // on a terminal: the child runs in a process group of its own, as `cmd &`
+    std::function<void()> at_marker = {}; // instead of the signal or the key: what the test does then
 };
 
 struct process_result {

@@ -1,8 +1,10 @@
-// Dates as the history reads and writes them, and the hash that names documents and machines.
+// What the history accepts and stores as text: dates, labels, and the hash that names documents
+// and machines.
 #include <cstdio>
 #include <ctime>
 #include <regex>
 
+#include "common/text.hpp"
 #include "history/store_internal.hpp"
 
 namespace history_internal {
@@ -60,3 +62,22 @@ std::optional<std::int64_t> parse_filter_date(const std::string& text) {
     return epoch_of(std::regex_match(text, day) ? text + "T00:00:00Z" : text);
 }
 
+
+std::optional<std::string> label_refusal(const std::string& label) {
+    if (!valid_utf8(label)) {
+        return "a label must be UTF-8 text";
+    }
+    if (has_control(label)) {
+        return "a label cannot hold control characters (a line break, a tab, an escape)";
+    }
+    if (label.size() > max_label_length) {
+        return "a label is at most " + std::to_string(max_label_length) + " bytes long, not " +
+               std::to_string(label.size());
+    }
+    const bool digits = !label.empty() && label.find_first_not_of("0123456789") == std::string::npos;
+    if (label == "latest" || digits) {
+        return "'" + label + "' already names a run (" + (digits ? "a run id" : "the newest run") +
+               "), so it cannot be a label";
+    }
+    return std::nullopt;
+}

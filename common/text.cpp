@@ -1,0 +1,91 @@
+// Text made safe to show on a terminal, a page or a chart.
+#include "common/text.hpp"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+// The length of the UTF-8 sequence at `at`, and its code point; 0 when it is not a valid one.
+std::size_t sequence(std::string_view text, std::size_t at, std::uint32_t& code) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    std::uint32_t least = 0;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2, code = lead & 0x1fu, least = 0x80;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3, code = lead & 0x0fu, least = 0x800;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4, code = lead & 0x07u, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(at + k) & 0xc0u) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (byte(at + k) & 0x3fu);
+    }
+    const bool surrogate = code >= 0xd800 && code <= 0xdfff;
+    return code < least || code > 0x10ffff || surrogate ? 0 : length;
+}
+
+bool is_control(std::uint32_t code) { return code < 0x20 || code == 0x7f || (code >= 0x80 && code <= 0x9f); }
+
+} // namespace
+
+bool valid_utf8(std::string_view text) {
+    std::uint32_t code = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = sequence(text, at, code);
+        if (length == 0) {
+            return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
+bool has_control(std::string_view text) {
+    std::uint32_t code = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = sequence(text, at, code);
+        if (length > 0 && is_control(code)) {
+            return true;
+        }
+        at += length > 0 ? length : 1;
+    }
+    return false;
+}
+
+std::string printable(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    std::uint32_t code = 0;
+    char escape[8];
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = sequence(text, at, code);
+        if (length == 0 || (length == 1 && is_control(code))) {
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(text[at]));
+            shown += escape;
+            ++at;
+            continue;
+        }
+        if (is_control(code)) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
+            shown += escape;
+        } else {
+            shown.append(text.substr(at, length));
+        }
+        at += length;
+    }
+    return shown;
+}

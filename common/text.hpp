@@ -1,0 +1,16 @@
+// Text from files and the command line, made safe to show: a terminal must never take a record's
+// host name or label for a command, nor a page or an SVG for markup.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
+bool valid_utf8(std::string_view text);
+
+// Whether `text` holds a control character: C0 (tab and line breaks included), DEL or C1.
+bool has_control(std::string_view text);
+
+// `text` with every control character and every byte that is not part of valid UTF-8 written out
+// as \xNN (C1 characters as \u0080 .. \u009f); any other text is unchanged.
+std::string printable(std::string_view text);
