@@ -90,7 +90,8 @@ public:
     std::int64_t resolve(const std::string& reference);
     std::size_t count();
 
+    struct impl; // the database, opaque outside history/
+
 private:
-    struct impl;
     std::unique_ptr<impl> impl_;
 };

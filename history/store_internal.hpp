@@ -37,5 +37,7 @@ struct history_store::impl {
     std::filesystem::path file;
     SQLite::Database db;
     history_internal::busy_wait busy;
-    impl(const std::filesystem::path& path, int flags) : file(path), db(path, flags), busy{path.string(), {}, false} {}
+    // `name` is what SQLite opens when it is not the file itself (a URI of it).
+    impl(const std::filesystem::path& path, int flags, const std::string& name = "")
+        : file(path), db(name.empty() ? path.string() : name, flags), busy{path.string(), {}, false} {}
 };

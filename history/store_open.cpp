@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <thread>
@@ -181,6 +182,45 @@ void refuse_read_only(SQLite::Database& db, const fs::path& file) {
     }
 }
 
+// A file URI for SQLite that reads `file` as it stands on the disk, writing nothing beside it.
+std::string immutable_uri(const fs::path& file) {
+    std::string uri = "file:";
+    for (const unsigned char ch : fs::absolute(file).string()) {
+        if (ch == '?' || ch == '#' || ch == '%' || ch < 0x20 || ch >= 0x7f) {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", ch);
+            uri += escaped;
+        } else {
+            uri += static_cast<char>(ch);
+        }
+    }
+    return uri + "?immutable=1";
+}
+
+// Reading a history in WAL mode needs its -shm file, which SQLite creates beside it: in a folder
+// this user cannot write it cannot. A history whose writer has finished holds every run in the file
+// itself, and is read as it stands; one being written cannot be.
+std::unique_ptr<history_store::impl> open_to_read(const fs::path& file) {
+    auto store = std::make_unique<history_store::impl>(file, SQLite::OPEN_READONLY);
+    try {
+        read_header(store->db, file);
+        return store;
+    } catch (const SQLite::Exception& e) {
+        const int code = e.getErrorCode();
+        if (code != SQLITE_READONLY && code != SQLITE_CANTOPEN) {
+            throw;
+        }
+    }
+    std::error_code error;
+    if (fs::exists(fs::path(file.string() + "-wal"), error)) {
+        throw history_error("cannot read the history " + file.string() + " while it is being written: SQLite needs to "
+                            "write its -shm file beside it, and this user may not write in that folder (read it once "
+                            "its writer has finished, or copy it somewhere you can write)",
+                            2);
+    }
+    return std::make_unique<history_store::impl>(file, SQLite::OPEN_READONLY | SQLite::OPEN_URI, immutable_uri(file));
+}
+
 } // namespace
 
 namespace history_internal {
@@ -221,13 +261,16 @@ history_store::history_store(const fs::path& file, history_mode mode) {
         create_private_file(file);
     }
     try {
-        impl_ = std::make_unique<impl>(file, mode == history_mode::read ? SQLite::OPEN_READONLY : SQLite::OPEN_READWRITE);
+        if (mode == history_mode::read) {
+            impl_ = open_to_read(file);
+            sqlite3_busy_handler(impl_->db.getHandle(), wait_while_busy, &impl_->busy);
+            read_header(impl_->db, file);
+            return;
+        }
+        impl_ = std::make_unique<impl>(file, SQLite::OPEN_READWRITE);
         SQLite::Database& db = impl_->db;
         sqlite3_busy_handler(db.getHandle(), wait_while_busy, &impl_->busy);
         const header h = read_header(db, file);
-        if (mode == history_mode::read) {
-            return;
-        }
         refuse_read_only(db, file);
         // Turning a new file to WAL needs it to itself, and SQLite answers "busy" at once, without
         // its busy handler, while another process creating the same history holds it: wait here.

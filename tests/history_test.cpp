@@ -372,3 +372,100 @@ TEST(History, AChangeIsWeakWhenTheIntervalsEitherSideOverlap) {
     ASSERT_EQ(narrow.size(), 1u);
     EXPECT_FALSE(narrow[0].weak);
 }
+
+// A history written by the first schema: read as it is, upgraded on its first write, its runs of
+// processes then in the series of plain runs.
+TEST(History, TheFirstSchemaIsReadAsItIsAndUpgradedWhenWritten) {
+    const scratch_dir dir;
+    const std::string file = dir.file("v1.sqlite");
+    std::filesystem::copy_file(std::string(QSB_TEST_DATA) + "/history-v1.sqlite", file);
+    const auto kinds = [&] {
+        history_store store(file, history_mode::read);
+        std::vector<std::string> found;
+        for (const auto& r : store.list(every())) {
+            found.push_back(r.kind + "/" + std::to_string(r.cpus));
+        }
+        return found;
+    };
+    EXPECT_EQ(kinds(), (std::vector<std::string>{"run/2", "sweep/2", "sweep/2"})) << "as the first schema stored them";
+    { const history_store upgraded(file, history_mode::write); }
+    EXPECT_EQ(kinds(), (std::vector<std::string>{"run/2", "processes/2", "sweep/2"}));
+    SQLite::Database db(file);
+    EXPECT_EQ(db.execAndGet("PRAGMA user_version").getInt(), 2);
+    EXPECT_EQ(db.execAndGet("SELECT count(*) FROM medians WHERE run_id = 2 AND cpus = 0").getInt(), 4);
+    EXPECT_EQ(db.execAndGet("SELECT count(*) FROM medians WHERE run_id = 3 AND cpus > 0").getInt(), 8);
+    const process_result trend = history({"trend", "--history", file, "--strategy", "parallel sort"});
+    EXPECT_EQ(trend.exit_code, 0) << trend.err;
+    EXPECT_NE(trend.out.find("  run 1 "), std::string::npos) << trend.out;
+    EXPECT_NE(trend.out.find("  run 2 "), std::string::npos) << trend.out;
+    std::size_t series = 0;
+    for (std::size_t at = trend.out.find("\nparallel sort: "); at != std::string::npos;
+         at = trend.out.find("\nparallel sort: ", at + 1)) {
+        ++series;
+    }
+    EXPECT_EQ(series, 3u) << "one series of runs 1 and 2, and one per step of the sweep:\n" << trend.out;
+}
+
+// A history in a folder the reader cannot write: read as it stands, or refused in one line with
+// the remedy while its writer has not finished; never "attempt to write".
+TEST(History, AHistoryTheUserCanOnlyReadIsRead) {
+    const scratch_dir dir;
+    std::filesystem::create_directory(dir.file("shared"));
+    const std::string file = dir.file("shared/h.sqlite");
+    std::filesystem::copy_file(std::string(QSB_TEST_DATA) + "/history-v1.sqlite", file);
+    { const history_store upgraded(file, history_mode::write); }
+    using std::filesystem::perms;
+    std::filesystem::permissions(dir.path, perms::owner_all | perms::group_exec | perms::others_exec);
+    std::filesystem::permissions(dir.file("shared"), perms::owner_read | perms::owner_exec | perms::group_read |
+                                                         perms::group_exec | perms::others_read | perms::others_exec);
+    std::filesystem::permissions(file, perms::owner_read | perms::group_read | perms::others_read);
+    // Root may write anywhere: another user reads it then.
+    const auto list = [&] {
+        const std::vector<std::string> args = {"history", "list", "--history", file};
+        return ::geteuid() == 0 ? run_process("/usr/sbin/runuser", with({"-u", "nobody", "--", bench_binary()}, args))
+                                : run_process(bench_binary(), args);
+    };
+    const process_result read = list();
+    EXPECT_EQ(read.exit_code, 0) << read.err;
+    EXPECT_NE(read.out.find("processes"), std::string::npos) << read.out;
+    const process_result denied = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history", file});
+    if (::geteuid() != 0) {
+        EXPECT_EQ(denied.exit_code, 2) << denied.err;
+        EXPECT_NE(denied.err.find("read-only"), std::string::npos) << denied.err;
+    }
+    std::filesystem::permissions(dir.file("shared"), perms::owner_all);
+    write_text(file + "-wal", "");
+    std::filesystem::permissions(dir.file("shared"), perms::owner_read | perms::owner_exec | perms::others_read |
+                                                         perms::others_exec);
+    const process_result busy = list();
+    EXPECT_EQ(busy.exit_code, 2);
+    EXPECT_NE(busy.err.find("while it is being written"), std::string::npos) << busy.err;
+    EXPECT_EQ(busy.err.find("attempt to write"), std::string::npos) << busy.err;
+    std::filesystem::permissions(dir.file("shared"), perms::owner_all);
+}
+
+// A history names the user's machines, CPUs and labels: its default folders are made 0700 and its
+// files 0600, whatever the umask; without HOME the password database's home stands in.
+TEST(History, DefaultPlacesArePrivateToTheUser) {
+    const scratch_dir dir;
+    ::setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
+    const process_result r =
+        run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--label", "private"});
+    const std::filesystem::path file = default_history_path();
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(file, dir.path / "data/quicksort_bench/history.sqlite");
+    using std::filesystem::perms;
+    for (const auto& folder : {dir.path / "data", dir.path / "data/quicksort_bench"}) {
+        EXPECT_EQ(std::filesystem::status(folder).permissions(), perms::owner_all) << folder;
+    }
+    EXPECT_EQ(std::filesystem::status(file).permissions(), perms::owner_read | perms::owner_write);
+
+    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    ::unsetenv("HOME");
+    const std::filesystem::path fallback = home_folder();
+    if (!home.empty()) {
+        ::setenv("HOME", home.c_str(), 1);
+    }
+    EXPECT_TRUE(fallback.is_absolute()) << "the password database's home, never the working folder";
+}
