@@ -60,6 +60,12 @@ void finish_history(const CLI::App& app, const CLI::App& history, history_option
     }
     const auto given = [&](const char* name) { return sub->get_option_no_throw(name) != nullptr && sub->count(name) > 0; };
     if (given("--machine")) {
+        if (texts.machine.empty()) {
+            throw CLI::ValidationError("--machine", "names no machine (give its short name, host name or id)");
+        }
+        if (h.filter.all_machines) {
+            throw CLI::ValidationError("--machine picks one machine, --all-machines every one: give one of them");
+        }
         h.filter.machine = texts.machine;
     }
     if (const auto refusal = label_refusal(h.label)) {

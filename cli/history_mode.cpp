@@ -1,12 +1,15 @@
 // The `history` actions: list, trend, compare, import and export over a stored history.
 #include "records/json_fields.hpp"
 #include "cli/history_mode.hpp"
+#include "cli/history_import.hpp"
 
 #include <iostream>
 #include <map>
 #include <tuple>
 
 #include "common/error.hpp"
+#include "common/format.hpp"
+#include "common/text.hpp"
 #include "records/comparison.hpp"
 #include "records/json_reader.hpp"
 #include "report/comparison_report.hpp"
@@ -40,7 +43,7 @@ std::vector<trend_series> series_of(const std::vector<stored_run>& runs, const s
         if (added) {
             series.push_back({m.strategy, machine, r.array_size, r.chunk_size, r.values, m.cpus, {}, {}});
         }
-        series[at->second].points.push_back({r.id, r.run_time, r.label, m.median_ns, m.low_ns, m.high_ns});
+        series[at->second].points.push_back({r.id, r.run_time, r.label, m.median_ns, m.low_ns, m.high_ns, r.processes});
     }
     return series;
 }
@@ -54,18 +57,29 @@ std::vector<stored_run> selected(history_store& store, const history_options& h)
     return runs;
 }
 
+// After a command's output: the runs of other machines a filter left out, counted on stderr.
+void note_others(history_store& store, const history_options& h) {
+    if (const auto [others, machines] = store.others(h.filter); others > 0) {
+        std::cerr << "quicksort_bench: note: " << count_text(others, "run", "runs") << " of "
+                  << count_text(machines, "other machine", "other machines")
+                  << " not shown (--all-machines shows every machine's, --machine picks one)" << std::endl;
+    }
+}
+
 int list_runs(const history_options& h) {
     // A history not yet created holds no runs: listing it creates nothing.
-    std::vector<stored_run> runs;
-    if (std::filesystem::exists(h.file)) {
-        history_store store(h.file, history_mode::read);
-        runs = selected(store, h);
+    if (!std::filesystem::exists(h.file)) {
+        std::cout << "The history " << h.file << " holds no runs yet (--record stores one)." << std::endl;
+        return 0;
     }
+    history_store store(h.file, history_mode::read);
+    const std::vector<stored_run> runs = selected(store, h);
     if (runs.empty()) {
         std::cout << "The history " << h.file << " holds no runs yet (--record stores one)." << std::endl;
         return 0;
     }
-    print_history_list(runs, std::cout);
+    print_history_list(runs, h.file, std::cout);
+    note_others(store, h);
     return 0;
 }
 
@@ -89,15 +103,30 @@ int show_trend(const history_options& h) {
     }
     print_trend(trend, h.exports.to_stdout() ? std::cerr : std::cout);
     write_exports(h.exports, trend);
+    note_others(store, h);
     return 0;
+}
+
+// A stored run's document read back; a damaged one is named by its run.
+export_document stored_document(history_store& store, std::int64_t id) {
+    try {
+        return parse_export(store.document(id));
+    } catch (const export_error& e) {
+        throw history_error("run " + std::to_string(id) + ": its stored document is damaged (" + e.what() + ")", 2);
+    }
 }
 
 int compare_stored(const history_options& h) {
     history_store store(h.file, history_mode::read);
     const std::int64_t base = store.resolve(h.inputs.at(0));
     const std::int64_t next = store.resolve(h.inputs.at(1));
-    const export_document base_run = parse_export(store.document(base));
-    const export_document next_run = parse_export(store.document(next));
+    if (base == next) {
+        throw history_error("'" + printable(h.inputs.at(0)) + "' and '" + printable(h.inputs.at(1)) +
+                                "' are both run " + std::to_string(base) + ": a run compared with itself says nothing",
+                            2);
+    }
+    const export_document base_run = stored_document(store, base);
+    const export_document next_run = stored_document(store, next);
     const std::string next_name = "run " + std::to_string(next);
     comparison c = compare_runs(base_run.sweep, {{next_name, next_run.sweep}}, 0.05, 0.02);
     c.base_name = "run " + std::to_string(base);
@@ -105,40 +134,27 @@ int compare_stored(const history_options& h) {
     return 0;
 }
 
-int import_files(const history_options& h) {
-    // Every file is read and checked before anything is stored: a bad one stores nothing.
-    std::vector<export_document> documents;
-    for (const auto& file : h.inputs) {
-        documents.push_back(read_export_file(file));
-    }
-    history_store store(h.file, history_mode::write);
-    for (std::size_t k = 0; k < documents.size(); ++k) {
-        const export_document& doc = documents[k];
-        if (!doc.sweep.complete() && doc.sweep.is_sweep()) {
-            std::cout << "skipped " << h.inputs[k] << ": an incomplete sweep" << std::endl;
-            continue;
-        }
-        const auto id = store.record(doc.sweep, doc.document, h.label);
-        std::cout << (id ? "imported " + h.inputs[k] + " as run " + std::to_string(*id)
-                         : "skipped " + h.inputs[k] + ": already stored")
-                  << std::endl;
-    }
-    return 0;
-}
-
 int export_runs(const history_options& h) {
     history_store store(h.file, history_mode::read);
+    int status = 0;
     for (const auto& r : selected(store, h)) {
-        const nlohmann::ordered_json line = {{"run", r.id},
-                                             {"time", r.run_time},
-                                             {"label", r.label},
-                                             {"machine", r.machine_name},
-                                             {"machine_id", r.machine_id},
-                                             {"document", nlohmann::ordered_json::parse(store.document(r.id))}};
+        nlohmann::ordered_json document;
+        try {
+            document = nlohmann::ordered_json::parse(store.document(r.id));
+        } catch (const nlohmann::json::exception& e) {
+            std::cerr << "quicksort_bench: warning: run " << r.id << ": its stored document is damaged (" << e.what()
+                      << "); skipped" << std::endl;
+            status = 1;
+            continue;
+        }
+        const nlohmann::ordered_json line = {{"run", r.id},           {"time", r.run_time},
+                                             {"label", r.label},      {"machine", r.machine_name},
+                                             {"machine_id", r.machine_id}, {"document", std::move(document)}};
         std::cout << json_fields::json_text(line) << '\n';
     }
     std::cout << std::flush;
-    return 0;
+    note_others(store, h);
+    return status;
 }
 
 } // namespace

@@ -263,11 +263,15 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
             finish_run_options(app, opts, texts, usable_cpus);
         }
     } catch (const CLI::CallForHelp&) {
+        // Each usage line names the program and the subcommands it stands under.
         const CLI::App* asked = *compare ? compare : *check ? check : &app;
+        std::string under = asked == &app ? "" : program_name;
         if (*history) {
-            asked = history->get_subcommands().empty() ? history : history->get_subcommands().front();
+            const bool action = !history->get_subcommands().empty();
+            asked = action ? history->get_subcommands().front() : history;
+            under = action ? std::string(program_name) + " history" : program_name;
         }
-        out << asked->help() << std::flush;
+        out << asked->help(under) << std::flush;
         outcome.exit_code = 0;
     } catch (const CLI::CallForVersion& e) {
         out << e.what() << std::endl;

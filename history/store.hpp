@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -82,6 +83,9 @@ public:
 
     // The runs the filter selects, oldest first.
     std::vector<stored_run> list(const run_filter& filter);
+    // The runs (and their machines) that pass the filter but another machine's, which a filter
+    // without all_machines leaves out; nothing with all_machines.
+    std::pair<std::size_t, std::size_t> others(const run_filter& filter);
     // Their medians, in the runs' order.
     std::vector<stored_median> medians(const std::vector<std::int64_t>& run_ids);
     // A stored run's export document.

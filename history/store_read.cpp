@@ -4,6 +4,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "common/text.hpp"
 #include "history/store_internal.hpp"
 
 using history_internal::fail;
@@ -25,7 +26,70 @@ stored_run run_of(SQLite::Statement& q) {
     r.processes = static_cast<std::uint64_t>(q.getColumn(10).getInt64());
     r.values = q.getColumn(11).getString();
     r.cpus = static_cast<unsigned>(q.getColumn(12).getInt64());
+    r.cpu_model = q.getColumn(13).getString();
     return r;
+}
+
+// The filters other than the machine, as SQL with their values bound by name: never text of the
+// user's inside the SQL.
+struct filter_sql {
+    const run_filter& filter;
+    std::string where() const {
+        std::string sql = " WHERE 1";
+        sql += filter.label ? " AND runs.label = :label" : "";
+        sql += filter.since_epoch ? " AND runs.run_epoch >= :since" : "";
+        sql += filter.until_epoch ? " AND runs.run_epoch <= :until" : "";
+        sql += filter.size ? " AND runs.array_size = :size" : "";
+        return sql;
+    }
+    void bind(SQLite::Statement& q) const {
+        if (filter.label) {
+            q.bind(":label", *filter.label);
+        }
+        if (filter.since_epoch) {
+            q.bind(":since", *filter.since_epoch);
+        }
+        if (filter.until_epoch) {
+            q.bind(":until", *filter.until_epoch);
+        }
+        if (filter.size) {
+            q.bind(":size", static_cast<std::int64_t>(*filter.size));
+        }
+    }
+};
+
+// The machine a --machine names: its id, the start of its id, its short name, or its host name
+// when that host is one machine. Compared as text: % and _ are no wildcards.
+std::string machine_named(SQLite::Database& db, const std::string& given) {
+    SQLite::Statement q(db, "SELECT id FROM machines WHERE id = :m OR name = :m OR host_name = :m OR "
+                            "substr(id, 1, length(:m)) = :m");
+    q.bind(":m", given);
+    std::set<std::string> ids;
+    while (q.executeStep()) {
+        ids.insert(q.getColumn(0).getString());
+    }
+    if (ids.size() != 1) {
+        throw history_error(ids.empty() ? "no stored machine is called '" + printable(given) + "'"
+                                        : "'" + printable(given) + "' names " + std::to_string(ids.size()) +
+                                              " machines (history machines lists them; name one by its short name)",
+                            2);
+    }
+    return *ids.begin();
+}
+
+// The machine whose runs a filter without --all-machines shows: the one named, or else the machine
+// of the newest run that passes the other filters.
+std::optional<std::string> machine_of(SQLite::Database& db, const run_filter& filter) {
+    if (filter.machine) {
+        return machine_named(db, *filter.machine);
+    }
+    if (filter.all_machines) {
+        return std::nullopt;
+    }
+    const filter_sql f{filter};
+    SQLite::Statement q(db, "SELECT machine_id FROM runs" + f.where() + " ORDER BY run_epoch DESC, id DESC LIMIT 1");
+    f.bind(q);
+    return q.executeStep() ? std::optional(q.getColumn(0).getString()) : std::nullopt;
 }
 
 } // namespace
@@ -33,68 +97,18 @@ stored_run run_of(SQLite::Statement& q) {
 std::vector<stored_run> history_store::list(const run_filter& filter) {
     SQLite::Database& db = impl_->db;
     try {
-        std::string where = " WHERE 1";
-        if (filter.label) {
-            where += " AND runs.label = :label";
-        }
-        if (filter.since_epoch) {
-            where += " AND runs.run_epoch >= :since";
-        }
-        if (filter.until_epoch) {
-            where += " AND runs.run_epoch <= :until";
-        }
-        if (filter.size) {
-            where += " AND runs.array_size = :size";
-        }
-        const auto bind_filters = [&](SQLite::Statement& q) {
-            if (filter.label) {
-                q.bind(":label", *filter.label);
-            }
-            if (filter.since_epoch) {
-                q.bind(":since", *filter.since_epoch);
-            }
-            if (filter.until_epoch) {
-                q.bind(":until", *filter.until_epoch);
-            }
-            if (filter.size) {
-                q.bind(":size", static_cast<std::int64_t>(*filter.size));
-            }
-        };
-        std::optional<std::string> machine;
-        if (filter.machine) {
-            SQLite::Statement q(db, "SELECT id FROM machines WHERE id = :m OR name = :m OR id LIKE :start");
-            q.bind(":m", *filter.machine);
-            q.bind(":start", *filter.machine + "%");
-            std::set<std::string> ids;
-            while (q.executeStep()) {
-                ids.insert(q.getColumn(0).getString());
-            }
-            if (ids.size() != 1) {
-                throw history_error(ids.empty() ? "no stored machine is called '" + *filter.machine + "'"
-                                                : "'" + *filter.machine + "' names more than one machine",
-                                    2);
-            }
-            machine = *ids.begin();
-        } else if (!filter.all_machines) {
-            // Series never mix machines: the newest run's machine, unless asked otherwise.
-            SQLite::Statement q(db, "SELECT machine_id FROM runs" + where + " ORDER BY run_epoch DESC, id DESC LIMIT 1");
-            bind_filters(q);
-            if (q.executeStep()) {
-                machine = q.getColumn(0).getString();
-            }
-        }
-        if (machine) {
-            where += " AND runs.machine_id = :machine";
-        }
+        const filter_sql f{filter};
+        const std::optional<std::string> machine = machine_of(db, filter);
         std::string sql = "SELECT runs.id, run_time, run_epoch, label, machine_id, machines.name, kind, array_size, "
-                          "chunk_size, runs, processes, value_kind, cpus FROM runs JOIN machines ON machines.id = "
-                          "runs.machine_id" +
-                          where + " ORDER BY run_epoch DESC, runs.id DESC";
+                          "chunk_size, runs, processes, value_kind, cpus, machines.cpu_model FROM runs JOIN machines "
+                          "ON machines.id = runs.machine_id" +
+                          f.where() + (machine ? " AND runs.machine_id = :machine" : "") +
+                          " ORDER BY run_epoch DESC, runs.id DESC";
         if (filter.last) {
             sql += " LIMIT " + std::to_string(*filter.last);
         }
         SQLite::Statement q(db, sql);
-        bind_filters(q);
+        f.bind(q);
         if (machine) {
             q.bind(":machine", *machine);
         }
@@ -104,6 +118,25 @@ std::vector<stored_run> history_store::list(const run_filter& filter) {
         }
         std::reverse(runs.begin(), runs.end());
         return runs;
+    } catch (const SQLite::Exception& e) {
+        fail(impl_->file, e);
+    }
+}
+
+std::pair<std::size_t, std::size_t> history_store::others(const run_filter& filter) {
+    SQLite::Database& db = impl_->db;
+    try {
+        const std::optional<std::string> machine = machine_of(db, filter);
+        if (!machine) {
+            return {0, 0};
+        }
+        const filter_sql f{filter};
+        SQLite::Statement q(db, "SELECT count(*), count(DISTINCT machine_id) FROM runs" + f.where() +
+                                    " AND machine_id != :machine");
+        f.bind(q);
+        q.bind(":machine", *machine);
+        q.executeStep();
+        return {static_cast<std::size_t>(q.getColumn(0).getInt64()), static_cast<std::size_t>(q.getColumn(1).getInt64())};
     } catch (const SQLite::Exception& e) {
         fail(impl_->file, e);
     }

@@ -13,6 +13,7 @@ struct stored_run {
     std::string label;
     std::string machine_id;
     std::string machine_name;
+    std::string cpu_model;
     std::string kind; // "run" or "sweep"
     std::uint64_t array_size = 0;
     std::int64_t chunk_size = 0;

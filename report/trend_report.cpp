@@ -65,9 +65,13 @@ void print_trend(const trend_report& trend, std::ostream& out) {
         out << std::endl << series_title(s) << std::endl;
         for (const auto& p : s.points) {
             out << "  run " << p.run_id << "  " << printable(p.time) << "  " << format_ms(p.median_ns) << " ms "
-                << interval_text(p) << (p.label.empty() ? "" : "  " + printable(p.label)) << std::endl;
+                << interval_text(p) << (p.processes > 1 ? " over " + std::to_string(p.processes) + " processes" : "")
+                << (p.label.empty() ? "" : "  " + printable(p.label)) << std::endl;
         }
-        if (s.changes.empty()) {
+        if (s.points.size() < 2 * trend.settings.min_segment) {
+            out << "  too few runs to look for change points (" << s.points.size() << "; at least "
+                << 2 * trend.settings.min_segment << ", " << trend.settings.min_segment << " a side)" << std::endl;
+        } else if (s.changes.empty()) {
             out << "  no change point" << std::endl;
         }
         for (const auto& c : s.changes) {
@@ -93,7 +97,8 @@ void write_trend_json(const trend_report& trend, std::ostream& out) {
                               {"label", p.label},
                               {"median_ns", p.median_ns},
                               {"median_interval_ns", p.low_ns ? nlohmann::ordered_json{*p.low_ns, *p.high_ns}
-                                                              : nlohmann::ordered_json(nullptr)}});
+                                                              : nlohmann::ordered_json(nullptr)},
+                              {"processes", p.processes}});
         }
         auto changes = nlohmann::ordered_json::array();
         for (const auto& c : s.changes) {

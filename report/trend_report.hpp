@@ -19,6 +19,7 @@ struct trend_point {
     std::int64_t median_ns = 0;
     std::optional<std::int64_t> low_ns; // the median's 95% interval, when it has one
     std::optional<std::int64_t> high_ns;
+    std::uint64_t processes = 1; // the median is over this many processes' medians when it is more than one
 };
 
 struct trend_change {

@@ -211,6 +211,15 @@ TEST(History, TwoWritersAtOnceBothLand) {
     EXPECT_EQ(both.out, "0 0\n") << both.err;
     history_store store(file, history_mode::read);
     EXPECT_EQ(store.count(), 8u);
+
+    // A writer that holds the history makes the next one wait, and say so.
+    const process_result waited = run_process(
+        "/bin/bash", {"-c", "/usr/bin/python3 -c \"import sqlite3, time, sys; c = sqlite3.connect(sys.argv[1]); "
+                            "c.execute('BEGIN IMMEDIATE'); print('held', flush=True); time.sleep(1.5)\" '" + file +
+                            "' & sleep 0.5; " + import(1).substr(0, import(1).size() - 11) + " '" + inputs[1] +
+                            "' 2>&1 >/dev/null; wait"});
+    EXPECT_NE(waited.out.find("quicksort_bench: waiting for the history " + file + ", which another process is writing"),
+              std::string::npos) << waited.out << waited.err;
 }
 
 TEST(History, CommandsImportEveryVersionTrendAndRefuseBadInput) {
@@ -258,9 +267,10 @@ TEST(History, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     EXPECT_NE(read_text(dir.file("t.svg")).find("class=\"band\""), std::string::npos);
 
     const process_result day = history({"list", "--history", file, "--until", "2026-12-07"});
-    EXPECT_EQ(std::count(day.out.begin(), day.out.end(), '\n'), 33) << "the whole day: " << day.err;
+    // The file, a heading, the runs, their one machine.
+    EXPECT_EQ(std::count(day.out.begin(), day.out.end(), '\n'), 2 + 32 + 1) << "the whole day: " << day.err;
     const process_result listed = history({"list", "--history", file, "--last", "2"});
-    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 3) << listed.out;
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 2 + 2 + 1) << listed.out;
     const process_result compared = history({"compare", "--history", file, "1", "latest"});
     EXPECT_EQ(compared.exit_code, 0) << compared.err;
     EXPECT_NE(compared.out.find("too few processes to decide"), std::string::npos) << compared.out;
@@ -269,10 +279,44 @@ TEST(History, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     EXPECT_EQ(nlohmann::json::parse(exported.out.substr(0, exported.out.find('\n')))["document"]["context"]["array_size"],
               1000);
 
+    // The JSON Lines of `history export` import back with their labels; a stored run that cannot be
+    // read is named and skipped.
+    const process_result all_lines = history({"export", "--history", file});
+    write_text(dir.file("all.jsonl"), all_lines.out);
+    const process_result again = history({"import", "--history", dir.file("copy.sqlite"), dir.file("all.jsonl")});
+    EXPECT_EQ(again.exit_code, 0) << again.err;
+    EXPECT_EQ(history({"export", "--history", dir.file("copy.sqlite")}).out, all_lines.out);
+    {
+        SQLite::Database db(dir.file("copy.sqlite"), SQLite::OPEN_READWRITE);
+        db.exec("UPDATE runs SET document = '{\"cut' WHERE id = 2");
+    }
+    const process_result damaged = history({"export", "--history", dir.file("copy.sqlite")});
+    EXPECT_EQ(damaged.exit_code, 1);
+    EXPECT_NE(damaged.err.find("run 2: its stored document is damaged"), std::string::npos) << damaged.err;
+    EXPECT_EQ(std::count(damaged.out.begin(), damaged.out.end(), '\n'), 31) << "every other run";
+
+    // Another machine's run: left out, and said so; named by its host name alone, no wildcards.
+    write_text(dir.file("other.json"), run_document(100, 50, "host%b"));
+    EXPECT_EQ(history({"import", "--history", file, dir.file("other.json")}).exit_code, 0);
+    const process_result mine = history({"list", "--history", file, "--machine", "host-a"});
+    EXPECT_NE(mine.err.find("1 run of 1 other machine not shown"), std::string::npos) << mine.err;
+    EXPECT_EQ(history({"list", "--history", file, "--machine", "host%b"}).exit_code, 0);
+    nlohmann::json yesterday = nlohmann::json::parse(run_document(100, 51));
+    yesterday["context"]["date_time"] = "yesterday";
+    write_text(dir.file("yesterday.json"), yesterday.dump());
+
     const struct {
         std::vector<std::string> args;
         const char* says;
     } refusals[] = {
+        {{"list", "--history", file, "--machine", "host%"}, "no stored machine is called 'host%'"},
+        {{"list", "--history", file, "--machine", ""}, "--machine: names no machine"},
+        {{"list", "--history", file, "--machine", "host-a", "--all-machines"}, "give one of them"},
+        {{"compare", "--history", file, "33", "latest"}, "are both run 33"},
+        {{"import", "--history", file, dir.file("yesterday.json")},
+         "context.date_time: 'yesterday' is not a date and time"},
+        {{"import", "--history", file, "--label", "latest", dir.file("other.json")}, "already names a run"},
+        {{"import", "--history", file, "--label", "a\x1b[2Jb", dir.file("other.json")}, "control characters"},
         {{"compare", "--history", file, "1", "99"}, "no stored run is '99'"},
         {{"list", "--history", file, "--label", "nobody"}, "no stored run matches the filters given"},
         {{"list", "--history", file, "--since", "2026-13-01"}, "--since: '2026-13-01' is not a date"},
@@ -326,7 +370,7 @@ TEST(History, ARunIsRecordedOrRefusedBeforeItsSortsAndNeverLost) {
     run_options corrupt;
     corrupt.marker = "Quicksort just creating threads: Complete";
     corrupt.at_marker = [&] { write_text(dir.file("h.sqlite"), "overwritten meanwhile\n"); };
-    const process_result r = run_process(bench_binary(), {"--size", "200000", "--runs", "2", "--record", "--history",
+    const process_result r = run_process(bench_binary(), {"--size", "2000000", "--runs", "3", "--record", "--history",
                                                           dir.file("h.sqlite"), "--label", "it's mine",
                                                           "--export-json", dir.file("r.json")},
                                          corrupt);
@@ -398,6 +442,8 @@ TEST(History, TheFirstSchemaIsReadAsItIsAndUpgradedWhenWritten) {
     EXPECT_EQ(trend.exit_code, 0) << trend.err;
     EXPECT_NE(trend.out.find("  run 1 "), std::string::npos) << trend.out;
     EXPECT_NE(trend.out.find("  run 2 "), std::string::npos) << trend.out;
+    EXPECT_NE(trend.out.find("  too few runs to look for change points (2; at least 10, 5 a side)"), std::string::npos)
+        << trend.out;
     std::size_t series = 0;
     for (std::size_t at = trend.out.find("\nparallel sort: "); at != std::string::npos;
          at = trend.out.find("\nparallel sort: ", at + 1)) {
