@@ -1,6 +1,7 @@
 #include "analysis/processes.hpp"
 
 #include <algorithm>
+#include <map>
 #include <cmath>
 #include <numbers>
 
@@ -85,15 +86,6 @@ std::optional<std::uint64_t> optimal_sorts_per_process(const variance_components
     return static_cast<std::uint64_t>(std::clamp(r, 1.0, 1e9));
 }
 
-std::uint64_t processes_for_precision(const variance_components& c, std::uint64_t sorts, double target) {
-    constexpr double half_pi = std::numbers::pi / 2;
-    const double z = 1.959963984540054;
-    const double per_process = c.between_cv * c.between_cv +
-                               half_pi * c.within_cv * c.within_cv / static_cast<double>(std::max<std::uint64_t>(sorts, 1));
-    const double k = std::ceil((z / target) * (z / target) * half_pi * per_process);
-    return std::max<std::uint64_t>(min_runs_for_interval, static_cast<std::uint64_t>(std::min(k, 1e9)));
-}
-
 std::vector<duration_list> resample_processes(const std::vector<duration_list>& processes,
                                               std::mt19937_64& generator) {
     std::vector<duration_list> drawn;
@@ -138,4 +130,88 @@ std::optional<std::pair<double, double>> two_level_bootstrap_ratio(const std::ve
         ratios.push_back(static_cast<double>(top) / static_cast<double>(bottom));
     }
     return percentile_interval(std::move(ratios));
+}
+
+std::optional<double> median_cv(const std::vector<duration_list>& processes) {
+    if (processes.size() < 2) {
+        return std::nullopt;
+    }
+    double mean = 0;
+    const duration_list medians = process_medians(processes);
+    for (const auto m : medians) {
+        mean += static_cast<double>(m);
+    }
+    mean /= static_cast<double>(medians.size());
+    if (!(mean > 0)) {
+        return std::nullopt;
+    }
+    double squares = 0;
+    for (const auto m : medians) {
+        squares += (static_cast<double>(m) - mean) * (static_cast<double>(m) - mean);
+    }
+    return std::sqrt(squares / static_cast<double>(medians.size() - 1)) / mean;
+}
+
+std::uint64_t processes_for_cv(double cv, double target) {
+    const double k = std::ceil(std::pow(1.96 / target, 2) * std::numbers::pi / 2 * cv * cv);
+    return std::max<std::uint64_t>(min_runs_for_interval, k < 1e15 ? static_cast<std::uint64_t>(k) : 1'000'000'000'000'000);
+}
+
+std::optional<double> input_share(const std::vector<duration_list>& processes,
+                                  const std::vector<std::vector<std::uint64_t>>& arrays) {
+    // Each sort's deviation from its process's mean, by the array it sorted.
+    std::map<std::uint64_t, std::vector<double>> by_array;
+    for (std::size_t p = 0; p < processes.size() && p < arrays.size(); ++p) {
+        if (arrays[p].size() != processes[p].size() || processes[p].empty()) {
+            return std::nullopt;
+        }
+        double mean = 0;
+        for (const auto d : processes[p]) {
+            mean += static_cast<double>(d);
+        }
+        mean /= static_cast<double>(processes[p].size());
+        for (std::size_t k = 0; k < processes[p].size(); ++k) {
+            by_array[arrays[p][k]].push_back(static_cast<double>(processes[p][k]) - mean);
+        }
+    }
+    double total = 0;
+    double n = 0;
+    double squares_of_counts = 0;
+    std::size_t groups = 0;
+    for (const auto& [id, group] : by_array) {
+        if (group.size() >= 2) {
+            ++groups;
+            n += static_cast<double>(group.size());
+            squares_of_counts += static_cast<double>(group.size() * group.size());
+            for (const double r : group) {
+                total += r;
+            }
+        }
+    }
+    if (groups < 2 || n <= static_cast<double>(groups)) {
+        return std::nullopt;
+    }
+    const double grand = total / n;
+    double between = 0;
+    double within = 0;
+    for (const auto& [id, group] : by_array) {
+        if (group.size() < 2) {
+            continue;
+        }
+        double mean = 0;
+        for (const double r : group) {
+            mean += r;
+        }
+        mean /= static_cast<double>(group.size());
+        between += static_cast<double>(group.size()) * (mean - grand) * (mean - grand);
+        for (const double r : group) {
+            within += (r - mean) * (r - mean);
+        }
+    }
+    const double k = static_cast<double>(groups);
+    const double ms_array = between / (k - 1);
+    const double ms_error = within / (n - k);
+    const double n0 = (n - squares_of_counts / n) / (k - 1);
+    const double component = std::max(0.0, (ms_array - ms_error) / n0);
+    return component + ms_error > 0 ? component / (component + ms_error) : 0.0;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <random>
 #include <utility>
@@ -51,11 +52,23 @@ std::optional<variance_components> components_of(const std::vector<duration_list
 std::optional<std::uint64_t> optimal_sorts_per_process(const variance_components& c, double process_cost,
                                                        double sort_cost);
 
-// The processes of `sorts` sorts each whose median-of-medians interval would likely be within
-// `target`: a process median varies by between^2 + (pi/2) within^2 / sorts, the median of K of them
-// by pi/2 of that over K, so K = ceil((1.96 / target)^2 * pi/2 * (between^2 + pi/2 * within^2 /
-// sorts)), at least min_runs_for_interval.
-std::uint64_t processes_for_precision(const variance_components& c, std::uint64_t sorts, double target);
+// The coefficient of variation of the processes' medians: how much a process's median moves from
+// one process to the next, which is what the interval over processes narrows with. Needs two
+// processes and a positive mean of their medians.
+std::optional<double> median_cv(const std::vector<duration_list>& processes);
+
+// The processes whose median-of-medians interval would likely be within `target` when process
+// medians vary by `cv`: the median of K of them varies by pi/2 cv^2 / K, so K = ceil((1.96 /
+// target)^2 * pi/2 * cv^2), at least min_runs_for_interval.
+std::uint64_t processes_for_cv(double cv, double target);
+
+// The share of the spread within processes that is which array a sort sorted rather than noise,
+// where every process sorts the same arrays: a one-way analysis of variance of each sort's
+// deviation from its process's mean, grouped by array (`arrays` beside `processes`), over the
+// arrays sorted at least twice; the array component (MS_array - MS_error) / n0, at least 0, over
+// itself plus MS_error. Nothing without two such arrays and a sort more than there are arrays.
+std::optional<double> input_share(const std::vector<duration_list>& processes,
+                                  const std::vector<std::vector<std::uint64_t>>& arrays);
 
 // One resample of the two-level bootstrap: the processes drawn with replacement first, then within
 // each drawn process as many sorts as it has, drawn with replacement from that process alone.

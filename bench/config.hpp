@@ -20,7 +20,7 @@ struct bench_config {
 inline constexpr std::uint64_t max_array_size = 2'147'483'647;
 inline constexpr std::int64_t max_chunk_size = 2'147'483'647;
 // The progress display counts in signed 32 bits; far fewer runs already give stable statistics.
-inline constexpr std::uint64_t max_run_count = 1'000'000;
+inline constexpr std::uint64_t max_run_count = max_runs_allowed;
 
 struct run_settings {
     bench_config sizes;                      // with a precision goal, run_count is the minimum

@@ -3,6 +3,7 @@
 #include <oneapi/tbb/task_arena.h>
 
 #include <algorithm>
+#include <array>
 #include <mutex>
 #include <ostream>
 
@@ -44,6 +45,7 @@ struct phase_plan {
     strategy id;
     duration_list& times;
     duration_list* cpu_times; // where sorts run one at a time: the process's CPU time around each
+    array_ids* ids;           // which array each sort sorted
     std::uint64_t batch;
     const char* done_line;
     std::function<void(std::uint64_t)> run_batch;
@@ -122,6 +124,7 @@ benchmark_results make_records(const run_settings& opts, const std::vector<phase
         if (phase.cpu_times != nullptr) {
             strategies.back().cpu_ns = *phase.cpu_times;
         }
+        strategies.back().array_ids = *phase.ids;
     }
     return make_results(std::move(context), std::move(strategies));
 }
@@ -163,15 +166,18 @@ benchmark_results measure(const run_settings& opts, const console& con, const so
     value_array data;
     discard_stream quiet; // where the pool's lines go once its first batch has shown them
     bool first_batch = true;
-    duration_list std_sort_times;
-    duration_list std_par_sort_times;
-    duration_list parallel_cpu;
-    duration_list std_sort_cpu;
-    duration_list std_par_sort_cpu;
+    // What each phase keeps beside its duration list; the references' durations too.
+    struct phase_lists {
+        duration_list times;
+        duration_list cpu;
+        array_ids ids;
+    };
+    std::array<phase_lists, strategy_table.size()> lists;
+    const auto at = [&lists](strategy id) -> phase_lists& { return lists[index_of(id)]; };
     const std::uint64_t one_per_cpu = std::max(1u, workers);
 
     std::vector<phase_plan> phases = {
-        {strategy::sequential, sequential_times, nullptr, one_per_cpu, nullptr,
+        {strategy::sequential, sequential_times, nullptr, &pool.ids, one_per_cpu, nullptr,
          [&](std::uint64_t n) {
              queue_sequential_sorts(pool, data, batch_of(sizes, n));
              // The phase's own lines count its first batch; later batches show on the progress line.
@@ -179,23 +185,30 @@ benchmark_results measure(const run_settings& opts, const console& con, const so
              first_batch = false;
          },
          !con.is_terminal},
-        {strategy::thread, thread_times, nullptr, one_per_cpu, "Quicksort just creating threads: Complete",
-         [&](std::uint64_t n) { run_thread_sorts(thread_times, thread_times_mutex, batch_of(sizes, n), listener); }},
-        {strategy::parallel, parallel_times, &parallel_cpu, 1, "Parallel Quicksort: Complete",
-         [&](std::uint64_t n) { run_parallel_sorts(data, parallel_times, batch_of(sizes, n), listener, &parallel_cpu); }},
-        {strategy::parallel_for, parallel_for_times, nullptr, one_per_cpu, nullptr, [&](std::uint64_t n) {
-             run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, batch_of(sizes, n), listener);
+        {strategy::thread, thread_times, nullptr, &at(strategy::thread).ids, one_per_cpu,
+         "Quicksort just creating threads: Complete",
+         [&](std::uint64_t n) {
+             run_thread_sorts(thread_times, thread_times_mutex, batch_of(sizes, n), listener, &at(strategy::thread).ids);
+         }},
+        {strategy::parallel, parallel_times, &at(strategy::parallel).cpu, &at(strategy::parallel).ids, 1,
+         "Parallel Quicksort: Complete",
+         [&](std::uint64_t n) {
+             run_parallel_sorts(data, parallel_times, batch_of(sizes, n), listener, &at(strategy::parallel).cpu,
+                                &at(strategy::parallel).ids);
+         }},
+        {strategy::parallel_for, parallel_for_times, nullptr, &at(strategy::parallel_for).ids, one_per_cpu, nullptr,
+         [&](std::uint64_t n) {
+             run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, batch_of(sizes, n), listener,
+                                    &at(strategy::parallel_for).ids);
          }}};
-    if (opts.reference) {
-        phases.push_back({strategy::std_sort, std_sort_times, &std_sort_cpu, 1, nullptr, [&](std::uint64_t n) {
-                              run_reference_sort(data, std_sort_times, false, batch_of(sizes, n), listener,
-                                                 &std_sort_cpu);
-                          }});
-        phases.push_back({strategy::std_par_sort, std_par_sort_times, &std_par_sort_cpu, 1, nullptr,
-                          [&](std::uint64_t n) {
-                              run_reference_sort(data, std_par_sort_times, true, batch_of(sizes, n), listener,
-                                                 &std_par_sort_cpu);
-                          }});
+    for (const strategy_info& row : strategy_table) {
+        if (row.reference && opts.reference) {
+            phase_lists& l = at(row.id);
+            phases.push_back({row.id, l.times, &l.cpu, &l.ids, 1, nullptr, [&, lp = &l, id = row.id](std::uint64_t n) {
+                                  run_reference_sort(data, lp->times, id == strategy::std_par_sort, batch_of(sizes, n),
+                                                     listener, &lp->cpu, &lp->ids);
+                              }});
+        }
     }
 
     // Phases never overlap.

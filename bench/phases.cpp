@@ -22,7 +22,7 @@ char loop_end_sync;
 // is what these phases measure.
 template <typename Sort>
 void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const bench_config& sizes,
-                       std::string_view strategy, const sort_listener& on_sorted, Sort sort) {
+                       std::string_view strategy, const sort_listener& on_sorted, Sort sort, array_ids* ids) {
     QSB_HAPPENS_BEFORE(&loop_start_sync);
     const happens_after_on_exit loop_joined{&loop_end_sync};
     tbb::parallel_for(
@@ -32,10 +32,14 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
             const happens_before_on_exit body_done{&loop_end_sync};
             value_array local;
             generate_values(local, sizes.array_size, sizes.values);
-            const duration_ns elapsed = time_checked_sort(local, sort, strategy, [run] { return run + 1; });
+            std::uint64_t id = 0;
+            const duration_ns elapsed = time_checked_sort(local, sort, strategy, [run] { return run + 1; }, nullptr, &id);
             {
                 const std::lock_guard lock(times_mutex);
                 times.push_back(elapsed);
+                if (ids != nullptr) {
+                    ids->push_back(id);
+                }
             }
             if (on_sorted) {
                 on_sorted(strategy);
@@ -48,14 +52,19 @@ void run_parallel_loop(duration_list& times, std::mutex& times_mutex, const benc
 // With `cpu_times`, the process's CPU time around each sort too, read outside the timed pair.
 template <typename Sort>
 void run_one_at_a_time(value_array& data, duration_list& times, const bench_config& sizes, std::string_view strategy,
-                       const sort_listener& on_sorted, Sort sort, duration_list* cpu_times = nullptr) {
+                       const sort_listener& on_sorted, Sort sort, duration_list* cpu_times = nullptr,
+                       array_ids* ids = nullptr) {
     for (std::uint64_t run = 1; run <= sizes.run_count; ++run) {
         generate_values(data, sizes.array_size, sizes.values);
         duration_ns cpu = 0;
-        times.push_back(
-            time_checked_sort(data, sort, strategy, [run] { return run; }, cpu_times != nullptr ? &cpu : nullptr));
+        std::uint64_t id = 0;
+        times.push_back(time_checked_sort(data, sort, strategy, [run] { return run; },
+                                          cpu_times != nullptr ? &cpu : nullptr, &id));
         if (cpu_times != nullptr) {
             cpu_times->push_back(cpu);
+        }
+        if (ids != nullptr) {
+            ids->push_back(id);
         }
         data.clear();
         if (on_sorted) {
@@ -74,8 +83,9 @@ auto chunked_sort(const bench_config& sizes) {
 } // namespace
 
 void run_parallel_sorts(value_array& data, duration_list& parallel_times, const bench_config& sizes,
-                        const sort_listener& on_sorted, duration_list* cpu_times) {
-    run_one_at_a_time(data, parallel_times, sizes, name_of(strategy::parallel), on_sorted, chunked_sort(sizes), cpu_times);
+                        const sort_listener& on_sorted, duration_list* cpu_times, array_ids* ids) {
+    run_one_at_a_time(data, parallel_times, sizes, name_of(strategy::parallel), on_sorted, chunked_sort(sizes), cpu_times,
+                      ids);
 }
 
 void run_thread_sorts_alone(value_array& data, duration_list& times, const bench_config& sizes,
@@ -86,28 +96,28 @@ void run_thread_sorts_alone(value_array& data, duration_list& times, const bench
 }
 
 void run_reference_sort(value_array& data, duration_list& times, bool parallel, const bench_config& sizes,
-                        const sort_listener& on_sorted, duration_list* cpu_times) {
+                        const sort_listener& on_sorted, duration_list* cpu_times, array_ids* ids) {
     if (parallel) {
         run_one_at_a_time(
             data, times, sizes, name_of(strategy::std_par_sort), on_sorted,
-            [](value_array& values) { std::sort(std::execution::par, values.begin(), values.end()); }, cpu_times);
+            [](value_array& values) { std::sort(std::execution::par, values.begin(), values.end()); }, cpu_times, ids);
     } else {
         run_one_at_a_time(
             data, times, sizes, name_of(strategy::std_sort), on_sorted,
-            [](value_array& values) { std::sort(values.begin(), values.end()); }, cpu_times);
+            [](value_array& values) { std::sort(values.begin(), values.end()); }, cpu_times, ids);
     }
 }
 
 void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, const bench_config& sizes,
-                      const sort_listener& on_sorted) {
+                      const sort_listener& on_sorted, array_ids* ids) {
     const auto high = static_cast<std::int32_t>(sizes.array_size) - 1;
     run_parallel_loop(thread_times, times_mutex, sizes, name_of(strategy::thread), on_sorted,
-                      [high](value_array& values) { thread_quicksort(values, 0, high); });
+                      [high](value_array& values) { thread_quicksort(values, 0, high); }, ids);
 }
 
 void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times_mutex, const bench_config& sizes,
-                            const sort_listener& on_sorted) {
+                            const sort_listener& on_sorted, array_ids* ids) {
     run_parallel_loop(parallel_for_times, times_mutex, sizes, name_of(strategy::parallel_for), on_sorted,
-                      chunked_sort(sizes));
+                      chunked_sort(sizes), ids);
 }
 

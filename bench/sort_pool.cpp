@@ -98,11 +98,14 @@ void sort_worker(sort_pool& pool) {
             pool.tasks.pop_front();
         }
         // A wrong result names its run as the progress display would have counted it.
+        std::uint64_t id = 0;
         const duration_ns elapsed = time_checked_sort(
-            values, [n](value_array& v) { quicksort(v, 0, n - 1); }, name_of(strategy::sequential), [&pool] {
+            values, [n](value_array& v) { quicksort(v, 0, n - 1); }, name_of(strategy::sequential),
+            [&pool] {
                 const std::lock_guard lock(pool.progress_mutex);
                 return static_cast<std::uint64_t>(pool.completed + 1);
-            });
+            },
+            nullptr, &id);
 
         {
             const std::lock_guard progress(pool.progress_mutex);
@@ -110,6 +113,7 @@ void sort_worker(sort_pool& pool) {
             pool.progress_cv.notify_one();
             const std::lock_guard results(pool.results_mutex);
             sequential_times.push_back(elapsed);
+            pool.ids.push_back(id);
         }
         if (pool.on_sorted) {
             pool.on_sorted(name_of(strategy::sequential));

@@ -24,7 +24,8 @@ struct sort_task {
 struct sort_pool {
     std::deque<sort_task> tasks;    // guarded by queue_mutex; taken from the front
     std::mutex queue_mutex;
-    std::mutex results_mutex;       // guards appends to sequential_times
+    std::mutex results_mutex;       // guards appends to sequential_times and ids
+    array_ids ids;                  // which array each of sequential_times' sorts sorted
     std::mutex progress_mutex;      // guards completed; the mutex of progress_cv
     std::condition_variable progress_cv;
     std::int32_t completed = 0;

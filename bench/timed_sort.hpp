@@ -13,11 +13,14 @@
 // Sorts `values` with `sort`, returns how long the sort took, and throws sort_check_error naming
 // `strategy` and the run that `run_number()` gives when the result is not the ascending
 // permutation of the input. With `cpu_ns`, also the process's CPU time around the sort, read
-// outside the timed pair.
+// outside the timed pair; with `array_id`, which array it sorted.
 template <typename Sort, typename RunNumber>
 duration_ns time_checked_sort(value_array& values, Sort&& sort, std::string_view strategy, RunNumber run_number,
-                              duration_ns* cpu_ns = nullptr) {
+                              duration_ns* cpu_ns = nullptr, std::uint64_t* array_id = nullptr) {
     const array_fingerprint before = fingerprint_of(values);
+    if (array_id != nullptr) {
+        *array_id = before.identity();
+    }
     const duration_ns c0 = cpu_ns != nullptr ? process_cpu_ns() : 0;
     const duration_ns t0 = now_ns();
     sort(values);

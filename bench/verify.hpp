@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sorting/sorting.hpp"
 
@@ -15,7 +16,15 @@ struct array_fingerprint {
     std::uint64_t sum = 0;
     std::uint64_t mix = 0; // sum of a hash of each value: catches changes that keep the plain sum
     friend bool operator==(const array_fingerprint&, const array_fingerprint&) = default;
+    // One number that tells arrays apart: the same array in another process gets the same one. 53
+    // bits, so that any reader of JSON holds it exactly.
+    std::uint64_t identity() const {
+        return (mix ^ (sum * 0x9e3779b97f4a7c15ull) ^ (count << 1)) & ((std::uint64_t{1} << 53) - 1);
+    }
 };
+
+// Where a phase keeps which array each of its sorts sorted, beside its durations and in their order.
+using array_ids = std::vector<std::uint64_t>;
 
 // A timed sort whose result is not the ascending permutation of its input.
 class sort_check_error : public std::runtime_error {

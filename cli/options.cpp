@@ -97,7 +97,7 @@ void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
 
 // Processes are the unit of repetition: with a precision goal the run adds processes, not sorts.
 void finish_process_options(const CLI::App& app, options& opts, const run_texts& texts) {
-    constexpr unsigned most_processes = 1000;
+    constexpr auto most_processes = static_cast<unsigned>(max_processes_allowed);
     if (app.count("--processes") > 0) {
         opts.processes = parse_count<unsigned>("--processes", texts.processes, 1, most_processes);
         if (app.count("--cpus") > 0) {

@@ -51,18 +51,35 @@ double sorting_wall_ns(const benchmark_results& results) {
     return wall;
 }
 
-std::optional<process_design> design_of(const strategy_result& s, const std::vector<duration_ns>& process_costs_ns,
-                                        double in_flight) {
-    if (!s.components || process_costs_ns.empty() || s.durations.empty() || !(in_flight >= 1)) {
+std::optional<process_design> design_of(const benchmark_results& results, const strategy_result& s) {
+    if (s.processes.size() < 2 || !s.components) {
         return std::nullopt;
     }
     process_design d;
-    d.process_cost_ns = static_cast<double>(median_of(process_costs_ns));
-    d.sort_cost_ns = static_cast<double>(s.summary.median) / in_flight;
-    d.sorts_per_process = optimal_sorts_per_process(*s.components, d.process_cost_ns, d.sort_cost_ns);
-    const auto sorts = d.sorts_per_process.value_or(
-        static_cast<std::uint64_t>(std::llround(s.components->sorts_per_process)));
-    d.processes_for_advised = processes_for_precision(*s.components, sorts, advised_precision);
+    const auto& goal = results.context.precision;
+    d.target = goal ? goal->target : advised_precision;
+    d.most_processes = goal && goal->max_processes > 0 ? goal->max_processes : max_processes_allowed;
+    d.median_cv = median_cv(s.processes);
+    if (d.median_cv) {
+        d.processes_for_target = processes_for_cv(*d.median_cv, d.target);
+    }
+    std::vector<std::vector<std::uint64_t>> arrays;
+    for (std::size_t p = 0, first = 0; p < s.processes.size() && s.array_ids.size() == s.durations.size(); ++p) {
+        const auto begin = s.array_ids.begin() + static_cast<std::ptrdiff_t>(first);
+        arrays.emplace_back(begin, begin + static_cast<std::ptrdiff_t>(s.processes[p].size()));
+        first += s.processes[p].size();
+    }
+    d.input_share = input_share(s.processes, arrays);
+    const double in_flight = sorts_in_flight(results, s);
+    if (!results.process_costs_ns.empty() && !s.durations.empty() && in_flight >= 1) {
+        d.process_cost_ns = static_cast<double>(median_of(results.process_costs_ns));
+        d.sort_cost_ns = static_cast<double>(s.summary.median) / in_flight;
+        // Only the noise within a process averages away over more sorts: which array a sort sorted
+        // is the same in every process.
+        variance_components noise = *s.components;
+        noise.within_cv *= std::sqrt(1 - d.input_share.value_or(0));
+        d.sorts_per_process = optimal_sorts_per_process(noise, *d.process_cost_ns, *d.sort_cost_ns);
+    }
     return d;
 }
 

@@ -20,16 +20,22 @@ double sorts_in_flight(const benchmark_results& results, const strategy_result& 
 // The wall time a record's sorts took by themselves: each strategy's durations over its sorts in flight.
 double sorting_wall_ns(const benchmark_results& results);
 
-// The design that reaches a precision over processes for the least wall time, from a strategy's
+// What a run of processes says of its own design: how its process medians spread, and so how many
+// processes the target asks for; how much of the spread within a process is which array was
+// sorted; and the sorts per process that reach a precision for the least wall time, from the
 // variance components and what a process and a sort cost.
 struct process_design {
-    double process_cost_ns = 0; // a process beyond its sorts: start, arrays, phases' setup, copies and checks, record
-    double sort_cost_ns = 0;    // the wall time one sort of the strategy adds: its median over the sorts in flight
-    std::optional<std::uint64_t> sorts_per_process; // absent when no between-process variation showed
-    std::uint64_t processes_for_advised = 0; // of sorts_per_process sorts (or the run's), for advised_precision
+    std::optional<double> median_cv;   // of the process medians, as they spread
+    double target = advised_precision; // the run's precision goal, or the advised precision
+    std::optional<std::uint64_t> processes_for_target; // from median_cv; absent without it
+    std::uint64_t most_processes = max_processes_allowed; // what the options allow
+    std::optional<double> input_share; // of the spread within processes: which array a sort sorted
+    std::optional<double> process_cost_ns; // a process beyond its sorts: start, arrays, setup, checks, record
+    std::optional<double> sort_cost_ns;    // the wall time one sort adds: its median over the sorts in flight
+    std::optional<std::uint64_t> sorts_per_process; // absent when no noise between processes showed
 };
-std::optional<process_design> design_of(const strategy_result& s, const std::vector<duration_ns>& process_costs_ns,
-                                        double in_flight);
+// Nothing for a strategy of fewer than two processes.
+std::optional<process_design> design_of(const benchmark_results& results, const strategy_result& s);
 
 // How one strategy's median moves with the CPU count, against its own figure at the smallest count.
 // A strategy whose phase runs one sort per CPU side by side scales by throughput: on a perfect

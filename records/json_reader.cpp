@@ -44,6 +44,9 @@ void check_strategy(const strategy_result& s, const json& entry, const std::stri
     if (!s.cpu_ns.empty() && s.cpu_ns.size() != s.durations.size()) {
         fail(where + ".cpu_ns", "not one CPU time per duration");
     }
+    if (!s.array_ids.empty() && s.array_ids.size() != s.durations.size()) {
+        fail(where + ".array_ids", "not one array per duration");
+    }
 }
 
 // The measured strategies first, in the table's order, then only references, no name twice.
@@ -105,6 +108,7 @@ benchmark_results make_whole(benchmark_results read, const json& entries) {
         strategy_result whole = make_strategy(std::move(s.name), std::move(s.durations));
         whole.reference = s.reference;
         whole.cpu_ns = std::move(s.cpu_ns);
+        whole.array_ids = std::move(s.array_ids);
         whole.processes = std::move(s.processes);
         add_process_figures(whole);
         strategies.push_back(std::move(whole));

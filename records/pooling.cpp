@@ -24,11 +24,19 @@ void process_pool::add(const benchmark_results& process, duration_ns cost_ns) {
                 medians_[k].push_back(median_of(s.durations));
                 gathered.durations.insert(gathered.durations.end(), s.durations.begin(), s.durations.end());
                 gathered.cpu_ns.insert(gathered.cpu_ns.end(), s.cpu_ns.begin(), s.cpu_ns.end());
+                gathered.array_ids.insert(gathered.array_ids.end(), s.array_ids.begin(), s.array_ids.end());
                 gathered.processes.push_back(s.durations);
             }
         }
     }
-    warnings_.insert(warnings_.end(), process.environment_warnings.begin(), process.environment_warnings.end());
+    for (const auto& warning : process.environment_warnings) {
+        auto same = std::find_if(warnings_.begin(), warnings_.end(), [&](const auto& w) { return w.first == warning; });
+        if (same == warnings_.end()) {
+            warnings_.push_back({warning, {}});
+            same = warnings_.end() - 1;
+        }
+        same->second.push_back(processes_);
+    }
     resources_.insert(resources_.end(), process.resources.begin(), process.resources.end());
     predicted_peak_bytes_ = std::max(predicted_peak_bytes_, process.predicted_peak_bytes);
     peak_rss_bytes_ = std::max(peak_rss_bytes_, process.peak_rss_bytes);
@@ -63,6 +71,9 @@ benchmark_results process_pool::pooled(const std::optional<precision_goal>& goal
         if (gathered.cpu_ns.size() == s.durations.size()) {
             s.cpu_ns = gathered.cpu_ns;
         }
+        if (gathered.array_ids.size() == s.durations.size()) {
+            s.array_ids = gathered.array_ids;
+        }
         s.processes = gathered.processes;
         add_process_figures(s);
         strategies.push_back(std::move(s));
@@ -77,7 +88,16 @@ benchmark_results process_pool::pooled(const std::optional<precision_goal>& goal
     // The machine as the first process found it and the last one left it; every process's phases.
     pooled.environment_before = first_.environment_before;
     pooled.environment_after = last_after_;
-    pooled.environment_warnings = warnings_;
+    for (const auto& [warning, from] : warnings_) {
+        std::string which = from.size() == 1 ? std::string(unit_) + " " : std::string(unit_) + "es ";
+        if (std::string(unit_) != "process" && from.size() > 1) {
+            which = std::string(unit_) + "s ";
+        }
+        for (std::size_t k = 0; k < from.size(); ++k) {
+            which += (k == 0 ? "" : k + 1 == from.size() ? " and " : ", ") + std::to_string(from[k]);
+        }
+        pooled.environment_warnings.push_back(which + ": " + warning);
+    }
     pooled.resources = resources_;
     pooled.predicted_peak_bytes = predicted_peak_bytes_;
     pooled.peak_rss_bytes = peak_rss_bytes_;
@@ -89,7 +109,7 @@ benchmark_results pool_rounds(const std::vector<benchmark_results>& rounds) {
     if (rounds.size() == 1) {
         return rounds.front();
     }
-    process_pool pool;
+    process_pool pool("round");
     for (const auto& round : rounds) {
         pool.add(round);
     }

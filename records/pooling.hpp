@@ -10,6 +10,8 @@
 // counts added up. Adding a process costs its own sorts, never a copy of those before it.
 class process_pool {
 public:
+    // `unit` names a process in the warnings: "process", or a sweep step's "round".
+    explicit process_pool(const char* unit = "process") : unit_(unit) {}
     void add(const benchmark_results& process, duration_ns cost_ns = 0);
     std::size_t size() const { return processes_; }
 
@@ -28,7 +30,9 @@ private:
     std::optional<environment_facts> last_after_;
     std::vector<strategy_result> strategies_; // durations and processes gathered, figures not yet made
     std::vector<duration_list> medians_;      // per strategy, each process's median
-    std::vector<std::string> warnings_;
+    const char* unit_;
+    // Each warning once, with the processes that gave it.
+    std::vector<std::pair<std::string, std::vector<std::size_t>>> warnings_;
     std::vector<phase_resources> resources_;
     std::uint64_t predicted_peak_bytes_ = 0;
     std::uint64_t peak_rss_bytes_ = 0;

@@ -89,6 +89,7 @@ void each_field(Strategy& s, Visit& visit) {
     visit.derived("warnings", [&] { return s.warnings; });
     visit("cpu_ns", s.cpu_ns,
           rule{.min = 0, .max = json_values::max_duration_ns, .optional = true, .omit = s.cpu_ns.empty()});
+    visit("array_ids", s.array_ids, rule{.optional = true, .omit = s.array_ids.empty()});
     visit.derived("runs", [&] { return s.durations.size(); });
     visit.derived("median_interval_ns", [&] { return interval_json(summary.interval); });
     visit.derived("median_interval_coverage", [&] {

@@ -95,12 +95,15 @@ ordered design_json(const benchmark_results& results, const strategy_result& s) 
         {"between_cv", v.between_cv},
         {"between_estimate_negative", v.between_negative},
     };
-    if (const auto design = design_of(s, results.process_costs_ns, sorts_in_flight(results, s))) {
-        entry["process_cost_ns"] = design->process_cost_ns;
-        entry["sort_cost_ns"] = design->sort_cost_ns;
-        entry["suggested_sorts_per_process"] = json_fields::to_json(design->sorts_per_process);
-        entry["processes_for_advised_precision"] = design->processes_for_advised;
-        entry["advised_precision"] = advised_precision;
+    if (const auto design = design_of(results, s)) {
+        using json_fields::to_json;
+        entry["median_cv"] = to_json(design->median_cv);
+        entry["input_share"] = to_json(design->input_share);
+        entry["target"] = design->target;
+        entry["processes_for_target"] = to_json(design->processes_for_target);
+        entry["process_cost_ns"] = to_json(design->process_cost_ns);
+        entry["sort_cost_ns"] = to_json(design->sort_cost_ns);
+        entry["suggested_sorts_per_process"] = to_json(design->sorts_per_process);
     }
     return entry;
 }

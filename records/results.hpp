@@ -52,6 +52,7 @@ struct strategy_result {
     std::string name;        // as the console report heads it, e.g. "parallel sort"
     duration_list durations; // nanoseconds, in the order the sorts finished
     duration_list cpu_ns;    // the process's CPU time around each sort, where sorts ran one at a time
+    std::vector<std::uint64_t> array_ids; // which array each sort sorted: the same array in every process
     duration_summary summary;
     bool reference = false;  // a standard-library sort measured for comparison
     std::optional<double> times_faster_than_parallel; // references only: parallel median / this median
@@ -144,6 +145,11 @@ std::optional<double> process_precision(const strategy_result& s);
 
 // The precision a careful reader wants of a median before trusting it.
 inline constexpr double advised_precision = 0.02;
+
+// The most processes (--processes, --max-processes) and sorts per strategy (--runs) a run may ask
+// for: advice never names a count beyond them.
+inline constexpr std::uint64_t max_processes_allowed = 1000;
+inline constexpr std::uint64_t max_runs_allowed = 1'000'000;
 
 // Why a strategy's figures may not be trusted, as advice: its median known no better than `target`
 // (advised_precision, or the precision goal of the run), or no interval at all, with the runs that

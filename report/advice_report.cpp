@@ -6,39 +6,63 @@
 #include <cstdio>
 #include <ostream>
 
+#include "common/format.hpp"
 #include "records/derived.hpp"
+
+namespace {
+
+std::string percent(double fraction) { return fixed(100 * fraction, 1) + "%"; }
+
+// How many processes the target asks for, never a count past what the options allow.
+std::string processes_line(const strategy_result& s, const process_design& d) {
+    std::string line = s.name + ": its process medians spread " + percent(*d.median_cv) + " (cv), so ";
+    if (*d.processes_for_target > d.most_processes) {
+        line += percent_text(d.target) + " is not reachable with --max-processes " + std::to_string(d.most_processes);
+    } else {
+        line += "about " + count_text(*d.processes_for_target, "process", "processes") + " would reach " +
+                percent_text(d.target);
+    }
+    if (const auto now = process_precision(s)) {
+        line += " (" + std::to_string(s.processes.size()) + " reached \u00b1" + fixed(100 * *now, 1) + "%)";
+    }
+    return line;
+}
+
+// Within a process: how much is noise, how much the input, and what a process and a sort cost.
+std::string within_line(const strategy_result& s, const process_design& d) {
+    const variance_components& v = *s.components;
+    std::string line = s.name + ": within a process its sorts spread " + percent(v.within_cv) + " (cv)";
+    if (d.input_share) {
+        line += ", " + percent(*d.input_share) + " of it which array was sorted (arrays recur from process to process)" +
+                ", the rest noise";
+    }
+    if (d.process_cost_ns && d.sort_cost_ns) {
+        line += "; a process costs " + fixed(*d.process_cost_ns / 1e6, 0) + " ms beyond its sorts, a sort " +
+                fixed(*d.sort_cost_ns / 1e6, 0) + " ms";
+        line += d.sorts_per_process
+                    ? ", so " + count_text(*d.sorts_per_process, "sort", "sorts") + " per process cost the least time"
+                    : ", and with no noise between processes more sorts per process cost the least time";
+    }
+    return line;
+}
+
+} // namespace
 
 std::vector<std::string> design_advice(const benchmark_results& results) {
     std::vector<std::string> lines;
-    char text[400];
     for (const auto& s : results.strategies) {
-        if (!s.components) {
+        const auto design = design_of(results, s);
+        if (!design) {
             continue;
         }
-        const variance_components& v = *s.components;
-        std::snprintf(text, sizeof text, "%s: within-process cv %.1f%%, between-process cv %.1f%%%s", s.name.c_str(),
-                      100 * v.within_cv, 100 * v.between_cv,
-                      v.between_negative ? " (its estimate came out negative: the processes agreed better than their "
-                                           "sorts' spread predicts)"
-                                         : "");
-        std::string line = text;
-        const auto design = design_of(s, results.process_costs_ns, sorts_in_flight(results, s));
-        if (design) {
-            std::snprintf(text, sizeof text, "; a process costs %.0f ms beyond its sorts, a sort %.0f ms",
-                          design->process_cost_ns / 1e6, design->sort_cost_ns / 1e6);
-            line += text;
-            if (design->sorts_per_process) {
-                line += "; for the least time run " + std::to_string(*design->sorts_per_process) +
-                        " sorts per process, about " + std::to_string(design->processes_for_advised) +
-                        " processes for " + percent_text(advised_precision);
-            } else {
-                line += "; with no variation between processes, more sorts per process are cheapest (at today's " +
-                        std::to_string(std::llround(v.sorts_per_process)) + " sorts per process, about " +
-                        std::to_string(design->processes_for_advised) + " processes for " +
-                        percent_text(advised_precision) + ")";
-            }
+        if (design->median_cv && design->processes_for_target) {
+            lines.push_back(processes_line(s, *design));
         }
-        lines.push_back(line);
+        lines.push_back(within_line(s, *design));
+    }
+    if (!lines.empty()) {
+        lines.push_back("more processes (--processes) narrow the interval over processes; more sorts per process "
+                        "(--runs) narrow each process's median, not the spread between processes");
     }
     return lines;
 }

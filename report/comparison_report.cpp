@@ -54,15 +54,26 @@ std::string rule_text(const strategy_comparison& s, const std::optional<double>&
 
 std::string verdict_cell(const strategy_comparison& s) {
     std::string text = style_of(s.result).text;
+    // A count past what the options allow is no advice.
+    const auto would_decide = [](std::uint64_t count, const char* option, std::uint64_t most) {
+        return count > most ? std::string("not decidable with at most ") + std::to_string(most) + " a side (" +
+                                  option + ")"
+                            : "about " + std::to_string(count) + " a side would decide: " + option + " " +
+                                  std::to_string(count);
+    };
     if (s.result == verdict::too_few_processes) {
-        text += " (" + std::to_string(s.base_processes) + " vs " + std::to_string(s.next_processes) +
-                " processes; about " + std::to_string(s.processes_to_decide.value_or(min_processes_to_decide)) +
-                " a side would decide)";
+        text += " (" + std::to_string(s.base_processes) + " vs " + std::to_string(s.next_processes) + " processes; " +
+                would_decide(s.processes_to_decide.value_or(min_processes_to_decide), "--processes",
+                             max_processes_allowed) +
+                ")";
     }
     // Over processes the test's samples are the processes' medians, and so are its counts.
-    const std::string unit = s.rule == judged_by::processes ? " processes" : " runs";
+    const bool by_processes = s.rule == judged_by::processes;
+    const std::string unit = by_processes ? " processes" : " runs";
     if (s.result == verdict::inconclusive) {
-        text += s.runs_to_decide ? " (about " + std::to_string(*s.runs_to_decide) + unit + " a side would decide)"
+        text += s.runs_to_decide ? " (" + would_decide(*s.runs_to_decide, by_processes ? "--processes" : "--runs",
+                                                       by_processes ? max_processes_allowed : max_runs_allowed) +
+                                       ")"
                                  : " (no practical count of" + unit + " would decide it)";
     }
     if (s.weak && s.result != verdict::too_few_runs && s.result != verdict::too_few_processes) {
