@@ -7,12 +7,14 @@
 #include <string>
 #include <system_error>
 
+#include "bench/memory_model.hpp"
 #include "cli/check_mode.hpp"
 #include "cli/classic_run.hpp"
 #include "cli/compare_mode.hpp"
 #include "cli/history_mode.hpp"
 #include "cli/options.hpp"
 #include "common/error.hpp"
+#include "common/format.hpp"
 
 namespace {
 
@@ -25,7 +27,13 @@ std::string describe_failure() {
     } catch (const std::ios_base::failure&) {
         return "cannot write to standard output (closed, full or a broken pipe)";
     } catch (const std::system_error& e) {
-        return std::string("cannot start a thread or task: ") + e.what();
+        std::string message = std::string("cannot start a thread or task: ") + e.what();
+        // Every thread reserves its stack in the address space, beyond what the memory model counts.
+        if (const auto limit = memory_room_now().address_space_bytes) {
+            message += " (the address space is limited to " + format_bytes(*limit) +
+                       " by ulimit -v, and every thread reserves its stack in it: raise the limit)";
+        }
+        return message;
     } catch (const std::exception& e) {
         return e.what();
     } catch (...) {

@@ -45,7 +45,9 @@ int run_compare(const compare_options& opts) {
         for (const auto& name : c.undecided()) {
             names += (names.empty() ? "" : ", ") + name;
         }
-        std::cerr << "quicksort_bench: not decided, so the gate does not pass (--allow-inconclusive lets it): " << names
+        std::cerr << "quicksort_bench: not decided, so the gate does not pass (runs of more processes decide them: "
+                     "--processes " << min_processes_to_decide << " or more a side; --allow-inconclusive lets the gate "
+                     "pass): " << names
                   << std::endl;
     }
     return status;

@@ -61,7 +61,8 @@ void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
     app.add_option("--max-runs", texts.max_runs, "With --precision: at most N sorts per strategy (default 100)")
         ->type_name("N");
     app.add_option("--max-time", texts.max_time,
-                   "With --precision: add no more sorts once the run has taken this long (90s, 30m, 2h)")
+                   "With --precision: add no more sorts (with --processes, no more processes) once the run has taken "
+                   "this long (90s, 30m, 2h); the --processes asked for are a minimum it does not cut")
         ->type_name("DURATION");
     app.add_option("--cpus", texts.cpus,
                    "Sweep: measure every strategy on each of these counts of logical CPUs, e.g. 1,2,4 or 1-8 "
@@ -120,6 +121,7 @@ void finish_process_options(const CLI::App& app, options& opts, const run_texts&
         if (opts.precision->max_processes == 0) {
             opts.precision->max_processes = std::max(30u, opts.processes);
         }
+        opts.precision->min_processes = opts.processes;
         if (app.count("--runs") == 0) {
             opts.sizes.run_count = bench_config{}.run_count;
         }

@@ -40,6 +40,7 @@ void each_precision_field(Goal& g, Visit& visit, std::uint64_t min_runs) {
     visit("max_runs", g.max_runs, whole(1, 1'000'000'000));
     visit("max_time_ns", g.max_time_ns, whole(1, json_values::max_duration_ns));
     visit("max_processes", g.max_processes, rule{.min = 1, .max = 1'000'000, .optional = true, .omit = g.max_processes == 0});
+    visit("min_processes", g.min_processes, rule{.min = 1, .max = 1'000'000, .optional = true, .omit = g.min_processes == 0});
 }
 
 template <typename Context, typename Visit>

@@ -21,6 +21,7 @@ struct precision_goal {
     std::uint64_t max_runs = 100;  // sorts per strategy at most
     std::optional<std::int64_t> max_time_ns; // no further batch once the run has taken this long
     std::uint64_t max_processes = 0; // a run of several processes adds processes up to this many
+    std::uint64_t min_processes = 0; // ... from this many, which --max-time does not cut
 };
 
 struct run_context {

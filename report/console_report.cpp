@@ -88,12 +88,14 @@ void print_process_precision(const benchmark_results& results, std::ostream& out
             out << ", too few processes for an interval (at least " << min_runs_for_interval << ")";
         }
         if (s.target_reached) {
+            // --max-time stops adding processes; it never cuts the --processes asked for.
+            const bool at_minimum = goal->min_processes > 0 && c.processes <= goal->min_processes;
             out << (*s.target_reached ? ", target reached"
-                                      : ", target not reached (at " +
-                                            std::string(c.processes >= goal->max_processes
-                                                            ? "--max-processes " + std::to_string(goal->max_processes)
-                                                            : "--max-time") +
-                                            ")");
+                    : c.processes >= goal->max_processes
+                        ? ", target not reached (at --max-processes " + std::to_string(goal->max_processes) + ")"
+                    : at_minimum ? ", target not reached (--processes " + std::to_string(goal->min_processes) +
+                                       " is a minimum that --max-time does not cut)"
+                                 : std::string(", target not reached (at --max-time)"));
         }
         out << std::endl;
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/format.hpp"
 #include "process.hpp"
 #include "thread_limit.hpp"
 
@@ -43,6 +44,12 @@ TEST(Faults, TooLittleAddressSpaceEndsWithOneLineWhereverItStrikes) {
             ++failures;
             expect_one_error_line(r, what, true);
             EXPECT_EQ(r.out.find("Results:"), std::string::npos) << what << ": a failed run has no report";
+            if (r.err.find("cannot start a thread or task") != std::string::npos) {
+                EXPECT_NE(r.err.find("limited to " + format_bytes(1024ull * static_cast<std::uint64_t>(kb)) +
+                                     " by ulimit -v"),
+                          std::string::npos)
+                    << what << ": " << r.err;
+            }
         }
     }
     EXPECT_GE(failures, 2);

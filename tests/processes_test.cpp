@@ -459,4 +459,16 @@ TEST(Processes, TheDesignRestsOnTheProcessMediansAndTheArraysTheySorted) {
     EXPECT_NE(advice.find("1 sort per process"), std::string::npos) << advice;
     EXPECT_NE(advice.find("of it which array was sorted"), std::string::npos) << advice;
     EXPECT_EQ(r.environment_warnings, std::vector<std::string>{"processes 1, 2, 3, 4, 5 and 6: the load rose"});
+
+    // Out of time with only the processes asked for: --max-time never cuts those.
+    goal.max_time_ns = 1;
+    goal.min_processes = 6;
+    std::ostringstream block;
+    print_precision(pool.pooled(goal), block);
+    EXPECT_NE(block.str().find("target not reached (--processes 6 is a minimum that --max-time does not cut)"),
+              std::string::npos) << block.str();
+    goal.min_processes = 4;
+    block.str("");
+    print_precision(pool.pooled(goal), block);
+    EXPECT_NE(block.str().find("target not reached (at --max-time)"), std::string::npos) << block.str();
 }
