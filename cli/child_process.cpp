@@ -3,6 +3,8 @@
 #include "cli/child_process.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,8 +49,36 @@ std::vector<std::string> child_arguments(const options& opts) {
     return args;
 }
 
+namespace {
+
+// Scratch folders a run of processes or a sweep killed outright (kill -9) could not remove: those
+// of this program and this user whose process is gone.
+void remove_abandoned(const std::filesystem::path& temp) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(temp, error)) {
+        const std::string name = entry.path().filename().string();
+        int pid = 0;
+        char kind[16] = {};
+        if (std::sscanf(name.c_str(), "quicksort_bench-%15[a-z]-%d-", kind, &pid) != 2 || pid <= 0 ||
+            (std::string(kind) != "processes" && std::string(kind) != "sweep")) {
+            continue;
+        }
+        struct stat info {};
+        if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) {
+            continue;
+        }
+        if (::kill(pid, 0) != 0 && errno == ESRCH) {
+            std::filesystem::remove_all(entry.path(), error);
+        }
+    }
+}
+
+} // namespace
+
 scratch_folder::scratch_folder(const std::string& prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    remove_abandoned(temp);
+    std::string pattern = (temp / (prefix + "-" + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::system_error(errno, std::generic_category(), "cannot create a folder for the processes' records");
     }

@@ -108,6 +108,10 @@ int import_files(const history_options& h) {
             std::cout << "skipped " << run.name << ": an incomplete sweep" << std::endl;
             continue;
         }
+        if (!run.doc.sweep.steps.at(0).results.complete()) {
+            std::cout << "skipped " << run.name << ": an incomplete run of processes" << std::endl;
+            continue;
+        }
         const auto id = store.record(run.doc.sweep, run.doc.document, h.label.empty() ? run.label : h.label);
         std::cout << (id ? "imported " + run.name + " as run " + std::to_string(*id)
                          : "skipped " + run.name + ": already stored")

@@ -17,6 +17,21 @@
 #include "common/error.hpp"
 #include "machine/cpus.hpp"
 #include "records/derived.hpp"
+#include "report/exports.hpp"
+
+namespace {
+
+// The processes so far as one run of processes.
+benchmark_results pooled(const process_pool& pool, const options& opts) {
+    benchmark_results results = pool.pooled(opts.precision);
+    // Each process ran on every CPU this one may use: no step of a sweep, with CPUs of its own.
+    results.context.cpus.clear();
+    results.context.tbb_threads = 0;
+    results.processes_planned = opts.processes;
+    return results;
+}
+
+} // namespace
 
 bool processes_enough(const process_pool& pool, const precision_goal& goal, std::int64_t elapsed_ns) {
     if (pool.size() >= goal.max_processes || (goal.max_time_ns && elapsed_ns >= *goal.max_time_ns)) {
@@ -54,15 +69,17 @@ int run_processes(const options& opts) {
         progress.erase();
         if (!outcome.ok) {
             print_error(std::cerr, name + ": " + outcome.failure);
+            // The processes that finished are kept in the exports, marked incomplete, as a sweep's steps are.
+            if (pool.size() > 0) {
+                benchmark_results done = pooled(pool, opts);
+                done.failure = name + ": " + outcome.failure;
+                write_exports(opts.exports, done);
+            }
             return outcome.interrupted_by != 0 ? 128 + outcome.interrupted_by : EXIT_FAILURE;
         }
         // What the process cost beyond its timed phases, as this process timed it.
         pool.add(outcome.record,
                  std::max<duration_ns>(0, outcome.wall_ns - std::llround(sorting_wall_ns(outcome.record))));
     }
-    benchmark_results results = pool.pooled(opts.precision);
-    // Each process ran on every CPU this one may use: no step of a sweep, with CPUs of its own.
-    results.context.cpus.clear();
-    results.context.tbb_threads = 0;
-    return finish_run(opts, con, results);
+    return finish_run(opts, con, pooled(pool, opts));
 }

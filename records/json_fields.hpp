@@ -83,15 +83,16 @@ public:
 
     template <typename T>
     void operator()(const char* key, const T& value, rule r = {}) {
+        if (r.omit) {
+            return;
+        }
         if constexpr (std::is_same_v<T, std::string>) {
             if (r.empty_is_null && value.empty()) {
                 object_[key] = nullptr;
                 return;
             }
         }
-        if (!r.omit) {
-            object_[key] = to_json(value);
-        }
+        object_[key] = to_json(value);
     }
     // A figure computed from the record: written where it stands, never read back.
     template <typename F>

@@ -122,6 +122,8 @@ benchmark_results make_whole(benchmark_results read, const json& entries) {
     results.environment_warnings = std::move(read.environment_warnings);
     results.resources = std::move(read.resources);
     results.process_costs_ns = std::move(read.process_costs_ns);
+    results.processes_planned = read.processes_planned;
+    results.failure = std::move(read.failure);
     results.predicted_peak_bytes = read.predicted_peak_bytes;
     results.peak_rss_bytes = read.peak_rss_bytes;
     return results;

@@ -128,6 +128,10 @@ void each_field(Results& r, Visit& visit) {
     visit("resources", r.resources, rule{.optional = true, .omit = r.resources.empty()});
     visit("process_costs_ns", r.process_costs_ns,
           rule{.min = 0, .max = json_values::max_duration_ns, .optional = true, .omit = r.process_costs_ns.empty()});
+    const bool planned = r.processes_planned > 0;
+    visit.derived_if("complete", planned, [&] { return r.complete(); });
+    visit("processes_planned", r.processes_planned, rule{.min = 1, .max = 1'000'000, .optional = true, .omit = !planned});
+    visit("failure", r.failure, rule{.optional = true, .omit = !planned, .empty_is_null = true});
     visit.section("memory", r.predicted_peak_bytes > 0, [&r](auto& m) {
         m("predicted_peak_bytes", r.predicted_peak_bytes, whole(0, INT64_MAX));
         m("measured_peak_rss_bytes", r.peak_rss_bytes, whole(0, INT64_MAX));

@@ -89,6 +89,11 @@ struct benchmark_results {
     // A run of several processes: what each took beyond its sorts (starting, generating arrays,
     // setting up its phases, copying and checking, writing its record), as the parent timed it.
     std::vector<duration_ns> process_costs_ns;
+    // A run of several processes: the processes asked for, and why it ended before them (empty
+    // when it did not); context.processes counts those that finished.
+    std::uint64_t processes_planned = 0;
+    std::string failure;
+    bool complete() const { return failure.empty(); }
 };
 
 // The record's entry for a strategy of the table; throws std::out_of_range when it holds none.

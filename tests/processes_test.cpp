@@ -472,3 +472,31 @@ TEST(Processes, TheDesignRestsOnTheProcessMediansAndTheArraysTheySorted) {
     print_precision(pool.pooled(goal), block);
     EXPECT_NE(block.str().find("target not reached (at --max-time)"), std::string::npos) << block.str();
 }
+
+// Interrupted after some processes: the exports hold those, marked incomplete with the processes
+// planned; a scratch folder a killed run left behind is removed by the next one.
+TEST(Processes, AnInterruptedRunKeepsItsFinishedProcessesInItsExports) {
+    const scratch_dir dir;
+    std::filesystem::create_directory(dir.file("quicksort_bench-processes-4194301-AbCdEf"));
+    write_text(dir.file("quicksort_bench-processes-4194301-AbCdEf/process-1.json"), "");
+    const process_result r = run_process(
+        "/bin/bash", {"-c", "TMPDIR='" + dir.path.string() + "' '" + bench_binary() +
+                                "' --processes 500 --size 300000 --runs 3 --export-json '" + dir.file("p.json") +
+                                "' & pid=$!; sleep 1.5; kill -INT $pid; wait $pid; echo \"status $?\""});
+    EXPECT_NE(r.out.find("status 130"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.err.find("quicksort_bench: error: process "), std::string::npos) << r.err;
+    const nlohmann::json doc = nlohmann::json::parse(read_text(dir.file("p.json")));
+    EXPECT_EQ(doc["complete"], false);
+    EXPECT_EQ(doc["processes_planned"], 500);
+    EXPECT_GE(doc["context"]["processes"].get<int>(), 1);
+    EXPECT_TRUE(doc["failure"].is_string());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("quicksort_bench-processes-4194301-AbCdEf"))) << "abandoned";
+    std::size_t left = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+        left += entry.path().filename().string().rfind("quicksort_bench-", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(left, 0u) << "the run's own folder is removed too";
+    const process_result imported = run_process(bench_binary(), {"history", "import", "--history", dir.file("h.sqlite"),
+                                                                 dir.file("p.json")});
+    EXPECT_NE(imported.out.find("an incomplete run of processes"), std::string::npos) << imported.out << imported.err;
+}
