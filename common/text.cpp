@@ -89,3 +89,22 @@ std::string printable(std::string_view text) {
     }
     return shown;
 }
+
+std::string shortened(const std::string& text, std::size_t characters) {
+    std::size_t at = 0;
+    std::uint32_t code = 0;
+    for (std::size_t n = 0; at < text.size(); ++n) {
+        if (n == characters) {
+            // One place for the ellipsis.
+            std::size_t keep = 0;
+            for (std::size_t k = 0, back = 0; k + 1 < characters; ++k) {
+                back = sequence(text, keep, code);
+                keep += back > 0 ? back : 1;
+            }
+            return text.substr(0, keep) + "\u2026";
+        }
+        const std::size_t length = sequence(text, at, code);
+        at += length > 0 ? length : 1;
+    }
+    return text;
+}

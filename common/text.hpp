@@ -11,6 +11,9 @@ bool valid_utf8(std::string_view text);
 // Whether `text` holds a control character: C0 (tab and line breaks included), DEL or C1.
 bool has_control(std::string_view text);
 
+// `text` cut to at most `characters` UTF-8 characters, the cut marked with an ellipsis.
+std::string shortened(const std::string& text, std::size_t characters);
+
 // `text` with every control character and every byte that is not part of valid UTF-8 written out
 // as \xNN (C1 characters as \u0080 .. \u009f); any other text is unchanged.
 std::string printable(std::string_view text);

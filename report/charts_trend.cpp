@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/text.hpp"
 #include "report/chart_parts.hpp"
 #include "records/strategy.hpp"
 #include "report/trend_report.hpp"
@@ -80,7 +81,8 @@ svg_figure trend_chart(const trend_series& series) {
               << "\" r=\"3\" fill=\"" << colour_of(series.strategy) << "\"><title>run " << points[k].run_id << ", "
               << xml_escape(points[k].time) << ": " << fixed(ms(points[k].median_ns), 2) << " ms</title></circle>\n";
         if (k % every == 0) {
-            const std::string text = points[k].label.empty() ? points[k].time.substr(0, 16) : points[k].label;
+            // At most 16 characters: a longer label, turned under the axis, would run out of the chart.
+            const std::string text = points[k].label.empty() ? points[k].time.substr(0, 16) : shortened(points[k].label, 16);
             f.out << "<text class=\"time\" x=\"" << fixed(x(k), 1) << "\" y=\"" << bottom + 12
                   << "\" font-size=\"11\" text-anchor=\"end\" transform=\"rotate(-60 " << fixed(x(k), 1) << " "
                   << bottom + 12 << ")\">" << xml_escape(text) << "</text>\n";

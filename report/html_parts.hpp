@@ -24,7 +24,7 @@ void page_close(std::ostream& out);
 
 void reading(std::ostream& out, const std::vector<std::string>& sentences);
 
-void figure(std::ostream& out, const svg_figure& fig, const std::string& caption);
+void figure(std::ostream& out, const svg_figure& fig, const std::string& caption, bool fit = false);
 
 // "1.73× faster than", or "2.10× slower than" when the ratio is below 1.
 std::string relation(double ratio);

@@ -31,7 +31,8 @@ th:first-child,td:first-child{text-align:left}th{background:#f5f5f5}
 td.text{text-align:left}tr.differs td{background:#fff8e1}
 th.text{text-align:left}
 svg{max-width:100%;height:auto;display:block}figure{margin:1rem 0}figcaption{color:#555;font-size:.9rem}
-.chart{overflow-x:auto}.chart svg{min-width:880px}
+.chart{overflow-x:auto}.chart svg{min-width:880px}.chart.fit svg{min-width:0;width:100%}
+.path{overflow-wrap:anywhere}table.series td{white-space:normal}
 .reading{background:#f3f7fb;border-left:4px solid #4a7fb5;padding:.5rem 1rem}
 .warnings{background:#fff4e5;border-left:4px solid #e07b39;padding:.5rem 1rem}
 .faster{color:#2e7d32;font-weight:bold}.slower{color:#c62828;font-weight:bold}
@@ -68,9 +69,11 @@ void reading(std::ostream& out, const std::vector<std::string>& sentences) {
     out << "</section>\n";
 }
 
-void figure(std::ostream& out, const svg_figure& fig, const std::string& caption) {
-    // Charts keep a width at which their smallest text stays readable, and scroll on a phone.
-    out << "<figure>\n<div class=\"chart\">" << fig.svg << "</div><figcaption>" << esc(caption) << "</figcaption>\n</figure>\n";
+void figure(std::ostream& out, const svg_figure& fig, const std::string& caption, bool fit) {
+    // Charts keep a width at which their smallest text stays readable, and scroll on a phone; a
+    // chart whose values a table beside it gives is scaled to the width instead.
+    out << "<figure>\n<div class=\"chart" << (fit ? " fit" : "") << "\">" << fig.svg << "</div><figcaption>"
+        << esc(caption) << "</figcaption>\n</figure>\n";
 }
 
 // "1.73× faster than", or "2.10× slower than" when the ratio is below 1.

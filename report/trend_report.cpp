@@ -147,9 +147,32 @@ void write_trend_svg(const trend_report& trend, std::ostream& out) {
     write_svg_document(figures, "quicksort_bench: trends", out);
 }
 
+namespace {
+
+// Every point of a series as a row: the values the chart shows, readable on a phone and in print.
+void series_table(std::ostream& out, const trend_series& s) {
+    out << "<div class=\"wrap\"><table class=\"series\">\n<tr><th>run</th><th class=\"text\">date and time</th>"
+        << "<th>median (ms)</th><th>95% interval (ms)</th><th class=\"text\">label</th></tr>\n";
+    for (std::size_t k = 0; k < s.points.size(); ++k) {
+        const trend_point& p = s.points[k];
+        std::string note;
+        for (const auto& c : s.changes) {
+            note += c.found.index == k ? " (a change point: " + change_text(s, c) + ")" : "";
+        }
+        out << "<tr><td>" << p.run_id << "</td><td class=\"text\">" << html::esc(p.time) << "</td><td>"
+            << format_ms(p.median_ns) << (p.processes > 1 ? " over " + std::to_string(p.processes) + " processes" : "")
+            << "</td><td>" << (p.low_ns ? format_ms(*p.low_ns) + " \u2013 " + format_ms(*p.high_ns) : "n/a")
+            << "</td><td class=\"text\">" << html::esc(p.label) << html::esc(note) << "</td></tr>\n";
+    }
+    out << "</table></div>\n";
+}
+
+} // namespace
+
 void write_trend_html(const trend_report& trend, std::ostream& out) {
     html::page_open(out, "quicksort_bench trends");
-    out << "<p>From " << html::esc(trend.history) << ". Change points: E-divisive means with a Student t test, p &lt; "
+    out << "<p>From <span class=\"path\">" << html::esc(trend.history)
+        << "</span>. Change points: E-divisive means with a Student t test, p &lt; "
         << p_text(trend.settings.max_p_value) << ", at least " << trend.settings.min_segment
         << " runs a side, windows of " << trend.settings.window << " runs.</p>\n";
     for (const auto& s : trend.series) {
@@ -158,7 +181,8 @@ void write_trend_html(const trend_report& trend, std::ostream& out) {
         for (const auto& c : s.changes) {
             caption += " " + change_text(s, c) + ".";
         }
-        html::figure(out, trend_chart(s), caption);
+        html::figure(out, trend_chart(s), caption, true);
+        series_table(out, s);
     }
     html::page_close(out);
 }

@@ -11,6 +11,7 @@
 #include "process.hpp"
 #include "bench/tsan_annotations.hpp"
 #include "report/exports.hpp"
+#include "report/trend_report.hpp"
 
 namespace fs = std::filesystem;
 
@@ -110,4 +111,56 @@ TEST(HtmlPage, ChromiumShowsEveryPartWithTheJsonsMediansAndFetchesNothing) {
     std::smatch width;
     ASSERT_TRUE(std::regex_search(phone.out, width, std::regex("data-width=\"(\\d+)/(\\d+)\""))) << phone.out;
     EXPECT_EQ(width[1], width[2]) << "the page is wider than a 390 px screen";
+}
+
+// The trend page at a phone's 390 px and a desktop's 1280 px: no wider than the screen, its charts
+// scaled to the width rather than scrolled, no text of a chart cut off at its edge, a table per
+// series, and a long path wrapped.
+TEST(HtmlPage, TheTrendPageFitsAPhoneAndADesktopWithATablePerSeries) {
+    if (!fs::exists(chromium_path)) {
+        GTEST_SKIP() << "chromium is not installed";
+    }
+    const scratch_dir scratch;
+    trend_report trend;
+    trend.history = "/home/someone/a/rather/deeply/nested/folder/of/histories/kept/for/the/whole/team/history.sqlite";
+    for (const char* strategy : {"parallel sort", "thread sort"}) {
+        trend_series s{strategy, "host-with-a-long-name-abcdef", 1000000, 100000, "classic", 0, {}, {}};
+        for (int k = 0; k < 12; ++k) {
+            const std::int64_t median = (k < 6 ? 100 : 140) * 1'000'000 + k * 100'000;
+            s.points.push_back({k + 1, "2026-12-07T10:" + std::to_string(10 + k) + ":00+0000",
+                                k % 3 == 0 ? std::string(200, 'x') : "v" + std::to_string(k), median,
+                                median - 2'000'000, median + 2'000'000, k % 2 == 0 ? 6u : 1u});
+        }
+        s.changes = changes_of(s.points, trend.settings);
+        trend.series.push_back(std::move(s));
+    }
+    std::ostringstream page;
+    write_trend_html(trend, page);
+    write_text(scratch.path / "t.html", page.str());
+    write_text(scratch.path / "measure.html",
+               "<html><body><iframe id=\"p\" src=\"t.html\" style=\"width:390px;height:3000px;border:0\"></iframe>"
+               "<iframe id=\"d\" src=\"t.html\" style=\"width:1280px;height:3000px;border:0\"></iframe><script>"
+               "function measure(f){var d=f.contentDocument,e=d.documentElement,scroll=0,clipped=0;"
+               "d.querySelectorAll('.chart').forEach(function(b){if(b.scrollWidth>b.clientWidth+1)scroll++;});"
+               "d.querySelectorAll('.chart svg').forEach(function(s){var o=s.getBoundingClientRect();"
+               "s.querySelectorAll('text').forEach(function(t){var b=t.getBoundingClientRect();"
+               "if(b.left<o.left-1||b.right>o.right+1||b.top<o.top-1||b.bottom>o.bottom+1)clipped++;});});"
+               "return [e.scrollWidth,e.clientWidth,scroll,clipped,d.querySelectorAll('table.series').length,"
+               "d.querySelectorAll('table.series tr').length].join('/');}"
+               "window.onload=function(){['p','d'].forEach(function(id){document.body.setAttribute('data-'+id,"
+               "measure(document.getElementById(id)));});};</script></body></html>");
+    const process_result r = chromium(scratch.path / "profile", {"--allow-file-access-from-files",
+                                                                 "--virtual-time-budget=5000", "--dump-dom",
+                                                                 "file://" + (scratch.path / "measure.html").string()});
+    for (const char* width : {"p", "d"}) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.out, m, std::regex(std::string("data-") + width +
+                                                           "=\"(\\d+)/(\\d+)/(\\d+)/(\\d+)/(\\d+)/(\\d+)\"")))
+            << r.out;
+        EXPECT_EQ(m[1], m[2]) << width << ": the page is wider than the screen";
+        EXPECT_EQ(m[3], "0") << width << ": a chart scrolls sideways";
+        EXPECT_EQ(m[4], "0") << width << ": text cut off at a chart's edge";
+        EXPECT_EQ(m[5], "2") << width << ": a table per series";
+        EXPECT_EQ(m[6], "26") << width << ": a heading and a row per run";
+    }
 }

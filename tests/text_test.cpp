@@ -40,6 +40,13 @@ TEST(Text, ControlCharactersAndBrokenUtf8AreWrittenOutAndTheRestKept) {
     }
 }
 
+TEST(Text, ShortenedKeepsWholeCharactersAndMarksTheCut) {
+    EXPECT_EQ(shortened("abcdef", 4), "abc\u2026");
+    EXPECT_EQ(shortened("abcd", 4), "abcd");
+    EXPECT_EQ(shortened("\xc3\xa4\xc3\xb6\xc3\xbc\xc3\x9f", 3), "\xc3\xa4\xc3\xb6\u2026") << "two umlauts, not a byte of one";
+    EXPECT_EQ(shortened("", 3), "");
+}
+
 TEST(Text, LabelsShowAsTheyAreAndNameTheirRunsAlone) {
     const struct {
         std::string label;
