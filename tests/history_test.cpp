@@ -273,6 +273,9 @@ TEST(History, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 2 + 2 + 1) << listed.out;
     const process_result compared = history({"compare", "--history", file, "1", "latest"});
     EXPECT_EQ(compared.exit_code, 0) << compared.err;
+    EXPECT_EQ(history({"compare", "--history", file, "latest", "1"}).out.rfind("Comparing run 32 (base) with run 1", 0),
+              0u) << "the base as given, though it is the newer run";
+    EXPECT_NE(history({"list", "--help"}).out.find("\nUsage: quicksort_bench history list [OPTIONS]\n"), std::string::npos);
     EXPECT_NE(compared.out.find("too few processes to decide"), std::string::npos) << compared.out;
     const process_result exported = history({"export", "--history", file, "--since", "2026-12-07T10:35:00"});
     EXPECT_EQ(std::count(exported.out.begin(), exported.out.end(), '\n'), 2) << "runs 40 and 41 minutes in";
