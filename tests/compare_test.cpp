@@ -215,6 +215,7 @@ TEST_F(Compare, HostileFilesEndWithOneLineNamingTheFile) {
     const process_result zeros = compare({path("a.json"), "/dev/zero"});
     EXPECT_EQ(zeros.exit_code, 2) << zeros.err;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "read 256 MiB of zeros first";
+    EXPECT_EQ(zeros.err.find("larger than"), std::string::npos) << "refused at its first bytes: " << zeros.err;
 }
 
 #ifdef QSB_GBENCH_PEER
