@@ -1,3 +1,4 @@
+// What a run ran on and with: the machine, the build and the run's own settings.
 #include "bench/context.hpp"
 
 #include "bench/generator.hpp"
@@ -11,8 +12,13 @@
 #include <ctime>
 #include <thread>
 
+#include "source_revision.hpp"
+
 #ifndef QSB_BUILD_TYPE
 #define QSB_BUILD_TYPE "unknown"
+#endif
+#ifndef QSB_VERSION
+#define QSB_VERSION "unknown"
 #endif
 
 namespace {
@@ -52,6 +58,8 @@ run_context describe_run(const bench_config& sizes) {
     c.logical_cpus = std::thread::hardware_concurrency();
     c.compiler = compiler();
     c.build_type = QSB_BUILD_TYPE;
+    c.program_version = QSB_VERSION;
+    c.source_revision = QSB_SOURCE_REVISION;
     c.tbb_version = TBB_runtime_version();
     c.kernel = read_first_line("/proc/sys/kernel/osrelease").value_or("");
     if (const auto memory = read_meminfo()) {

@@ -11,7 +11,7 @@
 
 // The version every JSON export names as "format_version"; files written before the field existed
 // are version 1. Raise it when a reader of an older version would misread a file.
-inline constexpr int export_format_version = 4;
+inline constexpr int export_format_version = 5;
 
 namespace json_fields {
 
@@ -68,6 +68,9 @@ void each_field(Context& c, Visit& visit) {
     visit("processes", c.processes, optional_whole(1, 1'000'000));
     visit("kernel", c.kernel, rule{.optional = true});
     visit("memory_bytes", c.memory_bytes, optional_whole(0, INT64_MAX));
+    // Records of version 4 and before name no build: "unknown".
+    visit("program_version", c.program_version, rule{.optional = true});
+    visit("source_revision", c.source_revision, rule{.optional = true});
     visit.group("precision", c.precision, [&c](auto& goal, auto& v) { each_precision_field(goal, v, c.run_count); });
     visit("cpus", c.cpus, rule{.min = 0, .max = max_cpus, .optional = true, .omit = c.cpus.empty()});
     visit("tbb_threads", c.tbb_threads, rule{.min = 0, .max = max_cpus, .optional = true, .omit = c.cpus.empty()});

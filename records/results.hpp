@@ -32,6 +32,8 @@ struct run_context {
     unsigned logical_cpus = 0;
     std::string compiler;
     std::string build_type;
+    std::string program_version = "unknown"; // this program's version
+    std::string source_revision = "unknown"; // `git describe --always --dirty` of the build
     std::string tbb_version;
     std::string kernel;             // the kernel's release; empty when unknown (older records)
     std::uint64_t memory_bytes = 0; // the machine's memory; 0 when unknown
