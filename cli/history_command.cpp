@@ -54,7 +54,7 @@ void finish_history(const CLI::App& app, const CLI::App& history, history_option
     const CLI::App* sub = history.get_subcommands().at(0);
     h.action = sub->get_name();
     try {
-        h.file = history_location(history_text("--history", texts.file));
+        h.file = history_location(texts.file);
     } catch (const history_error& e) {
         throw CLI::ValidationError("--history", e.what());
     }

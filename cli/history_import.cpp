@@ -94,6 +94,10 @@ std::vector<importable> read_importable(const std::string& file) {
 
 } // namespace
 
+std::string stored_as(const record_outcome& stored) {
+    return "run " + std::to_string(stored.id) + (stored.label.empty() ? "" : " (" + printable(stored.label) + ")");
+}
+
 int import_files(const history_options& h) {
     std::vector<importable> runs;
     for (const auto& file : h.inputs) {
@@ -112,9 +116,10 @@ int import_files(const history_options& h) {
             std::cout << "skipped " << run.name << ": an incomplete run of processes" << std::endl;
             continue;
         }
-        const auto id = store.record(run.doc.sweep, run.doc.document, h.label.empty() ? run.label : h.label);
-        std::cout << (id ? "imported " + run.name + " as run " + std::to_string(*id)
-                         : "skipped " + run.name + ": already stored")
+        const record_outcome stored =
+            store.record(run.doc.sweep, run.doc.document, h.label.empty() ? run.label : h.label);
+        std::cout << (stored.added ? "imported " + run.name + " as run " + std::to_string(stored.id)
+                                   : "skipped " + run.name + ": already stored as " + stored_as(stored))
                   << std::endl;
     }
     return 0;

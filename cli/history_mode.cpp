@@ -2,6 +2,7 @@
 #include "records/json_fields.hpp"
 #include "cli/history_mode.hpp"
 #include "cli/history_import.hpp"
+#include "cli/recording.hpp"
 
 #include <iostream>
 #include <map>
@@ -68,17 +69,17 @@ void note_others(history_store& store, const history_options& h) {
 
 int list_runs(const history_options& h) {
     // A history not yet created holds no runs: listing it creates nothing.
-    if (!std::filesystem::exists(h.file)) {
-        std::cout << "The history " << h.file << " holds no runs yet (--record stores one)." << std::endl;
+    if (!is_postgres_location(h.file) && !std::filesystem::exists(h.file)) {
+        std::cout << "The history " << shown_location(h.file) << " holds no runs yet (--record stores one)." << std::endl;
         return 0;
     }
     history_store store(h.file, history_mode::read);
     const std::vector<stored_run> runs = selected(store, h);
     if (runs.empty()) {
-        std::cout << "The history " << h.file << " holds no runs yet (--record stores one)." << std::endl;
+        std::cout << "The history " << shown_location(h.file) << " holds no runs yet (--record stores one)." << std::endl;
         return 0;
     }
-    print_history_list(runs, h.file, std::cout);
+    print_history_list(runs, shown_location(h.file), std::cout);
     note_others(store, h);
     return 0;
 }
@@ -91,10 +92,10 @@ int show_trend(const history_options& h) {
         ids.push_back(r.id);
     }
     trend_report trend;
-    trend.history = h.file;
+    trend.history = shown_location(h.file);
     trend.series = series_of(runs, store.medians(ids), h.filter.all_machines, h.strategy);
     if (trend.series.empty()) {
-        throw history_error(runs.empty() ? "the history " + h.file + " holds no runs yet"
+        throw history_error(runs.empty() ? "the history " + shown_location(h.file) + " holds no runs yet"
                                          : "no selected run measured '" + h.strategy.value_or("") + "'",
                             2);
     }
@@ -160,6 +161,7 @@ int export_runs(const history_options& h) {
 } // namespace
 
 int run_history(const history_options& h) {
+    warn_of_password(h.file);
     try {
         if (h.action == "list") {
             return list_runs(h);

@@ -102,10 +102,3 @@ void refuse_benchmark_options(const CLI::App& app, const std::string& refusal) {
         }
     }
 }
-
-std::string history_text(const std::string& name, const std::string& text) {
-    if (text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0) {
-        throw CLI::ValidationError(name, "a PostgreSQL history is not supported by this build; give a file");
-    }
-    return text;
-}

@@ -73,8 +73,5 @@ void refuse_benchmark_options(const CLI::App& app, const std::string& refusal);
 // CLI11's own wording for what it refuses, in this program's words.
 std::string own_words(const CLI::ParseError& e);
 
-// A history the option names: a file; a PostgreSQL connection URI is refused for now.
-std::string history_text(const std::string& name, const std::string& text);
-
 // "90s", "30m", "2h", "1.5h": a positive time in nanoseconds.
 std::int64_t parse_duration(const std::string& name, const std::string& text);

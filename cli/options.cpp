@@ -188,7 +188,7 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
             throw CLI::ValidationError(std::string(record_only) + " belongs to --record, which is not given");
         }
     }
-    opts.history_file = history_text("--history", texts.history);
+    opts.history_file = texts.history;
     opts.label = texts.label;
     if (const auto refusal = label_refusal(opts.label)) {
         throw CLI::ValidationError("--label", *refusal);

@@ -5,13 +5,23 @@
 
 #include "common/error.hpp"
 #include "common/format.hpp"
+#include "cli/history_import.hpp"
 #include "history/store.hpp"
 #include "records/record_json.hpp"
+
+void warn_of_password(const std::string& location) {
+    if (shown_location(location) != location) {
+        std::cerr << "quicksort_bench: warning: the password in --history is visible to every user of this machine "
+                     "(ps); put it in ~/.pgpass or PGPASSWORD instead"
+                  << std::endl;
+    }
+}
 
 int check_history(const options& opts) {
     if (!opts.record) {
         return 0;
     }
+    warn_of_password(opts.history_file);
     try {
         const history_store store(history_location(opts.history_file), history_mode::write);
         return 0;
@@ -30,8 +40,9 @@ int record_run(const options& opts, const sweep_results& run) {
     try {
         file = history_location(opts.history_file);
         history_store store(file, history_mode::write);
-        const auto id = store.record(run, document, opts.label);
-        std::cerr << (id ? "Recorded as run " + std::to_string(*id) + " in " + file : "Already recorded in " + file)
+        const record_outcome stored = store.record(run, document, opts.label);
+        std::cerr << (stored.added ? "Recorded as run " + std::to_string(stored.id) + " in " + shown_location(file)
+                                   : "Already recorded in " + shown_location(file) + " as " + stored_as(stored))
                   << std::endl;
         return 0;
     } catch (const history_error& e) {

@@ -4,6 +4,9 @@
 #include "cli/options.hpp"
 #include "records/results.hpp"
 
+// A password on the command line is visible to every user (ps): said once, on stderr.
+void warn_of_password(const std::string& location);
+
 // Before any sort: with --record, the history opened for writing (created, or upgraded, when it
 // must be), so that a history that cannot take the run refuses it now. 0, or 2 with one line.
 int check_history(const options& opts);

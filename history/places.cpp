@@ -52,7 +52,12 @@ fs::path default_history_path() {
 }
 
 std::string history_location(const std::string& given) {
-    return given.empty() ? default_history_path().string() : given;
+    if (!given.empty()) {
+        return given;
+    }
+    // A runner of a team sets its history once; it never asks for --record by itself.
+    const char* team = std::getenv("QUICKSORT_BENCH_HISTORY");
+    return team != nullptr && *team != '\0' ? std::string(team) : default_history_path().string();
 }
 
 fs::path unrecorded_folder() { return xdg_folder("XDG_STATE_HOME", ".local/state") / "quicksort_bench" / "unrecorded"; }

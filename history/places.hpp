@@ -12,7 +12,7 @@ std::filesystem::path home_folder();
 // $XDG_DATA_HOME/quicksort_bench/history.sqlite, or <home>/.local/share/quicksort_bench/...
 std::filesystem::path default_history_path();
 
-// The history a command names: `given`, or the default when it names none.
+// The history a command names: `given`, else $QUICKSORT_BENCH_HISTORY when it is set, else the default.
 std::string history_location(const std::string& given);
 
 // $XDG_STATE_HOME/quicksort_bench/unrecorded, or <home>/.local/state/quicksort_bench/unrecorded.

@@ -36,9 +36,10 @@ private:
 inline constexpr std::size_t max_label_length = 200;
 std::optional<std::string> label_refusal(const std::string& label);
 
-// What defines a machine for a series: its hardware and its software.
+// A machine is its hardware: host, CPU model, logical CPUs and memory. The compiler, the kernel,
+// oneTBB and the build are facts of each run, so that an upgrade shows in a machine's series.
 struct machine_identity {
-    std::string id;   // stable: a hash of the fields below
+    std::string id;   // stable: a hash of the fields above
     std::string name; // short, for people: the host name and the id's first characters
 };
 machine_identity identify_machine(const run_context& context);
@@ -46,8 +47,9 @@ machine_identity identify_machine(const run_context& context);
 // Which runs: every filter given must hold. Without all_machines, only one machine's runs (the
 // one named, or else the machine of the newest run that passes the other filters).
 struct run_filter {
-    std::optional<std::string> machine; // id, its start, or short name
+    std::optional<std::string> machine; // id, its start, short name, or host name
     std::optional<std::string> label;
+    std::optional<std::string> revision; // the source revision the run was built from
     std::optional<std::int64_t> since_epoch;
     std::optional<std::int64_t> until_epoch;
     std::optional<std::uint64_t> size;
@@ -62,24 +64,42 @@ std::optional<std::int64_t> epoch_of(const std::string& date_time);
 std::optional<std::int64_t> parse_filter_date(const std::string& text);
 
 // How a command uses a history: reading opens it read-only and creates nothing; writing creates it
-// (0600, in a folder that exists, or in the default folder made 0700) and upgrades an older schema.
+// (a file 0600, in a folder that exists, or in the default folder made 0700; a PostgreSQL schema
+// when the role may) and upgrades an older schema.
 enum class history_mode { read, write };
 
+// Whether a history's location is a PostgreSQL connection URI (postgresql:// or postgres://).
+bool is_postgres_location(const std::string& location);
+
+// A location as it may be shown: a URI's password masked.
+std::string shown_location(const std::string& location);
+
+// What storing a run did: stored it as a new run, or found the same document stored already.
+struct record_outcome {
+    std::int64_t id = 0;
+    bool added = false;
+    std::string label; // of the run as stored
+};
+
+class history_backend;
+
+// A history: an SQLite file (the default) or a PostgreSQL database, with the same commands and the
+// same guarantees.
 class history_store {
 public:
-    // Opens `file`. Refuses, with status 2 and without writing a byte, a file that is not this
-    // program's history, a damaged one, one of a newer schema, a missing one to read, one to write
-    // that is read-only or whose folder does not exist. A history another process is writing is
-    // waited for (up to 30 s), and said so on stderr.
-    history_store(const std::filesystem::path& file, history_mode mode);
+    // Opens the history at `location`, a file or a connection URI. Refuses, with status 2 and
+    // without writing a byte, a history that is not this program's, a damaged one, one of a newer
+    // schema, a missing one to read, one to write that is read-only, whose folder does not exist or
+    // whose server cannot be reached. A history another writer holds is waited for (up to 30 s),
+    // and said so on stderr.
+    history_store(const std::string& location, history_mode mode);
     ~history_store();
     history_store(const history_store&) = delete;
     history_store& operator=(const history_store&) = delete;
 
-    // Stores a run: its export `document` with its columns, in one transaction. Nothing when the
-    // same document is stored already; else the new run's id.
-    std::optional<std::int64_t> record(const sweep_results& run, const nlohmann::json& document,
-                                       const std::string& label);
+    // Stores a run: its export `document` with its columns, in one transaction. The same document
+    // stored already is not stored again: the outcome names that run.
+    record_outcome record(const sweep_results& run, const nlohmann::json& document, const std::string& label);
 
     // The runs the filter selects, oldest first.
     std::vector<stored_run> list(const run_filter& filter);
@@ -93,9 +113,9 @@ public:
     // A run named by its id, "latest", or a label (its newest run); throws status 2 when none.
     std::int64_t resolve(const std::string& reference);
     std::size_t count();
-
-    struct impl; // the database, opaque outside history/
+    // Every machine with its runs, by name.
+    std::vector<stored_machine> machines();
 
 private:
-    std::unique_ptr<impl> impl_;
+    std::unique_ptr<history_backend> backend_;
 };

@@ -5,7 +5,7 @@
 #include <regex>
 
 #include "common/text.hpp"
-#include "history/store_internal.hpp"
+#include "history/backend.hpp"
 
 namespace history_internal {
 

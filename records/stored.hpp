@@ -21,6 +21,27 @@ struct stored_run {
     std::uint64_t processes = 1;
     std::string values;
     unsigned cpus = 0;           // the machine's logical CPUs, or a sweep's largest step
+    // Facts of the run rather than of its machine: an upgrade of one is a change a trend can show.
+    std::string compiler;
+    std::string kernel;
+    std::string tbb_version;
+    std::string program_version;
+    std::string source_revision;
+};
+
+// A machine of the history: its hardware, what its newest run ran with, and its runs.
+struct stored_machine {
+    std::string id;
+    std::string name;
+    std::string host_name;
+    std::string cpu_model;
+    unsigned logical_cpus = 0;
+    std::uint64_t memory_bytes = 0;
+    std::string kernel;   // of its newest run
+    std::string compiler; // of its newest run
+    std::size_t runs = 0;
+    std::string first_run; // date and time
+    std::string last_run;
 };
 
 // One strategy's figure of a stored run (of each step, for a sweep): the median (over processes

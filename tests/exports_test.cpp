@@ -265,8 +265,8 @@ TEST(JsonReport, OneRunHasNoSpreadAndEveryFileNamesItsFormatVersion) {
         parse_export(old.dump());
         ADD_FAILURE() << "a newer format is refused";
     } catch (const export_error& e) {
-        EXPECT_NE(std::string(e.what()).find("format version 5 by a newer quicksort_bench; this one reads versions 1 "
-                                             "to 4"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("format version 6 by a newer quicksort_bench; this one reads versions 1 "
+                                             "to 5"), std::string::npos) << e.what();
     }
 }
 
@@ -352,7 +352,7 @@ TEST(JsonReport, TheFieldListsRoundTripAndRefuseEachValuePastItsRange) {
         {"/strategies/1/name", "thread", "strategies[1].name: expected \"thread sort\""},
         {"/process_costs_ns/0", -5, "process_costs_ns[0]: -5 is out of range"},
         {"/memory/predicted_peak_bytes", -1, "memory.predicted_peak_bytes: -1 is out of range"},
-        {"/format_version", 5, "written in format version 5 by a newer quicksort_bench"},
+        {"/format_version", 6, "written in format version 6 by a newer quicksort_bench"},
         {"/kind", "ab", "kind: \"ab\" is not the record of a run, a run of processes or a sweep but the export of `ab`"},
         {"/kind", "sweep", "kind: \"sweep\", and no steps"},
     };

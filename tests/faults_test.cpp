@@ -32,7 +32,7 @@ TEST(Faults, TooLittleAddressSpaceEndsWithOneLineWhereverItStrikes) {
     // From "no array fits" through "no thread stack fits" to "everything fits".
     int failures = 0;
     int successes = 0;
-    for (const int kb : {20'000, 60'000, 150'000, 300'000, 420'000, 2'000'000}) {
+    for (const int kb : {30'000, 60'000, 150'000, 300'000, 420'000, 2'000'000}) {
         const process_result r =
             shell("ulimit -v " + std::to_string(kb) + "; exec '" + bench_binary() + "'" + small_run);
         const std::string what = "ulimit -v " + std::to_string(kb);

@@ -97,8 +97,9 @@ TEST(Values, DriftDecidesOnlyWhenTheWholeIntervalLiesPastIt) {
     }
 }
 
-// A machine is every fact its identity is made of: change any one and it is another machine.
-TEST(Values, TheMachineIdentityChangesWithEveryFactItIsMadeOf) {
+// A machine is its hardware, every fact of it: change any one and it is another machine. The
+// software and the build are facts of its runs: upgrading them keeps the machine.
+TEST(Values, TheMachineIdentityChangesWithEveryFactOfItsHardwareAlone) {
     run_context c;
     c.host_name = "host";
     c.cpu_model = "model";
@@ -109,10 +110,10 @@ TEST(Values, TheMachineIdentityChangesWithEveryFactItIsMadeOf) {
     c.tbb_version = "2021.8";
     const std::string id = identify_machine(c).id;
     const std::function<void(run_context&)> changes[] = {
-        [](run_context& x) { x.host_name = "other"; },    [](run_context& x) { x.cpu_model = "other"; },
-        [](run_context& x) { x.logical_cpus = 16; },       [](run_context& x) { x.memory_bytes = 2u << 30; },
-        [](run_context& x) { x.kernel = "6.2.0"; },        [](run_context& x) { x.compiler = "g++ 13"; },
-        [](run_context& x) { x.tbb_version = "2022.0"; },
+        [](run_context& x) { x.host_name = "other"; },
+        [](run_context& x) { x.cpu_model = "other"; },
+        [](run_context& x) { x.logical_cpus = 16; },
+        [](run_context& x) { x.memory_bytes = 2u << 30; },
     };
     std::set<std::string> ids = {id};
     for (const auto& change : changes) {
@@ -124,7 +125,11 @@ TEST(Values, TheMachineIdentityChangesWithEveryFactItIsMadeOf) {
     run_context same = c;
     same.date_time = "later";
     same.array_size = 7;
-    EXPECT_EQ(identify_machine(same).id, id) << "what a run measures is no fact of the machine";
+    same.kernel = "6.2.0";
+    same.compiler = "g++ 13";
+    same.tbb_version = "2022.0";
+    same.source_revision = "v2";
+    EXPECT_EQ(identify_machine(same).id, id) << "what a run ran with and measures is no fact of the machine";
 }
 
 // A step whose corrected p-value lies between 0.001 and 0.01 is a change at 0.01 and none at the

@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "common/text.hpp"
-#include "history/store_internal.hpp"
+#include "history/sqlite_history.hpp"
 
 using history_internal::fail;
 
@@ -27,6 +27,11 @@ stored_run run_of(SQLite::Statement& q) {
     r.values = q.getColumn(11).getString();
     r.cpus = static_cast<unsigned>(q.getColumn(12).getInt64());
     r.cpu_model = q.getColumn(13).getString();
+    r.compiler = q.getColumn(14).getString();
+    r.kernel = q.getColumn(15).getString();
+    r.tbb_version = q.getColumn(16).getString();
+    r.program_version = q.getColumn(17).getString();
+    r.source_revision = q.getColumn(18).getString();
     return r;
 }
 
@@ -34,9 +39,12 @@ stored_run run_of(SQLite::Statement& q) {
 // user's inside the SQL.
 struct filter_sql {
     const run_filter& filter;
+    bool facts_on_runs = true; // schema 3 on: the build is a fact of each run
     std::string where() const {
         std::string sql = " WHERE 1";
         sql += filter.label ? " AND runs.label = :label" : "";
+        sql += filter.revision ? facts_on_runs ? " AND runs.source_revision = :revision" : " AND 'unknown' = :revision"
+                               : "";
         sql += filter.since_epoch ? " AND runs.run_epoch >= :since" : "";
         sql += filter.until_epoch ? " AND runs.run_epoch <= :until" : "";
         sql += filter.size ? " AND runs.array_size = :size" : "";
@@ -45,6 +53,9 @@ struct filter_sql {
     void bind(SQLite::Statement& q) const {
         if (filter.label) {
             q.bind(":label", *filter.label);
+        }
+        if (filter.revision) {
+            q.bind(":revision", *filter.revision);
         }
         if (filter.since_epoch) {
             q.bind(":since", *filter.since_epoch);
@@ -79,14 +90,14 @@ std::string machine_named(SQLite::Database& db, const std::string& given) {
 
 // The machine whose runs a filter without --all-machines shows: the one named, or else the machine
 // of the newest run that passes the other filters.
-std::optional<std::string> machine_of(SQLite::Database& db, const run_filter& filter) {
+std::optional<std::string> machine_of(SQLite::Database& db, const run_filter& filter, bool facts_on_runs) {
     if (filter.machine) {
         return machine_named(db, *filter.machine);
     }
     if (filter.all_machines) {
         return std::nullopt;
     }
-    const filter_sql f{filter};
+    const filter_sql f{filter, facts_on_runs};
     SQLite::Statement q(db, "SELECT machine_id FROM runs" + f.where() + " ORDER BY run_epoch DESC, id DESC LIMIT 1");
     f.bind(q);
     return q.executeStep() ? std::optional(q.getColumn(0).getString()) : std::nullopt;
@@ -94,13 +105,18 @@ std::optional<std::string> machine_of(SQLite::Database& db, const run_filter& fi
 
 } // namespace
 
-std::vector<stored_run> history_store::list(const run_filter& filter) {
-    SQLite::Database& db = impl_->db;
+std::vector<stored_run> sqlite_history::list(const run_filter& filter) {
+    SQLite::Database& db = db_;
     try {
-        const filter_sql f{filter};
-        const std::optional<std::string> machine = machine_of(db, filter);
+        const filter_sql f{filter, version_ >= 3};
+        const std::optional<std::string> machine = machine_of(db, filter, version_ >= 3);
         std::string sql = "SELECT runs.id, run_time, run_epoch, label, machine_id, machines.name, kind, array_size, "
-                          "chunk_size, runs, processes, value_kind, cpus, machines.cpu_model FROM runs JOIN machines "
+                          "chunk_size, runs, processes, value_kind, cpus, machines.cpu_model, " +
+                          std::string(version_ >= 3 ? "runs.compiler, runs.kernel, runs.tbb_version, runs.program_version, "
+                                                      "runs.source_revision"
+                                                    : "machines.compiler, machines.kernel, machines.tbb_version, "
+                                                      "'unknown', 'unknown'") +
+                          " FROM runs JOIN machines "
                           "ON machines.id = runs.machine_id" +
                           f.where() + (machine ? " AND runs.machine_id = :machine" : "") +
                           " ORDER BY run_epoch DESC, runs.id DESC";
@@ -119,18 +135,18 @@ std::vector<stored_run> history_store::list(const run_filter& filter) {
         std::reverse(runs.begin(), runs.end());
         return runs;
     } catch (const SQLite::Exception& e) {
-        fail(impl_->file, e);
+        fail(file_, e);
     }
 }
 
-std::pair<std::size_t, std::size_t> history_store::others(const run_filter& filter) {
-    SQLite::Database& db = impl_->db;
+std::pair<std::size_t, std::size_t> sqlite_history::others(const run_filter& filter) {
+    SQLite::Database& db = db_;
     try {
-        const std::optional<std::string> machine = machine_of(db, filter);
+        const std::optional<std::string> machine = machine_of(db, filter, version_ >= 3);
         if (!machine) {
             return {0, 0};
         }
-        const filter_sql f{filter};
+        const filter_sql f{filter, version_ >= 3};
         SQLite::Statement q(db, "SELECT count(*), count(DISTINCT machine_id) FROM runs" + f.where() +
                                     " AND machine_id != :machine");
         f.bind(q);
@@ -138,11 +154,11 @@ std::pair<std::size_t, std::size_t> history_store::others(const run_filter& filt
         q.executeStep();
         return {static_cast<std::size_t>(q.getColumn(0).getInt64()), static_cast<std::size_t>(q.getColumn(1).getInt64())};
     } catch (const SQLite::Exception& e) {
-        fail(impl_->file, e);
+        fail(file_, e);
     }
 }
 
-std::vector<stored_median> history_store::medians(const std::vector<std::int64_t>& run_ids) {
+std::vector<stored_median> sqlite_history::medians(const std::vector<std::int64_t>& run_ids) {
     if (run_ids.empty()) {
         return {};
     }
@@ -150,7 +166,7 @@ std::vector<stored_median> history_store::medians(const std::vector<std::int64_t
         // One query over the ids' range rather than one per run: a trend of ten thousand runs
         // would spend most of its time starting statements.
         const auto [lowest, highest] = std::minmax_element(run_ids.begin(), run_ids.end());
-        SQLite::Statement q(impl_->db, "SELECT run_id, cpus, strategy, median_ns, low_ns, high_ns, count FROM medians "
+        SQLite::Statement q(db_, "SELECT run_id, cpus, strategy, median_ns, low_ns, high_ns, count FROM medians "
                                        "WHERE run_id BETWEEN ? AND ? ORDER BY run_id, cpus, position");
         q.bind(1, *lowest);
         q.bind(2, *highest);
@@ -177,31 +193,28 @@ std::vector<stored_median> history_store::medians(const std::vector<std::int64_t
         }
         return medians;
     } catch (const SQLite::Exception& e) {
-        fail(impl_->file, e);
+        fail(file_, e);
     }
 }
 
-std::string history_store::document(std::int64_t run_id) {
+std::string sqlite_history::document(std::int64_t run_id) {
     try {
-        SQLite::Statement q(impl_->db, "SELECT document FROM runs WHERE id = ?");
+        SQLite::Statement q(db_, "SELECT document FROM runs WHERE id = ?");
         q.bind(1, run_id);
         if (!q.executeStep()) {
             throw history_error("no stored run has the id " + std::to_string(run_id), 2);
         }
         return q.getColumn(0).getString();
     } catch (const SQLite::Exception& e) {
-        fail(impl_->file, e);
+        fail(file_, e);
     }
 }
 
-std::int64_t history_store::resolve(const std::string& reference) {
+std::int64_t sqlite_history::resolve(const std::string& reference) {
     try {
-        SQLite::Database& db = impl_->db;
-        const bool number = !reference.empty() && reference.size() < 19 &&
-                            std::all_of(reference.begin(), reference.end(),
-                                        [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)) != 0; });
+        SQLite::Database& db = db_;
         std::optional<SQLite::Statement> q;
-        if (number) {
+        if (is_run_id(reference)) {
             q.emplace(db, "SELECT id FROM runs WHERE id = ?");
             q->bind(1, static_cast<std::int64_t>(std::stoll(reference)));
         } else if (reference == "latest") {
@@ -211,18 +224,49 @@ std::int64_t history_store::resolve(const std::string& reference) {
             q->bind(1, reference);
         }
         if (!q->executeStep()) {
-            throw history_error("no stored run is '" + reference + "' (a run id, a label, or latest)", 2);
+            throw history_error("no stored run is '" + printable(reference) + "' (a run id, a label, or latest)", 2);
         }
         return q->getColumn(0).getInt64();
     } catch (const SQLite::Exception& e) {
-        fail(impl_->file, e);
+        fail(file_, e);
     }
 }
 
-std::size_t history_store::count() {
+std::size_t sqlite_history::count() {
     try {
-        return static_cast<std::size_t>(impl_->db.execAndGet("SELECT count(*) FROM runs").getInt64());
+        return static_cast<std::size_t>(db_.execAndGet("SELECT count(*) FROM runs").getInt64());
     } catch (const SQLite::Exception& e) {
-        fail(impl_->file, e);
+        fail(file_, e);
+    }
+}
+
+std::vector<stored_machine> sqlite_history::machines() {
+    try {
+        // Each machine with its runs, and the software of its newest run.
+        const std::string newest = "FROM runs WHERE machine_id = m.id ORDER BY run_epoch DESC, id DESC LIMIT 1)";
+        SQLite::Statement q(db_, "SELECT m.id, m.name, m.host_name, m.cpu_model, m.logical_cpus, m.memory_bytes, " +
+                                     (version_ >= 3 ? "(SELECT kernel " + newest + ", (SELECT compiler " + newest
+                                                    : std::string("m.kernel, m.compiler")) +
+                                     ", count(r.id), min(r.run_time), max(r.run_time) "
+                                 "FROM machines m LEFT JOIN runs r ON r.machine_id = m.id GROUP BY m.id ORDER BY m.name");
+        std::vector<stored_machine> machines;
+        while (q.executeStep()) {
+            stored_machine m;
+            m.id = q.getColumn(0).getString();
+            m.name = q.getColumn(1).getString();
+            m.host_name = q.getColumn(2).getString();
+            m.cpu_model = q.getColumn(3).getString();
+            m.logical_cpus = static_cast<unsigned>(q.getColumn(4).getInt64());
+            m.memory_bytes = static_cast<std::uint64_t>(q.getColumn(5).getInt64());
+            m.kernel = q.getColumn(6).getString();
+            m.compiler = q.getColumn(7).getString();
+            m.runs = static_cast<std::size_t>(q.getColumn(8).getInt64());
+            m.first_run = q.getColumn(9).getString();
+            m.last_run = q.getColumn(10).getString();
+            machines.push_back(std::move(m));
+        }
+        return machines;
+    } catch (const SQLite::Exception& e) {
+        fail(file_, e);
     }
 }

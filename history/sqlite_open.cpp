@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "common/error.hpp"
-#include "history/store_internal.hpp"
+#include "history/sqlite_history.hpp"
 
 namespace {
 
@@ -20,7 +20,6 @@ using history_internal::fail;
 
 // "QSBH" in the database header, so that another program's SQLite file is never taken for ours.
 constexpr int application_id = 0x51534248;
-constexpr int schema_version = 2;
 // Two runs recording at once: the second waits for the first's transaction, well within this.
 constexpr auto busy_limit = std::chrono::seconds(30);
 
@@ -31,10 +30,7 @@ CREATE TABLE machines (
     host_name TEXT NOT NULL,
     cpu_model TEXT NOT NULL,
     logical_cpus INTEGER NOT NULL,
-    memory_bytes INTEGER NOT NULL,
-    kernel TEXT NOT NULL,
-    compiler TEXT NOT NULL,
-    tbb_version TEXT NOT NULL
+    memory_bytes INTEGER NOT NULL
 );
 CREATE TABLE runs (
     id INTEGER PRIMARY KEY,
@@ -51,10 +47,16 @@ CREATE TABLE runs (
     value_kind TEXT NOT NULL,
     cpus INTEGER NOT NULL,
     document TEXT NOT NULL,
-    document_hash TEXT NOT NULL UNIQUE
+    document_hash TEXT NOT NULL UNIQUE,
+    compiler TEXT NOT NULL DEFAULT '',
+    kernel TEXT NOT NULL DEFAULT '',
+    tbb_version TEXT NOT NULL DEFAULT '',
+    program_version TEXT NOT NULL DEFAULT 'unknown',
+    source_revision TEXT NOT NULL DEFAULT 'unknown'
 );
 CREATE INDEX runs_by_machine_and_time ON runs(machine_id, run_epoch);
 CREATE INDEX runs_by_label ON runs(label, run_epoch);
+CREATE INDEX runs_by_revision ON runs(source_revision, run_epoch);
 CREATE TABLE medians (
     run_id INTEGER NOT NULL REFERENCES runs(id),
     cpus INTEGER NOT NULL,
@@ -68,11 +70,50 @@ CREATE TABLE medians (
 ) WITHOUT ROWID;
 )sql";
 
+// A machine was its hardware and its software: its compiler, kernel and oneTBB move to its runs,
+// and each machine takes the id of its hardware alone, machines that differed only in software
+// becoming one.
+void machines_by_hardware(SQLite::Database& db) {
+    db.exec(R"sql(
+UPDATE runs SET compiler = (SELECT compiler FROM machines WHERE machines.id = runs.machine_id),
+                kernel = (SELECT kernel FROM machines WHERE machines.id = runs.machine_id),
+                tbb_version = (SELECT tbb_version FROM machines WHERE machines.id = runs.machine_id);
+CREATE TABLE hardware (id TEXT PRIMARY KEY, name TEXT NOT NULL, host_name TEXT NOT NULL, cpu_model TEXT NOT NULL,
+                       logical_cpus INTEGER NOT NULL, memory_bytes INTEGER NOT NULL);
+)sql");
+    SQLite::Statement old(db, "SELECT id, host_name, cpu_model, logical_cpus, memory_bytes FROM machines");
+    SQLite::Statement add(db, "INSERT OR IGNORE INTO hardware VALUES (?, ?, ?, ?, ?, ?)");
+    SQLite::Statement move(db, "UPDATE runs SET machine_id = ? WHERE machine_id = ?");
+    while (old.executeStep()) {
+        run_context c;
+        c.host_name = old.getColumn(1).getString();
+        c.cpu_model = old.getColumn(2).getString();
+        c.logical_cpus = static_cast<unsigned>(old.getColumn(3).getInt64());
+        c.memory_bytes = static_cast<std::uint64_t>(old.getColumn(4).getInt64());
+        const machine_identity m = identify_machine(c);
+        add.bind(1, m.id);
+        add.bind(2, m.name);
+        add.bind(3, c.host_name);
+        add.bind(4, c.cpu_model);
+        add.bind(5, static_cast<std::int64_t>(c.logical_cpus));
+        add.bind(6, static_cast<std::int64_t>(c.memory_bytes));
+        add.exec();
+        add.reset();
+        move.bind(1, m.id);
+        move.bind(2, old.getColumn(0).getString());
+        move.exec();
+        move.reset();
+    }
+    old.reset();
+    db.exec("DROP TABLE machines; ALTER TABLE hardware RENAME TO machines;");
+}
+
 // Each change of the schema since the first, applied in order to a history written by an older
-// build when it is next written.
+// build when it is next written; a PostgreSQL history starts at the latest.
 struct migration {
     int to_version;
     const char* sql;
+    void (*step)(SQLite::Database&); // what SQL alone cannot do, after it
 };
 constexpr migration migrations[] = {
     // Runs of processes were stored as sweeps with their medians at the machine's CPU count: they
@@ -83,7 +124,16 @@ UPDATE medians SET cpus = 0
 UPDATE runs SET kind = 'processes', cpus = json_extract(document, '$.context.logical_cpus')
  WHERE kind = 'sweep' AND json_type(document, '$.steps') IS NULL;
 UPDATE runs SET kind = 'processes' WHERE kind = 'run' AND processes > 1;
-)sql"},
+)sql", nullptr},
+    // A machine is its hardware; the software and the build are facts of each run.
+    {3, R"sql(
+ALTER TABLE runs ADD COLUMN compiler TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN kernel TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN tbb_version TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN program_version TEXT NOT NULL DEFAULT 'unknown';
+ALTER TABLE runs ADD COLUMN source_revision TEXT NOT NULL DEFAULT 'unknown';
+CREATE INDEX runs_by_revision ON runs(source_revision, run_epoch);
+)sql", machines_by_hardware},
 };
 
 // SQLite's busy handler: waits for another process's transaction, saying once on stderr that it does.
@@ -166,6 +216,9 @@ void bring_up_to_date(SQLite::Database& db) {
         for (const auto& m : migrations) {
             if (m.to_version > version) {
                 db.exec(m.sql);
+                if (m.step != nullptr) {
+                    m.step(db);
+                }
             }
         }
     }
@@ -200,10 +253,10 @@ std::string immutable_uri(const fs::path& file) {
 // Reading a history in WAL mode needs its -shm file, which SQLite creates beside it: in a folder
 // this user cannot write it cannot. A history whose writer has finished holds every run in the file
 // itself, and is read as it stands; one being written cannot be.
-std::unique_ptr<history_store::impl> open_to_read(const fs::path& file) {
-    auto store = std::make_unique<history_store::impl>(file, SQLite::OPEN_READONLY);
+std::unique_ptr<sqlite_history> open_to_read(const fs::path& file) {
+    auto store = std::make_unique<sqlite_history>(file, SQLite::OPEN_READONLY);
     try {
-        read_header(store->db, file);
+        read_header(store->db(), file);
         return store;
     } catch (const SQLite::Exception& e) {
         const int code = e.getErrorCode();
@@ -218,7 +271,7 @@ std::unique_ptr<history_store::impl> open_to_read(const fs::path& file) {
                             "its writer has finished, or copy it somewhere you can write)",
                             2);
     }
-    return std::make_unique<history_store::impl>(file, SQLite::OPEN_READONLY | SQLite::OPEN_URI, immutable_uri(file));
+    return std::make_unique<sqlite_history>(file, SQLite::OPEN_READONLY | SQLite::OPEN_URI, immutable_uri(file));
 }
 
 } // namespace
@@ -238,17 +291,7 @@ void fail(const fs::path& file, const SQLite::Exception& e) {
 
 } // namespace history_internal
 
-machine_identity identify_machine(const run_context& c) {
-    const std::string fields = c.host_name + "\n" + c.cpu_model + "\n" + std::to_string(c.logical_cpus) + "\n" +
-                               std::to_string(c.memory_bytes) + "\n" + c.kernel + "\n" + c.compiler + "\n" +
-                               c.tbb_version;
-    machine_identity m;
-    m.id = history_internal::stable_hash(fields);
-    m.name = (c.host_name.empty() ? std::string("machine") : c.host_name) + "-" + m.id.substr(0, 6);
-    return m;
-}
-
-history_store::history_store(const fs::path& file, history_mode mode) {
+std::unique_ptr<history_backend> open_sqlite(const fs::path& file, history_mode mode) {
     std::error_code error;
     const bool exists = fs::exists(file, error);
     if (exists && !fs::is_regular_file(file, error)) {
@@ -262,14 +305,15 @@ history_store::history_store(const fs::path& file, history_mode mode) {
     }
     try {
         if (mode == history_mode::read) {
-            impl_ = open_to_read(file);
-            sqlite3_busy_handler(impl_->db.getHandle(), wait_while_busy, &impl_->busy);
-            read_header(impl_->db, file);
-            return;
+            auto store = open_to_read(file);
+            sqlite3_busy_handler(store->db().getHandle(), wait_while_busy, &store->busy());
+            const header h = read_header(store->db(), file);
+            store->set_version(h.app == 0 ? schema_version : h.version);
+            return store;
         }
-        impl_ = std::make_unique<impl>(file, SQLite::OPEN_READWRITE);
-        SQLite::Database& db = impl_->db;
-        sqlite3_busy_handler(db.getHandle(), wait_while_busy, &impl_->busy);
+        auto store = std::make_unique<sqlite_history>(file, SQLite::OPEN_READWRITE);
+        SQLite::Database& db = store->db();
+        sqlite3_busy_handler(db.getHandle(), wait_while_busy, &store->busy());
         const header h = read_header(db, file);
         refuse_read_only(db, file);
         // Turning a new file to WAL needs it to itself, and SQLite answers "busy" at once, without
@@ -279,7 +323,7 @@ history_store::history_store(const fs::path& file, history_mode mode) {
                 db.exec("PRAGMA journal_mode=WAL");
                 break;
             } catch (const SQLite::Exception& e) {
-                if (e.getErrorCode() != SQLITE_BUSY || wait_while_busy(&impl_->busy, tries) == 0) {
+                if (e.getErrorCode() != SQLITE_BUSY || wait_while_busy(&store->busy(), tries) == 0) {
                     throw;
                 }
             }
@@ -287,9 +331,8 @@ history_store::history_store(const fs::path& file, history_mode mode) {
         if (h.app == 0 || h.version < schema_version) {
             bring_up_to_date(db);
         }
+        return store;
     } catch (const SQLite::Exception& e) {
         fail(file, e);
     }
 }
-
-history_store::~history_store() = default;

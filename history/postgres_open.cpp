@@ -1,0 +1,213 @@
+// Opening a PostgreSQL history: the connection, the schema quicksort_bench checked or created (one
+// creator at a time), and every statement prepared.
+#include <cstdint>
+
+#include "common/text.hpp"
+#include "history/postgres_history.hpp"
+
+namespace {
+
+// "QSBH": the advisory lock that serialises the first recorders creating the schema.
+constexpr std::int64_t schema_lock = 0x51534248;
+
+constexpr const char* schema = R"sql(
+CREATE SCHEMA quicksort_bench;
+CREATE TABLE quicksort_bench.schema_info (application TEXT NOT NULL, version INTEGER NOT NULL);
+CREATE TABLE quicksort_bench.machines (
+    id TEXT PRIMARY KEY,
+    name TEXT NOT NULL,
+    host_name TEXT NOT NULL,
+    cpu_model TEXT NOT NULL,
+    logical_cpus BIGINT NOT NULL,
+    memory_bytes BIGINT NOT NULL
+);
+CREATE TABLE quicksort_bench.runs (
+    id BIGSERIAL PRIMARY KEY,
+    recorded_at TEXT NOT NULL,
+    run_time TEXT NOT NULL,
+    run_epoch BIGINT NOT NULL,
+    label TEXT NOT NULL,
+    machine_id TEXT NOT NULL REFERENCES quicksort_bench.machines(id),
+    kind TEXT NOT NULL,
+    array_size BIGINT NOT NULL,
+    chunk_size BIGINT NOT NULL,
+    runs BIGINT NOT NULL,
+    processes BIGINT NOT NULL,
+    value_kind TEXT NOT NULL,
+    cpus BIGINT NOT NULL,
+    document TEXT NOT NULL,
+    document_hash TEXT NOT NULL UNIQUE,
+    compiler TEXT NOT NULL,
+    kernel TEXT NOT NULL,
+    tbb_version TEXT NOT NULL,
+    program_version TEXT NOT NULL,
+    source_revision TEXT NOT NULL
+);
+CREATE INDEX runs_by_machine_and_time ON quicksort_bench.runs(machine_id, run_epoch);
+CREATE INDEX runs_by_label ON quicksort_bench.runs(label, run_epoch);
+CREATE INDEX runs_by_revision ON quicksort_bench.runs(source_revision, run_epoch);
+CREATE TABLE quicksort_bench.medians (
+    run_id BIGINT NOT NULL REFERENCES quicksort_bench.runs(id),
+    cpus BIGINT NOT NULL,
+    position BIGINT NOT NULL,
+    strategy TEXT NOT NULL,
+    median_ns BIGINT NOT NULL,
+    low_ns BIGINT,
+    high_ns BIGINT,
+    count BIGINT NOT NULL,
+    PRIMARY KEY (run_id, cpus, strategy)
+);
+)sql";
+
+constexpr const char* run_columns =
+    "r.id, r.run_time, r.run_epoch, r.label, r.machine_id, m.name, r.kind, r.array_size, r.chunk_size, r.runs, "
+    "r.processes, r.value_kind, r.cpus, m.cpu_model, r.compiler, r.kernel, r.tbb_version, r.program_version, "
+    "r.source_revision";
+
+// Every filter in one statement, each parameter null when not given: the user's text is only ever a value.
+constexpr const char* filters = "($1::text IS NULL OR r.label = $1) AND ($2::text IS NULL OR r.source_revision = $2) "
+                                "AND ($3::bigint IS NULL OR r.run_epoch >= $3) AND ($4::bigint IS NULL OR r.run_epoch <= $4) "
+                                "AND ($5::bigint IS NULL OR r.array_size = $5)";
+
+void prepare(pqxx::connection& c) {
+    const std::string runs = "quicksort_bench.runs r JOIN quicksort_bench.machines m ON m.id = r.machine_id";
+    c.prepare("known", "SELECT id, label FROM quicksort_bench.runs WHERE document_hash = $1");
+    c.prepare("add_machine", "INSERT INTO quicksort_bench.machines VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (id) DO NOTHING");
+    c.prepare("add_run", "INSERT INTO quicksort_bench.runs (recorded_at, run_time, run_epoch, label, machine_id, kind, "
+                         "array_size, chunk_size, runs, processes, value_kind, cpus, document, document_hash, compiler, "
+                         "kernel, tbb_version, program_version, source_revision) VALUES ($1, $2, $3, $4, $5, $6, $7, "
+                         "$8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19) "
+                         "ON CONFLICT (document_hash) DO NOTHING RETURNING id");
+    c.prepare("add_median", "INSERT INTO quicksort_bench.medians VALUES ($1, $2, $3, $4, $5, $6, $7, $8)");
+    c.prepare("list", std::string("SELECT ") + run_columns + " FROM " + runs + " WHERE " + filters +
+                          " AND ($6::text IS NULL OR r.machine_id = $6) ORDER BY r.run_epoch DESC, r.id DESC LIMIT $7");
+    c.prepare("others", std::string("SELECT count(*), count(DISTINCT r.machine_id) FROM quicksort_bench.runs r WHERE ") +
+                            filters + " AND r.machine_id <> $6");
+    c.prepare("newest_machine", std::string("SELECT r.machine_id FROM quicksort_bench.runs r WHERE ") + filters +
+                                    " ORDER BY r.run_epoch DESC, r.id DESC LIMIT 1");
+    c.prepare("machine_named", "SELECT id FROM quicksort_bench.machines WHERE id = $1 OR name = $1 OR host_name = $1 "
+                               "OR left(id, length($1)) = $1");
+    c.prepare("medians", "SELECT run_id, cpus, strategy, median_ns, low_ns, high_ns, count FROM quicksort_bench.medians "
+                         "WHERE run_id BETWEEN $1 AND $2 ORDER BY run_id, cpus, position");
+    c.prepare("document", "SELECT document FROM quicksort_bench.runs WHERE id = $1");
+    c.prepare("run_by_id", "SELECT id FROM quicksort_bench.runs WHERE id = $1");
+    c.prepare("latest_run", "SELECT id FROM quicksort_bench.runs ORDER BY run_epoch DESC, id DESC LIMIT 1");
+    c.prepare("run_by_label", "SELECT id FROM quicksort_bench.runs WHERE label = $1 ORDER BY run_epoch DESC, id DESC LIMIT 1");
+    c.prepare("count", "SELECT count(*) FROM quicksort_bench.runs");
+    c.prepare("machines", "SELECT m.id, m.name, m.host_name, m.cpu_model, m.logical_cpus, m.memory_bytes, "
+                          "(SELECT kernel FROM quicksort_bench.runs WHERE machine_id = m.id ORDER BY run_epoch DESC, id DESC LIMIT 1), "
+                          "(SELECT compiler FROM quicksort_bench.runs WHERE machine_id = m.id ORDER BY run_epoch DESC, id DESC LIMIT 1), "
+                          "count(r.id), min(r.run_time), max(r.run_time) FROM quicksort_bench.machines m "
+                          "LEFT JOIN quicksort_bench.runs r ON r.machine_id = m.id GROUP BY m.id ORDER BY m.name");
+}
+
+// Whether the schema exists, and refuses one that is not ours or is newer.
+bool schema_found(pqxx::work& work, const std::string& shown) {
+    const pqxx::result found =
+        work.exec("SELECT 1 FROM information_schema.schemata WHERE schema_name = 'quicksort_bench'");
+    if (found.empty()) {
+        return false;
+    }
+    const pqxx::result info =
+        work.exec("SELECT 1 FROM information_schema.tables WHERE table_schema = 'quicksort_bench' AND "
+                  "table_name = 'schema_info'");
+    const pqxx::result version =
+        info.empty() ? pqxx::result() : work.exec("SELECT application, version FROM quicksort_bench.schema_info");
+    if (version.size() != 1 || version[0][0].as<std::string>() != "quicksort_bench") {
+        throw history_error("the schema quicksort_bench in " + shown + " is not this program's (it holds no "
+                            "quicksort_bench schema_info); it is left as it is",
+                            2);
+    }
+    if (const int v = version[0][1].as<int>(); v > schema_version) {
+        throw history_error(shown + " was written by a newer quicksort_bench (schema " + std::to_string(v) +
+                                "; this one knows schema " + std::to_string(schema_version) + ")",
+                            2);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string one_line(const std::string& text) {
+    std::string line;
+    for (const char ch : text) {
+        line += ch == '\n' || ch == '\r' ? ' ' : ch;
+    }
+    while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+    }
+    return line;
+}
+
+std::string with_connect_timeout(const std::string& uri) {
+    if (uri.find("connect_timeout=") != std::string::npos) {
+        return uri;
+    }
+    return uri + (uri.find('?') == std::string::npos ? "?" : "&") + "connect_timeout=10";
+}
+
+postgres_history::postgres_history(const std::string& uri, history_mode mode) try
+    : shown_(shown_location(uri)), connection_(with_connect_timeout(uri)) {
+    pqxx::work work(connection_);
+    if (!schema_found(work, shown_)) {
+        if (mode == history_mode::read) {
+            throw no_history();
+        }
+        // Sixteen first recorders at once: one creates the schema, the others find it made.
+        work.exec_params("SELECT pg_advisory_xact_lock($1)", schema_lock);
+        if (!schema_found(work, shown_)) {
+            work.exec(schema);
+            work.exec_params("INSERT INTO quicksort_bench.schema_info VALUES ('quicksort_bench', $1)", schema_version);
+        }
+    }
+    work.commit();
+    prepare(connection_);
+} catch (const history_error&) {
+    throw;
+} catch (const no_history&) {
+    throw;
+} catch (const pqxx::insufficient_privilege& e) {
+    throw history_error("the role may not create the schema quicksort_bench in " + shown_location(uri) +
+                            ": grant it CREATE on the database, or have the database's owner record a run once (" +
+                            one_line(e.what()) + ")",
+                        2);
+} catch (const std::exception& e) {
+    throw history_error("cannot use the history " + shown_location(uri) + ": " + one_line(e.what()), 2);
+}
+
+void postgres_history::fail(const std::exception& e) const {
+    if (dynamic_cast<const history_error*>(&e) != nullptr) {
+        throw history_error(e.what(), static_cast<const history_error&>(e).status());
+    }
+    // A connection lost in a transaction rolls it back whole: nothing of the run is stored.
+    throw history_error("cannot use the history " + shown_ + ": " + one_line(e.what()), 1);
+}
+
+namespace {
+
+// A database where no run was ever recorded, as a reader sees it: a history without runs.
+class empty_history : public history_backend {
+public:
+    record_outcome record(const run_row&) override { throw history_error("an empty history is read-only here", 1); }
+    std::vector<stored_run> list(const run_filter&) override { return {}; }
+    std::pair<std::size_t, std::size_t> others(const run_filter&) override { return {0, 0}; }
+    std::vector<stored_median> medians(const std::vector<std::int64_t>&) override { return {}; }
+    std::string document(std::int64_t id) override {
+        throw history_error("no stored run has the id " + std::to_string(id), 2);
+    }
+    std::int64_t resolve(const std::string& reference) override {
+        throw history_error("no stored run is '" + printable(reference) + "' (a run id, a label, or latest)", 2);
+    }
+    std::size_t count() override { return 0; }
+    std::vector<stored_machine> machines() override { return {}; }
+};
+
+} // namespace
+
+std::unique_ptr<history_backend> open_postgres(const std::string& uri, history_mode mode) {
+    try {
+        return std::make_unique<postgres_history>(uri, mode);
+    } catch (const postgres_history::no_history&) {
+        return std::make_unique<empty_history>();
+    }
+}

@@ -1,0 +1,265 @@
+// The SQLite history as a file: what is not ours refused untouched, an older schema upgraded, a
+// history this user can only read, private places, waits said, runs refused before they measure.
+#include <gtest/gtest.h>
+
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+#include "history_places.hpp"
+#include "records/json_reader.hpp"
+#include "report/trend_report.hpp"
+
+TEST(SqliteHistory, RefusesWhatIsNotItsOwnAndNeverTouchesIt) {
+    const scratch_dir dir;
+    const auto refused = [](const std::string& file) {
+        try {
+            history_store store(file, history_mode::write);
+        } catch (const history_error& e) {
+            return e.status();
+        }
+        return 0;
+    };
+    write_text(dir.file("text.sqlite"), "these are not the pages of a database, but they are somebody's\n");
+    EXPECT_EQ(refused(dir.file("text.sqlite")), 2);
+    EXPECT_EQ(read_text(dir.file("text.sqlite")), "these are not the pages of a database, but they are somebody's\n");
+    {
+        SQLite::Database other(dir.file("other.sqlite"), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        other.exec("CREATE TABLE notes (text TEXT)");
+    }
+    const std::string before = read_text(dir.file("other.sqlite"));
+    EXPECT_EQ(refused(dir.file("other.sqlite")), 2);
+    EXPECT_EQ(read_text(dir.file("other.sqlite")), before) << "another program's database is not modified";
+    {
+        history_store ours(dir.file("newer.sqlite"), history_mode::write);
+    }
+    {
+        SQLite::Database newer(dir.file("newer.sqlite"), SQLite::OPEN_READWRITE);
+        newer.exec("PRAGMA user_version=99");
+    }
+    const std::string newer_bytes = read_text(dir.file("newer.sqlite"));
+    const process_result r = history({"list", "--history", dir.file("newer.sqlite")});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("written by a newer quicksort_bench (schema 99"), std::string::npos) << r.err;
+    EXPECT_EQ(read_text(dir.file("newer.sqlite")), newer_bytes);
+    // A damaged file: a valid header over pages that are garbage.
+    {
+        history_store ours(dir.file("damaged.sqlite"), history_mode::write);
+        const std::string doc = run_document(100, 0);
+        ours.record(parse_export(doc).sweep, nlohmann::json::parse(doc), "");
+    }
+    std::string damaged = read_text(dir.file("damaged.sqlite"));
+    for (std::size_t k = 4096; k < damaged.size(); ++k) {
+        damaged[k] = static_cast<char>(k * 7);
+    }
+    write_text(dir.file("damaged.sqlite"), damaged);
+    const process_result d = history({"list", "--history", dir.file("damaged.sqlite")});
+    EXPECT_EQ(d.exit_code, 2) << d.err;
+    EXPECT_EQ(std::count(d.err.begin(), d.err.end(), '\n'), 1) << d.err;
+}
+
+// A history that cannot take the run is refused before any sort; one that fails only once the run
+// is done keeps the report, the exports and the record itself.
+TEST(SqliteHistory, ARunIsRecordedOrRefusedBeforeItsSortsAndNeverLost) {
+    const scratch_dir dir;
+    std::filesystem::create_directory(dir.file("folder.sqlite"));
+    write_text(dir.file("text.sqlite"), "just some text, not a database\n");
+    write_text(dir.file("truncated.sqlite"), std::string("SQLite format 3\0", 16) + std::string(100, '\x7f'));
+    {
+        SQLite::Database other(dir.file("other.sqlite"), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        other.exec("CREATE TABLE runs (x)");
+    }
+    const struct {
+        std::string history;
+        std::string says;
+    } refused[] = {
+        {dir.file("folder.sqlite"), "not a quicksort_bench history (not a regular file)"},
+        {dir.file("text.sqlite"), "not a quicksort_bench history"},
+        {dir.file("truncated.sqlite"), "not a quicksort_bench history"},
+        {dir.file("other.sqlite"), "an SQLite database of another program"},
+        {dir.file("typo/dir/h.sqlite"), "the folder " + dir.file("typo/dir") + " of the history"},
+    };
+    for (const auto& c : refused) {
+        const process_result r = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history",
+                                                              c.history, "--export-json", dir.file("r.json")});
+        EXPECT_EQ(r.exit_code, 2) << c.history << ": " << r.err;
+        EXPECT_EQ(r.out.find("Results:"), std::string::npos) << c.history << ": nothing is measured";
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.history << ": " << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("r.json"))) << c.history;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("typo"))) << "a missing folder is not created";
+
+    // The history turns into something else while the run measures: the run is kept for later.
+    ::setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1);
+    run_options corrupt;
+    corrupt.marker = "Quicksort just creating threads: Complete";
+    corrupt.at_marker = [&] { write_text(dir.file("h.sqlite"), "overwritten meanwhile\n"); };
+    const process_result r = run_process(bench_binary(), {"--size", "2000000", "--runs", "3", "--record", "--history",
+                                                          dir.file("h.sqlite"), "--label", "it's mine",
+                                                          "--export-json", dir.file("r.json")},
+                                         corrupt);
+    ::unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.out.find("Results:"), std::string::npos);
+    EXPECT_NO_THROW(read_export_file(dir.file("r.json")));
+    EXPECT_NE(r.err.find("quicksort_bench: error: the run was not recorded"), std::string::npos) << r.err;
+    const std::filesystem::path kept_in = dir.file("state/quicksort_bench/unrecorded");
+    ASSERT_TRUE(std::filesystem::is_directory(kept_in)) << r.err;
+    const auto kept = std::filesystem::directory_iterator(kept_in)->path();
+    EXPECT_EQ(std::filesystem::status(kept).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_NE(r.err.find("history import --history " + dir.file("h.sqlite") + " --label 'it'\\''s mine' " +
+                         kept.string()), std::string::npos) << r.err;
+    std::filesystem::remove(dir.file("h.sqlite"));
+    const process_result later = history({"import", "--history", dir.file("h.sqlite"), "--label", "it's mine",
+                                          kept.string()});
+    EXPECT_EQ(later.exit_code, 0) << later.err;
+
+    const process_result label_alone = run_process(bench_binary(), {"--label", "x"});
+    EXPECT_EQ(label_alone.exit_code, 2);
+    EXPECT_NE(label_alone.err.find("--label belongs to --record"), std::string::npos) << label_alone.err;
+}
+
+TEST(SqliteHistory, AChangeIsWeakWhenTheIntervalsEitherSideOverlap) {
+    std::vector<trend_point> points;
+    for (int k = 0; k < 20; ++k) {
+        const std::int64_t median = k < 10 ? 100 : 120;
+        // Wide intervals: every one reaches over the step.
+        points.push_back({k + 1, "", "", median + k % 2, median - 30, median + 30});
+    }
+    const auto wide = changes_of(points, change_point_settings{});
+    ASSERT_EQ(wide.size(), 1u);
+    EXPECT_EQ(wide[0].found.index, 10u);
+    EXPECT_EQ(wide[0].run_id, 11);
+    EXPECT_TRUE(wide[0].weak);
+    for (auto& p : points) {
+        p.low_ns = p.median_ns - 2;
+        p.high_ns = p.median_ns + 2;
+    }
+    const auto narrow = changes_of(points, change_point_settings{});
+    ASSERT_EQ(narrow.size(), 1u);
+    EXPECT_FALSE(narrow[0].weak);
+}
+
+// A history written by the first schema: read as it is, upgraded on its first write, its runs of
+// processes then in the series of plain runs.
+TEST(SqliteHistory, TheFirstSchemaIsReadAsItIsAndUpgradedWhenWritten) {
+    const scratch_dir dir;
+    const std::string file = dir.file("v1.sqlite");
+    std::filesystem::copy_file(std::string(QSB_TEST_DATA) + "/history-v1.sqlite", file);
+    const auto kinds = [&] {
+        history_store store(file, history_mode::read);
+        std::vector<std::string> found;
+        for (const auto& r : store.list(every())) {
+            found.push_back(r.kind + "/" + std::to_string(r.cpus));
+        }
+        return found;
+    };
+    EXPECT_EQ(kinds(), (std::vector<std::string>{"run/2", "sweep/2", "sweep/2"})) << "as the first schema stored them";
+    { const history_store upgraded(file, history_mode::write); }
+    EXPECT_EQ(kinds(), (std::vector<std::string>{"run/2", "processes/2", "sweep/2"}));
+    SQLite::Database db(file);
+    EXPECT_EQ(db.execAndGet("PRAGMA user_version").getInt(), 3);
+    // The compiler, kernel and oneTBB went from the machine to each run; the machine is its hardware.
+    EXPECT_EQ(db.execAndGet("SELECT count(*) FROM runs WHERE compiler LIKE 'g++%' AND kernel <> ''").getInt(), 3);
+    EXPECT_EQ(db.execAndGet("SELECT count(*) FROM machines").getInt(), 1);
+    run_context hardware;
+    hardware.host_name = db.execAndGet("SELECT host_name FROM machines").getString();
+    hardware.cpu_model = db.execAndGet("SELECT cpu_model FROM machines").getString();
+    hardware.logical_cpus = static_cast<unsigned>(db.execAndGet("SELECT logical_cpus FROM machines").getInt());
+    hardware.memory_bytes = static_cast<std::uint64_t>(db.execAndGet("SELECT memory_bytes FROM machines").getInt64());
+    EXPECT_EQ(db.execAndGet("SELECT DISTINCT machine_id FROM runs").getString(), identify_machine(hardware).id);
+    EXPECT_EQ(db.execAndGet("SELECT count(*) FROM medians WHERE run_id = 2 AND cpus = 0").getInt(), 4);
+    EXPECT_EQ(db.execAndGet("SELECT count(*) FROM medians WHERE run_id = 3 AND cpus > 0").getInt(), 8);
+    const process_result trend = history({"trend", "--history", file, "--strategy", "parallel sort"});
+    EXPECT_EQ(trend.exit_code, 0) << trend.err;
+    EXPECT_NE(trend.out.find("  run 1 "), std::string::npos) << trend.out;
+    EXPECT_NE(trend.out.find("  run 2 "), std::string::npos) << trend.out;
+    EXPECT_NE(trend.out.find("  too few runs to look for change points (2; at least 10, 5 a side)"), std::string::npos)
+        << trend.out;
+    std::size_t series = 0;
+    for (std::size_t at = trend.out.find("\nparallel sort: "); at != std::string::npos;
+         at = trend.out.find("\nparallel sort: ", at + 1)) {
+        ++series;
+    }
+    EXPECT_EQ(series, 3u) << "one series of runs 1 and 2, and one per step of the sweep:\n" << trend.out;
+}
+
+// A history in a folder the reader cannot write: read as it stands, or refused in one line with
+// the remedy while its writer has not finished; never "attempt to write".
+TEST(SqliteHistory, AHistoryTheUserCanOnlyReadIsRead) {
+    const scratch_dir dir;
+    std::filesystem::create_directory(dir.file("shared"));
+    const std::string file = dir.file("shared/h.sqlite");
+    std::filesystem::copy_file(std::string(QSB_TEST_DATA) + "/history-v1.sqlite", file);
+    { const history_store upgraded(file, history_mode::write); }
+    using std::filesystem::perms;
+    std::filesystem::permissions(dir.path, perms::owner_all | perms::group_exec | perms::others_exec);
+    std::filesystem::permissions(dir.file("shared"), perms::owner_read | perms::owner_exec | perms::group_read |
+                                                         perms::group_exec | perms::others_read | perms::others_exec);
+    std::filesystem::permissions(file, perms::owner_read | perms::group_read | perms::others_read);
+    // Root may write anywhere: another user reads it then.
+    const auto list = [&] {
+        const std::vector<std::string> args = {"history", "list", "--history", file};
+        return ::geteuid() == 0 ? run_process("/usr/sbin/runuser", with({"-u", "nobody", "--", bench_binary()}, args))
+                                : run_process(bench_binary(), args);
+    };
+    const process_result read = list();
+    EXPECT_EQ(read.exit_code, 0) << read.err;
+    EXPECT_NE(read.out.find("processes"), std::string::npos) << read.out;
+    const process_result denied = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history", file});
+    if (::geteuid() != 0) {
+        EXPECT_EQ(denied.exit_code, 2) << denied.err;
+        EXPECT_NE(denied.err.find("read-only"), std::string::npos) << denied.err;
+    }
+    std::filesystem::permissions(dir.file("shared"), perms::owner_all);
+    write_text(file + "-wal", "");
+    std::filesystem::permissions(dir.file("shared"), perms::owner_read | perms::owner_exec | perms::others_read |
+                                                         perms::others_exec);
+    const process_result busy = list();
+    EXPECT_EQ(busy.exit_code, 2);
+    EXPECT_NE(busy.err.find("while it is being written"), std::string::npos) << busy.err;
+    EXPECT_EQ(busy.err.find("attempt to write"), std::string::npos) << busy.err;
+    std::filesystem::permissions(dir.file("shared"), perms::owner_all);
+}
+
+// A history names the user's machines, CPUs and labels: its default folders are made 0700 and its
+// files 0600, whatever the umask; without HOME the password database's home stands in.
+TEST(SqliteHistory, DefaultPlacesArePrivateToTheUser) {
+    const scratch_dir dir;
+    ::setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
+    const process_result r =
+        run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--label", "private"});
+    const std::filesystem::path file = default_history_path();
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(file, dir.path / "data/quicksort_bench/history.sqlite");
+    using std::filesystem::perms;
+    for (const auto& folder : {dir.path / "data", dir.path / "data/quicksort_bench"}) {
+        EXPECT_EQ(std::filesystem::status(folder).permissions(), perms::owner_all) << folder;
+    }
+    EXPECT_EQ(std::filesystem::status(file).permissions(), perms::owner_read | perms::owner_write);
+
+    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    ::unsetenv("HOME");
+    const std::filesystem::path fallback = home_folder();
+    if (!home.empty()) {
+        ::setenv("HOME", home.c_str(), 1);
+    }
+    EXPECT_TRUE(fallback.is_absolute()) << "the password database's home, never the working folder";
+}
+
+// A writer that holds an SQLite history makes the next one wait, and say so.
+TEST(SqliteHistory, AWriterThatWaitsSaysSo) {
+    const scratch_dir dir;
+    const std::string file = dir.file("h.sqlite");
+    write_text(dir.file("run.json"), run_document(100, 0));
+    { const history_store made(file, history_mode::write); }
+    const process_result waited = run_process(
+        "/bin/bash", {"-c", "/usr/bin/python3 -c \"import sqlite3, time, sys; c = sqlite3.connect(sys.argv[1]); "
+                            "c.execute('BEGIN IMMEDIATE'); print('held', flush=True); time.sleep(1.5)\" '" + file +
+                            "' & sleep 0.5; '" + bench_binary() + "' history import --history '" + file + "' '" +
+                            dir.file("run.json") + "' 2>&1 >/dev/null; wait"});
+    EXPECT_NE(waited.out.find("quicksort_bench: waiting for the history " + file + ", which another process is writing"),
+              std::string::npos) << waited.out << waited.err;
+}
