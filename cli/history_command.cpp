@@ -6,8 +6,11 @@
 namespace {
 
 void add_filters(CLI::App& sub, history_options& h, history_texts& texts) {
-    sub.add_option("--machine", texts.machine, "Only this machine's runs (its short name or id)")->type_name("NAME");
+    sub.add_option("--machine", texts.machine, "Only this machine's runs (its short name, host name or id)")
+        ->type_name("NAME");
     sub.add_option("--label", texts.label, "Only the runs with this label")->type_name("TEXT");
+    sub.add_option("--revision", texts.revision, "Only the runs built from this source revision (git describe)")
+        ->type_name("REV");
     sub.add_option("--since", texts.since, "Only runs from this date on (2026-12-07, or 2026-12-07T13:00:00, UTC)")
         ->type_name("DATE");
     sub.add_option("--until", texts.until, "Only runs up to this date (a day counts whole)")->type_name("DATE");
@@ -21,13 +24,15 @@ void add_filters(CLI::App& sub, history_options& h, history_texts& texts) {
 
 CLI::App* add_history_command(CLI::App& app, history_options& h, history_texts& texts) {
     CLI::App* history = app.add_subcommand(
-        "history", "The history of recorded runs (--record): list, trend with change points, compare, import, export");
+        "history", "The history of recorded runs (--record): list, trend with change points, compare, import, export, "
+                   "push, machines");
     history->require_subcommand(1, 1);
     const auto action = [&](const char* name, const char* description) {
         CLI::App* sub = history->add_subcommand(name, description);
-        sub->add_option("--history", texts.file, "The history database (default $XDG_DATA_HOME/quicksort_bench/"
-                                                 "history.sqlite)")
-            ->type_name("FILE");
+        sub->add_option("--history", texts.file,
+                        "The history: an SQLite file, or a PostgreSQL URI postgresql://... (default "
+                        "$QUICKSORT_BENCH_HISTORY, else $XDG_DATA_HOME/quicksort_bench/history.sqlite)")
+            ->type_name("FILE|URI");
         return sub;
     };
     add_filters(*action("list", "One line per stored run"), h, texts);
@@ -46,6 +51,13 @@ CLI::App* add_history_command(CLI::App& app, history_options& h, history_texts& 
     import->add_option("files", h.inputs, "The files")->required()->expected(1, -1)->type_name("FILE.json...");
     import->add_option("--label", h.label, "Tag the imported runs")->type_name("TEXT");
     add_filters(*action("export", "Write the selected runs as JSON Lines to standard output"), h, texts);
+    CLI::App* push = action("push", "Copy the runs of the history (--history, a local file) into another history, "
+                                    "one transaction per run; runs stored there already are skipped");
+    push->add_option("--to", texts.to, "The history to copy into: a file or a PostgreSQL URI")
+        ->required()
+        ->type_name("FILE|URI");
+    action("machines", "One line per machine: name, host, CPU model, logical CPUs, memory, kernel and compiler of its "
+                       "newest run, runs, first and last run");
     return history;
 }
 
@@ -70,6 +82,12 @@ void finish_history(const CLI::App& app, const CLI::App& history, history_option
     }
     if (const auto refusal = label_refusal(h.label)) {
         throw CLI::ValidationError("--label", *refusal);
+    }
+    if (given("--revision")) {
+        h.filter.revision = texts.revision;
+    }
+    if (h.action == "push") {
+        h.inputs = {texts.to};
     }
     if (given("--label") && h.action != "import") {
         h.filter.label = texts.label;

@@ -7,7 +7,7 @@
 #include "cli/options.hpp"
 
 struct history_texts {
-    std::string file, machine, label, since, until, size, last, strategy;
+    std::string file, machine, label, revision, since, until, size, last, strategy, to;
 };
 
 // Adds `history` with its actions to `app`, reading into `h` and `texts`.

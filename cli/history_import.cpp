@@ -92,6 +92,13 @@ std::vector<importable> read_importable(const std::string& file) {
     }
 }
 
+// Every run of every machine, oldest first.
+run_filter every_run() {
+    run_filter all;
+    all.all_machines = true;
+    return all;
+}
+
 } // namespace
 
 std::string stored_as(const record_outcome& stored) {
@@ -122,5 +129,24 @@ int import_files(const history_options& h) {
                                    : "skipped " + run.name + ": already stored as " + stored_as(stored))
                   << std::endl;
     }
+    return 0;
+}
+
+int push_runs(const history_options& h) {
+    if (is_postgres_location(h.file)) {
+        throw history_error("push copies the runs of a local history (--history FILE) into another one", 2);
+    }
+    const std::string& to = h.inputs.at(0);
+    history_store from(h.file, history_mode::read);
+    history_store into(to, history_mode::write);
+    std::size_t added = 0;
+    std::size_t runs = 0;
+    for (const auto& r : from.list(every_run())) {
+        const export_document doc = parse_export(from.document(r.id));
+        added += into.record(doc.sweep, doc.document, r.label).added ? 1 : 0;
+        ++runs;
+    }
+    std::cout << "pushed " << runs << (runs == 1 ? " run" : " runs") << " to " << shown_location(to) << ": " << added
+              << " new, " << runs - added << " stored there already" << std::endl;
     return 0;
 }

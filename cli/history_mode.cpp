@@ -4,6 +4,7 @@
 #include "cli/history_import.hpp"
 #include "cli/recording.hpp"
 
+#include <algorithm>
 #include <iostream>
 #include <map>
 #include <tuple>
@@ -13,6 +14,7 @@
 #include "common/text.hpp"
 #include "records/comparison.hpp"
 #include "records/json_reader.hpp"
+#include "records/strategy.hpp"
 #include "report/comparison_report.hpp"
 #include "report/exports.hpp"
 #include "report/history_report.hpp"
@@ -21,9 +23,9 @@
 namespace {
 
 // Groups the medians of `runs` into series that never mix machines, sizes, chunks, value kinds or
-// CPU counts, each in time order.
+// CPU counts, each in time order, grouped by strategy.
 std::vector<trend_series> series_of(const std::vector<stored_run>& runs, const std::vector<stored_median>& medians,
-                                    bool all_machines, const std::optional<std::string>& strategy) {
+                                    const std::optional<std::string>& strategy) {
     std::map<std::int64_t, const stored_run*> by_id;
     for (const auto& r : runs) {
         by_id[r.id] = &r;
@@ -38,14 +40,23 @@ std::vector<trend_series> series_of(const std::vector<stored_run>& runs, const s
             continue;
         }
         const stored_run& r = *run->second;
-        const std::string machine = all_machines ? "all machines" : r.machine_name;
+        // Every machine a series of its own, also when every machine's runs are shown.
+        const std::string& machine = r.machine_name;
         const key k{machine, r.array_size, r.chunk_size, r.values, m.cpus, m.strategy};
         auto [at, added] = index.try_emplace(k, series.size());
         if (added) {
             series.push_back({m.strategy, machine, r.array_size, r.chunk_size, r.values, m.cpus, {}, {}});
         }
-        series[at->second].points.push_back({r.id, r.run_time, r.label, m.median_ns, m.low_ns, m.high_ns, r.processes});
+        series[at->second].points.push_back({r.id, r.run_time, r.label, m.median_ns, m.low_ns, m.high_ns, r.processes,
+                                             {r.compiler, r.kernel, r.tbb_version, r.source_revision}});
     }
+    // Grouped by strategy, each strategy's machines side by side.
+    const auto rank = [](const std::string& name) {
+        const strategy_info* row = info_named(name);
+        return row != nullptr ? index_of(row->id) : strategy_table.size();
+    };
+    std::stable_sort(series.begin(), series.end(),
+                     [&](const trend_series& a, const trend_series& b) { return rank(a.strategy) < rank(b.strategy); });
     return series;
 }
 
@@ -93,7 +104,7 @@ int show_trend(const history_options& h) {
     }
     trend_report trend;
     trend.history = shown_location(h.file);
-    trend.series = series_of(runs, store.medians(ids), h.filter.all_machines, h.strategy);
+    trend.series = series_of(runs, store.medians(ids), h.strategy);
     if (trend.series.empty()) {
         throw history_error(runs.empty() ? "the history " + shown_location(h.file) + " holds no runs yet"
                                          : "no selected run measured '" + h.strategy.value_or("") + "'",
@@ -174,6 +185,14 @@ int run_history(const history_options& h) {
         }
         if (h.action == "import") {
             return import_files(h);
+        }
+        if (h.action == "push") {
+            return push_runs(h);
+        }
+        if (h.action == "machines") {
+            history_store store(h.file, history_mode::read);
+            print_machines(store.machines(), std::cout);
+            return 0;
         }
         return export_runs(h);
     } catch (const history_error& e) {

@@ -27,11 +27,11 @@ struct compare_options {
 
 // `quicksort_bench history ACTION`: the stored runs listed, followed, compared, imported, exported.
 struct history_options {
-    std::string action;   // list, trend, compare, import or export
+    std::string action;   // list, trend, compare, import, export, push or machines
     std::string file;     // the database: --history, else the default
     run_filter filter;    // list, trend, export
     std::optional<std::string> strategy; // trend: one strategy's series only
-    std::vector<std::string> inputs;     // compare: two runs; import: the files
+    std::vector<std::string> inputs;     // compare: two runs; import: the files; push: the history to copy into
     std::string label;    // import: the imported runs' label
     export_paths exports; // trend: json, markdown, chart and html
 };

@@ -1,5 +1,7 @@
 #include "report/trend_report.hpp"
 
+#include <tuple>
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -35,10 +37,17 @@ std::string series_title(const trend_series& s) {
                      " values, chunks of " + std::to_string(s.chunk_size) + (s.cpus > 0 ? ", on " + cpus_text(s.cpus) : ""));
 }
 
-namespace {
-
-std::string interval_text(const trend_point& p) {
-    return p.low_ns ? "[" + format_ms(*p.low_ns) + ", " + format_ms(*p.high_ns) + "]" : "(no interval)";
+std::string facts_change(const run_facts& before, const run_facts& after) {
+    std::string text;
+    for (const auto& [what, was, now] : {std::tuple<const char*, std::string, std::string>{"compiler", before.compiler, after.compiler},
+                                         {"kernel", before.kernel, after.kernel},
+                                         {"oneTBB", before.tbb_version, after.tbb_version},
+                                         {"revision", before.revision, after.revision}}) {
+        if (was != now) {
+            text += (text.empty() ? "" : "; ") + std::string(what) + " " + was + " -> " + now;
+        }
+    }
+    return text;
 }
 
 std::string p_text(double p) {
@@ -50,9 +59,19 @@ std::string p_text(double p) {
 std::string change_text(const trend_series& s, const trend_change& c) {
     char change[32];
     std::snprintf(change, sizeof change, "%+.1f%%", 100 * c.found.change);
-    return "change at run " + std::to_string(c.run_id) + " (" + s.points[c.found.index].time + "): " +
-           fixed(c.found.mean_before / 1e6, 2) + " ms -> " + fixed(c.found.mean_after / 1e6, 2) + " ms, " + change +
-           ", p = " + p_text(c.found.p_value) + (c.weak ? " (weak: the intervals either side overlap)" : "");
+    const trend_point& before = s.points[c.found.index - 1];
+    const trend_point& after = s.points[c.found.index];
+    const std::string facts = facts_change(before.facts, after.facts);
+    return "change at run " + std::to_string(c.run_id) + " (" + after.time + "): " + fixed(c.found.mean_before / 1e6, 2) +
+           " ms -> " + fixed(c.found.mean_after / 1e6, 2) + " ms, " + change + ", p = " + p_text(c.found.p_value) +
+           (c.weak ? " (weak: the intervals either side overlap)" : "") + ", between revisions " +
+           before.facts.revision + " and " + after.facts.revision + (facts.empty() ? "" : "; " + facts);
+}
+
+namespace {
+
+std::string interval_text(const trend_point& p) {
+    return p.low_ns ? "[" + format_ms(*p.low_ns) + ", " + format_ms(*p.high_ns) + "]" : "(no interval)";
 }
 
 } // namespace
@@ -67,6 +86,11 @@ void print_trend(const trend_report& trend, std::ostream& out) {
             out << "  run " << p.run_id << "  " << printable(p.time) << "  " << format_ms(p.median_ns) << " ms "
                 << interval_text(p) << (p.processes > 1 ? " over " + std::to_string(p.processes) + " processes" : "")
                 << (p.label.empty() ? "" : "  " + printable(p.label)) << std::endl;
+            if (&p != &s.points.front()) {
+                if (const std::string changed = facts_change((&p - 1)->facts, p.facts); !changed.empty()) {
+                    out << "    " << printable(changed) << std::endl;
+                }
+            }
         }
         if (s.points.size() < 2 * trend.settings.min_segment) {
             out << "  too few runs to look for change points (" << s.points.size() << "; at least "
@@ -98,7 +122,11 @@ void write_trend_json(const trend_report& trend, std::ostream& out) {
                               {"median_ns", p.median_ns},
                               {"median_interval_ns", p.low_ns ? nlohmann::ordered_json{*p.low_ns, *p.high_ns}
                                                               : nlohmann::ordered_json(nullptr)},
-                              {"processes", p.processes}});
+                              {"processes", p.processes},
+                              {"compiler", p.facts.compiler},
+                              {"kernel", p.facts.kernel},
+                              {"tbb_version", p.facts.tbb_version},
+                              {"revision", p.facts.revision}});
         }
         auto changes = nlohmann::ordered_json::array();
         for (const auto& c : s.changes) {
@@ -108,7 +136,11 @@ void write_trend_json(const trend_report& trend, std::ostream& out) {
                                {"mean_after_ns", c.found.mean_after},
                                {"change", c.found.change},
                                {"p_value", c.found.p_value},
-                               {"weak", c.weak}});
+                               {"weak", c.weak},
+                               {"revision_before", s.points[c.found.index - 1].facts.revision},
+                               {"revision_after", s.points[c.found.index].facts.revision},
+                               {"facts_changed", facts_change(s.points[c.found.index - 1].facts,
+                                                              s.points[c.found.index].facts)}});
         }
         series.push_back({{"strategy", s.strategy},
                           {"machine", s.machine},
@@ -147,42 +179,3 @@ void write_trend_svg(const trend_report& trend, std::ostream& out) {
     write_svg_document(figures, "quicksort_bench: trends", out);
 }
 
-namespace {
-
-// Every point of a series as a row: the values the chart shows, readable on a phone and in print.
-void series_table(std::ostream& out, const trend_series& s) {
-    out << "<div class=\"wrap\"><table class=\"series\">\n<tr><th>run</th><th class=\"text\">date and time</th>"
-        << "<th>median (ms)</th><th>95% interval (ms)</th><th class=\"text\">label</th></tr>\n";
-    for (std::size_t k = 0; k < s.points.size(); ++k) {
-        const trend_point& p = s.points[k];
-        std::string note;
-        for (const auto& c : s.changes) {
-            note += c.found.index == k ? " (a change point: " + change_text(s, c) + ")" : "";
-        }
-        out << "<tr><td>" << p.run_id << "</td><td class=\"text\">" << html::esc(p.time) << "</td><td>"
-            << format_ms(p.median_ns) << (p.processes > 1 ? " over " + std::to_string(p.processes) + " processes" : "")
-            << "</td><td>" << (p.low_ns ? format_ms(*p.low_ns) + " \u2013 " + format_ms(*p.high_ns) : "n/a")
-            << "</td><td class=\"text\">" << html::esc(p.label) << html::esc(note) << "</td></tr>\n";
-    }
-    out << "</table></div>\n";
-}
-
-} // namespace
-
-void write_trend_html(const trend_report& trend, std::ostream& out) {
-    html::page_open(out, "quicksort_bench trends");
-    out << "<p>From <span class=\"path\">" << html::esc(trend.history)
-        << "</span>. Change points: E-divisive means with a Student t test, p &lt; "
-        << p_text(trend.settings.max_p_value) << ", at least " << trend.settings.min_segment
-        << " runs a side, windows of " << trend.settings.window << " runs.</p>\n";
-    for (const auto& s : trend.series) {
-        out << "<h2>" << html::esc(series_title(s)) << "</h2>\n";
-        std::string caption = "Line: the median of each run; band: its 95% interval; dashed: a change point.";
-        for (const auto& c : s.changes) {
-            caption += " " + change_text(s, c) + ".";
-        }
-        html::figure(out, trend_chart(s), caption, true);
-        series_table(out, s);
-    }
-    html::page_close(out);
-}

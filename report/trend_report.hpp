@@ -12,6 +12,18 @@
 #include "analysis/change_points.hpp"
 #include "report/charts.hpp"
 
+// What a run was built and run with: an upgrade between two runs of a series is a cause beside a change.
+struct run_facts {
+    std::string compiler;
+    std::string kernel;
+    std::string tbb_version;
+    std::string revision; // the source revision
+    friend bool operator==(const run_facts&, const run_facts&) = default;
+};
+
+// "compiler g++ 12 -> g++ 13; revision v1 -> v2": what differs from `before` to `after`; empty when nothing does.
+std::string facts_change(const run_facts& before, const run_facts& after);
+
 struct trend_point {
     std::int64_t run_id = 0;
     std::string time;  // the run's date and time
@@ -20,6 +32,7 @@ struct trend_point {
     std::optional<std::int64_t> low_ns; // the median's 95% interval, when it has one
     std::optional<std::int64_t> high_ns;
     std::uint64_t processes = 1; // the median is over this many processes' medians when it is more than one
+    run_facts facts;
 };
 
 struct trend_change {
@@ -48,6 +61,13 @@ struct trend_report {
     change_point_settings settings;
     std::vector<trend_series> series;
 };
+
+// "change at run 11 (2026-12-07T10:10:00+0000): 100.00 ms -> 200.00 ms, +100.0%, p = 3e-05, between
+// revisions v1 and v2; compiler g++ 12 -> g++ 13": a change point as every reporter says it.
+std::string change_text(const trend_series& s, const trend_change& c);
+
+// A p-value in two significant digits: "0.001", "3e-05".
+std::string p_text(double p);
 
 // "sequential sort: machine-1a2b3c, 1000000 classic values, chunks of 100000" (and "on 4 CPUs").
 std::string series_title(const trend_series& s);

@@ -6,11 +6,11 @@ set -euo pipefail
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${QSB_BUILD_DIR:-$repo_root/build}"
 required_packages=(cmake g++ ninja-build pkg-config libtbb-dev libgtest-dev libcli11-dev nlohmann-json3-dev
-                   libsqlite3-dev libsqlitecpp-dev
+                   libsqlite3-dev libsqlitecpp-dev libpqxx-dev
                    libhwloc-dev help2man)
 # The suite also checks --export-gbench against Google Benchmark's own output, the U test against
-# SciPy's, and the HTML pages in headless Chromium.
-test_packages=(libbenchmark-dev python3-scipy chromium)
+# SciPy's, the HTML pages in headless Chromium, and the history on a throwaway PostgreSQL server.
+test_packages=(libbenchmark-dev python3-scipy chromium postgresql)
 
 ensure_packages() {
     local missing=() pkg

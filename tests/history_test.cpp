@@ -234,3 +234,62 @@ TEST_P(Histories, CommandsImportEveryVersionTrendAndRefuseBadInput) {
         EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
     }
 }
+
+// A fleet in one history: each machine its own series, an upgrade of its compiler no new machine
+// but a fact beside the change it caused, runs found by the revision they were built from, every
+// machine listed, and a local history pushed in once however often it is pushed.
+TEST_P(Histories, TheFleetItsBuildsAndPushes) {
+    const scratch_dir dir;
+    const history_place place(GetParam(), dir);
+    const std::string team = place.location();
+    // Twelve runs of host-a, the last six built by g++ 13 from v2 and twice as slow; six of host-b.
+    std::vector<std::string> args = {"import", "--history", dir.file("local.sqlite")};
+    for (int k = 0; k < 12; ++k) {
+        args.push_back(dir.file("a" + std::to_string(k) + ".json"));
+        write_text(args.back(), run_document(k < 6 ? 100 : 200, k, "host-a", k < 6 ? "g++ 12" : "g++ 13", k < 6 ? "v1" : "v2"));
+    }
+    for (int k = 0; k < 6; ++k) {
+        args.push_back(dir.file("b" + std::to_string(k) + ".json"));
+        write_text(args.back(), run_document(50, 20 + k, "host-b"));
+    }
+    ASSERT_EQ(history(args).exit_code, 0);
+
+    const process_result pushed = history({"push", "--history", dir.file("local.sqlite"), "--to", team});
+    EXPECT_EQ(pushed.exit_code, 0) << pushed.err;
+    EXPECT_NE(pushed.out.find("pushed 18 runs to "), std::string::npos) << pushed.out;
+    EXPECT_NE(pushed.out.find(": 18 new, 0 stored there already"), std::string::npos) << pushed.out;
+    EXPECT_NE(history({"push", "--history", dir.file("local.sqlite"), "--to", team}).out.find(": 0 new, 18 stored"),
+              std::string::npos)
+        << "pushing twice stores each run once";
+
+    const process_result machines = history({"machines", "--history", team});
+    EXPECT_EQ(std::count(machines.out.begin(), machines.out.end(), '\n'), 2) << "the compiler is no machine:\n"
+                                                                            << machines.out;
+    EXPECT_NE(machines.out.find(": host host-a, model, 2 CPUs, 1.0 GiB; kernel 6.1.0, g++ 13; 12 runs, from "
+                                "2026-12-07T10:00:00+0000 to 2026-12-07T10:11:00+0000"),
+              std::string::npos)
+        << machines.out;
+
+    const process_result v2 = history({"list", "--history", team, "--all-machines", "--revision", "v2"});
+    EXPECT_EQ(std::count(v2.out.begin(), v2.out.end(), '\n'), 2 + 6 + 1) << v2.out;
+
+    const process_result trend = history({"trend", "--history", team, "--all-machines", "--strategy", "parallel sort",
+                                          "--export-html", dir.file("t.html")});
+    EXPECT_EQ(trend.exit_code, 0) << trend.err;
+    EXPECT_NE(trend.out.find("\nparallel sort: host-a-"), std::string::npos) << "a series per machine:\n" << trend.out;
+    EXPECT_NE(trend.out.find("\nparallel sort: host-b-"), std::string::npos) << trend.out;
+    EXPECT_NE(trend.out.find("    compiler g++ 12 -> g++ 13; revision v1 -> v2\n"), std::string::npos) << trend.out;
+    EXPECT_NE(trend.out.find("between revisions v1 and v2; compiler g++ 12 -> g++ 13; revision v1 -> v2"),
+              std::string::npos)
+        << "the change names its cause:\n" << trend.out;
+    const std::string page = read_text(dir.file("t.html"));
+    EXPECT_NE(page.find("<h2>The fleet</h2>"), std::string::npos);
+    EXPECT_NE(page.find("<td>200.00</td>"), std::string::npos) << "host-a's latest median beside host-b's";
+    EXPECT_NE(page.find("<td>50.00</td>"), std::string::npos);
+
+    // A runner sets its history once; it never records by itself.
+    ::setenv("QUICKSORT_BENCH_HISTORY", team.c_str(), 1);
+    const process_result listed = history({"list", "--all-machines"});
+    ::unsetenv("QUICKSORT_BENCH_HISTORY");
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 2 + 18 + 2) << listed.out << listed.err;
+}
