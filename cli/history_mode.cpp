@@ -104,7 +104,7 @@ int show_trend(const history_options& h) {
     }
     trend_report trend;
     trend.history = shown_location(h.file);
-    trend.series = series_of(runs, store.medians(ids), h.strategy);
+    trend.series = series_of(runs, store.medians(ids, h.strategy), h.strategy);
     if (trend.series.empty()) {
         throw history_error(runs.empty() ? "the history " + shown_location(h.file) + " holds no runs yet"
                                          : "no selected run measured '" + h.strategy.value_or("") + "'",

@@ -51,7 +51,7 @@ int record_run(const options& opts, const sweep_results& run) {
         try {
             const std::string kept = keep_unrecorded(json_fields::json_text(document, 2) + "\n").string();
             why += "; it is kept in " + kept + " (store it later: quicksort_bench history import" +
-                   (file.empty() ? "" : " --history " + shell_quoted(file)) +
+                   (file.empty() ? "" : " --history " + shell_quoted(shown_location(file))) +
                    (opts.label.empty() ? "" : " --label " + shell_quoted(opts.label)) + " " + shell_quoted(kept) + ")";
         } catch (const history_error& keep) {
             why += std::string("; nor could it be kept: ") + keep.what();

@@ -63,7 +63,8 @@ public:
     virtual record_outcome record(const run_row& row) = 0;
     virtual std::vector<stored_run> list(const run_filter& filter) = 0;
     virtual std::pair<std::size_t, std::size_t> others(const run_filter& filter) = 0;
-    virtual std::vector<stored_median> medians(const std::vector<std::int64_t>& run_ids) = 0;
+    virtual std::vector<stored_median> medians(const std::vector<std::int64_t>& run_ids,
+                                               const std::optional<std::string>& strategy) = 0;
     virtual std::string document(std::int64_t run_id) = 0;
     virtual std::int64_t resolve(const std::string& reference) = 0;
     virtual std::size_t count() = 0;

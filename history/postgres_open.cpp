@@ -46,6 +46,7 @@ CREATE TABLE quicksort_bench.runs (
 CREATE INDEX runs_by_machine_and_time ON quicksort_bench.runs(machine_id, run_epoch);
 CREATE INDEX runs_by_label ON quicksort_bench.runs(label, run_epoch);
 CREATE INDEX runs_by_revision ON quicksort_bench.runs(source_revision, run_epoch);
+CREATE INDEX runs_by_time ON quicksort_bench.runs(run_epoch, id);
 CREATE TABLE quicksort_bench.medians (
     run_id BIGINT NOT NULL REFERENCES quicksort_bench.runs(id),
     cpus BIGINT NOT NULL,
@@ -88,7 +89,8 @@ void prepare(pqxx::connection& c) {
     c.prepare("machine_named", "SELECT id FROM quicksort_bench.machines WHERE id = $1 OR name = $1 OR host_name = $1 "
                                "OR left(id, length($1)) = $1");
     c.prepare("medians", "SELECT run_id, cpus, strategy, median_ns, low_ns, high_ns, count FROM quicksort_bench.medians "
-                         "WHERE run_id BETWEEN $1 AND $2 ORDER BY run_id, cpus, position");
+                         "WHERE run_id BETWEEN $1 AND $2 AND ($3::text IS NULL OR strategy = $3) "
+                         "ORDER BY run_id, cpus, position");
     c.prepare("document", "SELECT document FROM quicksort_bench.runs WHERE id = $1");
     c.prepare("run_by_id", "SELECT id FROM quicksort_bench.runs WHERE id = $1");
     c.prepare("latest_run", "SELECT id FROM quicksort_bench.runs ORDER BY run_epoch DESC, id DESC LIMIT 1");
@@ -180,6 +182,11 @@ void postgres_history::fail(const std::exception& e) const {
         throw history_error(e.what(), static_cast<const history_error&>(e).status());
     }
     // A connection lost in a transaction rolls it back whole: nothing of the run is stored.
+    if (dynamic_cast<const pqxx::broken_connection*>(&e) != nullptr || !connection_.is_open()) {
+        throw history_error("lost the connection to the history " + shown_ + " (" + one_line(e.what()) +
+                                "); what it was storing was rolled back whole",
+                            1);
+    }
     throw history_error("cannot use the history " + shown_ + ": " + one_line(e.what()), 1);
 }
 
@@ -191,7 +198,9 @@ public:
     record_outcome record(const run_row&) override { throw history_error("an empty history is read-only here", 1); }
     std::vector<stored_run> list(const run_filter&) override { return {}; }
     std::pair<std::size_t, std::size_t> others(const run_filter&) override { return {0, 0}; }
-    std::vector<stored_median> medians(const std::vector<std::int64_t>&) override { return {}; }
+    std::vector<stored_median> medians(const std::vector<std::int64_t>&, const std::optional<std::string>&) override {
+        return {};
+    }
     std::string document(std::int64_t id) override {
         throw history_error("no stored run has the id " + std::to_string(id), 2);
     }

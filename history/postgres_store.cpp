@@ -128,7 +128,8 @@ std::pair<std::size_t, std::size_t> postgres_history::others(const run_filter& f
     }
 }
 
-std::vector<stored_median> postgres_history::medians(const std::vector<std::int64_t>& run_ids) {
+std::vector<stored_median> postgres_history::medians(const std::vector<std::int64_t>& run_ids,
+                                                     const std::optional<std::string>& strategy) {
     if (run_ids.empty()) {
         return {};
     }
@@ -137,7 +138,7 @@ std::vector<stored_median> postgres_history::medians(const std::vector<std::int6
         // One query over the ids' range, as the SQLite history asks it.
         const auto [lowest, highest] = std::minmax_element(run_ids.begin(), run_ids.end());
         std::unordered_map<std::int64_t, std::vector<stored_median>> by_run;
-        for (const auto& row : work.exec_prepared("medians", *lowest, *highest)) {
+        for (const auto& row : work.exec_prepared("medians", *lowest, *highest, strategy)) {
             stored_median m;
             m.run_id = row[0].as<std::int64_t>();
             m.cpus = row[1].as<unsigned>();

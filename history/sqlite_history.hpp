@@ -41,7 +41,8 @@ public:
     record_outcome record(const run_row& row) override;
     std::vector<stored_run> list(const run_filter& filter) override;
     std::pair<std::size_t, std::size_t> others(const run_filter& filter) override;
-    std::vector<stored_median> medians(const std::vector<std::int64_t>& run_ids) override;
+    std::vector<stored_median> medians(const std::vector<std::int64_t>& run_ids,
+                                       const std::optional<std::string>& strategy) override;
     std::string document(std::int64_t run_id) override;
     std::int64_t resolve(const std::string& reference) override;
     std::size_t count() override;

@@ -57,6 +57,7 @@ CREATE TABLE runs (
 CREATE INDEX runs_by_machine_and_time ON runs(machine_id, run_epoch);
 CREATE INDEX runs_by_label ON runs(label, run_epoch);
 CREATE INDEX runs_by_revision ON runs(source_revision, run_epoch);
+CREATE INDEX runs_by_time ON runs(run_epoch, id);
 CREATE TABLE medians (
     run_id INTEGER NOT NULL REFERENCES runs(id),
     cpus INTEGER NOT NULL,
@@ -133,6 +134,7 @@ ALTER TABLE runs ADD COLUMN tbb_version TEXT NOT NULL DEFAULT '';
 ALTER TABLE runs ADD COLUMN program_version TEXT NOT NULL DEFAULT 'unknown';
 ALTER TABLE runs ADD COLUMN source_revision TEXT NOT NULL DEFAULT 'unknown';
 CREATE INDEX runs_by_revision ON runs(source_revision, run_epoch);
+CREATE INDEX runs_by_time ON runs(run_epoch, id);
 )sql", machines_by_hardware},
 };
 

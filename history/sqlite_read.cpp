@@ -158,7 +158,8 @@ std::pair<std::size_t, std::size_t> sqlite_history::others(const run_filter& fil
     }
 }
 
-std::vector<stored_median> sqlite_history::medians(const std::vector<std::int64_t>& run_ids) {
+std::vector<stored_median> sqlite_history::medians(const std::vector<std::int64_t>& run_ids,
+                                                   const std::optional<std::string>& strategy) {
     if (run_ids.empty()) {
         return {};
     }
@@ -167,9 +168,13 @@ std::vector<stored_median> sqlite_history::medians(const std::vector<std::int64_
         // would spend most of its time starting statements.
         const auto [lowest, highest] = std::minmax_element(run_ids.begin(), run_ids.end());
         SQLite::Statement q(db_, "SELECT run_id, cpus, strategy, median_ns, low_ns, high_ns, count FROM medians "
-                                       "WHERE run_id BETWEEN ? AND ? ORDER BY run_id, cpus, position");
+                                       "WHERE run_id BETWEEN ? AND ? AND (?3 IS NULL OR strategy = ?3) "
+                                       "ORDER BY run_id, cpus, position");
         q.bind(1, *lowest);
         q.bind(2, *highest);
+        if (strategy) {
+            q.bind(3, *strategy);
+        }
         std::unordered_map<std::int64_t, std::vector<stored_median>> by_run;
         while (q.executeStep()) {
             stored_median m;

@@ -111,8 +111,9 @@ std::vector<stored_run> history_store::list(const run_filter& filter) { return b
 
 std::pair<std::size_t, std::size_t> history_store::others(const run_filter& filter) { return backend_->others(filter); }
 
-std::vector<stored_median> history_store::medians(const std::vector<std::int64_t>& run_ids) {
-    return backend_->medians(run_ids);
+std::vector<stored_median> history_store::medians(const std::vector<std::int64_t>& run_ids,
+                                                  const std::optional<std::string>& strategy) {
+    return backend_->medians(run_ids, strategy);
 }
 
 std::string history_store::document(std::int64_t run_id) { return backend_->document(run_id); }

@@ -106,8 +106,9 @@ public:
     // The runs (and their machines) that pass the filter but another machine's, which a filter
     // without all_machines leaves out; nothing with all_machines.
     std::pair<std::size_t, std::size_t> others(const run_filter& filter);
-    // Their medians, in the runs' order.
-    std::vector<stored_median> medians(const std::vector<std::int64_t>& run_ids);
+    // Their medians (of one strategy's, when given), in the runs' order.
+    std::vector<stored_median> medians(const std::vector<std::int64_t>& run_ids,
+                                       const std::optional<std::string>& strategy = std::nullopt);
     // A stored run's export document.
     std::string document(std::int64_t run_id);
     // A run named by its id, "latest", or a label (its newest run); throws status 2 when none.
