@@ -58,7 +58,8 @@ void fleet_section(std::ostream& out, const trend_report& trend) {
 // Every point of a series as a row: the values the chart shows, readable on a phone and in print.
 void series_table(std::ostream& out, const trend_series& s) {
     out << "<div class=\"wrap\"><table class=\"series\">\n<tr><th>run</th><th class=\"text\">date and time</th>"
-        << "<th>median (ms)</th><th>95% interval (ms)</th><th class=\"text\">label</th></tr>\n";
+        << "<th>median (ms)</th><th>95% interval (ms)</th><th class=\"text\">revision</th><th class=\"text\">label</th>"
+        << "</tr>\n";
     for (std::size_t k = 0; k < s.points.size(); ++k) {
         const trend_point& p = s.points[k];
         std::string note;
@@ -68,7 +69,8 @@ void series_table(std::ostream& out, const trend_series& s) {
         out << "<tr><td>" << p.run_id << "</td><td class=\"text\">" << html::esc(p.time) << "</td><td>"
             << format_ms(p.median_ns) << (p.processes > 1 ? " over " + std::to_string(p.processes) + " processes" : "")
             << "</td><td>" << (p.low_ns ? format_ms(*p.low_ns) + " \u2013 " + format_ms(*p.high_ns) : "n/a")
-            << "</td><td class=\"text\">" << html::esc(p.label) << html::esc(note) << "</td></tr>\n";
+            << "</td><td class=\"text\">" << html::esc(p.facts.revision) << "</td><td class=\"text\">"
+            << html::esc(p.label) << html::esc(note) << "</td></tr>\n";
     }
     out << "</table></div>\n";
 }
