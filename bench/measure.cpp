@@ -140,6 +140,65 @@ void add_machine_parts(benchmark_results& results, const run_settings& opts, uns
     results.peak_rss_bytes = peak_rss_bytes();
 }
 
+// What the phases share: the pool, the array the one-at-a-time phases reuse, and what each phase
+// keeps beside its duration list (the references' durations too).
+struct phase_state {
+    struct lists {
+        duration_list times;
+        duration_list cpu;
+        array_ids ids;
+    };
+    sort_pool pool;
+    value_array data;
+    discard_stream quiet; // where the pool's lines go once its first batch has shown them
+    bool first_batch = true;
+    std::array<lists, strategy_table.size()> by_strategy;
+    lists& at(strategy id) { return by_strategy[index_of(id)]; }
+};
+
+// The table of timed phases, in the order they run: the four strategies, then the reference sorts
+// when asked for.
+std::vector<phase_plan> plan_phases(const run_settings& opts, const console& con, const sort_listener& listener,
+                                    unsigned workers, phase_state& st) {
+    const bench_config& sizes = opts.sizes;
+    const std::uint64_t one_per_cpu = std::max(1u, workers);
+    std::vector<phase_plan> phases = {
+        {strategy::sequential, sequential_times, nullptr, &st.pool.ids, one_per_cpu, nullptr,
+         [&, workers](std::uint64_t n) {
+             queue_sequential_sorts(st.pool, st.data, batch_of(sizes, n));
+             // The phase's own lines count its first batch; later batches show on the progress line.
+             run_sequential_sorts(st.pool, n, st.first_batch ? con : console{st.quiet, false}, workers);
+             st.first_batch = false;
+         },
+         !con.is_terminal},
+        {strategy::thread, thread_times, nullptr, &st.at(strategy::thread).ids, one_per_cpu,
+         "Quicksort just creating threads: Complete",
+         [&](std::uint64_t n) {
+             run_thread_sorts(thread_times, thread_times_mutex, batch_of(sizes, n), listener, &st.at(strategy::thread).ids);
+         }},
+        {strategy::parallel, parallel_times, &st.at(strategy::parallel).cpu, &st.at(strategy::parallel).ids, 1,
+         "Parallel Quicksort: Complete",
+         [&](std::uint64_t n) {
+             run_parallel_sorts(st.data, parallel_times, batch_of(sizes, n), listener, &st.at(strategy::parallel).cpu,
+                                &st.at(strategy::parallel).ids);
+         }},
+        {strategy::parallel_for, parallel_for_times, nullptr, &st.at(strategy::parallel_for).ids, one_per_cpu, nullptr,
+         [&](std::uint64_t n) {
+             run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, batch_of(sizes, n), listener,
+                                    &st.at(strategy::parallel_for).ids);
+         }}};
+    for (const strategy_info& row : strategy_table) {
+        if (row.reference && opts.reference) {
+            phase_state::lists& l = st.at(row.id);
+            phases.push_back({row.id, l.times, &l.cpu, &l.ids, 1, nullptr, [&, lp = &l, id = row.id](std::uint64_t n) {
+                                  run_reference_sort(st.data, lp->times, id == strategy::std_par_sort, batch_of(sizes, n),
+                                                     listener, &lp->cpu, &lp->ids);
+                              }});
+        }
+    }
+    return phases;
+}
+
 } // namespace
 
 unsigned parallel_loop_threads() { return static_cast<unsigned>(tbb::this_task_arena::max_concurrency()); }
@@ -160,56 +219,10 @@ benchmark_results measure(const run_settings& opts, const console& con, const so
         }
     };
 
-    sort_pool pool;
-    pool.on_sorted = listener;
-    pool.on_worker_start = [&counters] { return counters.follow_this_thread(); };
-    value_array data;
-    discard_stream quiet; // where the pool's lines go once its first batch has shown them
-    bool first_batch = true;
-    // What each phase keeps beside its duration list; the references' durations too.
-    struct phase_lists {
-        duration_list times;
-        duration_list cpu;
-        array_ids ids;
-    };
-    std::array<phase_lists, strategy_table.size()> lists;
-    const auto at = [&lists](strategy id) -> phase_lists& { return lists[index_of(id)]; };
-    const std::uint64_t one_per_cpu = std::max(1u, workers);
-
-    std::vector<phase_plan> phases = {
-        {strategy::sequential, sequential_times, nullptr, &pool.ids, one_per_cpu, nullptr,
-         [&](std::uint64_t n) {
-             queue_sequential_sorts(pool, data, batch_of(sizes, n));
-             // The phase's own lines count its first batch; later batches show on the progress line.
-             run_sequential_sorts(pool, n, first_batch ? con : console{quiet, false}, workers);
-             first_batch = false;
-         },
-         !con.is_terminal},
-        {strategy::thread, thread_times, nullptr, &at(strategy::thread).ids, one_per_cpu,
-         "Quicksort just creating threads: Complete",
-         [&](std::uint64_t n) {
-             run_thread_sorts(thread_times, thread_times_mutex, batch_of(sizes, n), listener, &at(strategy::thread).ids);
-         }},
-        {strategy::parallel, parallel_times, &at(strategy::parallel).cpu, &at(strategy::parallel).ids, 1,
-         "Parallel Quicksort: Complete",
-         [&](std::uint64_t n) {
-             run_parallel_sorts(data, parallel_times, batch_of(sizes, n), listener, &at(strategy::parallel).cpu,
-                                &at(strategy::parallel).ids);
-         }},
-        {strategy::parallel_for, parallel_for_times, nullptr, &at(strategy::parallel_for).ids, one_per_cpu, nullptr,
-         [&](std::uint64_t n) {
-             run_parallel_for_sorts(parallel_for_times, parallel_for_times_mutex, batch_of(sizes, n), listener,
-                                    &at(strategy::parallel_for).ids);
-         }}};
-    for (const strategy_info& row : strategy_table) {
-        if (row.reference && opts.reference) {
-            phase_lists& l = at(row.id);
-            phases.push_back({row.id, l.times, &l.cpu, &l.ids, 1, nullptr, [&, lp = &l, id = row.id](std::uint64_t n) {
-                                  run_reference_sort(data, lp->times, id == strategy::std_par_sort, batch_of(sizes, n),
-                                                     listener, &lp->cpu, &lp->ids);
-                              }});
-        }
-    }
+    phase_state state;
+    state.pool.on_sorted = listener;
+    state.pool.on_worker_start = [&counters] { return counters.follow_this_thread(); };
+    const std::vector<phase_plan> phases = plan_phases(opts, con, listener, workers, state);
 
     // Phases never overlap.
     const duration_ns run_start = now_ns();
