@@ -26,7 +26,7 @@ std::string run_document(double ms, int minute, const std::string& host, const s
     context.source_revision = revision;
     context.program_version = "1.0.0";
     context.memory_bytes = 1 << 30;
-    char time[32];
+    char time[64];
     std::snprintf(time, sizeof time, "2026-12-07T%02d:%02d:00+0000", 10 + minute / 60, minute % 60);
     context.date_time = time;
     context.array_size = 1000;

@@ -125,7 +125,7 @@ TEST(SqliteHistory, AChangeIsWeakWhenTheIntervalsEitherSideOverlap) {
     for (int k = 0; k < 20; ++k) {
         const std::int64_t median = k < 10 ? 100 : 120;
         // Wide intervals: every one reaches over the step.
-        points.push_back({k + 1, "", "", median + k % 2, median - 30, median + 30});
+        points.push_back({k + 1, "", "", median + k % 2, median - 30, median + 30, 1, {}});
     }
     const auto wide = changes_of(points, change_point_settings{});
     ASSERT_EQ(wide.size(), 1u);

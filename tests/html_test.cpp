@@ -129,7 +129,7 @@ TEST(HtmlPage, TheTrendPageFitsAPhoneAndADesktopWithATablePerSeries) {
             const std::int64_t median = (k < 6 ? 100 : 140) * 1'000'000 + k * 100'000;
             s.points.push_back({k + 1, "2026-12-07T10:" + std::to_string(10 + k) + ":00+0000",
                                 k % 3 == 0 ? std::string(200, 'x') : "v" + std::to_string(k), median,
-                                median - 2'000'000, median + 2'000'000, k % 2 == 0 ? 6u : 1u});
+                                median - 2'000'000, median + 2'000'000, k % 2 == 0 ? 6u : 1u, {}});
         }
         s.changes = changes_of(s.points, trend.settings);
         trend.series.push_back(std::move(s));
