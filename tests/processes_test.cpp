@@ -482,7 +482,11 @@ TEST(Processes, AnInterruptedRunKeepsItsFinishedProcessesInItsExports) {
     const process_result r = run_process(
         "/bin/bash", {"-c", "TMPDIR='" + dir.path.string() + "' '" + bench_binary() +
                                 "' --processes 500 --size 300000 --runs 3 --export-json '" + dir.file("p.json") +
-                                "' & pid=$!; sleep 1.5; kill -INT $pid; wait $pid; echo \"status $?\""});
+                                "' & pid=$!; "
+                                // Interrupted once the second process has started, however slow the machine.
+                                "for k in $(seq 600); do ls '" + dir.path.string() + "'/quicksort_bench-processes-$pid-*/process-2.json "
+                                ">/dev/null 2>&1 && break; sleep 0.1; done; "
+                                "kill -INT $pid; wait $pid; echo \"status $?\""});
     EXPECT_NE(r.out.find("status 130"), std::string::npos) << r.out << r.err;
     EXPECT_NE(r.err.find("quicksort_bench: error: process "), std::string::npos) << r.err;
     const nlohmann::json doc = nlohmann::json::parse(read_text(dir.file("p.json")));
