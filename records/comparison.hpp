@@ -36,8 +36,9 @@ inline constexpr verdict_style verdict_table[] = {
 };
 
 // The rule that judged a row: the processes' medians when both sides have enough processes, the
-// sorts with a drift allowance the user gave, or nothing but the sorts' shift, shown undecided.
-enum class judged_by { processes, drift, sorts };
+// sorts with a drift allowance the user gave, nothing but the sorts' shift, shown undecided, or
+// (in `ab`) the rounds' paired ratios.
+enum class judged_by { processes, drift, sorts, rounds };
 constexpr const verdict_style& style_of(verdict v) { return verdict_table[static_cast<int>(v)]; }
 
 inline constexpr std::size_t max_new_runs = 64;
@@ -64,6 +65,7 @@ struct strategy_comparison {
     std::size_t base_processes = 1;
     std::size_t next_processes = 1;
     std::optional<std::uint64_t> processes_to_decide; // too few processes: how many a side would likely decide it
+    std::size_t rounds = 0; // judged by rounds: the rounds paired, base and next holding their medians
 };
 
 // The verdict on one strategy of two runs: over the processes' medians when both sides have at

@@ -158,6 +158,9 @@ inline constexpr double advised_precision = 0.02;
 // for: advice never names a count beyond them.
 inline constexpr std::uint64_t max_processes_allowed = 1000;
 inline constexpr std::uint64_t max_runs_allowed = 1'000'000;
+// `ab`: its rounds, each both sides once; six is the fewest whose signed-rank test can reach 5%.
+inline constexpr std::uint64_t min_ab_rounds = 6;
+inline constexpr std::uint64_t max_ab_rounds = 1000;
 
 // Why a strategy's figures may not be trusted, as advice: its median known no better than `target`
 // (advised_precision, or the precision goal of the run), or no interval at all, with the runs that

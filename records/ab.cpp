@@ -1,0 +1,122 @@
+#include "records/ab.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+
+#include "analysis/signed_rank.hpp"
+#include "analysis/stats.hpp"
+
+bool is_run_setting(const context_difference& d) {
+    return d.field == "array_size" || d.field == "values" || d.field == "chunk_size";
+}
+
+namespace {
+
+const strategy_result* find_strategy(const benchmark_results& run, const std::string& name) {
+    const auto at = std::find_if(run.strategies.begin(), run.strategies.end(),
+                                 [&](const strategy_result& s) { return s.name == name; });
+    return at == run.strategies.end() ? nullptr : &*at;
+}
+
+// Everything in which the sides' first records differ: the settings first, then the build.
+std::vector<context_difference> context_differences(const run_context& b, const run_context& n) {
+    std::vector<context_difference> found;
+    for (const auto& [field, base_value, next_value] :
+         {std::tuple<const char*, std::string, std::string>{"array_size", std::to_string(b.array_size),
+                                                            std::to_string(n.array_size)},
+          {"values", b.values, n.values},
+          {"chunk_size", std::to_string(b.chunk_size), std::to_string(n.chunk_size)},
+          {"run_count", std::to_string(b.run_count), std::to_string(n.run_count)},
+          {"compiler", b.compiler, n.compiler},
+          {"build_type", b.build_type, n.build_type},
+          {"program_version", b.program_version, n.program_version},
+          {"source_revision", b.source_revision, n.source_revision},
+          {"tbb_version", b.tbb_version, n.tbb_version}}) {
+        if (base_value != next_value) {
+            found.push_back({0, field, base_value, next_value});
+        }
+    }
+    return found;
+}
+
+// One strategy over the rounds in which both sides report it with a median above zero.
+strategy_comparison judge_strategy(const std::string& name, const std::vector<ab_round>& rounds, double alpha,
+                                   double threshold) {
+    strategy_comparison row;
+    row.name = name;
+    row.rule = judged_by::rounds;
+    std::vector<double> log_ratios;
+    for (const auto& round : rounds) {
+        const strategy_result* b = find_strategy(round.base, name);
+        const strategy_result* n = find_strategy(round.next, name);
+        if (b == nullptr || n == nullptr || b->summary.median <= 0 || n->summary.median <= 0) {
+            continue;
+        }
+        row.base.push_back(b->summary.median);
+        row.next.push_back(n->summary.median);
+        log_ratios.push_back(std::log(static_cast<double>(n->summary.median) / static_cast<double>(b->summary.median)));
+    }
+    row.rounds = log_ratios.size();
+    if (log_ratios.empty()) {
+        row.result = verdict::too_few_runs;
+        return row;
+    }
+    row.base_median = median_of(row.base);
+    row.next_median = median_of(row.next);
+    row.change = static_cast<double>(row.next_median - row.base_median) / static_cast<double>(row.base_median);
+    const signed_rank_result test = signed_rank_test(log_ratios, alpha);
+    const auto relative = [](double log_ratio) { return std::expm1(log_ratio); };
+    row.shift = relative(test.estimate);
+    row.shift_ns = *row.shift * static_cast<double>(row.base_median);
+    if (test.interval) {
+        row.shift_interval = std::pair{relative(test.interval->first), relative(test.interval->second)};
+        row.shift_interval_ns = std::pair{row.shift_interval->first * static_cast<double>(row.base_median),
+                                          row.shift_interval->second * static_cast<double>(row.base_median)};
+    }
+    if (row.rounds < differences_for_alpha(alpha)) {
+        row.result = verdict::too_few_runs; // no p-value of so few rounds reaches alpha
+        return row;
+    }
+    // All rounds alike (every ratio exactly 1) leaves nothing to test: the sides are the same.
+    row.p_value = test.n == 0 ? 1.0 : test.p_value;
+    if (!row.shift_interval) {
+        row.shift_interval = std::pair{0.0, 0.0};
+        row.shift_interval_ns = std::pair{0.0, 0.0};
+    }
+    const shift_verdict judged = judge_shift(*row.p_value, *row.shift, *row.shift_interval, alpha, threshold, row.rounds);
+    row.result = judged.result;
+    row.runs_to_decide = judged.runs_to_decide;
+    return row;
+}
+
+} // namespace
+
+comparison compare_rounds(const std::vector<ab_round>& rounds, double alpha, double threshold) {
+    comparison c;
+    c.alpha = alpha;
+    c.threshold = threshold;
+    if (rounds.empty()) {
+        return c;
+    }
+    const benchmark_results& base = rounds.front().base;
+    const benchmark_results& next = rounds.front().next;
+    c.base_context = base.context;
+    c.next_contexts = {next.context};
+    c.differences = context_differences(base.context, next.context);
+    step_comparison step;
+    for (const auto& s : base.strategies) {
+        if (find_strategy(next, s.name) == nullptr) {
+            c.skipped.push_back("only in the base: " + s.name);
+            continue;
+        }
+        step.strategies.push_back(judge_strategy(s.name, rounds, alpha, threshold));
+    }
+    for (const auto& s : next.strategies) {
+        if (find_strategy(base, s.name) == nullptr) {
+            c.skipped.push_back("only in the new side: " + s.name);
+        }
+    }
+    c.steps.push_back(std::move(step));
+    return c;
+}
