@@ -80,7 +80,8 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
-    // The step learns of its result's descriptor from its environment, never from its arguments.
+    // The step learns of its result's descriptor from its environment, never from its arguments; a
+    // plain run learns of none, not even one this process inherited.
     std::string channel = std::string(step_result_variable) + "=" + std::to_string(result_fd);
     std::vector<char*> envp;
     for (char** variable = environ; *variable != nullptr; ++variable) {
@@ -88,7 +89,9 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
             envp.push_back(*variable);
         }
     }
-    envp.push_back(channel.data());
+    if (result_fd >= 0) {
+        envp.push_back(channel.data());
+    }
     envp.push_back(nullptr);
     cpu_set_t mask;
     CPU_ZERO(&mask);
@@ -116,7 +119,8 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
         }
         const int null_in = ::open("/dev/null", O_RDONLY);
         if (::sched_setaffinity(0, sizeof mask, &mask) != 0 || null_in < 0 || ::dup2(null_in, 0) < 0 ||
-            ::dup2(out_pipe[1], 1) < 0 || ::dup2(err_pipe[1], 2) < 0 || ::fcntl(result_fd, F_SETFD, 0) < 0) {
+            ::dup2(out_pipe[1], 1) < 0 || ::dup2(err_pipe[1], 2) < 0 ||
+            (result_fd >= 0 && ::fcntl(result_fd, F_SETFD, 0) < 0)) {
             ::_exit(127);
         }
         ::execve(program.c_str(), argv.data(), envp.data());
@@ -201,6 +205,9 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
         }
         if (out_open && fds[0].revents != 0) {
             out_open = drain(step.out, events);
+            if (result_fd < 0) {
+                events.clear(); // a plain run's report, of no use here
+            }
             for (std::size_t end; (end = events.find('\n')) != std::string::npos; events.erase(0, end + 1)) {
                 const std::string strategy = events.substr(0, end);
                 if (strategy != current) {

@@ -37,7 +37,8 @@ inline constexpr char step_result_variable[] = "QSB_STEP_RESULT_FD";
 
 // Runs `program` with `args` on `cpus`, handing it `result_fd` (a file in the sweep's private
 // folder) for its record, drawing `progress` from the lines it prints (a step of `runs` sorts per
-// strategy), until it ends or a caught signal ends it.
+// strategy), until it ends or a caught signal ends it. With `result_fd` below 0 it is a plain run
+// of any program: no descriptor handed over, its output read and dropped, `progress` only redrawn.
 step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
                               const std::vector<unsigned>& cpus, int result_fd, std::uint64_t runs,
                               progress_line& progress);

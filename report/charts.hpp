@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "records/ab.hpp"
 #include "records/comparison.hpp"
 #include "records/derived.hpp"
 #include "records/results.hpp"
@@ -33,6 +34,10 @@ svg_figure scaling_chart(const sweep_results& sweep);
 // Per strategy, the base run's and the new run's sorts as two rows of dots with their medians,
 // coloured by the verdict.
 svg_figure comparison_chart(const step_comparison& step);
+
+// Per strategy, each round's ratio of the new side's median to the base side's as a dot, the
+// estimate and its interval over the rounds, and the line of no change, coloured by the verdict.
+svg_figure round_ratio_chart(const ab_results& ab);
 
 // Each phase's effective parallelism (CPU time / wall time) as a bar, against the CPUs it had.
 svg_figure parallelism_chart(const std::vector<phase_resources>& resources);

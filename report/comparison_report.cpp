@@ -46,6 +46,8 @@ std::string rule_text(const strategy_comparison& s, const std::optional<double>&
         return "process medians, " + std::to_string(s.base_processes) + " vs " + std::to_string(s.next_processes);
     case judged_by::drift:
         return "sorts, drift \u00b1" + fixed_or_na(drift ? std::optional(100 * *drift) : std::nullopt, 1) + "%";
+    case judged_by::rounds:
+        return "interleaved, " + std::to_string(s.rounds) + (s.rounds == 1 ? " round" : " rounds");
     case judged_by::sorts:
         break;
     }
@@ -67,19 +69,44 @@ std::string verdict_cell(const strategy_comparison& s) {
                              max_processes_allowed) +
                 ")";
     }
-    // Over processes the test's samples are the processes' medians, and so are its counts.
+    // Over processes the test's samples are the processes' medians, and so are its counts; in `ab`
+    // they are the rounds, which both sides share.
     const bool by_processes = s.rule == judged_by::processes;
-    const std::string unit = by_processes ? " processes" : " runs";
-    if (s.result == verdict::inconclusive) {
+    const bool by_rounds = s.rule == judged_by::rounds;
+    const std::string unit = by_rounds ? " rounds" : by_processes ? " processes" : " runs";
+    if (s.result == verdict::inconclusive && by_rounds) {
+        text += !s.runs_to_decide ? " (no practical count of rounds would decide it)"
+                : *s.runs_to_decide > max_ab_rounds
+                    ? " (not decidable with at most " + std::to_string(max_ab_rounds) + " rounds)"
+                    : " (about " + std::to_string(*s.runs_to_decide) + " rounds would decide: --rounds " +
+                          std::to_string(*s.runs_to_decide) + ")";
+    } else if (s.result == verdict::inconclusive) {
         text += s.runs_to_decide ? " (" + would_decide(*s.runs_to_decide, by_processes ? "--processes" : "--runs",
                                                        by_processes ? max_processes_allowed : max_runs_allowed) +
                                        ")"
                                  : " (no practical count of" + unit + " would decide it)";
     }
+    if (s.result == verdict::too_few_runs && by_rounds) {
+        text += " (fewer rounds than the test needs at this alpha)";
+    }
     if (s.weak && s.result != verdict::too_few_runs && s.result != verdict::too_few_processes) {
         text += " (weak: fewer than " + std::to_string(min_runs_for_a_strong_test) + unit + ")";
     }
     return text;
+}
+
+void print_comparison_rows(const step_comparison& step, bool several, const std::optional<double>& drift,
+                           std::ostream& out) {
+    out << std::left << std::setw(34) << "strategy" << std::right << std::setw(16) << "base (ms)" << std::setw(16)
+        << "new (ms)" << std::setw(26) << "shift" << std::setw(10) << "p-value" << "  verdict" << std::endl;
+    for (const auto& s : step.strategies) {
+        // "±" is two bytes in one column: widen those cells by one so the columns stay aligned.
+        const std::string name = printable(several ? s.name + " [" + std::to_string(s.run + 1) + "]" : s.name);
+        out << std::left << std::setw(34) << name << std::right << std::setw(s.base_precision ? 17 : 16)
+            << median_cell(s.base_median, s.base_precision) << std::setw(s.next_precision ? 17 : 16)
+            << median_cell(s.next_median, s.next_precision) << std::setw(26) << shift_text(s) << std::setw(10)
+            << p_value_text(s.p_value) << "  " << verdict_cell(s) << " [" << rule_text(s, drift) << "]" << std::endl;
+    }
 }
 
 void print_comparison(const comparison& c, std::ostream& out) {
@@ -110,18 +137,7 @@ void print_comparison(const comparison& c, std::ostream& out) {
         if (step.cpus > 0) {
             out << "On " << cpus_text(step.cpus) << ":" << std::endl;
         }
-        out << std::left << std::setw(34) << "strategy" << std::right << std::setw(16) << "base (ms)" << std::setw(16)
-            << "new (ms)" << std::setw(26) << "shift" << std::setw(10) << "p-value" << "  verdict" << std::endl;
-        for (const auto& s : step.strategies) {
-            // "±" is two bytes in one column: widen those cells by one so the columns stay aligned.
-            const std::string name =
-                printable(several ? s.name + " [" + std::to_string(s.run + 1) + "]" : s.name);
-            out << std::left << std::setw(34) << name << std::right << std::setw(s.base_precision ? 17 : 16)
-                << median_cell(s.base_median, s.base_precision) << std::setw(s.next_precision ? 17 : 16)
-                << median_cell(s.next_median, s.next_precision) << std::setw(26) << shift_text(s) << std::setw(10)
-                << p_value_text(s.p_value) << "  " << verdict_cell(s) << " [" << rule_text(s, c.drift) << "]"
-                << std::endl;
-        }
+        print_comparison_rows(step, several, c.drift, out);
     }
     if (several) {
         out << std::endl;

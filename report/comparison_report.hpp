@@ -11,6 +11,15 @@
 // every reporter of a comparison shares.
 void print_comparison(const comparison& c, std::ostream& out);
 
+// A step's table: its heading, then a row per strategy (and new run, numbered when `several`).
+void print_comparison_rows(const step_comparison& step, bool several, const std::optional<double>& drift,
+                           std::ostream& out);
+// The same as a Markdown table and as an HTML table.
+void comparison_rows_markdown(const step_comparison& step, bool several, const std::optional<double>& drift,
+                              std::ostream& out);
+void comparison_rows_html(const step_comparison& step, bool several, const std::optional<double>& drift,
+                          std::ostream& out);
+
 // "100.40 ±0.4%", or "100.40" without a precision: a median in milliseconds.
 std::string median_cell(std::int64_t median, const std::optional<double>& precision);
 

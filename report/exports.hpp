@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "records/ab.hpp"
 #include "records/comparison.hpp"
 #include "records/record_json.hpp"
 #include "records/results.hpp"
@@ -31,6 +32,7 @@ struct exporter {
     void (*sweep)(const sweep_results&, std::ostream&);
     void (*comparison)(const comparison&, std::ostream&);
     void (*trend)(const trend_report&, std::ostream&);
+    void (*ab)(const ab_results&, std::ostream&);
 };
 extern const std::array<exporter, 6> exporters;
 
@@ -40,6 +42,7 @@ void write_exports(const export_paths& paths, const benchmark_results& run);
 void write_exports(const export_paths& paths, const sweep_results& sweep);
 void write_exports(const export_paths& paths, const comparison& c);
 void write_exports(const export_paths& paths, const trend_report& trend);
+void write_exports(const export_paths& paths, const ab_results& ab);
 
 // CSV (RFC 4180): a header row, then one row per measured sort: strategy, process, run, nanoseconds.
 void write_csv(const benchmark_results& results, std::ostream& out);
@@ -66,6 +69,12 @@ void write_scaling_chart(const sweep_results& sweep, std::ostream& out);
 // A compare's table for a pull-request comment, and all of it (both sides' durations included) as JSON.
 void write_comparison_markdown(const comparison& c, std::ostream& out);
 void write_comparison_json(const comparison& c, std::ostream& out);
+
+// `ab`: every round (its order and both sides' records as they wrote them) and the verdicts as
+// JSON, the table as Markdown, and a page that plots each round's ratio per strategy.
+void write_ab_json(const ab_results& ab, std::ostream& out);
+void write_ab_markdown(const ab_results& ab, std::ostream& out);
+void write_ab_html(const ab_results& ab, std::ostream& out);
 
 // One self-contained HTML page (inline CSS and SVG, no script, nothing fetched) for a run, a
 // sweep or a compare: a plain-language reading first, then the context, the tables, the charts

@@ -7,6 +7,7 @@
 
 #include "common/format.hpp"
 #include "report/breakdown_report.hpp"
+#include "report/ab_report.hpp"
 #include "report/comparison_report.hpp"
 #include "report/exports.hpp"
 #include "report/html_parts.hpp"
@@ -88,6 +89,21 @@ void write_sweep_html(const sweep_results& sweep, std::ostream& out) {
     page_close(out);
 }
 
+void comparison_rows_html(const step_comparison& step, bool several, const std::optional<double>& drift,
+                          std::ostream& out) {
+    out << "<div class=\"wrap\"><table class=\"comparison\">\n<tr><th>strategy</th><th>base median (ms)</th>"
+        << "<th>new median (ms)</th><th>shift [95% interval]</th><th>p-value</th><th class=\"text\">verdict</th>"
+        << "</tr>\n";
+    for (const auto& s : step.strategies) {
+        out << "<tr><td>" << esc(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << "</td><td>"
+            << esc(median_cell(s.base_median, s.base_precision)) << "</td><td>"
+            << esc(median_cell(s.next_median, s.next_precision)) << "</td><td>" << esc(shift_text(s)) << "</td><td>"
+            << p_value_text(s.p_value) << "</td><td class=\"text " << style_of(s.result).css_class << "\">"
+            << esc(verdict_cell(s) + " [" + rule_text(s, drift) + "]") << "</td></tr>\n";
+    }
+    out << "</table></div>\n";
+}
+
 void write_comparison_html(const comparison& c, std::ostream& out) {
     page_open(out, "quicksort_bench comparison");
     std::map<verdict, std::size_t> counts;
@@ -148,19 +164,57 @@ void write_comparison_html(const comparison& c, std::ostream& out) {
         out << "<h2>" << (step.cpus > 0 ? "On " + cpus_text(step.cpus)
                                         : std::string("Strategies"))
             << "</h2>\n";
-        out << "<div class=\"wrap\"><table class=\"comparison\">\n<tr><th>strategy</th><th>base median (ms)</th>"
-            << "<th>new median (ms)</th><th>shift [95% interval]</th><th>p-value</th><th class=\"text\">verdict</th>"
-            << "</tr>\n";
-        for (const auto& s : step.strategies) {
-            out << "<tr><td>" << esc(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << "</td><td>"
-                << esc(median_cell(s.base_median, s.base_precision)) << "</td><td>"
-                << esc(median_cell(s.next_median, s.next_precision)) << "</td><td>" << esc(shift_text(s)) << "</td><td>"
-                << p_value_text(s.p_value) << "</td><td class=\"text " << style_of(s.result).css_class << "\">"
-                << esc(verdict_cell(s) + " [" + rule_text(s, c.drift) + "]") << "</td></tr>\n";
-        }
-        out << "</table></div>\n";
+        comparison_rows_html(step, several, c.drift, out);
         figure(out, comparison_chart(step), "The base run's sorts, then each new run's, per strategy; the colour is "
                                             "the verdict, the shaded bar the shift's 95% interval.");
+    }
+    page_close(out);
+}
+
+void write_ab_html(const ab_results& ab, std::ostream& out) {
+    const comparison& c = ab.judged;
+    page_open(out, "quicksort_bench interleaved comparison");
+    std::map<verdict, std::size_t> counts;
+    std::size_t total = 0;
+    for (const auto& step : c.steps) {
+        for (const auto& s : step.strategies) {
+            ++counts[s.result];
+            ++total;
+        }
+    }
+    std::vector<std::string> sentences = {
+        std::to_string(ab.rounds.size()) + " rounds ran both sides once each, in a shuffled order, so that the "
+        "machine's drift over the minutes falls on both alike. Of " + std::to_string(total) + " strategies, " +
+        std::to_string(counts[verdict::faster]) + " got faster, " + std::to_string(counts[verdict::slower]) +
+        " got slower, " + std::to_string(counts[verdict::equivalent]) + " are equivalent and " +
+        std::to_string(total - counts[verdict::faster] - counts[verdict::slower] - counts[verdict::equivalent]) +
+        " could not be decided. A change counts when the signed-rank test of the rounds' ratios gives p < " +
+        general(c.alpha) + " and the whole interval of the Hodges-Lehmann estimate lies beyond " +
+        general(100 * c.threshold) + "%; equivalent means the whole interval lies within \u00b1" +
+        general(100 * c.threshold) + "%."};
+    if (!ab.complete()) {
+        sentences.push_back("The run ended early: " + ab.failure + ".");
+    }
+    for (const auto& item : c.skipped) {
+        sentences.push_back("Not compared: " + item + ".");
+    }
+    reading(out, sentences);
+    out << "<h2>Sides</h2>\n<div class=\"wrap\"><table class=\"contexts\">\n<tr><th>base</th><td class=\"text\">"
+        << esc(side_text(ab.base)) << "</td></tr>\n<tr><th>new</th><td class=\"text\">" << esc(side_text(ab.next))
+        << "</td></tr>\n";
+    for (const auto& d : c.differences) {
+        out << "<tr class=\"differs\"><th>" << esc(d.field) << "</th><td class=\"text\">" << esc(d.base) << " \u2192 "
+            << esc(d.next) << "</td></tr>\n";
+    }
+    out << "</table></div>\n<h2>Strategies</h2>\n";
+    for (const auto& step : c.steps) {
+        comparison_rows_html(step, false, std::nullopt, out);
+    }
+    if (!ab.rounds.empty()) {
+        figure(out, round_ratio_chart(ab),
+               "Each dot is one round's ratio of the new side's median to the base side's; the shaded band is the "
+               "interval of the estimate, the dark line the estimate, the grey line no change; the colour is the "
+               "verdict.");
     }
     page_close(out);
 }

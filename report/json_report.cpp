@@ -1,9 +1,11 @@
 // The comparison's and the readiness check's JSON.
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <ostream>
 
 #include "records/json_fields.hpp"
+#include "report/ab_report.hpp"
 #include "report/comparison_report.hpp"
 #include "report/exports.hpp"
 
@@ -63,6 +65,84 @@ void write_comparison_json(const comparison& c, std::ostream& out) {
         steps.push_back({{"cpus", step.cpus}, {"strategies", std::move(strategies)}});
     }
     doc["steps"] = std::move(steps);
+    doc["any_slower"] = c.any(verdict::slower);
+    doc["undecided"] = c.undecided();
+    out << json_fields::json_text(doc, 2) << '\n';
+}
+
+namespace {
+
+nlohmann::ordered_json side_json(const ab_side& side) {
+    return {{"program", side.program}, {"arguments", side.arguments}, {"options", side.options_text}};
+}
+
+// A row's figures on the scale the test ran on (the log ratio) and as a relative change.
+nlohmann::ordered_json ab_row_json(const strategy_comparison& s, const comparison& c) {
+    std::vector<double> log_ratios;
+    for (std::size_t k = 0; k < s.base.size() && k < s.next.size(); ++k) {
+        log_ratios.push_back(std::log(static_cast<double>(s.next[k]) / static_cast<double>(s.base[k])));
+    }
+    const auto log_of = [](const std::optional<double>& change) {
+        return change ? nlohmann::ordered_json(std::log1p(*change)) : nlohmann::ordered_json(nullptr);
+    };
+    return {{"strategy", s.name},
+            {"rounds", s.rounds},
+            {"base_median_ns", s.base_median},
+            {"new_median_ns", s.next_median},
+            {"base_medians_ns", s.base},
+            {"new_medians_ns", s.next},
+            {"log_ratios", log_ratios},
+            {"log_ratio_estimate", log_of(s.shift)},
+            {"log_ratio_interval", s.shift_interval ? nlohmann::ordered_json{std::log1p(s.shift_interval->first),
+                                                                           std::log1p(s.shift_interval->second)}
+                                                    : nlohmann::ordered_json(nullptr)},
+            {"estimate", to_json(s.shift)},
+            {"interval", pair_json(s.shift_interval)},
+            {"p_value", to_json(s.p_value)},
+            {"verdict", style_of(s.result).text},
+            {"rounds_to_decide", s.runs_to_decide ? nlohmann::ordered_json(*s.runs_to_decide)
+                                                  : nlohmann::ordered_json(nullptr)},
+            {"rule", rule_text(s, c.drift)}};
+}
+
+} // namespace
+
+void write_ab_json(const ab_results& ab, std::ostream& out) {
+    const comparison& c = ab.judged;
+    nlohmann::ordered_json doc;
+    doc["format_version"] = export_format_version;
+    doc["kind"] = "ab";
+    doc["complete"] = ab.complete();
+    doc["failure"] = ab.complete() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(ab.failure);
+    doc["rounds_planned"] = ab.rounds_planned;
+    doc["seed"] = ab.seed;
+    doc["alpha"] = c.alpha;
+    doc["threshold"] = c.threshold;
+    doc["base"] = side_json(ab.base);
+    doc["new"] = side_json(ab.next);
+    auto sides_differ = nlohmann::ordered_json::array();
+    for (const auto& d : c.differences) {
+        sides_differ.push_back({{"field", d.field}, {"base", d.base}, {"new", d.next}, {"setting", is_run_setting(d)}});
+    }
+    doc["sides_differ"] = std::move(sides_differ);
+    doc["not_compared"] = c.skipped;
+    auto rounds = nlohmann::ordered_json::array();
+    for (std::size_t k = 0; k < ab.rounds.size(); ++k) {
+        const ab_round& r = ab.rounds[k];
+        rounds.push_back({{"round", k + 1},
+                          {"order", r.new_first ? nlohmann::ordered_json{"new", "base"}
+                                                : nlohmann::ordered_json{"base", "new"}},
+                          {"base", r.base_record},
+                          {"new", r.next_record}});
+    }
+    doc["rounds"] = std::move(rounds);
+    auto differences = nlohmann::ordered_json::array();
+    for (const auto& step : c.steps) {
+        for (const auto& s : step.strategies) {
+            differences.push_back(ab_row_json(s, c));
+        }
+    }
+    doc["differences"] = std::move(differences);
     doc["any_slower"] = c.any(verdict::slower);
     doc["undecided"] = c.undecided();
     out << json_fields::json_text(doc, 2) << '\n';

@@ -4,6 +4,7 @@
 
 #include "common/format.hpp"
 #include "common/text.hpp"
+#include "report/ab_report.hpp"
 #include "report/comparison_report.hpp"
 #include "report/advice_report.hpp"
 #include "report/exports.hpp"
@@ -197,6 +198,18 @@ void write_sweep_markdown(const sweep_results& sweep, std::ostream& out) {
     }
 }
 
+void comparison_rows_markdown(const step_comparison& step, bool several, const std::optional<double>& drift,
+                              std::ostream& out) {
+    out << "| strategy | base median (ms) | new median (ms) | shift | p-value | verdict |\n";
+    out << "| --- | ---: | ---: | ---: | ---: | --- |\n";
+    for (const auto& s : step.strategies) {
+        out << "| " << markdown_cell(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << " | "
+            << median_cell(s.base_median, s.base_precision) << " | " << median_cell(s.next_median, s.next_precision)
+            << " | " << shift_text(s) << " | " << p_value_text(s.p_value) << " | "
+            << markdown_cell(verdict_cell(s) + " [" + rule_text(s, drift) + "]") << " |\n";
+    }
+}
+
 void write_comparison_markdown(const comparison& c, std::ostream& out) {
     const bool several = c.next_names.size() > 1;
     out << "Comparing " << code_span(c.base_name) << " (base) with ";
@@ -222,15 +235,36 @@ void write_comparison_markdown(const comparison& c, std::ostream& out) {
         if (step.cpus > 0) {
             out << "On " << cpus_text(step.cpus) << ":\n\n";
         }
-        out << "| strategy | base median (ms) | new median (ms) | shift | p-value | verdict |\n";
-        out << "| --- | ---: | ---: | ---: | ---: | --- |\n";
-        for (const auto& s : step.strategies) {
-            out << "| " << markdown_cell(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << " | "
-                << median_cell(s.base_median, s.base_precision) << " | " << median_cell(s.next_median, s.next_precision)
-                << " | " << shift_text(s) << " | " << p_value_text(s.p_value) << " | "
-                << markdown_cell(verdict_cell(s) + " [" + rule_text(s, c.drift) + "]")
-                << " |\n";
+        comparison_rows_markdown(step, several, c.drift, out);
+    }
+    if (!c.skipped.empty()) {
+        out << "\nNot compared:\n\n";
+        for (const auto& item : c.skipped) {
+            out << "- " << markdown_cell(item) << "\n";
         }
+    }
+}
+
+void write_ab_markdown(const ab_results& ab, std::ostream& out) {
+    const comparison& c = ab.judged;
+    out << "Interleaved comparison over " << ab.rounds.size() << " rounds (seed " << ab.seed
+        << "), each running both sides once in a shuffled order" << (ab.complete() ? "" : ", ended early: " +
+                                                                                              markdown_cell(ab.failure))
+        << ".\n\n- base: " << code_span(side_text(ab.base)) << "\n- new: " << code_span(side_text(ab.next))
+        << "\n\nPer round the new side's median over the base side's; over the rounds the Hodges-Lehmann estimate "
+           "of that ratio with its interval and the exact Wilcoxon signed-rank test. Slower or faster: p < "
+        << c.alpha << " and the whole interval beyond " << 100 * c.threshold
+        << "%; equivalent: the whole interval within \u00b1" << 100 * c.threshold << "%.\n";
+    if (!c.differences.empty()) {
+        out << "\n| the sides differ in | base | new |\n| --- | --- | --- |\n";
+        for (const auto& d : c.differences) {
+            out << "| " << d.field << (is_run_setting(d) ? " (a setting)" : "") << " | " << markdown_cell(d.base)
+                << " | " << markdown_cell(d.next) << " |\n";
+        }
+    }
+    for (const auto& step : c.steps) {
+        out << "\n";
+        comparison_rows_markdown(step, false, std::nullopt, out);
     }
     if (!c.skipped.empty()) {
         out << "\nNot compared:\n\n";
