@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "bench/memory_model.hpp"
+#include "cli/ab_mode.hpp"
 #include "cli/check_mode.hpp"
 #include "cli/classic_run.hpp"
 #include "cli/compare_mode.hpp"
@@ -56,6 +57,9 @@ int main(int argc, char** argv) {
         const options& opts = parsed.opts;
         if (opts.compare) {
             return run_compare(*opts.compare);
+        }
+        if (opts.ab) {
+            return run_ab(*opts.ab);
         }
         if (opts.check) {
             return run_check(*opts.check);

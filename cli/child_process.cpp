@@ -60,7 +60,7 @@ void remove_abandoned(const std::filesystem::path& temp) {
         int pid = 0;
         char kind[16] = {};
         if (std::sscanf(name.c_str(), "quicksort_bench-%15[a-z]-%d-", kind, &pid) != 2 || pid <= 0 ||
-            (std::string(kind) != "processes" && std::string(kind) != "sweep")) {
+            (std::string(kind) != "processes" && std::string(kind) != "sweep" && std::string(kind) != "ab")) {
             continue;
         }
         struct stat info {};

@@ -45,13 +45,10 @@ void finish_compare(const CLI::App& app, const CLI::App& compare, compare_option
                                    " new runs, got " + std::to_string(cmp.nexts.size()));
     }
     if (!texts.alpha.empty() || compare.count("--alpha") > 0) {
-        cmp.alpha = parse_decimal("--alpha", texts.alpha, "a number above 0 and at most 0.5",
-                                  [](double a) { return a > 0 && a <= 0.5; });
+        cmp.alpha = parse_alpha(texts.alpha);
     }
     if (!texts.threshold.empty() || compare.count("--threshold") > 0) {
-        cmp.threshold = parse_decimal("--threshold", texts.threshold, "a percentage above 0 and below 100",
-                                      [](double t) { return t > 0 && t < 100; }) /
-                        100;
+        cmp.threshold = parse_threshold(texts.threshold);
     }
     if (!texts.drift.empty() || compare.count("--drift") > 0) {
         cmp.drift = parse_decimal("--drift", texts.drift, "a percentage above 0 and at most 100",

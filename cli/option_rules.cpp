@@ -33,7 +33,7 @@ std::string repeated_option(int argc, const char* const* argv) {
     std::vector<std::string> seen;
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
-        if (arg == "compare" || arg == "check") {
+        if (arg == "compare" || arg == "check" || arg == "ab") {
             seen.clear();
             continue;
         }
@@ -101,4 +101,14 @@ void refuse_benchmark_options(const CLI::App& app, const std::string& refusal) {
             throw CLI::ValidationError(refusal + " (" + option->get_name() + " given before it)");
         }
     }
+}
+
+double parse_alpha(const std::string& text) {
+    return parse_decimal("--alpha", text, "a number above 0 and at most 0.5", [](double a) { return a > 0 && a <= 0.5; });
+}
+
+double parse_threshold(const std::string& text) {
+    return parse_decimal("--threshold", text, "a percentage above 0 and below 100",
+                         [](double t) { return t > 0 && t < 100; }) /
+           100;
 }

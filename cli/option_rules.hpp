@@ -44,6 +44,11 @@ double parse_decimal(const std::string& name, const std::string& text, const cha
     return value;
 }
 
+// --alpha: a significance level above 0 and at most 0.5.
+double parse_alpha(const std::string& text);
+// --threshold: a percentage above 0 and below 100, as a fraction.
+double parse_threshold(const std::string& text);
+
 // The export options of a command, from the table of exporters: those that write its kind of result.
 template <typename Writer>
 named_values export_values(const export_paths& paths, Writer exporter::*kind) {

@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/ab_command.hpp"
 #include "cli/compare_command.hpp"
 #include "cli/history_command.hpp"
 #include "cli/option_rules.hpp"
@@ -238,6 +239,10 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     history_texts hist_texts;
     CLI::App* history = add_history_command(app, hist, hist_texts);
 
+    ab_options ab;
+    ab_texts ab_text;
+    CLI::App* ab_command = add_ab_command(app, ab, ab_text);
+
     CLI::App* check = app.add_subcommand(
         "check", "Say whether this machine can give trustworthy numbers now: frequency scaling, topology, load, "
                  "memory, counters, throttling; exit status 0 when all is ok, 1 when something warns");
@@ -261,12 +266,15 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
         } else if (*compare) {
             finish_compare(app, *compare, cmp, cmp_texts);
             opts.compare = cmp;
+        } else if (*ab_command) {
+            finish_ab(app, *ab_command, ab, ab_text);
+            opts.ab = ab;
         } else {
             finish_run_options(app, opts, texts, usable_cpus);
         }
     } catch (const CLI::CallForHelp&) {
         // Each usage line names the program and the subcommands it stands under.
-        const CLI::App* asked = *compare ? compare : *check ? check : &app;
+        const CLI::App* asked = *compare ? compare : *check ? check : *ab_command ? ab_command : &app;
         std::string under = asked == &app ? "" : program_name;
         if (*history) {
             const bool action = !history->get_subcommands().empty();

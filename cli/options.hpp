@@ -11,6 +11,7 @@
 #include "bench/config.hpp"
 #include "history/store.hpp"
 #include "machine/cpus.hpp"
+#include "records/ab.hpp"
 #include "report/exports.hpp"
 
 // `quicksort_bench compare BASE NEW...`: --export-json files side by side, each new one against the base.
@@ -23,6 +24,20 @@ struct compare_options {
     bool allow_inconclusive = false; // with fail_on_slower: undecided strategies do not fail the gate
     std::optional<double> drift;  // a fraction: a side of too few processes may decide beyond it
     export_paths exports;         // markdown, json and html apply
+};
+
+// `quicksort_bench ab`: two sides, each a fresh process a round in a shuffled order, judged over
+// the rounds' paired ratios.
+struct ab_options {
+    ab_side base; // the program resolved, its arguments merged with the shared run options
+    ab_side next;
+    unsigned rounds = 10;
+    std::uint64_t seed = 1;
+    double alpha = 0.05;
+    double threshold = 0.02;
+    bool fail_on_slower = false;
+    bool allow_inconclusive = false;
+    export_paths exports; // markdown, json and html apply
 };
 
 // `quicksort_bench history ACTION`: the stored runs listed, followed, compared, imported, exported.
@@ -46,6 +61,7 @@ struct options : run_settings {
     std::uint64_t seed = 1;           // --seed: of the rounds' orders
     unsigned processes = 1;           // --processes: fresh processes that each measure everything
     std::optional<compare_options> compare; // the compare mode instead of a benchmark run
+    std::optional<ab_options> ab;           // the interleaved comparison instead of a benchmark run
     std::optional<std::string> check;       // `check`: the machine's readiness; its --export-json path (may be empty)
     std::optional<history_options> history; // a `history` subcommand instead of a benchmark run
     bool record = false;      // --record: store the finished run in the history

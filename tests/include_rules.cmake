@@ -7,7 +7,7 @@ cmake_minimum_required(VERSION 3.25)
 set(owners
     "hwloc[.]h|hwloc/=^machine/"
     "oneapi/tbb|tbb/=^bench/"
-    "CLI/=^cli/(options|option_rules|compare_command|history_command)[.]"
+    "CLI/=^cli/(options|option_rules|compare_command|history_command|ab_command)[.]"
     "SQLiteCpp/|sqlite3[.]h|pqxx/|libpq-fe[.]h=^history/")
 file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/*.cpp ${ROOT}/*.hpp)
 list(FILTER sources EXCLUDE REGEX "^(build|tests|fuzz)")

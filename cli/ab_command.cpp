@@ -1,0 +1,144 @@
+#include "cli/ab_command.hpp"
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "analysis/signed_rank.hpp"
+#include "bench/config.hpp"
+#include "cli/ab_sides.hpp"
+
+CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
+    CLI::App* command = app.add_subcommand(
+        "ab", "Compare two builds or two settings in interleaved rounds: each round runs both sides once, as fresh "
+              "processes in a shuffled order, and the verdict rests on the rounds' paired ratios, so that the "
+              "machine's drift cancels");
+    command->add_option("--base", texts.base_program, "The base side's program (default: this program)")
+        ->type_name("PROGRAM");
+    command->add_option("--new", texts.next_program, "The new side's program (default: this program)")
+        ->type_name("PROGRAM");
+    command->add_option("--base-options", texts.base_options,
+                        "The base side's own run options, overriding those given to both (one option alone: "
+                        "--base-options=--reference)")
+        ->type_name("\"OPTIONS\"");
+    command->add_option("--new-options", texts.next_options,
+                        "The new side's own run options, e.g. \"--chunk 2000\"")
+        ->type_name("\"OPTIONS\"");
+    command->add_option("--size", texts.size, "Both sides: elements in every sorted array")->type_name("N");
+    command->add_option("--runs", texts.runs, "Both sides: timed sorts per strategy in each run")->type_name("N");
+    command->add_option("--chunk", texts.chunk, "Both sides: slice length of the chunked parallel sort")
+        ->type_name("N");
+    command->add_option("--values", texts.values, "Both sides: classic or wide input values")
+        ->type_name("classic|wide");
+    command->add_flag("--reference", texts.reference, "Both sides: also time std::sort and its parallel form");
+    command->add_option("--rounds", texts.rounds, "Rounds, each running both sides once (6 to 1000, default 10)")
+        ->type_name("R");
+    command->add_option("--seed", texts.seed, "The seed of the rounds' shuffled orders (default 1)")->type_name("N");
+    command->add_option("--alpha", texts.alpha, "Significance level of the test (default 0.05)")->type_name("P");
+    command->add_option("--threshold", texts.threshold,
+                        "The change in percent that counts, as for compare (default 2)")
+        ->type_name("PERCENT");
+    command->add_flag("--fail-on-slower", ab.fail_on_slower,
+                      "Exit with status 1 when any strategy got slower, 3 when none did but some could not be decided");
+    command->add_flag("--allow-inconclusive", ab.allow_inconclusive,
+                      "With --fail-on-slower: strategies that could not be decided do not fail (status 0)");
+    command->add_option("--export-json", ab.exports.json,
+                        "Write every round (its order and both sides' records) and the verdicts as JSON")
+        ->type_name("FILE");
+    command->add_option("--export-markdown", ab.exports.markdown, "Write the table as Markdown")->type_name("FILE");
+    command->add_option("--export-html", ab.exports.html,
+                        "Write a self-contained HTML page with the table and the rounds' ratios")
+        ->type_name("FILE");
+    return command;
+}
+
+namespace {
+
+// The run options both sides get, as words, each checked as this program checks its own.
+std::vector<std::string> shared_options(const CLI::App& command, const ab_texts& texts) {
+    std::vector<std::string> shared;
+    if (command.count("--size") > 0) {
+        shared.insert(shared.end(), {"--size", std::to_string(parse_count<std::uint64_t>("--size", texts.size, 1,
+                                                                                         max_array_size))});
+    }
+    if (command.count("--runs") > 0) {
+        shared.insert(shared.end(), {"--runs", std::to_string(parse_count<std::uint64_t>("--runs", texts.runs, 1,
+                                                                                         max_run_count))});
+    }
+    if (command.count("--chunk") > 0) {
+        shared.insert(shared.end(), {"--chunk", std::to_string(parse_count<std::int64_t>("--chunk", texts.chunk, 1,
+                                                                                         max_chunk_size))});
+    }
+    if (command.count("--values") > 0) {
+        if (texts.values != "classic" && texts.values != "wide") {
+            throw CLI::ValidationError("--values", "must be classic or wide, got '" + texts.values + "'");
+        }
+        shared.insert(shared.end(), {"--values", texts.values});
+    }
+    if (texts.reference) {
+        shared.push_back("--reference");
+    }
+    return shared;
+}
+
+ab_side side_of(const char* program_option, const std::string& program, const char* options_option,
+                const std::string& options_text, const std::vector<std::string>& shared) {
+    ab_side side;
+    try {
+        side.program = program.empty() ? std::filesystem::read_symlink("/proc/self/exe").string()
+                                       : resolve_program(program);
+    } catch (const std::exception& e) {
+        throw CLI::ValidationError(program_option, e.what());
+    }
+    std::vector<std::string> own;
+    try {
+        own = split_words(options_text);
+    } catch (const std::invalid_argument& e) {
+        throw CLI::ValidationError(options_option, std::string("cannot be read: ") + e.what());
+    }
+    if (const auto refusal = side_refusal(own)) {
+        throw CLI::ValidationError(options_option, *refusal);
+    }
+    side.arguments = side_arguments(shared, own);
+    side.options_text = options_text;
+    return side;
+}
+
+} // namespace
+
+void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, const ab_texts& texts) {
+    refuse_benchmark_options(app, "ab: its run options go after it");
+    const named_values exports = export_values(ab.exports, &exporter::ab);
+    named_values values = {{"--base", &texts.base_program}, {"--new", &texts.next_program},
+                           {"--size", &texts.size},         {"--runs", &texts.runs},
+                           {"--chunk", &texts.chunk},       {"--values", &texts.values},
+                           {"--rounds", &texts.rounds},     {"--seed", &texts.seed},
+                           {"--alpha", &texts.alpha},       {"--threshold", &texts.threshold}};
+    values.insert(values.end(), exports.begin(), exports.end());
+    refuse_option_as_value(command, values);
+    if (command.count("--rounds") > 0) {
+        ab.rounds = parse_count<unsigned>("--rounds", texts.rounds, min_ab_rounds, max_ab_rounds);
+    }
+    if (command.count("--seed") > 0) {
+        ab.seed = parse_count<std::uint64_t>("--seed", texts.seed, 0, UINT64_MAX);
+    }
+    if (command.count("--alpha") > 0) {
+        ab.alpha = parse_alpha(texts.alpha);
+    }
+    if (command.count("--threshold") > 0) {
+        ab.threshold = parse_threshold(texts.threshold);
+    }
+    // The smallest p-value R rounds can give is 2 / 2^R: below it no verdict could ever be reached.
+    if (smallest_p_value(ab.rounds) >= ab.alpha) {
+        throw CLI::ValidationError("--alpha " + texts.alpha + " cannot be reached in " + std::to_string(ab.rounds) +
+                                   " rounds (their smallest p-value is " + std::to_string(smallest_p_value(ab.rounds)) +
+                                   "); it needs --rounds " + std::to_string(differences_for_alpha(ab.alpha)) +
+                                   " or more");
+    }
+    if (ab.allow_inconclusive && !ab.fail_on_slower) {
+        throw CLI::ValidationError("--allow-inconclusive only relaxes --fail-on-slower, which is not given");
+    }
+    const std::vector<std::string> shared = shared_options(command, texts);
+    ab.base = side_of("--base", texts.base_program, "--base-options", texts.base_options, shared);
+    ab.next = side_of("--new", texts.next_program, "--new-options", texts.next_options, shared);
+    check_export_paths(command, exports);
+}

@@ -1,0 +1,176 @@
+// The interleaved comparison: its trial runs, its rounds of side processes, its report and gate.
+#include "cli/ab_mode.hpp"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "bench/progress.hpp"
+#include "cli/ab_sides.hpp"
+#include "cli/child_process.hpp"
+#include "cli/compare_mode.hpp"
+#include "cli/step_process.hpp"
+#include "cli/sweep.hpp"
+#include "common/error.hpp"
+#include "common/input_file.hpp"
+#include "machine/cpus.hpp"
+#include "records/json_reader.hpp"
+#include "records/record_fields.hpp"
+#include "report/ab_report.hpp"
+#include "report/exports.hpp"
+
+side_record read_side_record(const std::string& path) {
+    std::string text;
+    try {
+        text = read_input_file(path, 256u << 20, '{');
+    } catch (const input_error& e) {
+        throw std::runtime_error(std::string("it wrote no record: ") + e.what());
+    }
+    side_record side;
+    side.document = nlohmann::ordered_json::parse(text, nullptr, false);
+    if (side.document.is_object() && side.document.contains("format_version") &&
+        side.document["format_version"].is_number_integer() &&
+        side.document["format_version"].get<std::int64_t>() > export_format_version) {
+        throw std::runtime_error("it writes records of format version " +
+                                 std::to_string(side.document["format_version"].get<std::int64_t>()) +
+                                 ", newer than this program reads (1 to " + std::to_string(export_format_version) +
+                                 "); run ab from the newer build");
+    }
+    try {
+        export_document parsed = parse_export(text);
+        if (parsed.sweep.is_sweep() || parsed.sweep.steps.size() != 1) {
+            throw std::runtime_error("its record is not one plain run");
+        }
+        side.record = std::move(parsed.sweep.steps.front().results);
+    } catch (const export_error& e) {
+        throw std::runtime_error(std::string("its record cannot be read: ") + e.what());
+    }
+    return side;
+}
+
+namespace {
+
+enum class side_id { base, next };
+
+const char* side_name(side_id id) { return id == side_id::base ? "base" : "new"; }
+
+struct side_outcome : step_outcome {
+    side_record side;
+};
+
+// One run of a side, its record exported into the scratch folder and read back.
+side_outcome run_side(const ab_side& side, std::vector<std::string> args, const std::string& record,
+                      progress_line& progress) {
+    args.insert(args.end(), {"--export-json", record});
+    side_outcome outcome;
+    static_cast<step_outcome&>(outcome) = run_step_process(side.program, args, allowed_cpus(), -1, 0, progress);
+    if (outcome.ok) {
+        try {
+            outcome.side = read_side_record(record);
+        } catch (const std::runtime_error& e) {
+            outcome.ok = false;
+            outcome.failure = e.what();
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove(record, ignored);
+    return outcome;
+}
+
+// Each side once at the smallest size: its program takes its options and writes a record this
+// program reads. The status to end with, or 0.
+int try_sides(const ab_options& opts, const scratch_folder& scratch) {
+    progress_line quiet(nullptr);
+    for (const side_id id : {side_id::base, side_id::next}) {
+        const ab_side& side = id == side_id::base ? opts.base : opts.next;
+        const side_outcome trial = run_side(side, trial_arguments(side.arguments),
+                                            (scratch.path / (std::string("trial-") + side_name(id) + ".json")).string(),
+                                            quiet);
+        if (trial.interrupted_by != 0) {
+            print_error(std::cerr, "interrupted");
+            return 128 + trial.interrupted_by;
+        }
+        if (!trial.ok) {
+            print_error(std::cerr, std::string("the ") + side_name(id) + " side cannot run (" + side_text(side) +
+                                       "): " + trial.failure);
+            return 2;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int run_ab(const ab_options& opts) {
+    const scratch_folder scratch("quicksort_bench-ab");
+    const signal_catcher signals;
+    if (const int refused = try_sides(opts, scratch); refused != 0) {
+        return refused;
+    }
+    std::ostream& out = opts.exports.to_stdout() ? std::cerr : std::cout;
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    progress_line progress(terminal ? &std::cerr : nullptr);
+    progress.restart(2ull * opts.rounds);
+
+    ab_results ab;
+    ab.base = opts.base;
+    ab.next = opts.next;
+    ab.rounds_planned = opts.rounds;
+    ab.seed = opts.seed;
+    int status = EXIT_SUCCESS;
+    // Each round runs both sides in an order of its own, so that whatever the machine does over the
+    // minutes falls on both alike and cancels in the round's ratio.
+    const auto orders = round_orders(2, opts.rounds, opts.seed);
+    for (std::size_t r = 0; r < orders.size() && status == EXIT_SUCCESS; ++r) {
+        ab_round round;
+        round.new_first = orders[r].front() == 1;
+        for (const std::size_t which : orders[r]) {
+            const side_id id = which == 0 ? side_id::base : side_id::next;
+            progress.phase("", 0);
+            progress.set_prefix("round " + std::to_string(r + 1) + "/" + std::to_string(opts.rounds) + ", " +
+                                side_name(id));
+            side_outcome ran = run_side(id == side_id::base ? opts.base : opts.next,
+                                        (id == side_id::base ? opts.base : opts.next).arguments,
+                                        (scratch.path / ("round-" + std::to_string(r + 1) + "-" + side_name(id) +
+                                                         ".json")).string(),
+                                        progress);
+            progress.erase();
+            if (!ran.ok) {
+                ab.failure = "round " + std::to_string(r + 1) + ", " + side_name(id) + ": " + ran.failure;
+                print_error(std::cerr, ab.failure);
+                status = ran.interrupted_by != 0 ? 128 + ran.interrupted_by : EXIT_FAILURE;
+                break;
+            }
+            progress.sorted();
+            (id == side_id::base ? round.base : round.next) = std::move(ran.side.record);
+            (id == side_id::base ? round.base_record : round.next_record) = std::move(ran.side.document);
+        }
+        if (status == EXIT_SUCCESS) {
+            if (!terminal) {
+                std::cerr << round_line(round, r + 1, opts.rounds) << std::endl;
+            }
+            ab.rounds.push_back(std::move(round));
+        }
+    }
+    ab.judged = compare_rounds(ab.rounds, opts.alpha, opts.threshold);
+    if (status == EXIT_SUCCESS) {
+        print_ab(ab, out);
+    }
+    write_exports(opts.exports, ab);
+    if (status != EXIT_SUCCESS) {
+        return status;
+    }
+    status = compare_exit_status(ab.judged, opts.fail_on_slower, opts.allow_inconclusive);
+    if (status == 3) {
+        std::string names;
+        for (const auto& name : ab.judged.undecided()) {
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        std::cerr << "quicksort_bench: not decided, so the gate does not pass (more rounds decide them: --rounds; "
+                     "--allow-inconclusive lets the gate pass): "
+                  << names << std::endl;
+    }
+    return status;
+}

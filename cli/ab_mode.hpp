@@ -1,0 +1,23 @@
+// `quicksort_bench ab`: both sides tried once, then run in interleaved rounds, judged over the
+// rounds, reported and gated as `compare` is.
+#pragma once
+
+#include <string>
+
+#include "cli/options.hpp"
+
+// Tries each side once at the smallest size (a side whose program refuses its options, or writes a
+// record this program cannot read, is refused with status 2 before any round), then runs the
+// rounds: a side that fails ends the run with "round k, base: <its message>" and status 1, a caught
+// SIGINT, SIGTERM or SIGHUP with 128 + the signal; the exports asked for are written either way,
+// marked incomplete, and no process or scratch file is left behind. Otherwise the table, the
+// exports and compare's gate statuses.
+int run_ab(const ab_options& opts);
+
+// A side's record as it wrote it: read, checked to be one run, and kept in its own order. Throws
+// std::runtime_error; the message of a record newer than this program reads names the remedy.
+struct side_record {
+    benchmark_results record;
+    nlohmann::ordered_json document;
+};
+side_record read_side_record(const std::string& path);
