@@ -1,0 +1,355 @@
+// `ab`: the sides' options, the verdicts over rounds, and whole runs with sides that fail, stall,
+// are interrupted or write what this program cannot read.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+
+#include "analysis/signed_rank.hpp"
+#include "cli/ab_sides.hpp"
+#include "cli/sweep.hpp"
+#include "process.hpp"
+#include "records/ab.hpp"
+#include "report/comparison_report.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using words = std::vector<std::string>;
+
+// A round whose sides report one sort per strategy, at these medians.
+ab_round round_of(const std::vector<std::pair<std::string, std::int64_t>>& base,
+                  const std::vector<std::pair<std::string, std::int64_t>>& next) {
+    const auto run = [](const std::vector<std::pair<std::string, std::int64_t>>& medians) {
+        std::vector<strategy_result> strategies;
+        for (const auto& [name, median] : medians) {
+            strategies.push_back(make_strategy(name, {median}));
+        }
+        benchmark_results run;
+        run.context.array_size = 1000;
+        run.context.chunk_size = 100;
+        run.strategies = std::move(strategies);
+        return run;
+    };
+    ab_round round;
+    round.base = run(base);
+    round.next = run(next);
+    return round;
+}
+
+// Rounds of one strategy whose new side's median is the base's times each ratio.
+std::vector<ab_round> rounds_of_ratios(const std::vector<double>& ratios) {
+    std::vector<ab_round> rounds;
+    for (const double ratio : ratios) {
+        rounds.push_back(round_of({{"parallel sort", 100'000'000}},
+                                  {{"parallel sort", std::llround(100'000'000 * ratio)}}));
+    }
+    return rounds;
+}
+
+// An executable shell script in `dir`.
+std::string script(const scratch_dir& dir, const std::string& name, const std::string& body) {
+    const std::string path = dir.file(name);
+    write_text(path, "#!/bin/sh\n" + body + "\n");
+    ::chmod(path.c_str(), 0700);
+    return path;
+}
+
+process_result ab(const std::vector<std::string>& more) { return run_process(bench_binary(), with({"ab"}, more)); }
+
+} // namespace
+
+TEST(AbSides, OptionsAreCutIntoWordsAsAShellCutsThem) {
+    const struct {
+        const char* text;
+        words expected;
+    } cases[] = {
+        {"", {}},
+        {"  --chunk   2000 ", {"--chunk", "2000"}},
+        {"--label 'two words' --x=\"a \\\"b\\\"\"", {"--label", "two words", "--x=a \"b\""}},
+        {"a\\ b 'c'd\"e\"", {"a b", "cde"}},
+        {"''", {""}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(split_words(c.text), c.expected) << c.text;
+    }
+    for (const char* broken : {"'open", "\"open", "trailing\\"}) {
+        EXPECT_THROW(split_words(broken), std::invalid_argument) << broken;
+    }
+}
+
+TEST(AbSides, ASideKeepsTheSharedOptionsItDoesNotSetItselfAndNothingThatMakesItMoreThanOneRun) {
+    const words shared = {"--size", "1000000", "--runs", "3", "--chunk", "100000", "--reference"};
+    const struct {
+        words own;
+        words expected;
+    } merges[] = {
+        {{}, shared},
+        {{"--chunk", "2000"}, {"--size", "1000000", "--runs", "3", "--reference", "--chunk", "2000"}},
+        {{"--chunk=2000", "--size", "5"}, {"--runs", "3", "--reference", "--chunk=2000", "--size", "5"}},
+        {{"--values", "wide"}, {"--size", "1000000", "--runs", "3", "--chunk", "100000", "--reference", "--values",
+                                "wide"}},
+    };
+    for (const auto& m : merges) {
+        EXPECT_EQ(side_arguments(shared, m.own), m.expected) << ::testing::PrintToString(m.own);
+    }
+    const struct {
+        words own;
+        const char* refusal; // empty: accepted
+    } sides[] = {
+        {{"--chunk", "2000", "--values", "wide", "--breakdown"}, ""},
+        {{"--processes", "3"}, "--processes makes a side more than one"},
+        {{"--cpus=1,2"}, "--cpus makes a side"},
+        {{"--precision", "2"}, "--precision makes a side"},
+        {{"--record"}, "--record makes a side"},
+        {{"--export-csv", "x.csv"}, "--export-csv: a side's records are ab's"},
+        {{"--chart", "x.svg"}, "--chart: a side's records"},
+        {{"--version"}, "print instead of measuring"},
+        {{"compare", "a.json"}, "'compare' is a subcommand"},
+        {{"--label", "--processes"}, "--label makes a side"},
+    };
+    for (const auto& s : sides) {
+        const auto refusal = side_refusal(s.own);
+        if (std::string(s.refusal).empty()) {
+            EXPECT_FALSE(refusal) << *refusal;
+        } else {
+            ASSERT_TRUE(refusal) << ::testing::PrintToString(s.own);
+            EXPECT_NE(refusal->find(s.refusal), std::string::npos) << *refusal;
+        }
+    }
+}
+
+TEST(AbSides, TheTrialIsSmallButKeepsWhatOnlyTheProgramCanJudge) {
+    EXPECT_EQ(trial_arguments({"--size", "10000000", "--runs", "10", "--chunk", "2000"}),
+              (words{"--chunk", "2000", "--size", "1000", "--runs", "1"}));
+    EXPECT_EQ(trial_arguments({"--size=abc", "--runs=7"}), (words{"--size=abc", "--runs", "1"}))
+        << "a size the program refuses stays for it to refuse";
+    EXPECT_EQ(trial_arguments({}), (words{"--size", "1000", "--runs", "1"}));
+}
+
+TEST(AbSides, ProgramsAreFoundAsAShellFindsThem) {
+    const scratch_dir dir;
+    EXPECT_EQ(resolve_program("sh"), "/usr/bin/sh") << "a bare name is looked up in PATH";
+    const std::string plain = dir.file("plain");
+    write_text(plain, "not a program");
+    const struct {
+        std::string name;
+        const char* message;
+    } refused[] = {
+        {dir.file("missing"), "does not exist"},
+        {plain, "cannot be executed"},
+        {dir.path.string(), "cannot be executed"},
+        {"no-such-program-anywhere", "is not a program in PATH"},
+        {"", "empty"},
+    };
+    for (const auto& r : refused) {
+        try {
+            resolve_program(r.name);
+            ADD_FAILURE() << r.name << " was accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(AbRounds, TheEstimateIsTheHodgesLehmannOfTheLogRatiosAndThePValueScipys) {
+    // Reference: SciPy 1.10, wilcoxon(log(r), method='exact').pvalue.
+    const struct {
+        std::vector<double> ratios;
+        double p;
+    } cases[] = {
+        {{1.04, 0.99, 1.06, 1.02, 0.97, 1.05, 1.08, 1.03}, 0.078125},
+        {{1.031, 0.992, 1.047, 1.012, 0.978, 1.054, 1.083, 1.021, 0.995, 1.066, 1.009, 1.038}, 0.01611328125},
+    };
+    for (const auto& c : cases) {
+        const comparison judged = compare_rounds(rounds_of_ratios(c.ratios), 0.05, 0.02);
+        ASSERT_EQ(judged.steps.size(), 1u);
+        ASSERT_EQ(judged.steps[0].strategies.size(), 1u);
+        const strategy_comparison& row = judged.steps[0].strategies[0];
+        // Brute force: the median of every Walsh average of the log ratios.
+        std::vector<double> walsh;
+        for (std::size_t i = 0; i < c.ratios.size(); ++i) {
+            for (std::size_t j = i; j < c.ratios.size(); ++j) {
+                walsh.push_back((std::log(c.ratios[i]) + std::log(c.ratios[j])) / 2);
+            }
+        }
+        std::sort(walsh.begin(), walsh.end());
+        const std::size_t m = walsh.size();
+        const double hl = m % 2 == 1 ? walsh[m / 2] : (walsh[m / 2 - 1] + walsh[m / 2]) / 2;
+        ASSERT_TRUE(row.shift && row.p_value && row.shift_interval);
+        EXPECT_NEAR(*row.shift, std::expm1(hl), 1e-6);
+        EXPECT_NEAR(*row.p_value, c.p, 1e-6);
+        EXPECT_LE(row.shift_interval->first, *row.shift);
+        EXPECT_GE(row.shift_interval->second, *row.shift);
+        EXPECT_EQ(row.rounds, c.ratios.size());
+        EXPECT_EQ(rule_text(row, std::nullopt), "interleaved, " + std::to_string(c.ratios.size()) + " rounds");
+    }
+}
+
+TEST(AbRounds, VerdictsFollowCompareRules) {
+    const struct {
+        const char* name;
+        std::vector<double> ratios;
+        verdict expected;
+    } cases[] = {
+        {"+10% every round", {1.10, 1.11, 1.09, 1.12, 1.10, 1.08, 1.11, 1.095, 1.105, 1.115}, verdict::slower},
+        {"-10% every round", {0.90, 0.91, 0.89, 0.92, 0.90, 0.88, 0.91, 0.895, 0.905, 0.915}, verdict::faster},
+        {"within 0.3%", {1.001, 0.999, 1.002, 0.998, 1.0005, 0.9995, 1.003, 0.997, 1.0015, 0.9985},
+         verdict::equivalent},
+        {"no sign of a change, wide", {1.08, 0.93, 1.11, 0.95, 1.04, 0.90, 1.07, 0.96}, verdict::inconclusive},
+        {"four rounds cannot reach 5%", {1.2, 1.2, 1.2, 1.2}, verdict::too_few_runs},
+    };
+    for (const auto& c : cases) {
+        const comparison judged = compare_rounds(rounds_of_ratios(c.ratios), 0.05, 0.02);
+        EXPECT_EQ(judged.steps.at(0).strategies.at(0).result, c.expected) << c.name;
+    }
+    const auto wide = compare_rounds(rounds_of_ratios({1.08, 0.93, 1.11, 0.95, 1.04, 0.90, 1.07, 0.96}), 0.05, 0.02);
+    EXPECT_NE(verdict_cell(wide.steps[0].strategies[0]).find("rounds"), std::string::npos)
+        << "an undecided row names rounds, not runs: " << verdict_cell(wide.steps[0].strategies[0]);
+}
+
+TEST(AbRounds, SettingsThatDifferAreNamedAndStrategiesOfOneSideNotCompared) {
+    std::vector<ab_round> rounds;
+    for (int k = 0; k < 6; ++k) {
+        ab_round r = round_of({{"parallel sort", 100}, {"std::sort", 90}}, {{"parallel sort", 120}, {"extra", 5}});
+        r.next.context.chunk_size = 2000;
+        r.next.context.compiler = "g++ 13";
+        rounds.push_back(std::move(r));
+    }
+    rounds[2].base.strategies[0].summary.median = 0; // a round without a usable median is left out
+    const comparison judged = compare_rounds(rounds, 0.05, 0.02);
+    ASSERT_EQ(judged.differences.size(), 2u);
+    EXPECT_EQ(judged.differences[0].field, "chunk_size");
+    EXPECT_TRUE(is_run_setting(judged.differences[0]));
+    EXPECT_EQ(judged.differences[1].field, "compiler");
+    EXPECT_FALSE(is_run_setting(judged.differences[1]));
+    EXPECT_EQ(judged.skipped, (std::vector<std::string>{"only in the base: std::sort", "only in the new side: extra"}));
+    ASSERT_EQ(judged.steps.at(0).strategies.size(), 1u);
+    EXPECT_EQ(judged.steps[0].strategies[0].rounds, 5u);
+    EXPECT_TRUE(compare_rounds({}, 0.05, 0.02).steps.empty());
+}
+
+// Whole runs of `ab` with sides that are scripts: fast, and able to fail on cue.
+class AbRun : public ::testing::Test {
+protected:
+    scratch_dir dir;
+    // A side that is this program, except that its run number `fail_at` (the trial is 1) fails.
+    std::string failing_side(int fail_at) {
+        return script(dir, "failing-side",
+                      "n=$(($(cat '" + dir.file("count") + "' 2>/dev/null || echo 0) + 1)); echo $n > '" +
+                          dir.file("count") + "'\nif [ $n -eq " + std::to_string(fail_at) +
+                          " ]; then echo 'quicksort_bench: error: the side broke' >&2; exit 1; fi\nexec '" +
+                          bench_binary() + "' \"$@\"");
+    }
+    nlohmann::json json(const std::string& name) { return nlohmann::json::parse(read_text(dir.file(name))); }
+};
+
+TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
+    const process_result r = ab({"--size", "2000", "--runs", "2", "--rounds", "6", "--seed", "7", "--new-options",
+                                 "--chunk 300", "--export-json", dir.file("ab.json"), "--export-markdown",
+                                 dir.file("ab.md"), "--export-html", dir.file("ab.html")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("[interleaved, 6 rounds]"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("chunk_size: 100000 -> 300"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("different settings (chunk_size)"), std::string::npos) << r.out;
+    for (int k = 1; k <= 6; ++k) {
+        EXPECT_NE(r.err.find("round " + std::to_string(k) + "/6, "), std::string::npos) << r.err;
+    }
+    const nlohmann::json doc = json("ab.json");
+    EXPECT_EQ(doc["kind"], "ab");
+    EXPECT_EQ(doc["complete"], true);
+    const auto orders = round_orders(2, 6, 7);
+    ASSERT_EQ(doc["rounds"].size(), 6u);
+    for (std::size_t k = 0; k < 6; ++k) {
+        EXPECT_EQ(doc["rounds"][k]["order"][0], orders[k][0] == 0 ? "base" : "new") << k;
+        EXPECT_EQ(doc["rounds"][k]["new"]["context"]["chunk_size"], 300);
+        EXPECT_EQ(doc["rounds"][k]["base"]["context"]["chunk_size"], 100000);
+    }
+    ASSERT_EQ(doc["differences"].size(), 4u);
+    EXPECT_EQ(doc["differences"][0]["log_ratios"].size(), 6u);
+    EXPECT_NE(read_text(dir.file("ab.md")).find("| chunk_size (a setting) | 100000 | 300 |"), std::string::npos);
+    EXPECT_NE(read_text(dir.file("ab.html")).find("class=\"round\""), std::string::npos) << "the rounds are plotted";
+    for (const char* command : {"compare", "history"}) {
+        const process_result refused =
+            command == std::string("compare")
+                ? run_process(bench_binary(), {"compare", dir.file("ab.json"), dir.file("ab.json")})
+                : run_process(bench_binary(), {"history", "import", "--history", dir.file("h.sqlite"),
+                                               dir.file("ab.json")});
+        EXPECT_NE(refused.exit_code, 0) << command;
+        EXPECT_NE(refused.err.find("the export of `ab`, an interleaved comparison"), std::string::npos) << refused.err;
+    }
+}
+
+TEST_F(AbRun, ASideThatFailsEndsTheRunWithItsMessageAndIncompleteExports) {
+    // Run 1 is the trial, 2 the first round's new side, 3 the second round's.
+    const process_result r = ab({"--size", "2000", "--runs", "2", "--new", failing_side(3), "--export-json",
+                                 dir.file("ab.json")});
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.err.find("quicksort_bench: error: round 2, new: the side broke"), std::string::npos) << r.err;
+    const nlohmann::json doc = json("ab.json");
+    EXPECT_EQ(doc["complete"], false);
+    EXPECT_EQ(doc["failure"], "round 2, new: the side broke");
+    EXPECT_EQ(doc["rounds"].size(), 1u);
+    EXPECT_EQ(r.out, "") << "no table of an unfinished run";
+}
+
+TEST_F(AbRun, RefusalsComeBeforeAnyRound) {
+    const std::string newer = script(dir, "newer-side",
+                                     "'" + bench_binary() + "' \"$@\" || exit 1\nfor f in \"$@\"; do last=$f; done\n"
+                                     "sed -i 's/\"format_version\": [0-9]*/\"format_version\": 99/' \"$last\"");
+    const std::string plain = dir.file("plain");
+    write_text(plain, "data");
+    const struct {
+        words args;
+        std::string message;
+    } cases[] = {
+        {{"--rounds", "5"}, "--rounds: must be between 6 and 1000, got 5"},
+        {{"--rounds", "1001"}, "must be between 6 and 1000"},
+        {{"--rounds", "ten"}, "'ten' is not a whole number"},
+        {{"--alpha", "0.01", "--rounds", "6"}, "it needs --rounds 8 or more"},
+        {{"--base", dir.file("missing")}, "--base: '" + dir.file("missing") + "' does not exist"},
+        {{"--new", plain}, "cannot be executed"},
+        {{"--new-options", "--processes 3"}, "--processes makes a side"},
+        {{"--base-options", "--export-json x.json"}, "give the exports to ab itself"},
+        {{"--new-options", "'open"}, "--new-options: cannot be read"},
+        {{"--new-options", "--chunk abc"}, "the new side cannot run"},
+        {{"--new", newer}, "run ab from the newer build"},
+        {{"--allow-inconclusive"}, "--allow-inconclusive only relaxes --fail-on-slower"},
+    };
+    for (const auto& c : cases) {
+        const process_result r = ab(with({"--size", "2000", "--runs", "2"}, c.args));
+        EXPECT_EQ(r.exit_code, 2) << ::testing::PrintToString(c.args) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("round 1/"), std::string::npos) << "no round ran: " << r.err;
+    }
+    const process_result before = run_process(bench_binary(), {"--size", "2000", "ab"});
+    EXPECT_EQ(before.exit_code, 2);
+    EXPECT_NE(before.err.find("its run options go after it"), std::string::npos) << before.err;
+}
+
+TEST_F(AbRun, AnInterruptedRunLeavesNoProcessNoScratchAndIncompleteExports) {
+    run_options interrupt;
+    interrupt.marker = "round 1/20,";
+    interrupt.signal = SIGINT;
+    // A size of its own, so that a side left behind could be found.
+    const process_result r = run_process(
+        "/bin/bash", {"-c", "TMPDIR='" + dir.path.string() + "' exec '" + bench_binary() +
+                                "' ab --size 300011 --runs 3 --rounds 20 --export-json '" + dir.file("ab.json") +
+                                "' 2>&1"},
+        interrupt);
+    ASSERT_TRUE(r.saw_marker) << r.out;
+    EXPECT_EQ(r.exit_code, 130) << r.out;
+    EXPECT_NE(r.out.find("quicksort_bench: error: round 2, "), std::string::npos) << r.out;
+    EXPECT_EQ(json("ab.json")["complete"], false);
+    const process_result left = run_process("/usr/bin/pgrep", {"-f", "size 300011"});
+    EXPECT_EQ(left.out, "") << "a side outlived its run";
+    for (const auto& entry : fs::directory_iterator(dir.path)) {
+        EXPECT_NE(entry.path().filename().string().rfind("quicksort_bench-", 0), 0u) << entry.path();
+    }
+}
