@@ -190,6 +190,22 @@ TEST(Rounds, EveryRoundIsAPermutationFixedByTheSeed) {
     EXPECT_NE(round_orders(5, 30, 43), orders);
 }
 
+TEST(Rounds, ThePercentileIntervalCutsTwoAndAHalfPercentFromEachEnd) {
+    // Nearest rank of q (n - 1): the 26th and 976th of 1001 values, the 2nd and 40th of 41, given
+    // in any order.
+    const struct {
+        std::size_t count;
+        std::pair<double, double> expected;
+    } cases[] = {{1001, {25, 975}}, {41, {1, 39}}, {1, {0, 0}}};
+    for (const auto& c : cases) {
+        std::vector<double> values;
+        for (std::size_t k = c.count; k-- > 0;) {
+            values.push_back(static_cast<double>(k));
+        }
+        EXPECT_EQ(percentile_interval(values), c.expected) << c.count;
+    }
+}
+
 TEST(Rounds, BootstrapIntervalIsReproducibleAndHoldsItsEstimate) {
     const duration_list one_cpu = {200, 210, 190, 205, 195, 220, 185, 200};
     const duration_list two_cpus = {100, 104, 98, 110, 95, 101, 99, 103};
