@@ -1,4 +1,5 @@
 #include "bench/measure.hpp"
+#include "bench/memory_floor.hpp"
 
 #include <oneapi/tbb/task_arena.h>
 
@@ -190,9 +191,10 @@ std::vector<phase_plan> plan_phases(const run_settings& opts, const console& con
     for (const strategy_info& row : strategy_table) {
         if (row.reference && opts.reference) {
             phase_state::lists& l = st.at(row.id);
-            phases.push_back({row.id, l.times, &l.cpu, &l.ids, 1, nullptr, [&, lp = &l, id = row.id](std::uint64_t n) {
-                                  run_reference_sort(st.data, lp->times, id == strategy::std_par_sort, batch_of(sizes, n),
-                                                     listener, &lp->cpu, &lp->ids);
+            phases.push_back({row.id, l.times, &l.cpu, &l.ids, 1, nullptr,
+                              [&, lp = &l, id = row.id, workers](std::uint64_t n) {
+                                  run_reference_sort(st.data, lp->times, id, workers, batch_of(sizes, n), listener,
+                                                     &lp->cpu, &lp->ids);
                               }});
         }
     }
@@ -237,6 +239,11 @@ benchmark_results measure(const run_settings& opts, const console& con, const so
     }
 
     benchmark_results results = make_records(opts, phases);
+    if (opts.reference) {
+        // After every sort, with the phases' array given back: the floor's two arrays are the peak.
+        value_array().swap(state.data);
+        results.floor = measure_memory_floor(sizes.array_size);
+    }
     if (opts.breakdown) {
         // The breakdown keeps --runs: it explains the time, it does not measure it.
         watch.begin("breakdown", measured_strategy_count * sizes.run_count);

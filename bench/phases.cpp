@@ -1,12 +1,13 @@
 #include "bench/phases.hpp"
 
 #include <algorithm>
-#include <execution>
+#include <functional>
 
 #include "bench/generator.hpp"
 #include "bench/timed_sort.hpp"
 #include "bench/tsan_annotations.hpp"
 #include "records/strategy.hpp"
+#include "references/reference_sorts.hpp"
 
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/partitioner.h>
@@ -95,17 +96,11 @@ void run_thread_sorts_alone(value_array& data, duration_list& times, const bench
                       [high](value_array& values) { thread_quicksort(values, 0, high); });
 }
 
-void run_reference_sort(value_array& data, duration_list& times, bool parallel, const bench_config& sizes,
-                        const sort_listener& on_sorted, duration_list* cpu_times, array_ids* ids) {
-    if (parallel) {
-        run_one_at_a_time(
-            data, times, sizes, name_of(strategy::std_par_sort), on_sorted,
-            [](value_array& values) { std::sort(std::execution::par, values.begin(), values.end()); }, cpu_times, ids);
-    } else {
-        run_one_at_a_time(
-            data, times, sizes, name_of(strategy::std_sort), on_sorted,
-            [](value_array& values) { std::sort(values.begin(), values.end()); }, cpu_times, ids);
-    }
+void run_reference_sort(value_array& data, duration_list& times, strategy id, unsigned threads,
+                        const bench_config& sizes, const sort_listener& on_sorted, duration_list* cpu_times,
+                        array_ids* ids) {
+    const whole_array_sort sort = make_reference_sort(id, threads);
+    run_one_at_a_time(data, times, sizes, name_of(id), on_sorted, std::cref(sort), cpu_times, ids);
 }
 
 void run_thread_sorts(duration_list& thread_times, std::mutex& times_mutex, const bench_config& sizes,

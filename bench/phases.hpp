@@ -9,6 +9,7 @@
 #include "bench/config.hpp"
 #include "bench/verify.hpp"
 #include "common/clock.hpp"
+#include "records/strategy.hpp"
 #include "sorting/sorting.hpp"
 
 // Told of every timed sort once its duration is recorded, from whichever thread ran it, outside
@@ -40,8 +41,8 @@ void run_thread_sorts_alone(value_array& data, duration_list& times, const bench
 void run_parallel_for_sorts(duration_list& parallel_for_times, std::mutex& times_mutex, const bench_config& sizes,
                             const sort_listener& on_sorted = {}, array_ids* ids = nullptr);
 
-// A reference sort for comparison (std::sort, or with std::execution::par when `parallel`:
-// libstdc++'s parallel algorithms on oneTBB), run_count times, one at a time like phase 3.
-void run_reference_sort(value_array& data, duration_list& times, bool parallel, const bench_config& sizes,
-                        const sort_listener& on_sorted = {}, duration_list* cpu_times = nullptr,
-                        array_ids* ids = nullptr);
+// A reference sort for comparison (see references/), run_count times, one at a time like phase 3,
+// a parallel one on `threads` threads.
+void run_reference_sort(value_array& data, duration_list& times, strategy id, unsigned threads,
+                        const bench_config& sizes, const sort_listener& on_sorted = {},
+                        duration_list* cpu_times = nullptr, array_ids* ids = nullptr);

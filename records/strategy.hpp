@@ -1,7 +1,8 @@
 // The one table of the strategies this program measures: the name the report heads each with, the
-// colour every chart gives it, whether it is a standard-library sort timed for comparison, and
-// whether its phase runs its sorts side by side (one per CPU at a time), so that its scaling is
-// its throughput's rather than one sort's.
+// colour every chart gives it, whether it is a sort of another library timed for reference,
+// whether one sort of it uses more than one CPU (so that the memory floor of every CPU bounds it),
+// and whether its phase runs its sorts side by side (one per CPU at a time), so that its scaling
+// is its throughput's rather than one sort's.
 // A record holds the four measured strategies first, in this order, then the references.
 #pragma once
 
@@ -9,23 +10,43 @@
 #include <cstddef>
 #include <string_view>
 
-enum class strategy { sequential, thread, parallel, parallel_for, std_sort, std_par_sort };
+enum class strategy {
+    sequential,
+    thread,
+    parallel,
+    parallel_for,
+    std_sort,
+    std_par_sort,
+    tbb_parallel_sort,
+    pdqsort,
+    spreadsort,
+    block_indirect_sort,
+    sample_sort,
+    ips4o
+};
 
 struct strategy_info {
     strategy id;
     const char* name;
     const char* colour;
     bool reference;
+    bool parallel;
     bool side_by_side;
 };
 
-inline constexpr std::array<strategy_info, 6> strategy_table = {{
-    {strategy::sequential, "sequential sort", "#4a7fb5", false, true},
-    {strategy::thread, "thread sort", "#e07b39", false, true},
-    {strategy::parallel, "parallel sort", "#3a9a5b", false, false},
-    {strategy::parallel_for, "parallel_for parallel sort", "#c0392b", false, true},
-    {strategy::std_sort, "std::sort", "#7f7f7f", true, false},
-    {strategy::std_par_sort, "std::sort (std::execution::par)", "#4d4d4d", true, false},
+inline constexpr std::array<strategy_info, 12> strategy_table = {{
+    {strategy::sequential, "sequential sort", "#4a7fb5", false, false, true},
+    {strategy::thread, "thread sort", "#e07b39", false, true, true},
+    {strategy::parallel, "parallel sort", "#3a9a5b", false, true, false},
+    {strategy::parallel_for, "parallel_for parallel sort", "#c0392b", false, true, true},
+    {strategy::std_sort, "std::sort", "#7f7f7f", true, false, false},
+    {strategy::std_par_sort, "std::sort (std::execution::par)", "#4d4d4d", true, true, false},
+    {strategy::tbb_parallel_sort, "tbb::parallel_sort", "#8c564b", true, true, false},
+    {strategy::pdqsort, "boost::sort::pdqsort", "#17becf", true, false, false},
+    {strategy::spreadsort, "boost::sort::spreadsort", "#bcbd22", true, false, false},
+    {strategy::block_indirect_sort, "boost::sort::block_indirect_sort", "#9467bd", true, true, false},
+    {strategy::sample_sort, "boost::sort::sample_sort", "#e377c2", true, true, false},
+    {strategy::ips4o, "ips4o::parallel::sort", "#2ca02c", true, true, false},
 }};
 
 constexpr const strategy_info& info(strategy s) { return strategy_table[static_cast<std::size_t>(s)]; }
@@ -62,6 +83,12 @@ constexpr const char* colour_of(std::string_view name) {
     return s != nullptr ? s->colour : "#8e6bbf";
 }
 
+// Whether one sort of the strategy a record names uses more than one CPU; false for a name not in the table.
+constexpr bool uses_every_cpu(std::string_view name) {
+    const strategy_info* s = info_named(name);
+    return s != nullptr && s->parallel;
+}
+
 // Whether the strategy a record names runs its sorts side by side; false for a name not in the table.
 constexpr bool runs_side_by_side(std::string_view name) {
     const strategy_info* s = info_named(name);
@@ -80,3 +107,19 @@ inline constexpr std::array<speedup_info, 3> speedup_table = {{
     {strategy::thread, "parallel to just threads"},
     {strategy::parallel_for, "parallel quicksort using a normal for loop to using a parallel_for"},
 }};
+
+// No name twice, and every row where its id says: a record's position is its strategy's.
+constexpr bool table_is_sound() {
+    for (std::size_t k = 0; k < strategy_table.size(); ++k) {
+        if (static_cast<std::size_t>(strategy_table[k].id) != k) {
+            return false;
+        }
+        for (std::size_t other = 0; other < k; ++other) {
+            if (std::string_view(strategy_table[k].name) == strategy_table[other].name) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(table_is_sound(), "the strategy table names a strategy twice or out of its order");

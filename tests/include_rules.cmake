@@ -1,12 +1,13 @@
 # The third-party libraries live in /usr/include, where no include view can hide them: this check
-# keeps each one to the files that own it (hwloc to machine/, oneTBB to bench/, CLI11 to the files
+# keeps each one to the files that own it (hwloc to machine/, oneTBB to bench/ and references/, Boost.Sort and IPS4o to references/, CLI11 to the files
 # of cli/ that parse the command line, SQLite and PostgreSQL to history/). It follows the project's quoted includes,
 # so a header that reaches a library through another header counts as including it, and it needs
 # no build.
 cmake_minimum_required(VERSION 3.25)
 set(owners
     "hwloc[.]h|hwloc/=^machine/"
-    "oneapi/tbb|tbb/=^bench/"
+    "oneapi/tbb|tbb/=^(bench|references)/"
+    "boost/sort/|ips4o=^references/"
     "CLI/=^cli/(options|option_rules|compare_command|history_command|ab_command)[.]"
     "SQLiteCpp/|sqlite3[.]h|pqxx/|libpq-fe[.]h=^history/")
 file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/*.cpp ${ROOT}/*.hpp)
