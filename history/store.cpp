@@ -93,6 +93,19 @@ run_row row_of(const sweep_results& run, const nlohmann::json& document, const s
             m.count = s.across_processes ? s.processes.size() : s.durations.size();
             row.medians.push_back(std::move(m));
         }
+        // The floor trends beside the sorts, as two series of their own.
+        const memory_floor& f = step.results.floor;
+        if (f.measured()) {
+            for (const auto& [name, passes] : {std::pair{memory_floor_series, &f.passes_ns},
+                                                std::pair{memory_floor_one_cpu_series, &f.one_cpu_passes_ns}}) {
+                stored_median m;
+                m.cpus = run.is_sweep() ? step.cpu_count() : 0;
+                m.strategy = name;
+                m.median_ns = median_of(*passes);
+                m.count = passes->size();
+                row.medians.push_back(std::move(m));
+            }
+        }
     }
     return row;
 }

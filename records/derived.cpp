@@ -131,3 +131,14 @@ std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
     }
     return table;
 }
+
+const strategy_result* fastest_sort(const benchmark_results& results) {
+    const strategy_result* fastest = nullptr;
+    for (const auto& s : results.strategies) {
+        if (!runs_side_by_side(s.name) && s.summary.median > 0 &&
+            (fastest == nullptr || s.summary.median < fastest->summary.median)) {
+            fastest = &s;
+        }
+    }
+    return fastest;
+}

@@ -35,6 +35,10 @@ struct process_design {
     std::optional<std::uint64_t> sorts_per_process; // absent when no noise between processes showed
 };
 // Nothing for a strategy of fewer than two processes.
+// The fastest sort of the run by median among those timed one at a time (a sort beside others of
+// its kind shares the machine with them); null when none has a median above zero.
+const strategy_result* fastest_sort(const benchmark_results& results);
+
 std::optional<process_design> design_of(const benchmark_results& results, const strategy_result& s);
 
 // How one strategy's median moves with the CPU count, against its own figure at the smallest count.

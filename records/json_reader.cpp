@@ -126,6 +126,11 @@ benchmark_results make_whole(benchmark_results read, const json& entries) {
     results.failure = std::move(read.failure);
     results.predicted_peak_bytes = read.predicted_peak_bytes;
     results.peak_rss_bytes = read.peak_rss_bytes;
+    if ((read.floor.bytes_per_pass > 0 || !read.floor.passes_ns.empty() || !read.floor.one_cpu_passes_ns.empty()) &&
+        (!read.floor.measured() || read.floor.bytes_per_pass == 0)) {
+        fail(".memory_floor", "incomplete: it needs bytes_per_pass and passes on every CPU and on one");
+    }
+    results.floor = std::move(read.floor);
     return results;
 }
 

@@ -11,7 +11,7 @@
 
 // The version every JSON export names as "format_version"; files written before the field existed
 // are version 1. Raise it when a reader of an older version would misread a file.
-inline constexpr int export_format_version = 5;
+inline constexpr int export_format_version = 6;
 
 namespace json_fields {
 
@@ -135,6 +135,15 @@ void each_field(Results& r, Visit& visit) {
     visit.derived_if("complete", planned, [&] { return r.complete(); });
     visit("processes_planned", r.processes_planned, rule{.min = 1, .max = 1'000'000, .optional = true, .omit = !planned});
     visit("failure", r.failure, rule{.optional = true, .omit = !planned, .empty_is_null = true});
+    visit.section("memory_floor", r.floor.measured(), [&r](auto& m) {
+        m.derived("ns", [&] { return r.floor.ns(); });
+        m.derived("bytes_per_second", [&] { return r.floor.bytes_per_second(); });
+        m.derived("one_cpu_ns", [&] { return r.floor.one_cpu_ns(); });
+        m.derived("one_cpu_bytes_per_second", [&] { return r.floor.one_cpu_bytes_per_second(); });
+        m("bytes_per_pass", r.floor.bytes_per_pass, whole(1, INT64_MAX));
+        m("passes_ns", r.floor.passes_ns, rule{.min = 0, .max = json_values::max_duration_ns});
+        m("one_cpu_passes_ns", r.floor.one_cpu_passes_ns, rule{.min = 0, .max = json_values::max_duration_ns});
+    });
     visit.section("memory", r.predicted_peak_bytes > 0, [&r](auto& m) {
         m("predicted_peak_bytes", r.predicted_peak_bytes, whole(0, INT64_MAX));
         m("measured_peak_rss_bytes", r.peak_rss_bytes, whole(0, INT64_MAX));

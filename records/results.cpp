@@ -1,6 +1,7 @@
 // The records of a run: strategies made from their durations, and the run made from its strategies.
 #include "records/results.hpp"
 
+#include "analysis/stats.hpp"
 #include "common/format.hpp"
 
 #include <algorithm>
@@ -9,6 +10,22 @@
 #include <cstdio>
 #include <utility>
 
+
+std::int64_t memory_floor::ns() const { return median_of(passes_ns); }
+
+std::int64_t memory_floor::one_cpu_ns() const { return median_of(one_cpu_passes_ns); }
+
+namespace {
+
+std::optional<double> per_second(std::uint64_t bytes, std::int64_t ns) {
+    return ns > 0 ? std::optional(1e9 * static_cast<double>(bytes) / static_cast<double>(ns)) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<double> memory_floor::bytes_per_second() const { return per_second(bytes_per_pass, ns()); }
+
+std::optional<double> memory_floor::one_cpu_bytes_per_second() const { return per_second(bytes_per_pass, one_cpu_ns()); }
 
 std::optional<double> exact_ratio(std::int64_t numerator, std::int64_t divisor) {
     if (divisor == 0) {

@@ -77,6 +77,25 @@ struct speedup_result {
     std::optional<double> median_ratio;
 };
 
+// One streaming pass over an array of the run's size, every element read and written to a second,
+// pre-faulted array: the floor no sort of that array can beat, on one CPU and with the parallel loop
+// on every CPU of the run. Measured with the reference sorts only.
+struct memory_floor {
+    duration_list passes_ns;          // on every CPU of the run
+    duration_list one_cpu_passes_ns;  // on one CPU
+    std::uint64_t bytes_per_pass = 0; // read and written
+    bool measured() const { return !passes_ns.empty() && !one_cpu_passes_ns.empty(); }
+    std::int64_t ns() const;         // the median pass on every CPU
+    std::int64_t one_cpu_ns() const; // and on one
+    // Bytes read and written per second at the median; absent for a pass of no time.
+    std::optional<double> bytes_per_second() const;
+    std::optional<double> one_cpu_bytes_per_second() const;
+};
+
+// The floor's names where a history keeps it beside the sorts.
+inline constexpr char memory_floor_series[] = "memory floor";
+inline constexpr char memory_floor_one_cpu_series[] = "memory floor (one CPU)";
+
 struct benchmark_results {
     run_context context;
     std::vector<strategy_result> strategies; // the measured strategies in the table's order, then references
@@ -88,6 +107,7 @@ struct benchmark_results {
     std::vector<phase_resources> resources;
     std::uint64_t predicted_peak_bytes = 0; // the memory model's figure for this run
     std::uint64_t peak_rss_bytes = 0;       // the process's measured peak resident memory
+    memory_floor floor;                     // with the reference sorts
     // A run of several processes: what each took beyond its sorts (starting, generating arrays,
     // setting up its phases, copying and checking, writing its record), as the parent timed it.
     std::vector<duration_ns> process_costs_ns;

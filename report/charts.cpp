@@ -89,6 +89,15 @@ svg_figure median_chart(const benchmark_results& results, double axis_ms) {
               << fixed(ms(shown.median), decimals) << " ms</text>\n";
         f.out << "</g>\n";
     }
+    if (results.floor.measured()) {
+        // No sort on every CPU of the run can end before one pass has read and written the array.
+        const double x = axis.x(ms(results.floor.ns()));
+        f.out << "<line class=\"memory-floor\" x1=\"" << fixed(x, 1) << "\" y1=\"" << top - 10 << "\" x2=\"" << fixed(x, 1)
+              << "\" y2=\"" << plot_bottom << "\" stroke=\"#000000\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"><title>"
+              << "memory floor: one pass reading and writing the array on every CPU, " << fixed(ms(results.floor.ns()), 3)
+              << " ms</title></line>\n<text x=\"" << fixed(x + 4, 1) << "\" y=\"" << top - 12
+              << "\" font-size=\"12\">memory floor</text>\n";
+    }
     return f.done();
 }
 

@@ -137,6 +137,33 @@ void print_precision(const benchmark_results& results, std::ostream& out) {
     out << std::endl;
 }
 
+namespace {
+
+// The floor, every sort against the floor of the CPUs it uses, and the fastest sort.
+void print_memory_floor(const benchmark_results& results, std::ostream& out) {
+    const memory_floor& f = results.floor;
+    const auto rate = [](const std::optional<double>& bytes_per_second) {
+        return bytes_per_second ? fixed(*bytes_per_second / 1e9, 1) + " GB/s" : std::string("n/a");
+    };
+    out << "Memory floor, one pass reading and writing every value (" << f.bytes_per_pass << " bytes), median of "
+        << f.passes_ns.size() << ": " << f.ns() << " nanoseconds on every CPU of the run (" << rate(f.bytes_per_second())
+        << "), " << f.one_cpu_ns() << " nanoseconds on one CPU (" << rate(f.one_cpu_bytes_per_second()) << ")"
+        << std::endl;
+    out << "Each sort's median as a multiple of the floor of the CPUs it uses:" << std::endl;
+    for (const auto& s : results.strategies) {
+        const bool every = uses_every_cpu(s.name);
+        out << "  " << s.name << ": " << format_ratio(exact_ratio(s.summary.median, every ? f.ns() : f.one_cpu_ns()))
+            << " times the floor on " << (every ? "every CPU" : "one CPU") << std::endl;
+    }
+    if (const auto fastest = fastest_sort(results)) {
+        out << "Fastest sort on this machine: " << fastest->name << ", "
+            << format_ratio(exact_ratio(strategy_of(results, strategy::parallel).summary.median, fastest->summary.median))
+            << " times faster than the parallel sort by median" << std::endl;
+    }
+}
+
+} // namespace
+
 void print_report(const benchmark_results& results, std::ostream& out, const std::string& runs) {
     out << "Results:" << std::endl;
     out << std::endl;
@@ -173,6 +200,9 @@ void print_report(const benchmark_results& results, std::ostream& out, const std
             out << reference.name << ": mean " << reference.summary.mean << " nanoseconds, median "
                 << reference.summary.median << " nanoseconds, " << format_ratio(reference.times_faster_than_parallel)
                 << " times faster than the parallel sort by median" << std::endl;
+        }
+        if (results.floor.measured()) {
+            print_memory_floor(results, out);
         }
         out << std::endl;
     }

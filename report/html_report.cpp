@@ -205,6 +205,23 @@ std::vector<std::string> reading_of(const benchmark_results& results) {
             sentences.push_back(s.name + " is " + relation(*s.times_faster_than_parallel) + " the parallel sort.");
         }
     }
+    if (results.floor.measured()) {
+        const memory_floor& f = results.floor;
+        const auto rate = f.bytes_per_second();
+        sentences.push_back("One pass that reads and writes the array takes " + fixed(f.ns() / 1e6, 3) +
+                            " ms on every CPU" + (rate ? " (" + fixed(*rate / 1e9, 1) + " GB/s)" : "") + " and " +
+                            fixed(f.one_cpu_ns() / 1e6, 3) + " ms on one: no sort can be faster (the dashed line).");
+        if (const strategy_result* fastest = fastest_sort(results)) {
+            const auto ratio = exact_ratio(strategy_of(results, strategy::parallel).summary.median,
+                                           fastest->summary.median);
+            sentences.push_back("The fastest sort on this machine is " + fastest->name +
+                                (ratio && *ratio > 0 ? ", " + relation(*ratio) + " the chunked parallel sort" : "") +
+                                "; it is " + fixed(static_cast<double>(fastest->summary.median) /
+                                                       static_cast<double>(uses_every_cpu(fastest->name)
+                                                                               ? f.ns() : f.one_cpu_ns()), 1) +
+                                " times its memory floor.");
+        }
+    }
     const std::size_t noisy = warnings_of(results).size();
     if (noisy > 0) {
         sentences.push_back(std::to_string(noisy) + (noisy == 1 ? " warning" : " warnings") +

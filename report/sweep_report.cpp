@@ -37,6 +37,10 @@ void print_step_summary(const sweep_step& step, std::size_t number, std::size_t 
             << (precision.empty() ? "" : " " + precision);
         separator = ", ";
     }
+    if (step.results.floor.measured()) {
+        // Measured per step, so that each step's scaling can be read against its memory system.
+        out << "; memory floor " << format_ms(step.results.floor.ns()) << " ms";
+    }
     out << std::endl;
 }
 
