@@ -125,6 +125,15 @@ TEST(JsonReport, ReadsBackIntoTheSameRecords) {
         EXPECT_EQ(back.strategies[k].reference, k >= 4) << k;
     }
     EXPECT_EQ(back.speedups[1].mean_printed, "2");
+    // The floor: its passes back as written, its medians and rates derived (8000 bytes in 2500 ns).
+    EXPECT_EQ(back.floor.passes_ns, sample_results().floor.passes_ns);
+    EXPECT_EQ(back.floor.one_cpu_passes_ns, sample_results().floor.one_cpu_passes_ns);
+    EXPECT_EQ(doc["memory_floor"]["ns"], 2500);
+    EXPECT_EQ(doc["memory_floor"]["one_cpu_ns"], 4500);
+    EXPECT_DOUBLE_EQ(doc["memory_floor"]["bytes_per_second"].get<double>(), 3.2e9);
+    nlohmann::json without = doc;
+    without.erase("memory_floor");
+    EXPECT_FALSE(parse_result_record(without.dump()).floor.measured()) << "a record without a floor has none";
 
     // The machine's facts and a phase's resources come back as they went out, absent ones absent.
     benchmark_results machine = sample_results();
@@ -265,8 +274,10 @@ TEST(JsonReport, OneRunHasNoSpreadAndEveryFileNamesItsFormatVersion) {
         parse_export(old.dump());
         ADD_FAILURE() << "a newer format is refused";
     } catch (const export_error& e) {
-        EXPECT_NE(std::string(e.what()).find("format version 6 by a newer quicksort_bench; this one reads versions 1 "
-                                             "to 5"), std::string::npos) << e.what();
+        const std::string says = "format version " + std::to_string(export_format_version + 1) +
+                                 " by a newer quicksort_bench; this one reads versions 1 to " +
+                                 std::to_string(export_format_version);
+        EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
     }
 }
 
@@ -317,6 +328,7 @@ TEST(JsonReport, TheFieldListsRoundTripAndRefuseEachValuePastItsRange) {
     r.context.cpus = {0, 1};
     r.context.tbb_threads = 2;
     r = make_results(r.context, r.strategies); // judged against the precision goal
+    r.floor = sample_results().floor;
     r.process_costs_ns = {5, 6};
     r.predicted_peak_bytes = 1 << 20;
     r.peak_rss_bytes = 1 << 19;
@@ -352,7 +364,10 @@ TEST(JsonReport, TheFieldListsRoundTripAndRefuseEachValuePastItsRange) {
         {"/strategies/1/name", "thread", "strategies[1].name: expected \"thread sort\""},
         {"/process_costs_ns/0", -5, "process_costs_ns[0]: -5 is out of range"},
         {"/memory/predicted_peak_bytes", -1, "memory.predicted_peak_bytes: -1 is out of range"},
-        {"/format_version", 6, "written in format version 6 by a newer quicksort_bench"},
+        {"/format_version", 7, "written in format version 7 by a newer quicksort_bench"},
+        {"/memory_floor/passes_ns/2", -1, "memory_floor.passes_ns[2]: -1 is out of range"},
+        {"/memory_floor/one_cpu_passes_ns", nlohmann::json::array(), "memory_floor: incomplete"},
+        {"/memory_floor/bytes_per_pass", 0, "memory_floor.bytes_per_pass: 0 is out of range"},
         {"/kind", "ab", "kind: \"ab\" is not the record of a run, a run of processes or a sweep but the export of `ab`"},
         {"/kind", "sweep", "kind: \"sweep\", and no steps"},
     };

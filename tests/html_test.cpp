@@ -81,7 +81,7 @@ TEST(HtmlPage, ChromiumShowsEveryPartWithTheJsonsMediansAndFetchesNothing) {
 
     // Every strategy's median as the page shows it equals the JSON's.
     const auto doc = nlohmann::json::parse(read_text(dir / "r.json"));
-    EXPECT_EQ(doc["strategies"].size(), tsan ? 4u : 6u);
+    EXPECT_EQ(doc["strategies"].size(), tsan ? measured_strategy_count : strategy_table.size());
     for (const auto& s : doc["strategies"]) {
         char cell[256];
         std::snprintf(cell, sizeof cell, "data-strategy=\"%s\" data-ns=\"%ld\">%.2f<", s["name"].get<std::string>().c_str(),
@@ -91,6 +91,9 @@ TEST(HtmlPage, ChromiumShowsEveryPartWithTheJsonsMediansAndFetchesNothing) {
     for (const std::string part : {"class=\"reading\"", "<h2>Context</h2>", "class=\"speedups\"", "class=\"run\"",
                                    "Where the time goes", "class=\"stage\""}) {
         EXPECT_NE(dom.out.find(part), std::string::npos) << part;
+    }
+    if (!tsan) {
+        EXPECT_NE(dom.out.find("class=\"memory-floor\""), std::string::npos) << "the floor is drawn on the medians";
     }
 
     // The screenshot is not blank: a page of text and charts compresses far worse than an empty one.

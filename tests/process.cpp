@@ -175,5 +175,7 @@ benchmark_results sample_results() {
         make_strategy(strategy::std_sort, {50'000'000, 60'000'000, 55'000'000}),
         make_strategy("odd, \"quoted\"\nname", {0, 0, 0})};
     strategies.back().reference = true;
-    return make_results(c, std::move(strategies));
+    benchmark_results results = make_results(c, std::move(strategies));
+    results.floor = {{3000, 2000, 2500}, {5000, 4000, 4500}, 8000};
+    return results;
 }

@@ -251,7 +251,7 @@ TEST(Processes, ExportsCarryEveryProcess) {
     ASSERT_TRUE(back.strategies[0].across_processes);
     EXPECT_EQ(back.strategies[0].across_processes->median, 1025000);
     const auto doc = nlohmann::json::parse(json.str());
-    EXPECT_EQ(doc["format_version"], 5);
+    EXPECT_EQ(doc["format_version"], export_format_version);
     EXPECT_EQ(doc["kind"], "processes");
     EXPECT_EQ(doc["strategies"][0]["processes"][5]["median_ns"], 1200000);
     EXPECT_EQ(doc["strategies"][0]["across_processes"]["median_interval_ns"], nlohmann::json({900000, 1200000}));

@@ -1,0 +1,149 @@
+// The reference sorts and the memory floor: every reference sorts, every list of sorts follows the
+// strategy table, the floor lies below every sort, and older records still read and compare.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "bench/memory_floor.hpp"
+#include "process.hpp"
+#include "records/comparison.hpp"
+#include "records/derived.hpp"
+#include "records/json_reader.hpp"
+#include "records/record_fields.hpp"
+#include "references/reference_sorts.hpp"
+
+namespace {
+
+// A run with every reference sort, made once for the tests that read a real run.
+class RealRun : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir = std::filesystem::temp_directory_path() / ("qsb-references-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir);
+        run = run_process(bench_binary(), {"--size", "200000", "--runs", "3", "--reference", "--export-json", file()});
+    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(dir); }
+    static std::string file() { return (dir / "r.json").string(); }
+    static nlohmann::json doc() { return nlohmann::json::parse(read_text(file())); }
+    static inline std::filesystem::path dir;
+    static inline process_result run;
+};
+
+} // namespace
+
+TEST(References, EverySortSortsWhateverItIsGivenOnAnyThreadCount) {
+    std::mt19937 generator(7);
+    for (const strategy_info& row : strategy_table) {
+        if (!row.reference) {
+            continue;
+        }
+        for (const unsigned threads : {1u, 2u, 3u}) {
+            const whole_array_sort sort = make_reference_sort(row.id, threads);
+            for (const std::size_t size : {0u, 1u, 2u, 1000u, 200'000u}) {
+                for (const std::int32_t spread : {32'768, INT32_MAX}) { // many repeats, and hardly any
+                    value_array values(size);
+                    for (auto& v : values) {
+                        v = static_cast<std::int32_t>(generator() % static_cast<std::uint32_t>(spread));
+                    }
+                    value_array expected = values;
+                    std::sort(expected.begin(), expected.end());
+                    sort(values);
+                    ASSERT_EQ(values, expected) << row.name << " on " << threads << " threads, " << size << " values";
+                }
+            }
+        }
+    }
+    EXPECT_THROW(make_reference_sort(strategy::parallel, 2), std::invalid_argument);
+}
+
+TEST_F(RealRun, EveryListOfSortsFollowsTheStrategyTableOnce) {
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const nlohmann::json d = doc();
+    std::vector<std::string> names;
+    for (const auto& s : d["strategies"]) {
+        names.push_back(s["name"]);
+        EXPECT_EQ(s["reference"], info_named(names.back())->reference) << names.back();
+    }
+    ASSERT_EQ(names.size(), strategy_table.size());
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        EXPECT_EQ(names[k], strategy_table[k].name);
+    }
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size()) << "no name twice";
+    // The console: each reference once in its block, each sort once against the floor.
+    for (const auto& row : strategy_table) {
+        const std::string against = "  " + std::string(row.name) + ": ";
+        const auto at = run.out.find(against);
+        ASSERT_NE(at, std::string::npos) << row.name;
+        EXPECT_EQ(run.out.find(against, at + 1), std::string::npos) << row.name << " twice";
+        if (row.reference) {
+            EXPECT_NE(run.out.find("\n" + std::string(row.name) + ": mean "), std::string::npos) << row.name;
+        }
+    }
+    const process_result plain = run_process(bench_binary(), {"--size", "2000", "--runs", "2"});
+    for (const auto& row : strategy_table) {
+        EXPECT_EQ(row.reference, plain.out.find(row.name) == std::string::npos)
+            << row.name << ": references stay out of a run without --reference";
+    }
+    EXPECT_EQ(plain.out.find("Memory floor"), std::string::npos);
+}
+
+TEST_F(RealRun, TheFloorLiesBelowEverySortOnItsCpus) {
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const benchmark_results r = parse_export(read_text(file())).sweep.steps.at(0).results;
+    ASSERT_TRUE(r.floor.measured());
+    EXPECT_EQ(r.floor.passes_ns.size(), 5u);
+    EXPECT_EQ(r.floor.bytes_per_pass, 2 * 4 * 200'000u);
+    for (const auto& s : r.strategies) {
+        const std::int64_t floor = uses_every_cpu(s.name) ? r.floor.ns() : r.floor.one_cpu_ns();
+        EXPECT_GT(floor, 0);
+        EXPECT_LT(floor, s.summary.min) << s.name;
+    }
+    const strategy_result* fastest = fastest_sort(r);
+    ASSERT_NE(fastest, nullptr);
+    EXPECT_FALSE(runs_side_by_side(fastest->name));
+    EXPECT_NE(run.out.find("Fastest sort on this machine: " + fastest->name + ", "), std::string::npos) << run.out;
+}
+
+TEST(References, TheFastestSortIsOneTimedAlone) {
+    benchmark_results r;
+    r.strategies = {make_strategy(strategy::sequential, {10}), make_strategy(strategy::parallel, {40}),
+                    make_strategy(strategy::pdqsort, {30}), make_strategy(strategy::ips4o, {0})};
+    ASSERT_NE(fastest_sort(r), nullptr);
+    EXPECT_EQ(fastest_sort(r)->name, "boost::sort::pdqsort")
+        << "the sequential sort ran beside others of its kind, and a median of 0 measured nothing";
+    r.strategies.resize(1);
+    EXPECT_EQ(fastest_sort(r), nullptr);
+}
+
+TEST(References, TheFloorCopiesEveryValueAndTimesEachPass) {
+    const memory_floor f = measure_memory_floor(100'000, 3);
+    EXPECT_EQ(f.passes_ns.size(), 3u);
+    EXPECT_EQ(f.one_cpu_passes_ns.size(), 3u);
+    EXPECT_EQ(f.bytes_per_pass, 800'000u);
+    EXPECT_TRUE(std::all_of(f.passes_ns.begin(), f.passes_ns.end(), [](auto ns) { return ns > 0; }));
+    ASSERT_TRUE(f.bytes_per_second());
+    EXPECT_DOUBLE_EQ(*f.bytes_per_second(), 800'000 * 1e9 / static_cast<double>(f.ns()));
+}
+
+TEST_F(RealRun, ARecordOfTheLastFormatReadsAndComparesOnWhatBothHold) {
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    // The same run as the format before wrote it: two reference sorts and no floor.
+    nlohmann::json older = doc();
+    older["format_version"] = export_format_version - 1;
+    older.erase("memory_floor");
+    older["strategies"].erase(older["strategies"].begin() + 6, older["strategies"].end());
+    const sweep_results old_run = parse_export(older.dump()).sweep;
+    ASSERT_EQ(old_run.steps.at(0).results.strategies.size(), 6u);
+    EXPECT_FALSE(old_run.steps[0].results.floor.measured());
+    const comparison c = compare_runs(old_run, {{"new.json", parse_export(doc().dump()).sweep}}, 0.05, 0.02);
+    ASSERT_EQ(c.steps.size(), 1u);
+    EXPECT_EQ(c.steps[0].strategies.size(), 6u);
+    EXPECT_EQ(c.skipped.size(), strategy_table.size() - 6);
+    EXPECT_NE(std::find(c.skipped.begin(), c.skipped.end(), "only in the new run: ips4o::parallel::sort"),
+              c.skipped.end());
+}
