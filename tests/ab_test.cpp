@@ -353,3 +353,14 @@ TEST_F(AbRun, AnInterruptedRunLeavesNoProcessNoScratchAndIncompleteExports) {
         EXPECT_NE(entry.path().filename().string().rfind("quicksort_bench-", 0), 0u) << entry.path();
     }
 }
+
+TEST_F(AbRun, ATerminalShowsTheRoundsProgressAndNothingOfTheSidesReports) {
+    run_options terminal;
+    terminal.terminal = true;
+    const process_result r = run_process(bench_binary(), {"ab", "--size", "2000", "--runs", "2", "--rounds", "6"},
+                                         terminal);
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("[interleaved, 6 rounds]"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Each sort ran"), std::string::npos) << "a side's report reached the terminal: " << r.out;
+    EXPECT_EQ(r.out.find("new/base"), std::string::npos) << "the lines per round are for logs and pipes";
+}

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <set>
 
 #include "bench/memory_floor.hpp"
+#include "history/backend.hpp"
 #include "process.hpp"
 #include "records/comparison.hpp"
 #include "records/derived.hpp"
@@ -146,4 +148,16 @@ TEST_F(RealRun, ARecordOfTheLastFormatReadsAndComparesOnWhatBothHold) {
     EXPECT_EQ(c.skipped.size(), strategy_table.size() - 6);
     EXPECT_NE(std::find(c.skipped.begin(), c.skipped.end(), "only in the new run: ips4o::parallel::sort"),
               c.skipped.end());
+}
+
+TEST(References, TheFloorIsKeptInTheHistoryAsTwoSeriesOfItsOwn) {
+    const benchmark_results r = sample_results();
+    const run_row row = row_of(as_sweep(r), nlohmann::json::object(), "");
+    std::map<std::string, std::int64_t> medians;
+    for (const auto& m : row.medians) {
+        EXPECT_TRUE(medians.emplace(m.strategy, m.median_ns).second) << m.strategy << " twice";
+    }
+    EXPECT_EQ(medians.size(), r.strategies.size() + 2);
+    EXPECT_EQ(medians.at(memory_floor_series), r.floor.ns());
+    EXPECT_EQ(medians.at(memory_floor_one_cpu_series), r.floor.one_cpu_ns());
 }
