@@ -21,6 +21,15 @@
 #include "report/ab_report.hpp"
 #include "report/exports.hpp"
 
+namespace {
+
+// A side's record as it wrote it: read, checked to be one plain run, and kept in its own order.
+// Throws std::runtime_error; the message of a record newer than this program reads names the remedy.
+struct side_record {
+    benchmark_results record;
+    nlohmann::ordered_json document;
+};
+
 side_record read_side_record(const std::string& path) {
     std::string text;
     try {
@@ -49,8 +58,6 @@ side_record read_side_record(const std::string& path) {
     }
     return side;
 }
-
-namespace {
 
 enum class side_id { base, next };
 
@@ -103,66 +110,71 @@ int try_sides(const ab_options& opts, const scratch_folder& scratch) {
 
 } // namespace
 
+namespace {
+
+// Every round, both sides once in the round's own order, until all are done or a side fails;
+// the finished rounds land in `ab`. The status to end with.
+int run_rounds(const ab_options& opts, const scratch_folder& scratch, ab_results& ab) {
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    progress_line progress(terminal ? &std::cerr : nullptr);
+    progress.restart(2ull * opts.rounds);
+    // Each round runs both sides in an order of its own, so that whatever the machine does over the
+    // minutes falls on both alike and cancels in the round's ratio.
+    const auto orders = round_orders(2, opts.rounds, opts.seed);
+    for (std::size_t r = 0; r < orders.size(); ++r) {
+        ab_round round;
+        round.new_first = orders[r].front() == 1;
+        for (const std::size_t which : orders[r]) {
+            const side_id id = which == 0 ? side_id::base : side_id::next;
+            const ab_side& side = id == side_id::base ? opts.base : opts.next;
+            progress.phase("", 0);
+            progress.set_prefix("round " + std::to_string(r + 1) + "/" + std::to_string(opts.rounds) + ", " +
+                                side_name(id));
+            side_outcome ran = run_side(
+                side, side.arguments,
+                (scratch.path / ("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json")).string(), progress);
+            progress.erase();
+            if (!ran.ok) {
+                ab.failure = "round " + std::to_string(r + 1) + ", " + side_name(id) + ": " + ran.failure;
+                print_error(std::cerr, ab.failure);
+                return ran.interrupted_by != 0 ? 128 + ran.interrupted_by : EXIT_FAILURE;
+            }
+            progress.sorted();
+            (id == side_id::base ? round.base : round.next) = std::move(ran.side.record);
+            (id == side_id::base ? round.base_record : round.next_record) = std::move(ran.side.document);
+        }
+        if (!terminal) {
+            std::cerr << round_line(round, r + 1, opts.rounds) << std::endl;
+        }
+        ab.rounds.push_back(std::move(round));
+    }
+    return EXIT_SUCCESS;
+}
+
+} // namespace
+
 int run_ab(const ab_options& opts) {
     const scratch_folder scratch("quicksort_bench-ab");
     const signal_catcher signals;
     if (const int refused = try_sides(opts, scratch); refused != 0) {
         return refused;
     }
-    std::ostream& out = opts.exports.to_stdout() ? std::cerr : std::cout;
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    progress_line progress(terminal ? &std::cerr : nullptr);
-    progress.restart(2ull * opts.rounds);
-
     ab_results ab;
     ab.base = opts.base;
     ab.next = opts.next;
     ab.rounds_planned = opts.rounds;
     ab.seed = opts.seed;
-    int status = EXIT_SUCCESS;
-    // Each round runs both sides in an order of its own, so that whatever the machine does over the
-    // minutes falls on both alike and cancels in the round's ratio.
-    const auto orders = round_orders(2, opts.rounds, opts.seed);
-    for (std::size_t r = 0; r < orders.size() && status == EXIT_SUCCESS; ++r) {
-        ab_round round;
-        round.new_first = orders[r].front() == 1;
-        for (const std::size_t which : orders[r]) {
-            const side_id id = which == 0 ? side_id::base : side_id::next;
-            progress.phase("", 0);
-            progress.set_prefix("round " + std::to_string(r + 1) + "/" + std::to_string(opts.rounds) + ", " +
-                                side_name(id));
-            side_outcome ran = run_side(id == side_id::base ? opts.base : opts.next,
-                                        (id == side_id::base ? opts.base : opts.next).arguments,
-                                        (scratch.path / ("round-" + std::to_string(r + 1) + "-" + side_name(id) +
-                                                         ".json")).string(),
-                                        progress);
-            progress.erase();
-            if (!ran.ok) {
-                ab.failure = "round " + std::to_string(r + 1) + ", " + side_name(id) + ": " + ran.failure;
-                print_error(std::cerr, ab.failure);
-                status = ran.interrupted_by != 0 ? 128 + ran.interrupted_by : EXIT_FAILURE;
-                break;
-            }
-            progress.sorted();
-            (id == side_id::base ? round.base : round.next) = std::move(ran.side.record);
-            (id == side_id::base ? round.base_record : round.next_record) = std::move(ran.side.document);
-        }
-        if (status == EXIT_SUCCESS) {
-            if (!terminal) {
-                std::cerr << round_line(round, r + 1, opts.rounds) << std::endl;
-            }
-            ab.rounds.push_back(std::move(round));
-        }
-    }
+    const int ended = run_rounds(opts, scratch, ab);
     ab.judged = compare_rounds(ab.rounds, opts.alpha, opts.threshold);
-    if (status == EXIT_SUCCESS) {
-        print_ab(ab, out);
+    if (ended == EXIT_SUCCESS) {
+        // Standard output holds an export written to "-" alone.
+        print_ab(ab, opts.exports.to_stdout() ? std::cerr : std::cout);
     }
     write_exports(opts.exports, ab);
-    if (status != EXIT_SUCCESS) {
-        return status;
+    if (ended != EXIT_SUCCESS) {
+        return ended;
     }
-    status = compare_exit_status(ab.judged, opts.fail_on_slower, opts.allow_inconclusive);
+    const int status = compare_exit_status(ab.judged, opts.fail_on_slower, opts.allow_inconclusive);
     if (status == 3) {
         std::string names;
         for (const auto& name : ab.judged.undecided()) {

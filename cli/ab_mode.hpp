@@ -13,11 +13,3 @@
 // marked incomplete, and no process or scratch file is left behind. Otherwise the table, the
 // exports and compare's gate statuses.
 int run_ab(const ab_options& opts);
-
-// A side's record as it wrote it: read, checked to be one run, and kept in its own order. Throws
-// std::runtime_error; the message of a record newer than this program reads names the remedy.
-struct side_record {
-    benchmark_results record;
-    nlohmann::ordered_json document;
-};
-side_record read_side_record(const std::string& path);
