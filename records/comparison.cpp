@@ -20,6 +20,14 @@ bool comparison::any(verdict v) const {
     return false;
 }
 
+std::size_t comparison::rows() const {
+    std::size_t n = 0;
+    for (const auto& step : steps) {
+        n += step.strategies.size();
+    }
+    return n;
+}
+
 std::vector<std::string> comparison::undecided() const {
     std::vector<std::string> names;
     for (const auto& step : steps) {

@@ -99,6 +99,7 @@ struct comparison {
     double threshold = 0.02; // a change that stays within this fraction either way is "equivalent"
     std::optional<double> drift; // a single process's verdict needs its whole interval beyond this fraction
     bool any(verdict v) const;
+    std::size_t rows() const; // every strategy's row, in every step
     std::vector<std::string> undecided() const; // "parallel sort (inconclusive)", ...
 };
 

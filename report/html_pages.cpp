@@ -104,16 +104,25 @@ void comparison_rows_html(const step_comparison& step, bool several, const std::
     out << "</table></div>\n";
 }
 
-void write_comparison_html(const comparison& c, std::ostream& out) {
-    page_open(out, "quicksort_bench comparison");
+namespace {
+
+// How many rows got each verdict.
+std::map<verdict, std::size_t> verdict_counts(const comparison& c) {
     std::map<verdict, std::size_t> counts;
-    std::size_t total = 0;
     for (const auto& step : c.steps) {
         for (const auto& s : step.strategies) {
             ++counts[s.result];
-            ++total;
         }
     }
+    return counts;
+}
+
+} // namespace
+
+void write_comparison_html(const comparison& c, std::ostream& out) {
+    page_open(out, "quicksort_bench comparison");
+    std::map<verdict, std::size_t> counts = verdict_counts(c);
+    const std::size_t total = c.rows();
     std::vector<std::string> sentences = {
         "Of " + std::to_string(total) + " strategy comparisons, " + std::to_string(counts[verdict::faster]) +
         " got faster, " + std::to_string(counts[verdict::slower]) + " got slower, " +
@@ -174,14 +183,8 @@ void write_comparison_html(const comparison& c, std::ostream& out) {
 void write_ab_html(const ab_results& ab, std::ostream& out) {
     const comparison& c = ab.judged;
     page_open(out, "quicksort_bench interleaved comparison");
-    std::map<verdict, std::size_t> counts;
-    std::size_t total = 0;
-    for (const auto& step : c.steps) {
-        for (const auto& s : step.strategies) {
-            ++counts[s.result];
-            ++total;
-        }
-    }
+    std::map<verdict, std::size_t> counts = verdict_counts(c);
+    const std::size_t total = c.rows();
     std::vector<std::string> sentences = {
         std::to_string(ab.rounds.size()) + " rounds ran both sides once each, in a shuffled order, so that the "
         "machine's drift over the minutes falls on both alike. Of " + std::to_string(total) + " strategies, " +

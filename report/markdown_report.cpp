@@ -198,6 +198,19 @@ void write_sweep_markdown(const sweep_results& sweep, std::ostream& out) {
     }
 }
 
+namespace {
+
+void not_compared_markdown(const std::vector<std::string>& skipped, std::ostream& out) {
+    if (!skipped.empty()) {
+        out << "\nNot compared:\n\n";
+        for (const auto& item : skipped) {
+            out << "- " << markdown_cell(item) << "\n";
+        }
+    }
+}
+
+} // namespace
+
 void comparison_rows_markdown(const step_comparison& step, bool several, const std::optional<double>& drift,
                               std::ostream& out) {
     out << "| strategy | base median (ms) | new median (ms) | shift | p-value | verdict |\n";
@@ -237,12 +250,7 @@ void write_comparison_markdown(const comparison& c, std::ostream& out) {
         }
         comparison_rows_markdown(step, several, c.drift, out);
     }
-    if (!c.skipped.empty()) {
-        out << "\nNot compared:\n\n";
-        for (const auto& item : c.skipped) {
-            out << "- " << markdown_cell(item) << "\n";
-        }
-    }
+    not_compared_markdown(c.skipped, out);
 }
 
 void write_ab_markdown(const ab_results& ab, std::ostream& out) {
@@ -266,10 +274,5 @@ void write_ab_markdown(const ab_results& ab, std::ostream& out) {
         out << "\n";
         comparison_rows_markdown(step, false, std::nullopt, out);
     }
-    if (!c.skipped.empty()) {
-        out << "\nNot compared:\n\n";
-        for (const auto& item : c.skipped) {
-            out << "- " << markdown_cell(item) << "\n";
-        }
-    }
+    not_compared_markdown(c.skipped, out);
 }
