@@ -74,8 +74,9 @@ memory_need predict_peak(const run_settings& opts, unsigned cpus) {
         {(concurrent + 1) * array, "the thread sort's concurrent arrays"},
         {chunked, "the parallel sort's runs and merge arrays"},
         {array + concurrent * chunked, "the parallel_for parallel sort's concurrent sorts"},
-        // The parallel std::sort's buffer beside its array, on top of what the arenas keep of the
-        // concurrent chunked sorts before it.
+        // A reference sort's buffer beside its array (the parallel std::sort's, sample_sort's second
+        // array), on top of what the arenas keep of the concurrent chunked sorts before it; the
+        // memory floor's two arrays come after the phases' array is given back, within the same.
         {opts.reference ? 2 * array + concurrent * chunked : 0, "the reference sorts"},
     };
     memory_need need;

@@ -6,7 +6,7 @@ set -euo pipefail
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${QSB_BUILD_DIR:-$repo_root/build}"
 required_packages=(cmake g++ ninja-build pkg-config libtbb-dev libgtest-dev libcli11-dev nlohmann-json3-dev
-                   libsqlite3-dev libsqlitecpp-dev libpqxx-dev
+                   libsqlite3-dev libsqlitecpp-dev libpqxx-dev libboost-dev libips4o-dev
                    libhwloc-dev help2man)
 # The suite also checks --export-gbench against Google Benchmark's own output, the U test against
 # SciPy's, the HTML pages in headless Chromium, and the history on a throwaway PostgreSQL server.
