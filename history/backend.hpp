@@ -52,6 +52,10 @@ std::string stable_hash(const std::string& text);
 // Now, in UTC: "2026-12-07T13:09:50Z".
 std::string utc_now();
 
+// The medians of one query over a range of run ids, kept for the runs asked for and in their
+// order (each run's own rows in the order found). O(found + run_ids).
+std::vector<stored_median> in_run_order(std::vector<stored_median> found, const std::vector<std::int64_t>& run_ids);
+
 } // namespace history_internal
 
 // Whether `reference` is a run id: digits only, and few enough to be one.

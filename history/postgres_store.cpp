@@ -1,7 +1,6 @@
 // Recording and reading a PostgreSQL history, through the statements prepared when it was opened.
 #include <algorithm>
 #include <set>
-#include <unordered_map>
 
 #include "common/text.hpp"
 #include "history/postgres_history.hpp"
@@ -137,7 +136,7 @@ std::vector<stored_median> postgres_history::medians(const std::vector<std::int6
         pqxx::work work(connection_);
         // One query over the ids' range, as the SQLite history asks it.
         const auto [lowest, highest] = std::minmax_element(run_ids.begin(), run_ids.end());
-        std::unordered_map<std::int64_t, std::vector<stored_median>> by_run;
+        std::vector<stored_median> found;
         for (const auto& row : work.exec_prepared("medians", *lowest, *highest, strategy)) {
             stored_median m;
             m.run_id = row[0].as<std::int64_t>();
@@ -149,16 +148,9 @@ std::vector<stored_median> postgres_history::medians(const std::vector<std::int6
                 m.high_ns = row[5].as<std::int64_t>();
             }
             m.count = row[6].as<std::uint64_t>();
-            by_run[m.run_id].push_back(std::move(m));
+            found.push_back(std::move(m));
         }
-        std::vector<stored_median> medians;
-        for (const std::int64_t id : run_ids) {
-            const auto found = by_run.find(id);
-            if (found != by_run.end()) {
-                medians.insert(medians.end(), found->second.begin(), found->second.end());
-            }
-        }
-        return medians;
+        return history_internal::in_run_order(std::move(found), run_ids);
     } catch (const std::exception& e) {
         fail(e);
     }

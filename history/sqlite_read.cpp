@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
-#include <unordered_map>
 
 #include "common/text.hpp"
 #include "history/sqlite_history.hpp"
@@ -175,7 +174,7 @@ std::vector<stored_median> sqlite_history::medians(const std::vector<std::int64_
         if (strategy) {
             q.bind(3, *strategy);
         }
-        std::unordered_map<std::int64_t, std::vector<stored_median>> by_run;
+        std::vector<stored_median> found;
         while (q.executeStep()) {
             stored_median m;
             m.run_id = q.getColumn(0).getInt64();
@@ -187,16 +186,9 @@ std::vector<stored_median> sqlite_history::medians(const std::vector<std::int64_
                 m.high_ns = q.getColumn(5).getInt64();
             }
             m.count = static_cast<std::uint64_t>(q.getColumn(6).getInt64());
-            by_run[m.run_id].push_back(std::move(m));
+            found.push_back(std::move(m));
         }
-        std::vector<stored_median> medians;
-        for (const std::int64_t id : run_ids) {
-            const auto found = by_run.find(id);
-            if (found != by_run.end()) {
-                medians.insert(medians.end(), found->second.begin(), found->second.end());
-            }
-        }
-        return medians;
+        return history_internal::in_run_order(std::move(found), run_ids);
     } catch (const SQLite::Exception& e) {
         fail(file_, e);
     }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <unordered_map>
 
 #include "history/backend.hpp"
 #include "records/json_fields.hpp"
@@ -108,6 +109,22 @@ run_row row_of(const sweep_results& run, const nlohmann::json& document, const s
         }
     }
     return row;
+}
+
+std::vector<stored_median> history_internal::in_run_order(std::vector<stored_median> found,
+                                                          const std::vector<std::int64_t>& run_ids) {
+    std::unordered_map<std::int64_t, std::vector<stored_median>> by_run;
+    for (stored_median& m : found) {
+        by_run[m.run_id].push_back(std::move(m));
+    }
+    std::vector<stored_median> medians;
+    for (const std::int64_t id : run_ids) {
+        const auto run = by_run.find(id);
+        if (run != by_run.end()) {
+            medians.insert(medians.end(), run->second.begin(), run->second.end());
+        }
+    }
+    return medians;
 }
 
 history_store::history_store(const std::string& location, history_mode mode)
