@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
-#include <set>
 
 #include "machine/cpus.hpp"
 #include "cli/sweep.hpp"
@@ -173,21 +172,6 @@ TEST(Sweep, InterruptEndsTheRunningStepKeepsTheCompletedOnesAndLeavesNoProcess) 
     const nlohmann::json doc = nlohmann::json::parse(read_text(s.file("i.json")));
     EXPECT_EQ(doc["sweep"]["complete"], false);
     EXPECT_EQ(doc["steps"].size(), 1u) << "the completed step is kept";
-}
-
-TEST(Rounds, EveryRoundIsAPermutationFixedByTheSeed) {
-    EXPECT_EQ(round_orders(4, 1, 99), (std::vector<std::vector<std::size_t>>{{0, 1, 2, 3}})) << "one round: in order";
-    const auto orders = round_orders(5, 30, 42);
-    ASSERT_EQ(orders.size(), 30u);
-    std::set<std::vector<std::size_t>> distinct;
-    for (auto order : orders) {
-        distinct.insert(order);
-        std::sort(order.begin(), order.end());
-        EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
-    }
-    EXPECT_GT(distinct.size(), 10u) << "the rounds are shuffled, not one order repeated";
-    EXPECT_EQ(round_orders(5, 30, 42), orders);
-    EXPECT_NE(round_orders(5, 30, 43), orders);
 }
 
 TEST(Rounds, ThePercentileIntervalCutsTwoAndAHalfPercentFromEachEnd) {
