@@ -63,6 +63,8 @@ enum class side_id { base, next };
 
 const char* side_name(side_id id) { return id == side_id::base ? "base" : "new"; }
 
+const ab_side& side_of(const ab_options& opts, side_id id) { return id == side_id::base ? opts.base : opts.next; }
+
 struct side_outcome : step_outcome {
     side_record side;
 };
@@ -91,7 +93,7 @@ side_outcome run_side(const ab_side& side, std::vector<std::string> args, const 
 int try_sides(const ab_options& opts, const scratch_folder& scratch) {
     progress_line quiet(nullptr);
     for (const side_id id : {side_id::base, side_id::next}) {
-        const ab_side& side = id == side_id::base ? opts.base : opts.next;
+        const ab_side& side = side_of(opts, id);
         const side_outcome trial = run_side(side, trial_arguments(side.arguments),
                                             (scratch.path / (std::string("trial-") + side_name(id) + ".json")).string(),
                                             quiet);
@@ -108,10 +110,6 @@ int try_sides(const ab_options& opts, const scratch_folder& scratch) {
     return 0;
 }
 
-} // namespace
-
-namespace {
-
 // Every round, both sides once in the round's own order, until all are done or a side fails;
 // the finished rounds land in `ab`. The status to end with.
 int run_rounds(const ab_options& opts, const scratch_folder& scratch, ab_results& ab) {
@@ -126,7 +124,7 @@ int run_rounds(const ab_options& opts, const scratch_folder& scratch, ab_results
         round.new_first = orders[r].front() == 1;
         for (const std::size_t which : orders[r]) {
             const side_id id = which == 0 ? side_id::base : side_id::next;
-            const ab_side& side = id == side_id::base ? opts.base : opts.next;
+            const ab_side& side = side_of(opts, id);
             progress.phase("", 0);
             progress.set_prefix("round " + std::to_string(r + 1) + "/" + std::to_string(opts.rounds) + ", " +
                                 side_name(id));
@@ -174,15 +172,5 @@ int run_ab(const ab_options& opts) {
     if (ended != EXIT_SUCCESS) {
         return ended;
     }
-    const int status = compare_exit_status(ab.judged, opts.fail_on_slower, opts.allow_inconclusive);
-    if (status == 3) {
-        std::string names;
-        for (const auto& name : ab.judged.undecided()) {
-            names += (names.empty() ? "" : ", ") + name;
-        }
-        std::cerr << "quicksort_bench: not decided, so the gate does not pass (more rounds decide them: --rounds; "
-                     "--allow-inconclusive lets the gate pass): "
-                  << names << std::endl;
-    }
-    return status;
+    return gate_status(ab.judged, opts.fail_on_slower, opts.allow_inconclusive, "more rounds decide them: --rounds");
 }

@@ -39,16 +39,20 @@ int run_compare(const compare_options& opts) {
 
     write_exports(opts.exports, c);
 
-    const int status = compare_exit_status(c, opts.fail_on_slower, opts.allow_inconclusive);
+    return gate_status(c, opts.fail_on_slower, opts.allow_inconclusive,
+                       "runs of more processes decide them: --processes " + std::to_string(min_processes_to_decide) +
+                           " or more a side");
+}
+
+int gate_status(const comparison& c, bool fail_on_slower, bool allow_inconclusive, const std::string& remedy) {
+    const int status = compare_exit_status(c, fail_on_slower, allow_inconclusive);
     if (status == 3) {
         std::string names;
         for (const auto& name : c.undecided()) {
             names += (names.empty() ? "" : ", ") + name;
         }
-        std::cerr << "quicksort_bench: not decided, so the gate does not pass (runs of more processes decide them: "
-                     "--processes " << min_processes_to_decide << " or more a side; --allow-inconclusive lets the gate "
-                     "pass): " << names
-                  << std::endl;
+        std::cerr << "quicksort_bench: not decided, so the gate does not pass (" << remedy
+                  << "; --allow-inconclusive lets the gate pass): " << names << std::endl;
     }
     return status;
 }
