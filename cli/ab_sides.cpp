@@ -7,20 +7,9 @@
 #include <cstdlib>
 #include <stdexcept>
 
-namespace {
+#include "cli/options.hpp"
 
-// The run options that take a value; the rest are flags.
-bool takes_value(const std::string& name) {
-    for (const char* valued : {"--size", "--runs", "--chunk", "--values", "--precision", "--max-runs", "--max-time",
-                               "--cpus", "--rounds", "--seed", "--processes", "--max-processes", "--history",
-                               "--label", "--export-json", "--export-csv", "--export-markdown", "--chart",
-                               "--export-gbench", "--export-html"}) {
-        if (name == valued) {
-            return true;
-        }
-    }
-    return false;
-}
+namespace {
 
 std::string option_name(const std::string& word) { return word.substr(0, word.find('=')); }
 
@@ -31,7 +20,7 @@ std::vector<std::vector<std::string>> options_of(const std::vector<std::string>&
     std::vector<std::vector<std::string>> found;
     for (std::size_t k = 0; k < words.size(); ++k) {
         std::vector<std::string> option = {words[k]};
-        if (is_option(words[k]) && words[k].find('=') == std::string::npos && takes_value(words[k]) &&
+        if (is_option(words[k]) && words[k].find('=') == std::string::npos && run_option_takes_value(words[k]) &&
             k + 1 < words.size()) {
             option.push_back(words[++k]);
         }

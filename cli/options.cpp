@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <set>
 #include <string>
 
 #include "cli/ab_command.hpp"
@@ -219,6 +220,26 @@ named_values run_values(const options& opts, const run_texts& texts) {
 }
 
 } // namespace
+
+bool run_option_takes_value(const std::string& name) {
+    // Read off the options as they are defined, so that a new one is known here without a second list.
+    static const std::set<std::string> valued = [] {
+        CLI::App app;
+        options opts;
+        run_texts texts;
+        add_run_options(app, opts, texts);
+        std::set<std::string> names;
+        for (const CLI::Option* option : app.get_options()) {
+            if (option->get_type_size() != 0) {
+                for (const std::string& long_name : option->get_lnames()) {
+                    names.insert("--" + long_name);
+                }
+            }
+        }
+        return names;
+    }();
+    return valued.count(name) > 0;
+}
 
 parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                             unsigned usable_cpus) {
