@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <tuple>
 
 #include "analysis/signed_rank.hpp"
 #include "analysis/stats.hpp"
@@ -17,27 +16,6 @@ const strategy_result* find_strategy(const benchmark_results& run, const std::st
     const auto at = std::find_if(run.strategies.begin(), run.strategies.end(),
                                  [&](const strategy_result& s) { return s.name == name; });
     return at == run.strategies.end() ? nullptr : &*at;
-}
-
-// Everything in which the sides' first records differ: the settings first, then the build.
-std::vector<context_difference> context_differences(const run_context& b, const run_context& n) {
-    std::vector<context_difference> found;
-    for (const auto& [field, base_value, next_value] :
-         {std::tuple<const char*, std::string, std::string>{"array_size", std::to_string(b.array_size),
-                                                            std::to_string(n.array_size)},
-          {"values", b.values, n.values},
-          {"chunk_size", std::to_string(b.chunk_size), std::to_string(n.chunk_size)},
-          {"run_count", std::to_string(b.run_count), std::to_string(n.run_count)},
-          {"compiler", b.compiler, n.compiler},
-          {"build_type", b.build_type, n.build_type},
-          {"program_version", b.program_version, n.program_version},
-          {"source_revision", b.source_revision, n.source_revision},
-          {"tbb_version", b.tbb_version, n.tbb_version}}) {
-        if (base_value != next_value) {
-            found.push_back({0, field, base_value, next_value});
-        }
-    }
-    return found;
 }
 
 // One strategy over the rounds in which both sides report it with a median above zero.
@@ -103,7 +81,10 @@ comparison compare_rounds(const std::vector<ab_round>& rounds, double alpha, dou
     const benchmark_results& next = rounds.front().next;
     c.base_context = base.context;
     c.next_contexts = {next.context};
-    c.differences = context_differences(base.context, next.context);
+    // Everything in which the sides' first records differ: the settings first, then the build.
+    c.differences = context_differences(base.context, next.context,
+                                        {"array_size", "values", "chunk_size", "run_count", "compiler", "build_type",
+                                         "program_version", "source_revision", "tbb_version"});
     step_comparison step;
     for (const auto& s : base.strategies) {
         if (find_strategy(next, s.name) == nullptr) {

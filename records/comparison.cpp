@@ -156,18 +156,33 @@ void note_context(comparison& c, std::size_t r, const run_context& b, const run_
     require_same("context.array_size", std::to_string(b.array_size), std::to_string(n.array_size), file);
     require_same("context.chunk_size", std::to_string(b.chunk_size), std::to_string(n.chunk_size), file);
     require_same("context.values", b.values, n.values, file);
-    for (const auto& [field, base_value, next_value] :
-         {std::tuple<const char*, std::string, std::string>{"host_name", b.host_name, n.host_name},
-          {"cpu_model", b.cpu_model, n.cpu_model},
-          {"logical_cpus", std::to_string(b.logical_cpus), std::to_string(n.logical_cpus)},
-          {"compiler", b.compiler, n.compiler},
-          {"build_type", b.build_type, n.build_type},
-          {"tbb_version", b.tbb_version, n.tbb_version},
-          {"run_count", std::to_string(b.run_count), std::to_string(n.run_count)}}) {
-        if (base_value != next_value) {
-            c.differences.push_back({r, field, base_value, next_value});
+    const auto found = context_differences(
+        b, n, {"host_name", "cpu_model", "logical_cpus", "compiler", "build_type", "tbb_version", "run_count"}, r);
+    c.differences.insert(c.differences.end(), found.begin(), found.end());
+}
+
+// A context's field as the differences show it.
+std::string field_text(const run_context& c, const std::string& field) {
+    const std::pair<const char*, std::string> fields[] = {
+        {"host_name", c.host_name},
+        {"cpu_model", c.cpu_model},
+        {"logical_cpus", std::to_string(c.logical_cpus)},
+        {"compiler", c.compiler},
+        {"build_type", c.build_type},
+        {"tbb_version", c.tbb_version},
+        {"run_count", std::to_string(c.run_count)},
+        {"array_size", std::to_string(c.array_size)},
+        {"values", c.values},
+        {"chunk_size", std::to_string(c.chunk_size)},
+        {"program_version", c.program_version},
+        {"source_revision", c.source_revision},
+    };
+    for (const auto& [name, text] : fields) {
+        if (field == name) {
+            return text;
         }
     }
+    throw std::logic_error("no context field " + field);
 }
 
 // One side of a comparison: its run and the CPU count each of its steps stands for.
@@ -243,6 +258,19 @@ void order_rows(step_comparison& step) {
 }
 
 } // namespace
+
+std::vector<context_difference> context_differences(const run_context& base, const run_context& next,
+                                                    const std::vector<const char*>& fields, std::size_t run) {
+    std::vector<context_difference> found;
+    for (const char* field : fields) {
+        std::string b = field_text(base, field);
+        std::string n = field_text(next, field);
+        if (b != n) {
+            found.push_back({run, field, std::move(b), std::move(n)});
+        }
+    }
+    return found;
+}
 
 comparison compare_runs(const sweep_results& base, const std::vector<std::pair<std::string, sweep_results>>& nexts,
                         double alpha, double threshold, std::optional<double> drift) {

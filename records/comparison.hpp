@@ -87,6 +87,11 @@ struct context_difference {
     std::string next;
 };
 
+// The fields named in `fields` ("compiler", "array_size", ...), in that order, in which two runs'
+// contexts differ, for the new run `run`. A name it does not know is a fault of the caller.
+std::vector<context_difference> context_differences(const run_context& base, const run_context& next,
+                                                    const std::vector<const char*>& fields, std::size_t run = 0);
+
 struct comparison {
     std::string base_name; // the files as given
     std::vector<std::string> next_names;
