@@ -37,6 +37,10 @@ CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
     command->add_option("--threshold", texts.threshold,
                         "The change in percent that counts, as for compare (default 2)")
         ->type_name("PERCENT");
+    command->add_option("--timeout", texts.timeout,
+                        "End a side's run that takes longer than this, e.g. 20m (default: an hour in the first "
+                        "round, then ten times the longest run so far, at least 5 minutes)")
+        ->type_name("DURATION");
     command->add_flag("--fail-on-slower", ab.fail_on_slower,
                       "Exit with status 1 when any strategy got slower, 3 when none did but some could not be decided");
     command->add_flag("--allow-inconclusive", ab.allow_inconclusive,
@@ -112,7 +116,8 @@ void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, con
                            {"--size", &texts.size},         {"--runs", &texts.runs},
                            {"--chunk", &texts.chunk},       {"--values", &texts.values},
                            {"--rounds", &texts.rounds},     {"--seed", &texts.seed},
-                           {"--alpha", &texts.alpha},       {"--threshold", &texts.threshold}};
+                           {"--alpha", &texts.alpha},       {"--threshold", &texts.threshold},
+                           {"--timeout", &texts.timeout}};
     values.insert(values.end(), exports.begin(), exports.end());
     refuse_option_as_value(command, values);
     if (command.count("--rounds") > 0) {
@@ -126,6 +131,9 @@ void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, con
     }
     if (command.count("--threshold") > 0) {
         ab.threshold = parse_threshold(texts.threshold);
+    }
+    if (command.count("--timeout") > 0) {
+        ab.timeout_ns = parse_duration("--timeout", texts.timeout);
     }
     // The smallest p-value R rounds can give is 2 / 2^R: below it no verdict could ever be reached.
     if (smallest_p_value(ab.rounds) >= ab.alpha) {

@@ -7,7 +7,7 @@
 // What `ab` was given, before it is checked.
 struct ab_texts {
     std::string base_program, next_program, base_options, next_options;
-    std::string size, runs, chunk, values, rounds, seed, alpha, threshold;
+    std::string size, runs, chunk, values, rounds, seed, alpha, threshold, timeout;
     bool reference = false;
 };
 

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -13,6 +14,7 @@
 #include "cli/compare_mode.hpp"
 #include "cli/step_process.hpp"
 #include "cli/sweep.hpp"
+#include "common/clock.hpp"
 #include "common/error.hpp"
 #include "common/input_file.hpp"
 #include "machine/cpus.hpp"
@@ -69,12 +71,24 @@ struct side_outcome : step_outcome {
     side_record side;
 };
 
+// How long a side's run may take before it is taken for hung: --timeout, else an hour while no
+// round has shown how long an honest run takes, then ten times the longest of the rounds before,
+// at least five minutes.
+std::int64_t side_timeout(const ab_options& opts, std::int64_t longest_ns) {
+    constexpr std::int64_t minute = 60'000'000'000;
+    if (opts.timeout_ns > 0) {
+        return opts.timeout_ns;
+    }
+    return longest_ns == 0 ? 60 * minute : std::max(5 * minute, 10 * longest_ns);
+}
+
 // One run of a side, its record exported into the scratch folder and read back.
 side_outcome run_side(const ab_side& side, std::vector<std::string> args, const std::string& record,
-                      progress_line& progress) {
+                      progress_line& progress, std::int64_t timeout_ns) {
     args.insert(args.end(), {"--export-json", record});
     side_outcome outcome;
-    static_cast<step_outcome&>(outcome) = run_step_process(side.program, args, allowed_cpus(), -1, 0, progress);
+    static_cast<step_outcome&>(outcome) =
+        run_step_process(side.program, args, allowed_cpus(), -1, 0, progress, timeout_ns);
     if (outcome.ok) {
         try {
             outcome.side = read_side_record(record);
@@ -88,15 +102,43 @@ side_outcome run_side(const ab_side& side, std::vector<std::string> args, const 
     return outcome;
 }
 
+// Each side's options as given, judged by its own program without measuring (--validate): a size
+// or a count it would refuse is refused now, not in round 1. An older program that knows no
+// --validate, or a wrapper that fails it otherwise than with the status of bad options (2), is left
+// to the trial run. The status to end with, or 0.
+int validate_sides(const ab_options& opts) {
+    progress_line quiet(nullptr);
+    for (const side_id id : {side_id::base, side_id::next}) {
+        const ab_side& side = side_of(opts, id);
+        std::vector<std::string> args = side.arguments;
+        args.push_back("--validate");
+        const step_outcome checked =
+            run_step_process(side.program, args, allowed_cpus(), -1, 0, quiet, side_timeout(opts, 0));
+        if (checked.interrupted_by != 0) {
+            print_error(std::cerr, "interrupted");
+            return 128 + checked.interrupted_by;
+        }
+        if (checked.exit_code == 2 && checked.failure.find("--validate") == std::string::npos) {
+            print_error(std::cerr, std::string("the ") + side_name(id) + " side's options are refused (" +
+                                       side_text(side) + "): " + checked.failure);
+            return 2;
+        }
+    }
+    return 0;
+}
+
 // Each side once at the smallest size: its program takes its options and writes a record this
 // program reads. The status to end with, or 0.
 int try_sides(const ab_options& opts, const scratch_folder& scratch) {
+    if (const int refused = validate_sides(opts); refused != 0) {
+        return refused;
+    }
     progress_line quiet(nullptr);
     for (const side_id id : {side_id::base, side_id::next}) {
         const ab_side& side = side_of(opts, id);
         const side_outcome trial = run_side(side, trial_arguments(side.arguments),
                                             (scratch.path / (std::string("trial-") + side_name(id) + ".json")).string(),
-                                            quiet);
+                                            quiet, opts.timeout_ns > 0 ? opts.timeout_ns : 5 * 60'000'000'000LL);
         if (trial.interrupted_by != 0) {
             print_error(std::cerr, "interrupted");
             return 128 + trial.interrupted_by;
@@ -119,18 +161,22 @@ int run_rounds(const ab_options& opts, const scratch_folder& scratch, ab_results
     // Each round runs both sides in an order of its own, so that whatever the machine does over the
     // minutes falls on both alike and cancels in the round's ratio.
     const auto orders = round_orders(2, opts.rounds, opts.seed);
+    std::int64_t longest_ns = 0; // the longest run of a side so far
     for (std::size_t r = 0; r < orders.size(); ++r) {
         ab_round round;
         round.new_first = orders[r].front() == 1;
+        const std::int64_t limit = side_timeout(opts, longest_ns); // from the rounds before this one
         for (const std::size_t which : orders[r]) {
             const side_id id = which == 0 ? side_id::base : side_id::next;
             const ab_side& side = side_of(opts, id);
             progress.phase("", 0);
             progress.set_prefix("round " + std::to_string(r + 1) + "/" + std::to_string(opts.rounds) + ", " +
                                 side_name(id));
+            const std::int64_t started = now_ns();
             side_outcome ran = run_side(
                 side, side.arguments,
-                (scratch.path / ("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json")).string(), progress);
+                (scratch.path / ("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json")).string(), progress, limit);
+            longest_ns = std::max(longest_ns, now_ns() - started);
             progress.erase();
             if (!ran.ok) {
                 ab.failure = "round " + std::to_string(r + 1) + ", " + side_name(id) + ": " + ran.failure;

@@ -31,6 +31,9 @@ int run_benchmark(const options& opts) {
         print_error(std::cerr, *refusal);
         return 2;
     }
+    if (opts.validate) {
+        return 0; // what ab asks of a side before its first round
+    }
     if (const int refused = check_history(opts); refused != 0) {
         return refused;
     }

@@ -30,7 +30,8 @@ CLI::App* add_history_command(CLI::App& app, history_options& h, history_texts& 
     const auto action = [&](const char* name, const char* description) {
         CLI::App* sub = history->add_subcommand(name, description);
         sub->add_option("--history", texts.file,
-                        "The history: an SQLite file, or a PostgreSQL URI postgresql://... (default "
+                        "The history: an SQLite file, a PostgreSQL URI postgresql://... or key/value string (host=... "
+                        "dbname=..., service=...) (default "
                         "$QUICKSORT_BENCH_HISTORY, else $XDG_DATA_HOME/quicksort_bench/history.sqlite)")
             ->type_name("FILE|URI");
         return sub;

@@ -77,11 +77,10 @@ std::vector<importable> read_importable(const std::string& file) {
     } catch (const input_error& e) {
         throw export_error("'" + file + "': " + e.what());
     }
-    const auto first_end = text.find('\n');
-    const bool lines = first_end != std::string::npos &&
-                       text.find_first_not_of(" \t\r\n", first_end) != std::string::npos &&
-                       nlohmann::json::accept(text.substr(0, first_end)) &&
-                       nlohmann::json::parse(text.substr(0, first_end)).contains("document");
+    // Told by its content: a first line that is a whole `history export` entry, however many follow.
+    const std::string first = text.substr(0, text.find('\n'));
+    const bool lines = nlohmann::json::accept(first) && nlohmann::json::parse(first).is_object() &&
+                       nlohmann::json::parse(first).contains("document");
     if (lines) {
         return read_lines(file, text);
     }

@@ -1,6 +1,7 @@
 #include "cli/option_rules.hpp"
 
 #include <algorithm>
+#include <set>
 #include <stdexcept>
 
 #include "common/output_file.hpp"
@@ -29,7 +30,26 @@ void check_export_paths(const CLI::App& app, const named_values& exports) {
     }
 }
 
-std::string repeated_option(int argc, const char* const* argv) {
+namespace {
+
+void add_valued_names(const CLI::App& app, std::set<std::string>& names) {
+    for (const CLI::Option* option : app.get_options()) {
+        if (option->get_expected_max() > 0 && option->get_type_size() != 0) {
+            for (const std::string& long_name : option->get_lnames()) {
+                names.insert("--" + long_name);
+            }
+        }
+    }
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+        add_valued_names(*sub, names);
+    }
+}
+
+} // namespace
+
+std::string repeated_option(const CLI::App& app, int argc, const char* const* argv) {
+    std::set<std::string> valued;
+    add_valued_names(app, valued);
     std::vector<std::string> seen;
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
@@ -41,6 +61,10 @@ std::string repeated_option(int argc, const char* const* argv) {
             continue;
         }
         const std::string name = arg.substr(0, arg.find('='));
+        // The next word is this option's value, however it looks: ab --base-options "--chunk 500".
+        if (arg.find('=') == std::string::npos && valued.count(name) > 0) {
+            ++k;
+        }
         if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
             return name;
         }

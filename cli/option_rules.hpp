@@ -65,8 +65,9 @@ named_values export_values(const export_paths& paths, Writer exporter::*kind) {
 void check_export_paths(const CLI::App& app, const named_values& exports);
 
 // The first option named twice, each scope (before and after a subcommand) on its own: CLI11 would
-// say "At Most 1 required but received 2". Empty when there is none.
-std::string repeated_option(int argc, const char* const* argv);
+// say "At Most 1 required but received 2". The word after an option of `app` (or of its
+// subcommands) that takes a value is that value, never an option. Empty when there is none.
+std::string repeated_option(const CLI::App& app, int argc, const char* const* argv);
 
 // `--chart --no-pause` must not write a file named "--no-pause"; `--chart=./--odd` still can.
 void refuse_option_as_value(const CLI::App& app, const named_values& values);

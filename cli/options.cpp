@@ -32,7 +32,9 @@ void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
                  "Do not wait for a key press after the report (there is no wait unless standard input and output "
                  "are a terminal and the run is in its foreground)");
     app.add_flag("--reference", opts.reference,
-                 "Also time std::sort and std::sort with std::execution::par, for comparison");
+                 "Also time the field's best sorts for comparison (std::sort and its parallel form, oneTBB's "
+                 "parallel_sort, Boost.Sort's pdqsort, spreadsort, block_indirect_sort and sample_sort, IPS4o) "
+                 "and the memory floor, one streaming pass over the array");
     app.add_flag("--breakdown", opts.breakdown,
                  "After the timed sorts, run every strategy again through instrumented copies of its routines "
                  "and show where its time goes (never mixed into the timed figures)");
@@ -92,10 +94,15 @@ void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
     app.add_flag("--record", opts.record,
                  "After the report and the exports, store the run in the history (see `history`)");
     app.add_option("--history", texts.history,
-                   "With --record: the history database (default $XDG_DATA_HOME/quicksort_bench/history.sqlite)")
-        ->type_name("FILE");
+                   "With --record: the history, an SQLite file or a PostgreSQL URI (postgresql://...) or key/value "
+                   "string (host=... dbname=..., service=...); default $QUICKSORT_BENCH_HISTORY, else "
+                   "$XDG_DATA_HOME/quicksort_bench/history.sqlite")
+        ->type_name("FILE|URI");
     app.add_option("--label", texts.label, "With --record: tag the run (gcc-13, after-merge-fix)")->type_name("TEXT");
     app.add_option("--seed", texts.seed, "Sweep: the seed of the rounds' shuffled orders (default 1)")->type_name("N");
+    app.add_flag("--validate", opts.validate,
+                 "Check the options (and that the run fits in memory) and exit without measuring: status 0 when "
+                 "they would run, 2 with the reason");
 }
 
 // Processes are the unit of repetition: with a precision goal the run adds processes, not sorts.
@@ -271,7 +278,7 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
     check->add_option("--export-json", check_json, "Write the same as JSON")->type_name("FILE");
 
     try {
-        if (const std::string repeated = repeated_option(argc, argv); !repeated.empty()) {
+        if (const std::string repeated = repeated_option(app, argc, argv); !repeated.empty()) {
             throw CLI::ValidationError(repeated + " is given twice");
         }
         app.parse(argc, argv);

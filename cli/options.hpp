@@ -37,6 +37,7 @@ struct ab_options {
     double threshold = 0.02;
     bool fail_on_slower = false;
     bool allow_inconclusive = false;
+    std::int64_t timeout_ns = 0; // a side's run past it is ended; 0: the default rule (ab_mode.cpp)
     export_paths exports; // markdown, json and html apply
 };
 
@@ -53,6 +54,7 @@ struct history_options {
 
 struct options : run_settings {
     bool no_pause = false;  // skip the final key press even on a terminal
+    bool validate = false;  // --validate: check the options, measure nothing
     bool resources = false; // print what each phase used of the machine after the report; opens the counters
     bool no_counters = false; // with --resources: getrusage alone, no performance counters
     export_paths exports;

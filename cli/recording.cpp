@@ -1,16 +1,24 @@
 // Storing a finished run in the history the options name, checked before the run starts.
 #include "cli/recording.hpp"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <iterator>
 
 #include "common/error.hpp"
 #include "common/format.hpp"
 #include "cli/history_import.hpp"
+#include "history/places.hpp"
 #include "history/store.hpp"
 #include "records/record_json.hpp"
 
 void warn_of_password(const std::string& location) {
-    if (shown_location(location) != location) {
+    if (has_password(location)) {
         std::cerr << "quicksort_bench: warning: the password in --history is visible to every user of this machine "
                      "(ps); put it in ~/.pgpass or PGPASSWORD instead"
                   << std::endl;
@@ -31,32 +39,81 @@ int check_history(const options& opts) {
     }
 }
 
+namespace {
+
+// The line a signal prints while a run is being stored, made beforehand: the handler may only
+// write it and end the process.
+char interrupted_line[8192];
+std::size_t interrupted_length = 0;
+
+extern "C" void end_while_storing(int sig) {
+    [[maybe_unused]] const auto written = ::write(STDERR_FILENO, interrupted_line, interrupted_length);
+    ::_exit(128 + sig);
+}
+
+// For its lifetime, SIGINT, SIGTERM and SIGHUP end the process at once with 128+n and `line`: the
+// run is already kept on disk, and a transaction cut off is rolled back by either database.
+class storing_signals {
+public:
+    explicit storing_signals(const std::string& line) {
+        interrupted_length = std::min(line.size(), sizeof interrupted_line);
+        std::memcpy(interrupted_line, line.data(), interrupted_length);
+        struct sigaction action {};
+        action.sa_handler = end_while_storing;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t k = 0; k < std::size(signals_); ++k) {
+            ::sigaction(signals_[k], &action, &previous_[k]);
+        }
+    }
+    ~storing_signals() {
+        for (std::size_t k = 0; k < std::size(signals_); ++k) {
+            ::sigaction(signals_[k], &previous_[k], nullptr);
+        }
+    }
+    storing_signals(const storing_signals&) = delete;
+    storing_signals& operator=(const storing_signals&) = delete;
+
+private:
+    static constexpr int signals_[3] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction previous_[3] {};
+};
+
+} // namespace
+
 int record_run(const options& opts, const sweep_results& run) {
     if (!opts.record) {
         return 0;
     }
     const nlohmann::json document = document_json(run);
-    std::string file;
+    const std::string file = history_location(opts.history_file);
+    // A finished measurement is never lost: it is kept first, where `history import` can store it
+    // later, and the copy removed once the history holds it.
+    std::filesystem::path kept;
+    std::string kept_text;
     try {
-        file = history_location(opts.history_file);
+        kept = keep_unrecorded(json_fields::json_text(document, 2) + "\n");
+        kept_text = "it is kept in " + kept.string() + " (store it later: quicksort_bench history import" +
+                    " --history " + shell_quoted(shown_location(file)) +
+                    (opts.label.empty() ? "" : " --label " + shell_quoted(opts.label)) + " " +
+                    shell_quoted(kept.string()) + ")";
+    } catch (const history_error& keep) {
+        kept_text = std::string("nor could it be kept: ") + keep.what();
+    }
+    try {
+        const storing_signals interrupted(std::string(error_prefix) + "interrupted while the run was stored; " +
+                                          kept_text + "\n");
         history_store store(file, history_mode::write);
         const record_outcome stored = store.record(run, document, opts.label);
         std::cerr << (stored.added ? "Recorded as run " + std::to_string(stored.id) + " in " + shown_location(file)
                                    : "Already recorded in " + shown_location(file) + " as " + stored_as(stored))
                   << std::endl;
-        return 0;
     } catch (const history_error& e) {
-        // A finished measurement is never lost: it waits where `history import` can store it later.
-        std::string why = std::string("the run was not recorded: ") + e.what();
-        try {
-            const std::string kept = keep_unrecorded(json_fields::json_text(document, 2) + "\n").string();
-            why += "; it is kept in " + kept + " (store it later: quicksort_bench history import" +
-                   (file.empty() ? "" : " --history " + shell_quoted(shown_location(file))) +
-                   (opts.label.empty() ? "" : " --label " + shell_quoted(opts.label)) + " " + shell_quoted(kept) + ")";
-        } catch (const history_error& keep) {
-            why += std::string("; nor could it be kept: ") + keep.what();
-        }
-        print_error(std::cerr, why);
+        print_error(std::cerr, std::string("the run was not recorded: ") + e.what() + "; " + kept_text);
         return 1;
     }
+    if (!kept.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(kept, ignored);
+    }
+    return 0;
 }

@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "common/clock.hpp"
 #include "common/count.hpp"
 #include "common/error.hpp"
 
@@ -112,6 +114,8 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) {
+        // A group of its own, so that ending it ends whatever it started too (a wrapper's child).
+        ::setpgid(0, 0);
         // Should the sweep die without cleaning up, the step dies with it.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent) {
@@ -127,6 +131,9 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
         ::_exit(127);
     }
     const int fork_error = errno;
+    if (child > 0) {
+        ::setpgid(child, child); // also here: the group must exist before anyone signals it
+    }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
     if (child < 0) {
@@ -178,11 +185,40 @@ int signal_catcher::caught() {
     return ::read(signal_pipe[0], &byte, 1) == 1 ? byte : 0;
 }
 
+namespace {
+
+// Reads the step's output lines into `progress`: each line names the strategy of a finished sort.
+void follow_events(std::string& events, std::string& current, std::uint64_t runs, progress_line& progress) {
+    for (std::size_t end; (end = events.find('\n')) != std::string::npos; events.erase(0, end + 1)) {
+        const std::string strategy = events.substr(0, end);
+        if (strategy != current) {
+            current = strategy;
+            progress.phase(strategy, runs);
+        }
+        progress.sorted();
+    }
+}
+
+// A descriptor that becomes readable when `pid` ends, or -1 where the kernel has none (then the
+// loop polls every 100 ms).
+int exit_descriptor(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+} // namespace
+
 step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
                               const std::vector<unsigned>& cpus, int result_fd, std::uint64_t runs,
-                              progress_line& progress) {
+                              progress_line& progress, std::int64_t timeout_ns) {
+    const std::int64_t started = now_ns();
     const step_child step = spawn_step(program, args, cpus, result_fd);
     const pid_t child = step.pid;
+    const int exited_fd = exit_descriptor(child);
     ::fcntl(step.out, F_SETFL, O_NONBLOCK);
     ::fcntl(step.err, F_SETFL, O_NONBLOCK);
 
@@ -192,12 +228,17 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
     std::string err;
     bool out_open = true;
     bool err_open = true;
-    while ((out_open || err_open) && outcome.interrupted_by == 0) {
-        pollfd fds[3] = {{out_open ? step.out : -1, POLLIN, 0},
+    bool exited = false;
+    bool timed_out = false;
+    int status = 0;
+    // Until the process ends: a child it left behind may hold the pipes open for ever.
+    while (!exited && outcome.interrupted_by == 0 && !timed_out) {
+        pollfd fds[4] = {{out_open ? step.out : -1, POLLIN, 0},
                          {err_open ? step.err : -1, POLLIN, 0},
-                         {signal_pipe[0], POLLIN, 0}};
+                         {signal_pipe[0], POLLIN, 0},
+                         {exited_fd, POLLIN, 0}};
         // A timeout keeps the elapsed time moving between sorts that take seconds.
-        if (::poll(fds, 3, 1000) < 0 && errno != EINTR) {
+        if (::poll(fds, 4, exited_fd >= 0 ? 1000 : 100) < 0 && errno != EINTR) {
             break;
         }
         if ((outcome.interrupted_by = signal_catcher::caught()) != 0) {
@@ -205,37 +246,52 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
         }
         if (out_open && fds[0].revents != 0) {
             out_open = drain(step.out, events);
-            if (result_fd < 0) {
-                events.clear(); // a plain run's report, of no use here
-            }
-            for (std::size_t end; (end = events.find('\n')) != std::string::npos; events.erase(0, end + 1)) {
-                const std::string strategy = events.substr(0, end);
-                if (strategy != current) {
-                    current = strategy;
-                    progress.phase(strategy, runs);
-                }
-                progress.sorted();
-            }
         }
         if (err_open && fds[1].revents != 0) {
             err_open = drain(step.err, err);
         }
+        exited = ::waitpid(child, &status, WNOHANG) == child;
+        timed_out = !exited && timeout_ns > 0 && now_ns() - started > timeout_ns;
+        if (result_fd < 0) {
+            events.clear(); // a plain run's report, of no use here
+        }
+        follow_events(events, current, runs, progress);
         progress.draw();
     }
-    if (outcome.interrupted_by != 0) {
+    // The whole group ends on every path: what the step left running, or all of it when it is cut off.
+    ::kill(-child, SIGKILL);
+    if (!exited) {
         ::kill(child, SIGKILL);
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
     }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    // What the step said last, up to what is there now: whatever else held the pipe is ended.
+    for (char buffer[4096]; err_open;) {
+        const ssize_t got = ::read(step.err, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        if (err.size() < (1u << 16)) {
+            err.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    if (exited_fd >= 0) {
+        ::close(exited_fd);
     }
     ::close(step.out);
     ::close(step.err);
     if (outcome.interrupted_by == 0) {
-        // Ctrl-C reaches the whole foreground group: the step may have died of it first.
+        // A signal caught while the step ended still ends the sweep.
         outcome.interrupted_by = signal_catcher::caught();
+    }
+    if (exited && WIFEXITED(status)) {
+        outcome.exit_code = WEXITSTATUS(status);
     }
     if (outcome.interrupted_by != 0) {
         outcome.failure = "interrupted";
+    } else if (timed_out) {
+        outcome.failure = "it ran past the time limit of " + std::to_string(timeout_ns / 1000000000) +
+                          " s and was ended (--timeout)";
     } else if (WIFSIGNALED(status)) {
         outcome.failure = signal_cause(WTERMSIG(status));
     } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -247,4 +303,3 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
     }
     return outcome;
 }
-

@@ -30,6 +30,7 @@ struct step_outcome {
     bool ok = false;
     std::string failure;    // why it failed
     int interrupted_by = 0; // a signal the sweep caught while the step ran
+    int exit_code = -1;     // the status it exited with; -1 when it did not exit by itself
 };
 
 // The environment variable that tells a step which inherited descriptor takes its result record.
@@ -37,11 +38,14 @@ inline constexpr char step_result_variable[] = "QSB_STEP_RESULT_FD";
 
 // Runs `program` with `args` on `cpus`, handing it `result_fd` (a file in the sweep's private
 // folder) for its record, drawing `progress` from the lines it prints (a step of `runs` sorts per
-// strategy), until it ends or a caught signal ends it. With `result_fd` below 0 it is a plain run
-// of any program: no descriptor handed over, its output read and dropped, `progress` only redrawn.
+// strategy), until its process ends, a caught signal ends it, or it runs past `timeout_ns` (0: no
+// limit). It runs in a process group of its own, which is ended on every path, so that nothing it
+// started outlives it; its end is its process's, not its pipes' (a background child may hold them).
+// With `result_fd` below 0 it is a plain run of any program: no descriptor handed over, its output
+// read and dropped, `progress` only redrawn.
 step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
                               const std::vector<unsigned>& cpus, int result_fd, std::uint64_t runs,
-                              progress_line& progress);
+                              progress_line& progress, std::int64_t timeout_ns = 0);
 
 // In a step's process: the descriptor its sweep handed it for the record; nothing in any other
 // process. Throws when the variable is set but names no regular file this process holds.

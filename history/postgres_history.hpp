@@ -4,17 +4,39 @@
 
 #include <pqxx/pqxx>
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "history/backend.hpp"
+#include "history/location.hpp"
+
+// For its lifetime, a statement that may wait on another session's lock: past a second, one line
+// on stderr says what it waits for. Its thread is joined on every path.
+class lock_wait_notice {
+public:
+    explicit lock_wait_notice(const std::string& shown);
+    ~lock_wait_notice();
+    lock_wait_notice(const lock_wait_notice&) = delete;
+    lock_wait_notice& operator=(const lock_wait_notice&) = delete;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_changed_;
+    bool done_ = false;
+    std::thread waiter_; // last: started once the rest is made
+};
 
 class postgres_history : public history_backend {
 public:
-    // Connects to `uri` (a default connect_timeout of 10 s added when it names none), checks the
-    // schema, creates it when writing and it is missing, and prepares every statement.
+    // Connects to `location` (a default connect_timeout of 10 s added when it names none), checks
+    // the schema and the role's privileges for `mode`, creates the schema when writing and it is
+    // missing, and prepares every statement. Waits at most 30 s for another session's lock.
     // Reading a database no run was ever recorded in: it holds no schema of ours yet.
     struct no_history {};
-    postgres_history(const std::string& uri, history_mode mode);
+    postgres_history(const postgres_location& location, history_mode mode);
 
     record_outcome record(const run_row& row) override;
     std::vector<stored_run> list(const run_filter& filter) override;
@@ -31,13 +53,16 @@ private:
     std::optional<std::string> machine_of(pqxx::work& work, const run_filter& filter);
     // A failure of the server or the connection in the history's own words.
     [[noreturn]] void fail(const std::exception& e) const;
+    // An exception's message on one line, without the password.
+    std::string shown_message(const std::exception& e) const;
 
     std::string shown_;
+    std::vector<std::string> secrets_;
     pqxx::connection connection_;
 };
 
 // The server's message on one line: PostgreSQL ends its own with a line break.
 std::string one_line(const std::string& text);
 
-// The connection string `uri` stands for, with connect_timeout=10 unless it sets one.
-std::string with_connect_timeout(const std::string& uri);
+// `message`, or for a lock given up on (SQLSTATE 55P03) what was waited for.
+std::string lock_or_message(const std::string& message, const std::exception& e);

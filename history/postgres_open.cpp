@@ -1,8 +1,11 @@
 // Opening a PostgreSQL history: the connection, the schema quicksort_bench checked or created (one
 // creator at a time), and every statement prepared.
 #include <cstdint>
+#include <iostream>
+#include <vector>
 
 #include "common/text.hpp"
+#include "history/location.hpp"
 #include "history/postgres_history.hpp"
 
 namespace {
@@ -103,18 +106,38 @@ void prepare(pqxx::connection& c) {
                           "LEFT JOIN quicksort_bench.runs r ON r.machine_id = m.id GROUP BY m.id ORDER BY m.name");
 }
 
-// Whether the schema exists, and refuses one that is not ours or is newer.
-bool schema_found(pqxx::work& work, const std::string& shown) {
-    const pqxx::result found =
-        work.exec("SELECT 1 FROM information_schema.schemata WHERE schema_name = 'quicksort_bench'");
+// What a role needs on an existing history, said once for every refusal of a privilege.
+std::string grants_needed(history_mode mode) {
+    return std::string("grant the role USAGE on the schema quicksort_bench, SELECT") +
+           (mode == history_mode::write ? " and INSERT on its tables and USAGE on its sequences" : " on its tables");
+}
+
+// Whether the schema exists, and refuses one the role may not use, one that is not ours or is
+// newer. pg_namespace, not information_schema: the latter hides a schema the role may not use,
+// which would read as an empty history.
+bool schema_found(pqxx::work& work, const std::string& shown, history_mode mode) {
+    const pqxx::result found = work.exec(
+        "SELECT has_schema_privilege(oid, 'USAGE') FROM pg_namespace WHERE nspname = 'quicksort_bench'");
     if (found.empty()) {
         return false;
+    }
+    if (!found[0][0].as<bool>()) {
+        throw history_error("permission denied on schema quicksort_bench in " + shown + ": " + grants_needed(mode), 2);
     }
     const pqxx::result info =
         work.exec("SELECT 1 FROM information_schema.tables WHERE table_schema = 'quicksort_bench' AND "
                   "table_name = 'schema_info'");
-    const pqxx::result version =
-        info.empty() ? pqxx::result() : work.exec("SELECT application, version FROM quicksort_bench.schema_info");
+    if (info.empty()) {
+        throw history_error("the schema quicksort_bench in " + shown + " is not this program's (it holds no "
+                            "quicksort_bench schema_info); it is left as it is",
+                            2);
+    }
+    if (!work.exec("SELECT has_table_privilege('quicksort_bench.schema_info', 'SELECT')")[0][0].as<bool>()) {
+        throw history_error("permission denied on table quicksort_bench.schema_info in " + shown + ": " +
+                                grants_needed(mode),
+                            2);
+    }
+    const pqxx::result version = work.exec("SELECT application, version FROM quicksort_bench.schema_info");
     if (version.size() != 1 || version[0][0].as<std::string>() != "quicksort_bench") {
         throw history_error("the schema quicksort_bench in " + shown + " is not this program's (it holds no "
                             "quicksort_bench schema_info); it is left as it is",
@@ -128,7 +151,61 @@ bool schema_found(pqxx::work& work, const std::string& shown) {
     return true;
 }
 
+// Refuses, before any run is measured, a history the role could read but not write (or not read):
+// every privilege a command of this mode uses, named together.
+void check_privileges(pqxx::work& work, const std::string& shown, history_mode mode) {
+    std::vector<std::string> missing;
+    for (const char* table : {"machines", "runs", "medians"}) {
+        for (const char* privilege : {"SELECT", "INSERT"}) {
+            if (std::string(privilege) == "INSERT" && mode == history_mode::read) {
+                continue;
+            }
+            const std::string name = std::string("quicksort_bench.") + table;
+            if (!work.exec_params("SELECT has_table_privilege($1, $2)", name, privilege)[0][0].as<bool>()) {
+                missing.push_back(std::string(privilege) + " on " + name);
+            }
+        }
+    }
+    if (mode == history_mode::write &&
+        !work.exec("SELECT has_sequence_privilege('quicksort_bench.runs_id_seq', 'USAGE')")[0][0].as<bool>()) {
+        missing.push_back("USAGE on quicksort_bench.runs_id_seq");
+    }
+    if (!missing.empty()) {
+        std::string list;
+        for (const auto& m : missing) {
+            list += (list.empty() ? "" : ", ") + m;
+        }
+        throw history_error("permission denied in " + shown + " (no " + list + "): " + grants_needed(mode), 2);
+    }
+}
+
 } // namespace
+
+std::string lock_or_message(const std::string& message, const std::exception& e) {
+    const auto* sql = dynamic_cast<const pqxx::sql_error*>(&e);
+    if (sql != nullptr && sql->sqlstate() == "55P03") {
+        return "gave up after 30 s waiting for a lock that another session holds (" + message + ")";
+    }
+    return message;
+}
+
+lock_wait_notice::lock_wait_notice(const std::string& shown)
+    : waiter_([this, shown] {
+          std::unique_lock lock(mutex_);
+          if (!done_changed_.wait_for(lock, std::chrono::seconds(1), [this] { return done_; })) {
+              std::cerr << "quicksort_bench: waiting for the history " << shown
+                        << ": another session holds a lock it needs (up to 30 s)" << std::endl;
+          }
+      }) {}
+
+lock_wait_notice::~lock_wait_notice() {
+    {
+        const std::lock_guard lock(mutex_);
+        done_ = true;
+    }
+    done_changed_.notify_all();
+    waiter_.join();
+}
 
 std::string one_line(const std::string& text) {
     std::string line;
@@ -141,27 +218,24 @@ std::string one_line(const std::string& text) {
     return line;
 }
 
-std::string with_connect_timeout(const std::string& uri) {
-    if (uri.find("connect_timeout=") != std::string::npos) {
-        return uri;
-    }
-    return uri + (uri.find('?') == std::string::npos ? "?" : "&") + "connect_timeout=10";
-}
-
-postgres_history::postgres_history(const std::string& uri, history_mode mode) try
-    : shown_(shown_location(uri)), connection_(with_connect_timeout(uri)) {
+postgres_history::postgres_history(const postgres_location& location, history_mode mode) try
+    : shown_(location.shown), secrets_(location.secrets), connection_(location.connect) {
+    const lock_wait_notice notice(shown_);
     pqxx::work work(connection_);
-    if (!schema_found(work, shown_)) {
+    // Another session's lock is waited for as SQLite's busy handler waits: 30 s, then an error.
+    work.exec("SET lock_timeout = '30s'");
+    if (!schema_found(work, shown_, mode)) {
         if (mode == history_mode::read) {
             throw no_history();
         }
         // Sixteen first recorders at once: one creates the schema, the others find it made.
         work.exec_params("SELECT pg_advisory_xact_lock($1)", schema_lock);
-        if (!schema_found(work, shown_)) {
+        if (!schema_found(work, shown_, mode)) {
             work.exec(schema);
             work.exec_params("INSERT INTO quicksort_bench.schema_info VALUES ('quicksort_bench', $1)", schema_version);
         }
     }
+    check_privileges(work, shown_, mode);
     work.commit();
     prepare(connection_);
 } catch (const history_error&) {
@@ -169,12 +243,14 @@ postgres_history::postgres_history(const std::string& uri, history_mode mode) tr
 } catch (const no_history&) {
     throw;
 } catch (const pqxx::insufficient_privilege& e) {
-    throw history_error("the role may not create the schema quicksort_bench in " + shown_location(uri) +
+    throw history_error("the role may not create the schema quicksort_bench in " + location.shown +
                             ": grant it CREATE on the database, or have the database's owner record a run once (" +
-                            one_line(e.what()) + ")",
+                            without_secrets(one_line(e.what()), location.secrets) + ")",
                         2);
 } catch (const std::exception& e) {
-    throw history_error("cannot use the history " + shown_location(uri) + ": " + one_line(e.what()), 2);
+    throw history_error("cannot use the history " + location.shown + ": " +
+                            lock_or_message(without_secrets(one_line(e.what()), location.secrets), e),
+                        2);
 }
 
 void postgres_history::fail(const std::exception& e) const {
@@ -183,11 +259,11 @@ void postgres_history::fail(const std::exception& e) const {
     }
     // A connection lost in a transaction rolls it back whole: nothing of the run is stored.
     if (dynamic_cast<const pqxx::broken_connection*>(&e) != nullptr || !connection_.is_open()) {
-        throw history_error("lost the connection to the history " + shown_ + " (" + one_line(e.what()) +
+        throw history_error("lost the connection to the history " + shown_ + " (" + shown_message(e) +
                                 "); what it was storing was rolled back whole",
                             1);
     }
-    throw history_error("cannot use the history " + shown_ + ": " + one_line(e.what()), 1);
+    throw history_error("cannot use the history " + shown_ + ": " + lock_or_message(shown_message(e), e), 1);
 }
 
 namespace {
@@ -213,9 +289,14 @@ public:
 
 } // namespace
 
+std::string postgres_history::shown_message(const std::exception& e) const {
+    return without_secrets(one_line(without_secrets(e.what(), secrets_)), secrets_);
+}
+
 std::unique_ptr<history_backend> open_postgres(const std::string& uri, history_mode mode) {
+    const auto location = read_postgres_location(uri);
     try {
-        return std::make_unique<postgres_history>(uri, mode);
+        return std::make_unique<postgres_history>(location.value(), mode);
     } catch (const postgres_history::no_history&) {
         return std::make_unique<empty_history>();
     }

@@ -44,6 +44,7 @@ stored_run run_of(const pqxx::row& q) {
 
 record_outcome postgres_history::record(const run_row& row) {
     try {
+        const lock_wait_notice notice(shown_);
         pqxx::work work(connection_);
         work.exec_prepared("add_machine", row.machine.id, row.machine.name, row.host_name, row.cpu_model,
                            row.logical_cpus, row.memory_bytes);

@@ -68,11 +68,17 @@ std::optional<std::int64_t> parse_filter_date(const std::string& text);
 // when the role may) and upgrades an older schema.
 enum class history_mode { read, write };
 
-// Whether a history's location is a PostgreSQL connection URI (postgresql:// or postgres://).
+// Whether a history's location is PostgreSQL's: a connection URI (postgresql:// or postgres://) or
+// a libpq key/value string ("host=db dbname=q", "service=team"). Throws history_error (status 2)
+// for a string that looks like a connection but cannot be read as one.
 bool is_postgres_location(const std::string& location);
 
-// A location as it may be shown: a URI's password masked.
+// A location as it may be shown anywhere: a file as it is, a connection rebuilt from its parts
+// with every password masked, whatever characters the password holds.
 std::string shown_location(const std::string& location);
+
+// Whether the location itself carries a password (in a URI's user part or query, or password=).
+bool has_password(const std::string& location);
 
 // What storing a run did: stored it as a new run, or found the same document stored already.
 struct record_outcome {

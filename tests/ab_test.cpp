@@ -2,6 +2,8 @@
 // are interrupted or write what this program cannot read.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -287,8 +289,8 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
 }
 
 TEST_F(AbRun, ASideThatFailsEndsTheRunWithItsMessageAndIncompleteExports) {
-    // Run 1 is the trial, 2 the first round's new side, 3 the second round's.
-    const process_result r = ab({"--size", "2000", "--runs", "2", "--new", failing_side(3), "--export-json",
+    // Run 1 checks its options, 2 is the trial, 3 the first round's new side, 4 the second round's.
+    const process_result r = ab({"--size", "2000", "--runs", "2", "--new", failing_side(4), "--export-json",
                                  dir.file("ab.json")});
     EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_NE(r.err.find("quicksort_bench: error: round 2, new: the side broke"), std::string::npos) << r.err;
@@ -318,7 +320,11 @@ TEST_F(AbRun, RefusalsComeBeforeAnyRound) {
         {{"--new-options", "--processes 3"}, "--processes makes a side"},
         {{"--base-options", "--export-json x.json"}, "give the exports to ab itself"},
         {{"--new-options", "'open"}, "--new-options: cannot be read"},
-        {{"--new-options", "--chunk abc"}, "the new side cannot run"},
+        {{"--new-options", "--chunk abc"}, "the new side's options are refused"},
+        // Checked as given, not at the trial's own small size and count.
+        {{"--new-options", "--size 0"}, "the new side's options are refused"},
+        {{"--base-options", "--runs 0"}, "the base side's options are refused"},
+        {{"--new-options", "--size 3000000000"}, "the new side's options are refused"},
         {{"--new", newer}, "run ab from the newer build"},
         {{"--allow-inconclusive"}, "--allow-inconclusive only relaxes --fail-on-slower"},
     };
@@ -334,23 +340,61 @@ TEST_F(AbRun, RefusalsComeBeforeAnyRound) {
 }
 
 TEST_F(AbRun, AnInterruptedRunLeavesNoProcessNoScratchAndIncompleteExports) {
-    run_options interrupt;
-    interrupt.marker = "round 1/20,";
-    interrupt.signal = SIGINT;
-    // A size of its own, so that a side left behind could be found.
-    const process_result r = run_process(
-        "/bin/bash", {"-c", "TMPDIR='" + dir.path.string() + "' exec '" + bench_binary() +
-                                "' ab --size 300011 --runs 3 --rounds 20 --export-json '" + dir.file("ab.json") +
-                                "' 2>&1"},
-        interrupt);
-    ASSERT_TRUE(r.saw_marker) << r.out;
-    EXPECT_EQ(r.exit_code, 130) << r.out;
-    EXPECT_NE(r.out.find("quicksort_bench: error: round 2, "), std::string::npos) << r.out;
-    EXPECT_EQ(json("ab.json")["complete"], false);
-    const process_result left = run_process("/usr/bin/pgrep", {"-f", "size 300011"});
-    EXPECT_EQ(left.out, "") << "a side outlived its run";
-    for (const auto& entry : fs::directory_iterator(dir.path)) {
-        EXPECT_NE(entry.path().filename().string().rfind("quicksort_bench-", 0), 0u) << entry.path();
+    // The side as this program, and behind a wrapper that is not replaced by it (the benchmark a
+    // grandchild of ab): either way nothing of it outlives the run.
+    const std::string wrapper = script(dir, "wrapper-side", "'" + bench_binary() + "' \"$@\"\nexit $?");
+    for (const std::string& side : {std::string(), wrapper}) {
+        run_options interrupt;
+        interrupt.marker = "round 1/20,";
+        interrupt.signal = SIGINT;
+        // A size of its own, so that a side left behind could be found.
+        const process_result r = run_process(
+            "/bin/bash", {"-c", "TMPDIR='" + dir.path.string() + "' exec '" + bench_binary() +
+                                    "' ab --size 300011 --runs 3 --rounds 20 --export-json '" + dir.file("ab.json") +
+                                    "'" + (side.empty() ? "" : " --new '" + side + "' --base '" + side + "'") +
+                                    " 2>&1"},
+            interrupt);
+        ASSERT_TRUE(r.saw_marker) << r.out;
+        EXPECT_EQ(r.exit_code, 130) << r.out;
+        EXPECT_NE(r.out.find("quicksort_bench: error: round 2, "), std::string::npos) << r.out;
+        EXPECT_EQ(json("ab.json")["complete"], false);
+        const process_result left = run_process("/usr/bin/pgrep", {"-f", "size 300011"});
+        EXPECT_EQ(left.out, "") << "a side outlived its run: " << side;
+        for (const auto& entry : fs::directory_iterator(dir.path)) {
+            EXPECT_NE(entry.path().filename().string().rfind("quicksort_bench-", 0), 0u) << entry.path();
+        }
+    }
+}
+
+TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
+    const std::string count = "n=$(($(cat '" + dir.file("count") + "' 2>/dev/null || echo 0) + 1)); echo $n > '" +
+                              dir.file("count") + "'\n";
+    const struct {
+        const char* what;
+        std::string side;
+        words args;
+        int status;
+        std::string says;
+    } cases[] = {
+        // A background child holding the side's output open: the round goes on once the side exits,
+        // and the child ends with it.
+        {"a side that leaves a child", script(dir, "leaving-side", "(sleep 31.7 &)\nexec '" + bench_binary() + "' \"$@\""),
+         {"--rounds", "6"}, 0, "[interleaved, 6 rounds]"},
+        // Runs 1 and 2 check and try the side; its first round's run hangs.
+        {"a side that hangs", script(dir, "hanging-side", count + "[ $n -eq 3 ] && exec sleep 32.3\nexec '" +
+                                                              bench_binary() + "' \"$@\""),
+         {"--rounds", "6", "--timeout", "2s"}, 1, "round 1, new: it ran past the time limit of 2 s"},
+    };
+    for (const auto& c : cases) {
+        const auto started = std::chrono::steady_clock::now();
+        const process_result r = ab(with({"--size", "2000", "--runs", "2", "--new", c.side}, c.args));
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(r.exit_code, c.status) << c.what << r.err;
+        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << c.what << r.out << r.err;
+        EXPECT_LT(took, std::chrono::seconds(25)) << c.what << ": waited for what the side left";
+    }
+    for (const char* left : {"sleep 31.7", "sleep 32.3"}) {
+        EXPECT_EQ(run_process("/usr/bin/pgrep", {"-f", left}).out, "") << left << " outlived its side";
     }
 }
 

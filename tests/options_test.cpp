@@ -49,6 +49,15 @@ TEST(Options, ClassicDefaultsOverridesLimitsHelpAndVersion) {
     ASSERT_FALSE(largest.outcome.exit_code) << largest.err;
     EXPECT_EQ(largest.outcome.opts.sizes.array_size, max_array_size);
 
+    // A value that holds options is a value: each side may set the same option of its own.
+    const parsed sides = parse({"ab", "--base-options", "--chunk 500", "--new-options", "--chunk 500"});
+    ASSERT_FALSE(sides.outcome.exit_code) << sides.err;
+    EXPECT_EQ(sides.outcome.opts.ab->next.options_text, "--chunk 500");
+    EXPECT_EQ(parse({"ab", "--timeout", "0s"}).outcome.exit_code, 2);
+    EXPECT_EQ(parse({"ab", "--timeout", "90s"}).outcome.opts.ab->timeout_ns, 90'000'000'000);
+    const parsed validate = parse({"--size", "5", "--validate"});
+    EXPECT_TRUE(validate.outcome.opts.validate) << validate.err;
+
     const parsed help = parse({"--help"});
     EXPECT_EQ(help.outcome.exit_code, 0);
     EXPECT_NE(help.out.find("--size"), std::string::npos);
