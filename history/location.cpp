@@ -56,6 +56,13 @@ std::string userinfo_encoded(const std::string& password) {
     return encoded;
 }
 
+// Whether `text` starts with one of libpq's keywords and '=': a URI's query, a key/value string.
+bool starts_with_keyword(std::string_view text) {
+    const std::size_t equals = text.find('=');
+    return equals != std::string_view::npos &&
+           std::find(libpq_keywords.begin(), libpq_keywords.end(), text.substr(0, equals)) != libpq_keywords.end();
+}
+
 void add_secret(postgres_location& l, const std::string& typed) {
     l.has_password = true;
     for (std::string secret : {typed, percent_decoded(typed), userinfo_encoded(typed)}) {
@@ -68,8 +75,16 @@ void add_secret(postgres_location& l, const std::string& typed) {
 postgres_location read_uri(const std::string& location, std::string_view scheme) {
     postgres_location l;
     const std::string rest = location.substr(scheme.size());
-    // A password may hold '@', '/', '?' or '#' unencoded: the user part ends at the last '@'.
-    const std::size_t at = rest.rfind('@');
+    // A password may hold '@', '/', '?' or '#' unencoded: the query starts at the first '?' that a
+    // libpq keyword and '=' follow, and the user part ends at the last '@' before it.
+    std::size_t query_start = std::string::npos;
+    for (std::size_t q = rest.find('?'); q != std::string::npos && query_start == std::string::npos;
+         q = rest.find('?', q + 1)) {
+        if (starts_with_keyword(std::string_view(rest).substr(q + 1))) {
+            query_start = q;
+        }
+    }
+    const std::size_t at = rest.rfind('@', query_start == std::string::npos ? std::string::npos : query_start);
     std::string user_part;
     std::string shown_user;
     std::string after = rest;
@@ -89,7 +104,8 @@ postgres_location read_uri(const std::string& location, std::string_view scheme)
         shown_user += "@";
         user_part += "@";
     }
-    const std::size_t question = after.find('?');
+    const std::size_t question =
+        query_start == std::string::npos ? after.find('?') : query_start - (rest.size() - after.size());
     const std::string address = after.substr(0, question);
     std::vector<std::string> params;
     bool has_timeout = false;

@@ -5,12 +5,16 @@
 #include <pqxx/pqxx>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 
 #include "history/store.hpp"
 #include "history_places.hpp"
 
 namespace {
+
+using words = std::vector<std::string>;
 
 // A database of the test's own owned by `owner` (created LOGIN, without any other right).
 std::string owned_database(const std::string& tag, const std::string& owner) {
@@ -45,6 +49,46 @@ TEST(PostgresHistory, AnOrdinaryRoleRecordsInTheDatabaseItOwnsAndOneWithoutRight
     for (const auto& d : {database, other}) {
         postgres_exec("postgres", "DROP DATABASE " + d + " WITH (FORCE)");
     }
+}
+
+// A role the schema's grants leave out hears so, by name, with the grants it needs, and a role that
+// may read but not write is refused a --record before anything is measured.
+TEST(PostgresHistory, PrivilegesAreSaidAsSuchAndCheckedBeforeTheRun) {
+    const scratch_dir dir;
+    write_text(dir.file("run.json"), run_document(100, 0));
+    const history_place place("postgresql", dir);
+    ASSERT_EQ(history({"import", "--history", place.location(), dir.file("run.json")}).exit_code, 0);
+    const std::string tail = place.location().substr(place.location().find('@') + 1);
+    const std::string database = tail.substr(1, tail.find('?') - 1);
+    const std::string reader = "qsb_reader_" + std::to_string(::getpid());
+    postgres_exec("postgres", "DROP ROLE IF EXISTS " + reader);
+    postgres_exec("postgres", "CREATE ROLE " + reader + " LOGIN");
+    const std::string as_reader = postgres_uri(database, reader);
+
+    for (const words& command : {words{"list"}, words{"export"}, words{"machines"}, words{"trend"}}) {
+        const process_result r = history(with(command, {"--history", as_reader}));
+        EXPECT_EQ(r.exit_code, 2) << command[0] << r.out;
+        EXPECT_EQ(r.out, "") << command[0];
+        EXPECT_NE(r.err.find("permission denied on schema quicksort_bench"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("USAGE on the schema quicksort_bench, SELECT on its tables"), std::string::npos) << r.err;
+    }
+    postgres_exec(database, "GRANT USAGE ON SCHEMA quicksort_bench TO " + reader +
+                                "; GRANT SELECT ON ALL TABLES IN SCHEMA quicksort_bench TO " + reader);
+    const process_result listed = history({"list", "--history", as_reader});
+    EXPECT_EQ(listed.exit_code, 0) << listed.err;
+    EXPECT_NE(listed.out.find("host-a"), std::string::npos) << listed.out;
+
+    const process_result record = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history",
+                                                               as_reader});
+    EXPECT_EQ(record.exit_code, 2) << record.err;
+    EXPECT_EQ(record.out.find("Results:"), std::string::npos) << "refused before any sort";
+    EXPECT_NE(record.err.find("no INSERT on quicksort_bench.machines, INSERT on quicksort_bench.runs"),
+              std::string::npos)
+        << record.err;
+    EXPECT_NE(record.err.find("USAGE on its sequences"), std::string::npos) << record.err;
+    postgres_exec(database, "REVOKE ALL ON ALL TABLES IN SCHEMA quicksort_bench FROM " + reader +
+                                "; REVOKE ALL ON SCHEMA quicksort_bench FROM " + reader);
+    postgres_exec("postgres", "DROP ROLE " + reader);
 }
 
 TEST(PostgresHistory, WhatIsNotOursIsRefusedAndLeftAsItIs) {
@@ -86,7 +130,8 @@ TEST(PostgresHistory, AServerThatCannotBeReachedRefusesTheRunBeforeItMeasures) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
 }
 
-// A password in a URI is never printed, and one on the command line is said to be visible.
+// A password is never printed, whatever its characters and wherever it was given; one on the
+// command line is said to be visible.
 TEST(PostgresHistory, APasswordIsNeverShown) {
     const struct {
         std::string location;
@@ -97,20 +142,103 @@ TEST(PostgresHistory, APasswordIsNeverShown) {
         {"postgres://ci@db/bench", "postgres://ci@db/bench"},
         {"postgresql://db/bench?user=ci", "postgresql://db/bench?user=ci"},
         {"postgresql://:pw@/bench?host=/run/pg", "postgresql://:***@/bench?host=/run/pg"},
+        {"postgresql://ci:p@ss/w/rd@db/bench", "postgresql://ci:***@db/bench"},
+        {"postgresql://ci:a?b#c@db/bench?sslmode=require", "postgresql://ci:***@db/bench?sslmode=require"},
+        {"postgresql://ci@db/bench?password=p@ss/w?rd&sslmode=require",
+         "postgresql://ci@db/bench?password=***&sslmode=require"},
+        {"postgresql://db/bench?", "postgresql://db/bench"},
+        {"host=db dbname=bench password='it\\'s me' user=ci", "host=db dbname=bench password=*** user=ci"},
+        {"host='/run/my pg' dbname=bench", "host='/run/my pg' dbname=bench"},
+        {"service=team", "service=team"},
         {"/home/ci/history.sqlite", "/home/ci/history.sqlite"},
+        {"./host=x", "./host=x"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(shown_location(c.location), c.shown);
+        EXPECT_EQ(shown_location(c.location), c.shown) << c.location;
     }
+
+    // Every output and export of a run recorded, listed, trended and pushed, with a password holding
+    // each character that ends a part of a URI, given in each place a password can be.
     const scratch_dir dir;
     const history_place place("postgresql", dir);
-    std::string with_password = place.location();
-    with_password.replace(with_password.find("postgres@"), 9, "postgres:s3cret@");
-    const process_result r = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history",
-                                                          with_password, "--export-json", dir.file("r.json")});
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ((r.out + r.err).find("s3cret"), std::string::npos) << r.err;
-    EXPECT_EQ(read_text(dir.file("r.json")).find("s3cret"), std::string::npos);
-    EXPECT_NE(r.err.find("postgres:***@"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("~/.pgpass"), std::string::npos) << "a password on the command line is visible: " << r.err;
+    const std::string password = "S3c@r/t:p?w#d%41";
+    const std::string uri = place.location();                 // postgresql://postgres@/DB?host=H&port=P
+    const std::string tail = uri.substr(uri.find('@') + 1);   // /DB?host=H&port=P
+    const std::string database = tail.substr(1, tail.find('?') - 1);
+    const std::string socket = tail.substr(tail.find("host=") + 5, tail.find('&') - tail.find("host=") - 5);
+    const std::string port = tail.substr(tail.find("port=") + 5);
+    const std::string forms[] = {
+        "postgresql://postgres:" + password + "@" + tail,
+        uri + "&password=" + password,
+        "host=" + socket + " port=" + port + " dbname=" + database + " user=postgres password='" + password + "'",
+    };
+    write_text(dir.file("run.json"), run_document(100, 0));
+    const auto never_shows = [&](const std::string& text, const std::string& where) {
+        for (const char* part : {"S3c", "w#d", "t:p"}) {
+            EXPECT_EQ(text.find(part), std::string::npos) << where << ": " << text;
+        }
+    };
+    for (const auto& form : forms) {
+        const process_result r = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history",
+                                                              form, "--export-json", dir.file("r.json")});
+        EXPECT_EQ(r.exit_code, 0) << form << r.err;
+        EXPECT_NE(r.err.find("Recorded as run"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("~/.pgpass"), std::string::npos) << "a password on the command line is visible: " << r.err;
+        never_shows(r.out + r.err + read_text(dir.file("r.json")), "the run");
+        const process_result list = history({"list", "--history", form});
+        EXPECT_EQ(list.exit_code, 0) << list.err;
+        never_shows(list.out + list.err, "list");
+        const process_result trend = history({"trend", "--history", form, "--export-json", dir.file("t.json"),
+                                              "--export-html", dir.file("t.html")});
+        EXPECT_EQ(trend.exit_code, 0) << trend.err;
+        never_shows(trend.out + trend.err + read_text(dir.file("t.json")) + read_text(dir.file("t.html")), "trend");
+        const process_result push =
+            history({"push", "--history", dir.file("local.sqlite"), "--to", form});
+        never_shows(push.out + push.err, "push");
+        std::string missing = form;
+        missing.replace(missing.find(database), database.size(), "no_such_database");
+        const process_result refused = history({"list", "--history", missing});
+        EXPECT_EQ(refused.exit_code, 2);
+        EXPECT_NE(refused.err.find("no_such_database"), std::string::npos) << refused.err;
+        never_shows(refused.out + refused.err, "an error");
+    }
+    EXPECT_EQ(history({"import", "--history", dir.file("local.sqlite"), dir.file("run.json")}).exit_code, 0);
+    const process_result pushed = history({"push", "--history", dir.file("local.sqlite"), "--to", forms[0]});
+    EXPECT_EQ(pushed.exit_code, 0) << pushed.err;
+
+    // libpq's own messages quote what it could not read: the password is taken out of them.
+    for (const std::string& bad : {"postgresql://postgres:MySecret%zz@" + tail,
+                                   std::string("postgresql://postgres:MySecret@[::1/q"),
+                                   "host=" + socket + " dbname=" + database + " password='MySecret"}) {
+        const process_result r = history({"list", "--history", bad});
+        EXPECT_EQ(r.exit_code, 2) << bad;
+        EXPECT_EQ(r.err.find("MySecret"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("quicksort_bench: error: "), std::string::npos) << r.err;
+    }
+}
+
+// A connection string is a connection, never the name of a file made in the working folder.
+TEST(PostgresHistory, AKeyValueStringIsAConnectionAndNeverAFile) {
+    const scratch_dir dir;
+    const history_place place("postgresql", dir);
+    const std::string uri = place.location();
+    const std::string tail = uri.substr(uri.find('@') + 1);
+    const std::string socket = tail.substr(tail.find("host=") + 5, tail.find('&') - tail.find("host=") - 5);
+    const std::string keywords = "host=" + socket + " port=" + tail.substr(tail.find("port=") + 5) +
+                                 " dbname=" + tail.substr(1, tail.find('?') - 1) + " user=postgres";
+    write_text(dir.file("run.json"), run_document(100, 0));
+    const process_result stored = run_process(
+        "/bin/bash", {"-c", "cd '" + dir.path.string() + "' && '" + bench_binary() + "' history import --history '" +
+                                keywords + "' run.json"});
+    EXPECT_EQ(stored.exit_code, 0) << stored.err;
+    EXPECT_EQ(history({"list", "--history", uri}).out.find("holds no runs"), std::string::npos);
+    const process_result typo = run_process(
+        "/bin/bash", {"-c", "cd '" + dir.path.string() + "' && '" + bench_binary() +
+                                "' history import --history 'dbnme=q' run.json"});
+    EXPECT_EQ(typo.exit_code, 2);
+    EXPECT_NE(typo.err.find("'dbnme' is not one of libpq's keywords"), std::string::npos) << typo.err;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(name.find('='), std::string::npos) << "a file made of a connection string: " << name;
+    }
 }

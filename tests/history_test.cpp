@@ -4,7 +4,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <pqxx/pqxx>
+
+#include <csignal>
+#include <filesystem>
+#include <future>
 #include <sstream>
+#include <thread>
 
 #include "history_places.hpp"
 #include "records/json_reader.hpp"
@@ -12,6 +18,16 @@
 #include "report/exports.hpp"
 
 class Histories : public ::testing::TestWithParam<std::string> {};
+
+namespace {
+
+void pqxx_count_equals(const std::string& uri, const std::string& query, int expected) {
+    pqxx::connection c(uri);
+    pqxx::nontransaction sql(c);
+    EXPECT_EQ(sql.exec(query)[0][0].as<int>(), expected) << query;
+}
+
+} // namespace
 INSTANTIATE_TEST_SUITE_P(Backends, Histories, ::testing::ValuesIn(backends),
                          [](const auto& info) { return info.param; });
 
@@ -117,6 +133,84 @@ TEST_P(Histories, SixteenWritersAtOnceAllLand) {
     EXPECT_EQ(all.out, "0\n") << all.err;
     history_store store(file, history_mode::read);
     EXPECT_EQ(store.count(), 32u);
+    if (place.postgres()) { // the first writers raced to create the schema: it was made once
+        pqxx_count_equals(file, "SELECT count(*) FROM quicksort_bench.schema_info", 1);
+    }
+}
+
+namespace {
+
+// Holds the history's write lock from another connection for `seconds`, from the moment it returns:
+// SQLite's by a transaction begun IMMEDIATE, PostgreSQL's by a SHARE lock on the runs, which lets
+// a run be checked and measured but not stored.
+std::thread hold_write_lock(const history_place& place, const scratch_dir& dir, double seconds) {
+    std::promise<void> held;
+    std::future<void> taken = held.get_future();
+    std::thread holder([&place, &dir, seconds, held = std::move(held)]() mutable {
+        if (place.postgres()) {
+            pqxx::connection c(place.location());
+            pqxx::work w(c);
+            w.exec("LOCK TABLE quicksort_bench.runs IN SHARE MODE");
+            held.set_value();
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+            w.commit();
+            return;
+        }
+        const std::string flag = dir.file("held");
+        std::thread tell([&held, flag] {
+            while (!std::filesystem::exists(flag)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            held.set_value();
+        });
+        run_process("/usr/bin/python3",
+                    {"-c", "import sqlite3, time, sys; c = sqlite3.connect(sys.argv[1], isolation_level=None); "
+                           "c.execute('BEGIN IMMEDIATE'); open(sys.argv[2], 'w').close(); time.sleep(float(sys.argv[3]))",
+                     place.location(), flag, std::to_string(seconds)});
+        tell.join();
+    });
+    taken.wait();
+    return holder;
+}
+
+} // namespace
+
+// Another writer's lock is waited for, said after a second, and a run measured meanwhile is never
+// lost: a signal while it is being stored keeps it under unrecorded/ and ends with 128+n.
+TEST_P(Histories, AWriterWaitsSaysSoAndAnInterruptedStoreKeepsTheRun) {
+    const scratch_dir dir;
+    const history_place place(GetParam(), dir);
+    write_text(dir.file("first.json"), run_document(100, 0));
+    write_text(dir.file("second.json"), run_document(110, 1));
+    ASSERT_EQ(history({"import", "--history", place.location(), dir.file("first.json")}).exit_code, 0);
+
+    std::thread holder = hold_write_lock(place, dir, 2.5);
+    const process_result waited = history({"import", "--history", place.location(), dir.file("second.json")});
+    holder.join();
+    EXPECT_EQ(waited.exit_code, 0) << waited.err;
+    EXPECT_NE(waited.err.find("quicksort_bench: waiting for the history"), std::string::npos) << waited.err;
+
+    holder = hold_write_lock(place, dir, 5);
+    run_options stop;
+    stop.marker = "waiting for the history";
+    stop.signal = SIGTERM;
+    const process_result stopped = run_process(
+        "/bin/bash", {"-c", "XDG_STATE_HOME='" + dir.path.string() + "' exec '" + bench_binary() +
+                                "' --size 2000 --runs 2 --no-pause --record --history '" + place.location() + "' 2>&1"},
+        stop);
+    holder.join();
+    ASSERT_TRUE(stopped.saw_marker) << stopped.out;
+    EXPECT_NE(stopped.out.find("Results:"), std::string::npos) << "the run was measured first: " << stopped.out;
+    EXPECT_EQ(stopped.exit_code, 128 + SIGTERM) << stopped.out;
+    EXPECT_NE(stopped.out.find("interrupted while the run was stored; it is kept in"), std::string::npos)
+        << stopped.out;
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path / "quicksort_bench" / "unrecorded")) {
+        kept.push_back(entry.path().string());
+    }
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(history({"import", "--history", place.location(), kept[0]}).exit_code, 0);
+    EXPECT_EQ(history_store(place.location(), history_mode::read).count(), 3u);
 }
 
 TEST_P(Histories, CommandsImportEveryVersionTrendAndRefuseBadInput) {
@@ -292,4 +386,47 @@ TEST_P(Histories, TheFleetItsBuildsAndPushes) {
     const process_result listed = history({"list", "--all-machines"});
     ::unsetenv("QUICKSORT_BENCH_HISTORY");
     EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 2 + 18 + 2) << listed.out << listed.err;
+}
+
+// `history export` and `history import` carry any number of runs, one included, from SQLite to
+// PostgreSQL and back: the only way from a team's server to a local file.
+TEST(HistoryRoundTrip, JsonLinesCarryOneTwoOrAThousandRunsBothWays) {
+    for (const int runs : {1, 2, 1000}) {
+        const scratch_dir dir;
+        std::vector<std::string> files;
+        for (int k = 0; k < runs; ++k) {
+            files.push_back(dir.file("run" + std::to_string(k) + ".json"));
+            write_text(files.back(), run_document(100 + 0.01 * k, k % 720)); // within one day
+        }
+        const history_place local("sqlite", dir);
+        const history_place team("postgresql", dir);
+        const process_result stored = history(with({"import", "--label", "carried", "--history", local.location()}, files));
+        ASSERT_EQ(stored.exit_code, 0) << stored.err;
+        const process_result out = history({"export", "--history", local.location()});
+        ASSERT_EQ(out.exit_code, 0) << out.err;
+        EXPECT_EQ(std::count(out.out.begin(), out.out.end(), '\n'), runs);
+        write_text(dir.file("out.jsonl"), out.out);
+        const process_result in = history({"import", "--history", team.location(), dir.file("out.jsonl")});
+        ASSERT_EQ(in.exit_code, 0) << runs << ": " << in.err;
+        const process_result back = history({"export", "--history", team.location()});
+        write_text(dir.file("back.jsonl"), back.out);
+        const std::string returned = dir.file("returned.sqlite");
+        ASSERT_EQ(history({"import", "--history", returned, dir.file("back.jsonl")}).exit_code, 0);
+        for (const std::string& place : {team.location(), returned}) {
+            history_store store(place, history_mode::read);
+            EXPECT_EQ(store.count(), static_cast<std::size_t>(runs)) << place;
+            EXPECT_EQ(store.list(every()).back().label, "carried");
+        }
+        const auto documents = [](const std::string& lines) {
+            std::vector<std::string> found;
+            std::istringstream in(lines);
+            for (std::string line; std::getline(in, line);) {
+                found.push_back(nlohmann::json::parse(line)["document"].dump());
+            }
+            std::sort(found.begin(), found.end());
+            return found;
+        };
+        EXPECT_TRUE(documents(history({"export", "--history", returned}).out) == documents(out.out))
+            << "the same runs came back";
+    }
 }
