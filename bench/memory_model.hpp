@@ -28,6 +28,12 @@ std::uint64_t chunked_sort_peak_elements(std::uint64_t size, std::uint64_t chunk
 // glibc's largest mmap threshold. An empirical bound, fitted to measured peaks.
 std::uint64_t chunked_sort_retained_elements(std::uint64_t size, std::uint64_t chunk);
 
+// What the allocator's per-thread arenas keep of the chunked sorts' slices, in bytes, beyond every
+// phase's own peak: each slice is sorted on a thread of its own, glibc gives threads up to eight
+// arenas per CPU, and once its mmap threshold has risen past a slice an arena keeps the slices it
+// freed. Three slices per arena in use, fitted to measured peaks; none for slices over 32 MiB.
+std::uint64_t arena_slack_bytes(std::uint64_t size, std::uint64_t chunk, unsigned cpus, std::uint64_t concurrent);
+
 // What the process can have: available memory and free swap, and its address-space limit.
 struct memory_room {
     std::uint64_t available_bytes = 0;

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <stdexcept>
 #include <system_error>
 
 #include "bench/measure.hpp"
@@ -76,11 +78,20 @@ void remove_abandoned(const std::filesystem::path& temp) {
 } // namespace
 
 scratch_folder::scratch_folder(const std::string& prefix) {
-    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    // The folder TMPDIR names, or /tmp: a failure names it, as it is the user's to mend.
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string named = tmpdir != nullptr && *tmpdir != '\0' ? "TMPDIR=" + std::string(tmpdir) : "/tmp";
+    std::filesystem::path temp;
+    std::error_code error;
+    temp = std::filesystem::temp_directory_path(error);
+    if (error) {
+        throw std::runtime_error("cannot use the folder for temporary files (" + named + "): " + error.message());
+    }
     remove_abandoned(temp);
     std::string pattern = (temp / (prefix + "-" + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::system_error(errno, std::generic_category(), "cannot create a folder for the processes' records");
+        throw std::runtime_error("cannot create a folder for the processes' records in " + named + ": " +
+                                 std::strerror(errno));
     }
     path = pattern;
 }

@@ -1,12 +1,25 @@
 #include "common/format.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
 std::string format_ms(std::int64_t ns) {
     char text[64];
     std::snprintf(text, sizeof text, "%.2f", static_cast<double>(ns) / 1e6);
+    return text;
+}
+
+std::string format_ms_precise(std::int64_t ns) {
+    const double ms = static_cast<double>(ns) / 1e6;
+    if (ms >= 1 || ms <= 0) {
+        return format_ms(ns);
+    }
+    // Below a millisecond, decimals enough for three significant digits: 0.0234, 0.500.
+    const int decimals = 2 - static_cast<int>(std::floor(std::log10(ms)));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, ms);
     return text;
 }
 

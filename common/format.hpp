@@ -8,6 +8,8 @@
 
 // Milliseconds with two decimals: "227.69".
 std::string format_ms(std::int64_t ns);
+// Milliseconds with two decimals, or below a millisecond with three significant digits (0.0234).
+std::string format_ms_precise(std::int64_t ns);
 
 // "m:ss", or "h:mm:ss" from an hour on; negative times read as 0:00.
 std::string clock_text(double seconds);

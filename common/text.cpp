@@ -1,6 +1,7 @@
 // Text made safe to show on a terminal, a page or a chart.
 #include "common/text.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -107,4 +108,26 @@ std::string shortened(const std::string& text, std::size_t characters) {
         at += length > 0 ? length : 1;
     }
     return text;
+}
+
+std::size_t display_width(std::string_view text) {
+    std::size_t width = 0;
+    for (const char ch : text) {
+        width += (static_cast<unsigned char>(ch) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return width;
+}
+
+std::string padded(const std::string& text, std::size_t width, bool left) {
+    const std::size_t used = display_width(text);
+    const std::string blanks(used < width ? width - used : 0, ' ');
+    return left ? text + blanks : blanks + text;
+}
+
+std::size_t column_width(std::size_t least, const std::vector<std::string>& cells) {
+    std::size_t width = least;
+    for (const auto& cell : cells) {
+        width = std::max(width, display_width(cell) + 1);
+    }
+    return width;
 }

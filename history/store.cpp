@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <tuple>
 #include <unordered_map>
 
 #include "history/backend.hpp"
@@ -95,13 +96,14 @@ run_row row_of(const sweep_results& run, const nlohmann::json& document, const s
         // The floor trends beside the sorts, as two series of their own.
         const memory_floor& f = step.results.floor;
         if (f.measured()) {
-            for (const auto& [name, passes] : {std::pair{memory_floor_series, &f.passes_ns},
-                                                std::pair{memory_floor_one_cpu_series, &f.one_cpu_passes_ns}}) {
+            for (const auto& [name, ns, passes] :
+                 {std::tuple{memory_floor_series, f.ns(), f.passes_ns.size()},
+                  std::tuple{memory_floor_one_cpu_series, f.one_cpu_ns(), f.one_cpu_passes_ns.size()}}) {
                 stored_median m;
                 m.cpus = run.is_sweep() ? step.cpu_count() : 0;
                 m.strategy = name;
-                m.median_ns = median_of(*passes);
-                m.count = passes->size();
+                m.median_ns = ns;
+                m.count = passes;
                 row.medians.push_back(std::move(m));
             }
         }

@@ -124,7 +124,9 @@ std::vector<strategy_scaling> scaling_of(const sweep_results& sweep) {
                     point.speedup_interval = bootstrap_ratio_of_medians(base.durations, s.durations, seed);
                 }
             }
-            if (point.speedup && first.cpu_count() > 0) {
+            // A sort that uses one CPU and runs alone gains nothing from more: it has no efficiency.
+            const bool one_cpu = info_named(s.name) != nullptr && !uses_every_cpu(s.name) && !runs_side_by_side(s.name);
+            if (point.speedup && first.cpu_count() > 0 && !one_cpu) {
                 point.efficiency = *point.speedup * first.cpu_count() / point.cpus;
             }
         }

@@ -11,7 +11,17 @@
 #include <utility>
 
 
-std::int64_t memory_floor::ns() const { return median_of(passes_ns); }
+// A pass over every CPU can be no slower than over one: where it measured slower (a small array,
+// the threads' start costing more than the pass), the one-CPU pass is the floor there too.
+std::int64_t memory_floor::ns() const { return std::min(median_of(passes_ns), median_of(one_cpu_passes_ns)); }
+
+bool memory_floor::fits_in_cache(const std::vector<cache_level>& caches) const {
+    std::uint64_t largest = 0;
+    for (const auto& c : caches) {
+        largest = std::max(largest, c.size);
+    }
+    return largest > 0 && bytes_per_pass <= largest;
+}
 
 std::int64_t memory_floor::one_cpu_ns() const { return median_of(one_cpu_passes_ns); }
 

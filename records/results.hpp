@@ -85,8 +85,11 @@ struct memory_floor {
     duration_list one_cpu_passes_ns;  // on one CPU
     std::uint64_t bytes_per_pass = 0; // read and written
     bool measured() const { return !passes_ns.empty() && !one_cpu_passes_ns.empty(); }
-    std::int64_t ns() const;         // the median pass on every CPU
-    std::int64_t one_cpu_ns() const; // and on one
+    std::int64_t ns() const;         // the floor on every CPU: the faster of its median pass and one CPU's
+    std::int64_t one_cpu_ns() const; // the median pass on one CPU
+    // Whether the two arrays of a pass fit in the largest cache of `caches`: the floor is then the
+    // cache's, not memory's.
+    bool fits_in_cache(const std::vector<cache_level>& caches) const;
     // Bytes read and written per second at the median; absent for a pass of no time.
     std::optional<double> bytes_per_second() const;
     std::optional<double> one_cpu_bytes_per_second() const;

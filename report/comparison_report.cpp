@@ -97,15 +97,27 @@ std::string verdict_cell(const strategy_comparison& s) {
 
 void print_comparison_rows(const step_comparison& step, bool several, const std::optional<double>& drift,
                            std::ostream& out) {
-    out << std::left << std::setw(34) << "strategy" << std::right << std::setw(16) << "base (ms)" << std::setw(16)
-        << "new (ms)" << std::setw(26) << "shift" << std::setw(10) << "p-value" << "  verdict" << std::endl;
+    // Every column as wide as its widest cell needs, so that a wide value never runs into the next.
+    std::vector<std::string> names{"strategy"}, bases{"base (ms)"}, nexts{"new (ms)"}, shifts{"shift"}, ps{"p-value"};
     for (const auto& s : step.strategies) {
-        // "±" is two bytes in one column: widen those cells by one so the columns stay aligned.
-        const std::string name = printable(several ? s.name + " [" + std::to_string(s.run + 1) + "]" : s.name);
-        out << std::left << std::setw(34) << name << std::right << std::setw(s.base_precision ? 17 : 16)
-            << median_cell(s.base_median, s.base_precision) << std::setw(s.next_precision ? 17 : 16)
-            << median_cell(s.next_median, s.next_precision) << std::setw(26) << shift_text(s) << std::setw(10)
-            << p_value_text(s.p_value) << "  " << verdict_cell(s) << " [" << rule_text(s, drift) << "]" << std::endl;
+        names.push_back(printable(several ? s.name + " [" + std::to_string(s.run + 1) + "]" : s.name));
+        bases.push_back(median_cell(s.base_median, s.base_precision));
+        nexts.push_back(median_cell(s.next_median, s.next_precision));
+        shifts.push_back(shift_text(s));
+        ps.push_back(p_value_text(s.p_value));
+    }
+    const std::size_t widths[] = {column_width(34, names), column_width(16, bases), column_width(16, nexts),
+                                  column_width(26, shifts), column_width(10, ps)};
+    for (std::size_t row = 0; row < names.size(); ++row) {
+        out << padded(names[row], widths[0], true) << padded(bases[row], widths[1], false)
+            << padded(nexts[row], widths[2], false) << padded(shifts[row], widths[3], false)
+            << padded(ps[row], widths[4], false) << "  ";
+        if (row == 0) {
+            out << "verdict" << std::endl;
+            continue;
+        }
+        const strategy_comparison& s = step.strategies[row - 1];
+        out << verdict_cell(s) << " [" << rule_text(s, drift) << "]" << std::endl;
     }
 }
 

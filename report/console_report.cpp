@@ -149,6 +149,13 @@ void print_memory_floor(const benchmark_results& results, std::ostream& out) {
         << f.passes_ns.size() << ": " << f.ns() << " nanoseconds on every CPU of the run (" << rate(f.bytes_per_second())
         << "), " << f.one_cpu_ns() << " nanoseconds on one CPU (" << rate(f.one_cpu_bytes_per_second()) << ")"
         << std::endl;
+    if (f.ns() < median_of(f.passes_ns)) {
+        out << "The passes over every CPU took " << median_of(f.passes_ns)
+            << " nanoseconds, slower than one CPU's: one CPU's pass is the floor on every CPU too" << std::endl;
+    }
+    if (f.fits_in_cache(results.context.caches)) {
+        out << "Both arrays of a pass fit in the largest cache: this is the cache's floor, not memory's" << std::endl;
+    }
     out << "Each sort's median as a multiple of the floor of the CPUs it uses:" << std::endl;
     for (const auto& s : results.strategies) {
         const bool every = uses_every_cpu(s.name);

@@ -10,16 +10,32 @@
 
 void print_history_list(const std::vector<stored_run>& runs, const std::string& file, std::ostream& out) {
     out << "Runs in " << printable(file) << ":" << std::endl;
-    out << std::left << std::setw(6) << "run" << std::setw(26) << "date and time" << std::setw(24) << "machine"
-        << std::setw(10) << "kind" << std::right << std::setw(11) << "size" << std::setw(8) << "sorts" << std::setw(11)
-        << "processes" << std::setw(9) << "values" << std::setw(6) << "CPUs" << "  " << std::left << std::setw(22)
-        << "revision" << "label" << std::endl;
+    // Columns sized to their content: a long host name or revision never runs into the next.
+    constexpr std::size_t columns = 11;
+    std::vector<std::vector<std::string>> cells(columns);
+    const auto add = [&cells](const std::vector<std::string>& row) {
+        for (std::size_t c = 0; c < columns; ++c) {
+            cells[c].push_back(row[c]);
+        }
+    };
+    add({"run", "date and time", "machine", "kind", "size", "sorts", "processes", "values", "CPUs", "revision",
+         "label"});
     for (const auto& r : runs) {
-        out << std::left << std::setw(6) << r.id << std::setw(26) << printable(r.run_time) << std::setw(24)
-            << printable(r.machine_name) << std::setw(10) << r.kind << std::right << std::setw(11) << r.array_size
-            << std::setw(8) << r.runs << std::setw(11) << r.processes << std::setw(9) << r.values << std::setw(6)
-            << r.cpus << "  " << std::left << std::setw(22) << printable(r.source_revision) << printable(r.label)
-            << std::endl;
+        add({std::to_string(r.id), printable(r.run_time), printable(r.machine_name), r.kind,
+             std::to_string(r.array_size), std::to_string(r.runs), std::to_string(r.processes), r.values,
+             std::to_string(r.cpus), printable(r.source_revision), printable(r.label)});
+    }
+    const std::size_t least[columns] = {6, 26, 24, 10, 11, 8, 11, 9, 6, 22, 0};
+    const bool left[columns] = {true, true, true, true, false, false, false, false, false, true, true};
+    std::size_t widths[columns];
+    for (std::size_t c = 0; c < columns; ++c) {
+        widths[c] = column_width(least[c], cells[c]);
+    }
+    for (std::size_t row = 0; row < cells[0].size(); ++row) {
+        for (std::size_t c = 0; c + 1 < columns; ++c) {
+            out << (c == 9 ? "  " : "") << padded(cells[c][row], widths[c], left[c]);
+        }
+        out << cells[columns - 1][row] << std::endl;
     }
     std::set<std::string> machines;
     for (const auto& r : runs) {

@@ -39,7 +39,7 @@ void print_step_summary(const sweep_step& step, std::size_t number, std::size_t 
     }
     if (step.results.floor.measured()) {
         // Measured per step, so that each step's scaling can be read against its memory system.
-        out << "; memory floor " << format_ms(step.results.floor.ns()) << " ms";
+        out << "; memory floor " << format_ms_precise(step.results.floor.ns()) << " ms";
     }
     out << std::endl;
 }

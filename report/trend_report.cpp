@@ -83,7 +83,7 @@ void print_trend(const trend_report& trend, std::ostream& out) {
     for (const auto& s : trend.series) {
         out << std::endl << series_title(s) << std::endl;
         for (const auto& p : s.points) {
-            out << "  run " << p.run_id << "  " << printable(p.time) << "  " << format_ms(p.median_ns) << " ms "
+            out << "  run " << p.run_id << "  " << printable(p.time) << "  " << format_ms_precise(p.median_ns) << " ms "
                 << interval_text(p) << (p.processes > 1 ? " over " + std::to_string(p.processes) + " processes" : "")
                 << (p.label.empty() ? "" : "  " + printable(p.label)) << std::endl;
             if (&p != &s.points.front()) {

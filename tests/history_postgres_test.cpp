@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "history/store.hpp"
 #include "history_places.hpp"
@@ -240,5 +241,25 @@ TEST(PostgresHistory, AKeyValueStringIsAConnectionAndNeverAFile) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
         const std::string name = entry.path().filename().string();
         EXPECT_EQ(name.find('='), std::string::npos) << "a file made of a connection string: " << name;
+    }
+}
+
+// The suite's own server ends with the run that started it, even when that run stops early and
+// never reaches the fixture that stops it.
+TEST(PostgresHistory, TheTestServerEndsWithTheRunThatStartedIt) {
+    const std::string folder = "/tmp/qsb-postgres-ended-" + std::to_string(::getpid());
+    const std::string script = std::string(QSB_TEST_DATA) + "/../postgres.sh";
+    // A shell stands for ctest: it starts the server and ends without stopping it.
+    const process_result started = run_process("/bin/bash", {"-c", "'" + script + "' start '" + folder + "'; exit $?"});
+    ASSERT_EQ(started.exit_code, 0) << started.err;
+    const std::string pid_file = folder + "/data/postmaster.pid";
+    bool gone = false;
+    for (int k = 0; k < 100 && !gone; ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        gone = !std::filesystem::exists(folder);
+    }
+    EXPECT_TRUE(gone) << "the server in " << folder << " outlived the run that started it";
+    if (!gone) {
+        run_process(script, {"stop", folder});
     }
 }

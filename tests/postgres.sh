@@ -2,7 +2,8 @@
 # A throwaway PostgreSQL server for the tests: `postgres.sh start DIR` makes a cluster in DIR and
 # serves it on a Unix socket in DIR alone (no TCP, never the machine's own clusters or port 5432);
 # `postgres.sh stop DIR` stops it and removes DIR. As root it runs as the user postgres, as
-# PostgreSQL refuses root.
+# PostgreSQL refuses root. A server outlives no run: should the process that started it (ctest)
+# end without stopping it (--stop-on-failure, Ctrl-C), a watcher stops it within a second or two.
 set -euo pipefail
 action=$1
 dir=$2
@@ -29,6 +30,14 @@ start)
     "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
         -o "-c listen_addresses='' -c unix_socket_directories='$dir' -p $port -c fsync=off -c max_connections=200" \
         start >/dev/null || { cat "$dir/server.log" >&2; exit 1; }
+    # The watcher stops this server alone: a later run may have started another in the same folder.
+    server=$(head -n 1 "$dir/data/postmaster.pid")
+    starter=$PPID
+    # A starter that has ended but is not yet reaped (a zombie) counts as ended.
+    setsid bash -c 'while [ "$(sed "s/.*) //" "/proc/$1/stat" 2>/dev/null | cut -d " " -f 1)" != "" ] &&
+                          [ "$(sed "s/.*) //" "/proc/$1/stat" | cut -d " " -f 1)" != Z ]; do sleep 1; done
+        if [ "$(head -n 1 "$3/data/postmaster.pid" 2>/dev/null)" = "$2" ]; then "$4" stop "$3"; fi' \
+        watcher "$starter" "$server" "$dir" "$(readlink -f "$0")" </dev/null >/dev/null 2>&1 &
     echo "PostgreSQL serves on $dir/.s.PGSQL.$port"
     ;;
 stop)

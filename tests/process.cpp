@@ -34,8 +34,12 @@ process_result run_process(const std::string& program, const std::vector<std::st
             if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0) {
                 ::_exit(127);
             }
+            // Only 0, 1 and 2: a write end left open in a daemon the child starts would keep this
+            // parent reading until that daemon ends.
             ::close(out[0]);
             ::close(err[0]);
+            ::close(out[1]);
+            ::close(err[1]);
         }
     }
     if (pid < 0) {

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "bench/memory_floor.hpp"
+#include "common/format.hpp"
 #include "bench/tsan_annotations.hpp"
 #include "history/backend.hpp"
 #include "process.hpp"
@@ -152,6 +153,43 @@ TEST(References, TheFloorCopiesEveryValueAndTimesEachPass) {
     EXPECT_TRUE(std::all_of(f.passes_ns.begin(), f.passes_ns.end(), [](auto ns) { return ns > 0; }));
     ASSERT_TRUE(f.bytes_per_second());
     EXPECT_DOUBLE_EQ(*f.bytes_per_second(), 800'000 * 1e9 / static_cast<double>(f.ns()));
+}
+
+// A pass over every CPU can be no slower than over one, a floor that fits in the cache is said to
+// be the cache's, a floor far below a millisecond keeps three digits, and a sort that uses one CPU
+// has no efficiency to show in a sweep.
+TEST(References, TheFloorIsAFloorAndSaidAsOne) {
+    memory_floor f;
+    f.bytes_per_pass = 800'000;
+    f.passes_ns = {12'409, 12'500, 12'300};
+    f.one_cpu_passes_ns = {7'577, 7'600, 7'500};
+    EXPECT_EQ(f.ns(), 7'577) << "the every-CPU passes were slower: one CPU's is the floor";
+    EXPECT_EQ(f.one_cpu_ns(), 7'577);
+    f.passes_ns = {4'000, 4'100, 3'900};
+    EXPECT_EQ(f.ns(), 4'000);
+    EXPECT_TRUE(f.fits_in_cache({{"Unified", 3, 32u << 20, 2}, {"Data", 1, 32u << 10, 1}}));
+    EXPECT_FALSE(f.fits_in_cache({{"Unified", 2, 512u << 10, 1}}));
+    EXPECT_FALSE(f.fits_in_cache({})) << "no cache known: nothing said";
+
+    const struct {
+        std::int64_t ns;
+        const char* text;
+    } times[] = {{23'456, "0.0235"}, {500'000, "0.500"}, {7'577, "0.00758"}, {1'500'000, "1.50"}, {0, "0.00"}};
+    for (const auto& t : times) {
+        EXPECT_EQ(format_ms_precise(t.ns), t.text) << t.ns;
+    }
+
+    sweep_results sweep;
+    for (const unsigned cpus : {1u, 2u}) {
+        benchmark_results step = sample_results();
+        step.context.cpus.assign(cpus, 0);
+        step.strategies = {make_strategy(strategy::pdqsort, {100}), make_strategy(strategy::ips4o, {100 / cpus})};
+        sweep.steps.push_back({step});
+    }
+    const auto table = scaling_of(sweep);
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_FALSE(table[0].points[1].efficiency) << "pdqsort sorts on one CPU, alone";
+    EXPECT_DOUBLE_EQ(*table[1].points[1].efficiency, 1.0);
 }
 
 TEST_F(RealRun, ARecordOfTheLastFormatReadsAndComparesOnWhatBothHold) {

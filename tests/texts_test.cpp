@@ -1,0 +1,116 @@
+// What the text says agrees with what the program does: the README against the options and the
+// format, tables whose columns never run into each other, and failures that name their cause.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/text.hpp"
+#include "process.hpp"
+#include "records/comparison.hpp"
+#include "records/record_fields.hpp"
+#include "records/stored.hpp"
+#include "report/comparison_report.hpp"
+#include "report/history_report.hpp"
+
+namespace {
+
+std::string readme() { return read_text(std::string(QSB_TEST_DATA) + "/../../README.md"); }
+
+// The long options a --help text lists.
+std::vector<std::string> options_in_help(const std::vector<std::string>& args) {
+    const process_result help = run_process(bench_binary(), args);
+    std::vector<std::string> found;
+    const std::regex option(R"(^\s+(--[a-z][a-z-]+))");
+    std::istringstream lines(help.out);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, option) && m[1] != "--help" && m[1] != "--version") {
+            found.push_back(m[1]);
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+TEST(Texts, TheReadmeNamesEveryOptionAndTheFormatAsTheProgramHasThem) {
+    const std::string text = readme();
+    const std::string reference = text.substr(text.find("## Options (reference)"));
+    const auto run_options = options_in_help({"--help"});
+    ASSERT_GT(run_options.size(), 20u);
+    for (const auto& option : run_options) {
+        EXPECT_NE(reference.find("`" + option), std::string::npos) << option << " is missing from the option table";
+    }
+    const std::string ab_section = text.substr(text.find("interleaved: `ab`"));
+    for (const auto& option : options_in_help({"ab", "--help"})) {
+        EXPECT_NE(ab_section.find(option), std::string::npos) << "ab " << option << " is not described";
+    }
+    EXPECT_NE(text.find("| `format_version` | `" + std::to_string(export_format_version) + "`"), std::string::npos);
+    // A blank line ends a Markdown table: a table split by one renders as two.
+    std::istringstream lines(text);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) {
+        all.push_back(line);
+    }
+    for (std::size_t k = 1; k + 1 < all.size(); ++k) {
+        EXPECT_FALSE(all[k].empty() && all[k - 1].rfind("| ", 0) == 0 && all[k + 1].rfind("| ", 0) == 0)
+            << "a table is split at line " << k + 1;
+    }
+    const process_result help = run_process(bench_binary(), {"--help"});
+    EXPECT_NE(help.out.find("IPS4o"), std::string::npos) << "--reference names the field's sorts";
+    EXPECT_NE(help.out.find("QUICKSORT_BENCH_HISTORY"), std::string::npos);
+}
+
+// However wide a value, each column keeps a blank between it and the next.
+TEST(Texts, TableColumnsAreSizedToTheirContent) {
+    EXPECT_EQ(display_width("15500.00 \u00b122.6%"), 15u);
+    EXPECT_EQ(padded("\u00b11", 4, false), "  \u00b11");
+    EXPECT_EQ(column_width(5, {"abc", "abcdefgh"}), 9u);
+
+    step_comparison step;
+    strategy_comparison wide;
+    wide.name = "parallel sort";
+    wide.base_median = 15'500'000'000;
+    wide.next_median = 43'680'000'000;
+    wide.base_precision = 0.226;
+    wide.next_precision = 0.0123;
+    wide.shift = 1.818;
+    wide.shift_interval = {{1.5012, 2.2534}};
+    wide.p_value = 0.0312;
+    step.strategies = {wide};
+    std::ostringstream table;
+    print_comparison_rows(step, false, std::nullopt, table);
+    EXPECT_NE(table.str().find("15500.00 \u00b122.6% "), std::string::npos) << table.str();
+    EXPECT_NE(table.str().find(" +181.8% [+150.1%, +225.3%] "), std::string::npos) << table.str();
+    // The headers stay over their columns: the shift column ends where its header does.
+    const std::string header = table.str().substr(0, table.str().find('\n'));
+    const std::string row = table.str().substr(table.str().find('\n') + 1);
+    EXPECT_EQ(display_width(header.substr(0, header.find("shift") + 5)),
+              display_width(row.substr(0, row.find("%] ") + 2)));
+
+    stored_run run;
+    run.id = 7;
+    run.run_time = "2026-12-07T13:09:50+0100";
+    run.machine_name = "build-runner-04.ci.example.org-a1b2c3";
+    run.kind = "processes";
+    run.values = "classic";
+    std::ostringstream list;
+    print_history_list({run}, "h.sqlite", list);
+    EXPECT_NE(list.str().find("build-runner-04.ci.example.org-a1b2c3 processes"), std::string::npos) << list.str();
+}
+
+TEST(Texts, AFolderForTemporaryFilesThatCannotBeUsedIsNamed) {
+    for (const char* command : {"--processes 2 --size 1000 --runs 1 --no-pause", "ab --rounds 6 --size 1000 --runs 1",
+                                "--cpus 1 --size 1000 --runs 1 --no-pause"}) {
+        const process_result r = run_process(
+            "/bin/bash", {"-c", std::string("TMPDIR=/nonexistent '") + bench_binary() + "' " + command +
+                                    " 2>&1 >/dev/null"});
+        EXPECT_NE(r.exit_code, 0) << command;
+        EXPECT_NE(r.out.find("TMPDIR=/nonexistent"), std::string::npos) << command << ": " << r.out;
+        EXPECT_EQ(r.out.find("cannot start a thread"), std::string::npos) << r.out;
+    }
+}
