@@ -29,7 +29,7 @@ CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
         ->type_name("N");
     command->add_option("--values", texts.values, "Both sides: classic or wide input values")
         ->type_name("classic|wide");
-    command->add_flag("--reference", texts.reference, "Both sides: also time std::sort and its parallel form");
+    command->add_flag("--reference", texts.reference, "Both sides: also time the reference sorts and the memory floor (see the run option)");
     command->add_option("--rounds", texts.rounds, "Rounds, each running both sides once (6 to 1000, default 10)")
         ->type_name("R");
     command->add_option("--seed", texts.seed, "The seed of the rounds' shuffled orders (default 1)")->type_name("N");
