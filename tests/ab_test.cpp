@@ -14,6 +14,7 @@
 
 #include "analysis/signed_rank.hpp"
 #include "cli/ab_sides.hpp"
+#include "cli/compare_mode.hpp"
 #include "cli/sweep.hpp"
 #include "process.hpp"
 #include "records/ab.hpp"
@@ -199,17 +200,23 @@ TEST(AbRounds, VerdictsFollowCompareRules) {
         const char* name;
         std::vector<double> ratios;
         verdict expected;
+        int gate;         // --fail-on-slower
+        int gate_allowed; // with --allow-inconclusive too
     } cases[] = {
-        {"+10% every round", {1.10, 1.11, 1.09, 1.12, 1.10, 1.08, 1.11, 1.095, 1.105, 1.115}, verdict::slower},
-        {"-10% every round", {0.90, 0.91, 0.89, 0.92, 0.90, 0.88, 0.91, 0.895, 0.905, 0.915}, verdict::faster},
+        {"+10% every round", {1.10, 1.11, 1.09, 1.12, 1.10, 1.08, 1.11, 1.095, 1.105, 1.115}, verdict::slower, 1, 1},
+        {"-10% every round", {0.90, 0.91, 0.89, 0.92, 0.90, 0.88, 0.91, 0.895, 0.905, 0.915}, verdict::faster, 0, 0},
         {"within 0.3%", {1.001, 0.999, 1.002, 0.998, 1.0005, 0.9995, 1.003, 0.997, 1.0015, 0.9985},
-         verdict::equivalent},
-        {"no sign of a change, wide", {1.08, 0.93, 1.11, 0.95, 1.04, 0.90, 1.07, 0.96}, verdict::inconclusive},
-        {"four rounds cannot reach 5%", {1.2, 1.2, 1.2, 1.2}, verdict::too_few_runs},
+         verdict::equivalent, 0, 0},
+        {"no sign of a change, wide", {1.08, 0.93, 1.11, 0.95, 1.04, 0.90, 1.07, 0.96}, verdict::inconclusive, 3, 0},
+        {"four rounds cannot reach 5%", {1.2, 1.2, 1.2, 1.2}, verdict::too_few_runs, 3, 0},
     };
     for (const auto& c : cases) {
         const comparison judged = compare_rounds(rounds_of_ratios(c.ratios), 0.05, 0.02);
         EXPECT_EQ(judged.steps.at(0).strategies.at(0).result, c.expected) << c.name;
+        // Left undecided, a strategy fails the gate with its own status unless that is allowed.
+        EXPECT_EQ(compare_exit_status(judged, true, false), c.gate) << c.name;
+        EXPECT_EQ(compare_exit_status(judged, true, true), c.gate_allowed) << c.name;
+        EXPECT_EQ(compare_exit_status(judged, false, false), 0) << c.name << ": no gate asked for";
     }
     const auto wide = compare_rounds(rounds_of_ratios({1.08, 0.93, 1.11, 0.95, 1.04, 0.90, 1.07, 0.96}), 0.05, 0.02);
     EXPECT_NE(verdict_cell(wide.steps[0].strategies[0]).find("rounds"), std::string::npos)

@@ -223,6 +223,22 @@ TEST(Processes, PooledRecordsKeepEachProcessAndJudgeOverThem) {
     EXPECT_TRUE(processes_enough(pool, goal, 0)) << "at --max-processes";
     goal.max_processes = 7;
     EXPECT_FALSE(processes_enough(pool, goal, 0)) << "one process short of --max-processes";
+
+    // Every strategy must be precise, not any one: beside a strategy whose processes agree to the
+    // nanosecond, the spread one still holds the run back.
+    process_pool two;
+    goal.target = 0.18;
+    goal.max_processes = 30;
+    for (benchmark_results record : records) {
+        strategy_result steady = record.strategies.at(0);
+        steady.name = "steady sort";
+        steady.durations = {500000, 500000, 500000};
+        record.strategies.insert(record.strategies.begin(), steady);
+        two.add(record);
+    }
+    EXPECT_TRUE(processes_enough(two, goal, 0)) << "both within ±18%";
+    goal.target = 0.17;
+    EXPECT_FALSE(processes_enough(two, goal, 0)) << "the steady strategy is precise, the other is not";
     benchmark_results incremental = pool.pooled();
     EXPECT_EQ(incremental.process_costs_ns, std::vector<duration_ns>(6, 0));
     incremental.process_costs_ns.clear(); // a sweep's rounds are not timed from outside
