@@ -265,15 +265,22 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
     }
-    // What the step said last, up to what is there now: whatever else held the pipe is ended.
-    for (char buffer[4096]; err_open;) {
-        const ssize_t got = ::read(step.err, buffer, sizeof buffer);
-        if (got <= 0) {
-            break;
+    // What the step said last, up to what is there now: whatever else held the pipes is ended.
+    const auto rest = [](int fd, bool open, std::string& into) {
+        for (char buffer[4096]; open;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got <= 0) {
+                break;
+            }
+            if (into.size() < (1u << 16)) {
+                into.append(buffer, static_cast<std::size_t>(got));
+            }
         }
-        if (err.size() < (1u << 16)) {
-            err.append(buffer, static_cast<std::size_t>(got));
-        }
+    };
+    rest(step.err, err_open, err);
+    if (result_fd >= 0 && outcome.interrupted_by == 0) {
+        rest(step.out, out_open, events);
+        follow_events(events, current, runs, progress);
     }
     if (exited_fd >= 0) {
         ::close(exited_fd);

@@ -100,13 +100,6 @@ TEST(ChangePoints, SeededStepsAreFoundAndSteadySeriesRarelyAlarm) {
         false_alarms += find_change_points(series_of(generator, 60, {}, 0), settings).size();
     }
     EXPECT_LE(false_alarms, 2u);
-    // A step two points from a window's edge has too few points on one side there: the next window,
-    // which starts half a window later, holds it well inside.
-    for (const std::size_t at : {48u, 52u, 98u, 102u}) {
-        const auto edge = find_change_points(series_of(generator, 200, {at}, 0.10), settings);
-        ASSERT_EQ(edge.size(), 1u) << "a step at " << at;
-        EXPECT_NEAR(static_cast<double>(edge[0].index), static_cast<double>(at), 1) << "a step at " << at;
-    }
     // A long series: its windows find the step wherever it lies.
     const auto far = find_change_points(series_of(generator, 1000, {777}, 0.10), settings);
     ASSERT_EQ(far.size(), 1u);

@@ -236,18 +236,3 @@ TEST(SqliteHistory, DefaultPlacesArePrivateToTheUser) {
     }
     EXPECT_TRUE(fallback.is_absolute()) << "the password database's home, never the working folder";
 }
-
-// A writer that holds an SQLite history makes the next one wait, and say so.
-TEST(SqliteHistory, AWriterThatWaitsSaysSo) {
-    const scratch_dir dir;
-    const std::string file = dir.file("h.sqlite");
-    write_text(dir.file("run.json"), run_document(100, 0));
-    { const history_store made(file, history_mode::write); }
-    const process_result waited = run_process(
-        "/bin/bash", {"-c", "/usr/bin/python3 -c \"import sqlite3, time, sys; c = sqlite3.connect(sys.argv[1]); "
-                            "c.execute('BEGIN IMMEDIATE'); print('held', flush=True); time.sleep(1.5)\" '" + file +
-                            "' & sleep 0.5; '" + bench_binary() + "' history import --history '" + file + "' '" +
-                            dir.file("run.json") + "' 2>&1 >/dev/null; wait"});
-    EXPECT_NE(waited.out.find("quicksort_bench: waiting for the history " + file + ", which another process is writing"),
-              std::string::npos) << waited.out << waited.err;
-}
