@@ -210,6 +210,7 @@ TEST(PostgresHistory, APasswordIsNeverShown) {
     EXPECT_EQ(typo.exit_code, 2);
     EXPECT_NE(typo.err.find("'dbnme' is not one of libpq's keywords"), std::string::npos) << typo.err;
     EXPECT_FALSE(std::filesystem::exists(dir.path / "dbnme=q"));
+    EXPECT_EQ(history({"list", "--history", uri + "&"}).exit_code, 0) << "a query ending in '&', as libpq allows";
     EXPECT_EQ(history({"import", "--history", dir.file("local.sqlite"), dir.file("run.json")}).exit_code, 0);
     const process_result pushed = history({"push", "--history", dir.file("local.sqlite"), "--to", forms[0]});
     EXPECT_EQ(pushed.exit_code, 0) << pushed.err;
