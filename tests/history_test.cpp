@@ -140,19 +140,23 @@ TEST_P(Histories, SixteenWritersAtOnceAllLand) {
 
 namespace {
 
-// Holds the history's write lock from another connection for `seconds`, from the moment it returns:
-// SQLite's by a transaction begun IMMEDIATE, PostgreSQL's by a SHARE lock on the runs, which lets
-// a run be checked and measured but not stored.
-std::thread hold_write_lock(const history_place& place, const scratch_dir& dir, double seconds) {
+// Holds the history's write lock from another connection from the moment it returns, until
+// `seconds` have passed or the file `release` exists: SQLite's by a transaction begun IMMEDIATE,
+// PostgreSQL's by a SHARE lock on the runs, which lets a run be checked and measured but not stored.
+std::thread hold_write_lock(const history_place& place, const scratch_dir& dir, double seconds,
+                            const std::string& release = "") {
     std::promise<void> held;
     std::future<void> taken = held.get_future();
-    std::thread holder([&place, &dir, seconds, held = std::move(held)]() mutable {
+    std::thread holder([&place, &dir, seconds, release, held = std::move(held)]() mutable {
         if (place.postgres()) {
             pqxx::connection c(place.location());
             pqxx::work w(c);
             w.exec("LOCK TABLE quicksort_bench.runs IN SHARE MODE");
             held.set_value();
-            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+            const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+            while (std::chrono::steady_clock::now() < until && (release.empty() || !std::filesystem::exists(release))) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
             w.commit();
             return;
         }
@@ -164,9 +168,12 @@ std::thread hold_write_lock(const history_place& place, const scratch_dir& dir, 
             held.set_value();
         });
         run_process("/usr/bin/python3",
-                    {"-c", "import sqlite3, time, sys; c = sqlite3.connect(sys.argv[1], isolation_level=None); "
-                           "c.execute('BEGIN IMMEDIATE'); open(sys.argv[2], 'w').close(); time.sleep(float(sys.argv[3]))",
-                     place.location(), flag, std::to_string(seconds)});
+                    {"-c", "import os, sqlite3, time, sys; c = sqlite3.connect(sys.argv[1], isolation_level=None); "
+                           "c.execute('BEGIN IMMEDIATE'); open(sys.argv[2], 'w').close(); "
+                           "until = time.time() + float(sys.argv[3])\n"
+                           "while time.time() < until and not (sys.argv[4] and os.path.exists(sys.argv[4])): "
+                           "time.sleep(0.02)",
+                     place.location(), flag, std::to_string(seconds), release});
         tell.join();
     });
     taken.wait();
@@ -190,7 +197,8 @@ TEST_P(Histories, AWriterWaitsSaysSoAndAnInterruptedStoreKeepsTheRun) {
     EXPECT_EQ(waited.exit_code, 0) << waited.err;
     EXPECT_NE(waited.err.find("quicksort_bench: waiting for the history"), std::string::npos) << waited.err;
 
-    holder = hold_write_lock(place, dir, 5);
+    // Held until the run has been stopped: however long a (sanitized) run takes to measure.
+    holder = hold_write_lock(place, dir, 100, dir.file("release"));
     run_options stop;
     stop.marker = "waiting for the history";
     stop.signal = SIGTERM;
@@ -198,6 +206,7 @@ TEST_P(Histories, AWriterWaitsSaysSoAndAnInterruptedStoreKeepsTheRun) {
         "/bin/bash", {"-c", "XDG_STATE_HOME='" + dir.path.string() + "' exec '" + bench_binary() +
                                 "' --size 2000 --runs 2 --no-pause --record --history '" + place.location() + "' 2>&1"},
         stop);
+    write_text(dir.file("release"), "");
     holder.join();
     ASSERT_TRUE(stopped.saw_marker) << stopped.out;
     EXPECT_NE(stopped.out.find("Results:"), std::string::npos) << "the run was measured first: " << stopped.out;
