@@ -4,30 +4,32 @@
 
 #include <pqxx/pqxx>
 
-#include <condition_variable>
-#include <mutex>
+#include <iostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "history/backend.hpp"
 #include "history/location.hpp"
 
-// For its lifetime, a statement that may wait on another session's lock: past a second, one line
-// on stderr says what it waits for. Its thread is joined on every path.
-class lock_wait_notice {
-public:
-    explicit lock_wait_notice(const std::string& shown);
-    ~lock_wait_notice();
-    lock_wait_notice(const lock_wait_notice&) = delete;
-    lock_wait_notice& operator=(const lock_wait_notice&) = delete;
-
-private:
-    std::mutex mutex_;
-    std::condition_variable done_changed_;
-    bool done_ = false;
-    std::thread waiter_; // last: started once the rest is made
-};
+// Runs `body(work)` in a transaction that waits a second for another session's lock, then says on
+// stderr what it waits for and waits up to 29 s more, as SQLite's busy handler does; `body` commits.
+// A lock given up on throws pqxx::sql_error with SQLSTATE 55P03.
+template <typename Body>
+auto with_lock_wait(pqxx::connection& connection, const std::string& shown, Body body) {
+    for (bool said = false;; said = true) {
+        try {
+            pqxx::work work(connection);
+            work.exec(said ? "SET LOCAL lock_timeout = '29s'" : "SET LOCAL lock_timeout = '1s'");
+            return body(work);
+        } catch (const pqxx::sql_error& e) {
+            if (said || e.sqlstate() != "55P03") {
+                throw;
+            }
+        }
+        std::cerr << "quicksort_bench: waiting for the history " << shown
+                  << ": another session holds a lock it needs (up to 30 s)" << std::endl;
+    }
+}
 
 class postgres_history : public history_backend {
 public:

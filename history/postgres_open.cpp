@@ -189,24 +189,6 @@ std::string lock_or_message(const std::string& message, const std::exception& e)
     return message;
 }
 
-lock_wait_notice::lock_wait_notice(const std::string& shown)
-    : waiter_([this, shown] {
-          std::unique_lock lock(mutex_);
-          if (!done_changed_.wait_for(lock, std::chrono::seconds(1), [this] { return done_; })) {
-              std::cerr << "quicksort_bench: waiting for the history " << shown
-                        << ": another session holds a lock it needs (up to 30 s)" << std::endl;
-          }
-      }) {}
-
-lock_wait_notice::~lock_wait_notice() {
-    {
-        const std::lock_guard lock(mutex_);
-        done_ = true;
-    }
-    done_changed_.notify_all();
-    waiter_.join();
-}
-
 std::string one_line(const std::string& text) {
     std::string line;
     for (const char ch : text) {
@@ -220,23 +202,23 @@ std::string one_line(const std::string& text) {
 
 postgres_history::postgres_history(const postgres_location& location, history_mode mode) try
     : shown_(location.shown), secrets_(location.secrets), connection_(location.connect) {
-    const lock_wait_notice notice(shown_);
-    pqxx::work work(connection_);
-    // Another session's lock is waited for as SQLite's busy handler waits: 30 s, then an error.
-    work.exec("SET lock_timeout = '30s'");
-    if (!schema_found(work, shown_, mode)) {
-        if (mode == history_mode::read) {
-            throw no_history();
-        }
-        // Sixteen first recorders at once: one creates the schema, the others find it made.
-        work.exec_params("SELECT pg_advisory_xact_lock($1)", schema_lock);
+    with_lock_wait(connection_, shown_, [&](pqxx::work& work) {
         if (!schema_found(work, shown_, mode)) {
-            work.exec(schema);
-            work.exec_params("INSERT INTO quicksort_bench.schema_info VALUES ('quicksort_bench', $1)", schema_version);
+            if (mode == history_mode::read) {
+                throw no_history();
+            }
+            // Sixteen first recorders at once: one creates the schema, the others find it made.
+            work.exec_params("SELECT pg_advisory_xact_lock($1)", schema_lock);
+            if (!schema_found(work, shown_, mode)) {
+                work.exec(schema);
+                work.exec_params("INSERT INTO quicksort_bench.schema_info VALUES ('quicksort_bench', $1)",
+                                 schema_version);
+            }
         }
-    }
-    check_privileges(work, shown_, mode);
-    work.commit();
+        check_privileges(work, shown_, mode);
+        work.commit();
+        return 0;
+    });
     prepare(connection_);
 } catch (const history_error&) {
     throw;

@@ -44,28 +44,28 @@ stored_run run_of(const pqxx::row& q) {
 
 record_outcome postgres_history::record(const run_row& row) {
     try {
-        const lock_wait_notice notice(shown_);
-        pqxx::work work(connection_);
-        work.exec_prepared("add_machine", row.machine.id, row.machine.name, row.host_name, row.cpu_model,
-                           row.logical_cpus, row.memory_bytes);
-        // The unique hash decides a duplicate, inside the transaction: never a read, then a write.
-        const pqxx::result added = work.exec_prepared(
-            "add_run", history_internal::utc_now(), row.run_time, row.run_epoch, row.label, row.machine.id, row.kind,
-            row.array_size, row.chunk_size, row.runs, row.processes, row.values, row.cpus, row.document, row.hash,
-            row.compiler, row.kernel, row.tbb_version, row.program_version, row.source_revision);
-        if (added.empty()) {
-            const pqxx::result known = work.exec_prepared("known", row.hash);
+        return with_lock_wait(connection_, shown_, [&](pqxx::work& work) -> record_outcome {
+            work.exec_prepared("add_machine", row.machine.id, row.machine.name, row.host_name, row.cpu_model,
+                               row.logical_cpus, row.memory_bytes);
+            // The unique hash decides a duplicate, inside the transaction: never a read, then a write.
+            const pqxx::result added = work.exec_prepared(
+                "add_run", history_internal::utc_now(), row.run_time, row.run_epoch, row.label, row.machine.id, row.kind,
+                row.array_size, row.chunk_size, row.runs, row.processes, row.values, row.cpus, row.document, row.hash,
+                row.compiler, row.kernel, row.tbb_version, row.program_version, row.source_revision);
+            if (added.empty()) {
+                const pqxx::result known = work.exec_prepared("known", row.hash);
+                work.commit();
+                return {known.at(0)[0].as<std::int64_t>(), false, known.at(0)[1].as<std::string>()};
+            }
+            const auto id = added[0][0].as<std::int64_t>();
+            std::int64_t position = 0;
+            for (const auto& m : row.medians) {
+                work.exec_prepared("add_median", id, static_cast<std::int64_t>(m.cpus), position++, m.strategy, m.median_ns,
+                                   m.low_ns, m.high_ns, static_cast<std::int64_t>(m.count));
+            }
             work.commit();
-            return {known.at(0)[0].as<std::int64_t>(), false, known.at(0)[1].as<std::string>()};
-        }
-        const auto id = added[0][0].as<std::int64_t>();
-        std::int64_t position = 0;
-        for (const auto& m : row.medians) {
-            work.exec_prepared("add_median", id, static_cast<std::int64_t>(m.cpus), position++, m.strategy, m.median_ns,
-                               m.low_ns, m.high_ns, static_cast<std::int64_t>(m.count));
-        }
-        work.commit();
-        return {id, true, row.label};
+            return {id, true, row.label};
+        });
     } catch (const std::exception& e) {
         fail(e);
     }
