@@ -1,4 +1,5 @@
-// What the history's tests share: runs to store, and a history of a test's own on either backend.
+// What the history's tests share: runs to store, a history of a test's own on either backend, and
+// another writer holding it.
 #include "history_places.hpp"
 
 #include <gtest/gtest.h>
@@ -8,8 +9,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <future>
 #include <regex>
+#include <thread>
 #include <sstream>
 
 #include "records/record_json.hpp"
@@ -109,3 +114,44 @@ void history_place::exec(const std::string& sql) const {
     }
     postgres_exec(database_, std::regex_replace(sql, std::regex("\\b(runs|machines|medians)\\b"), "quicksort_bench.$1"));
 }
+
+// Holds the history's write lock from another connection from the moment it returns, until
+// `seconds` have passed or the file `release` exists: SQLite's by a transaction begun IMMEDIATE,
+// PostgreSQL's by a SHARE lock on the runs, which lets a run be checked and measured but not stored.
+std::thread hold_write_lock(const history_place& place, const scratch_dir& dir, double seconds,
+                            const std::string& release) {
+    std::promise<void> held;
+    std::future<void> taken = held.get_future();
+    std::thread holder([&place, &dir, seconds, release, held = std::move(held)]() mutable {
+        if (place.postgres()) {
+            pqxx::connection c(place.location());
+            pqxx::work w(c);
+            w.exec("LOCK TABLE quicksort_bench.runs IN SHARE MODE");
+            held.set_value();
+            const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+            while (std::chrono::steady_clock::now() < until && (release.empty() || !std::filesystem::exists(release))) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            w.commit();
+            return;
+        }
+        const std::string flag = dir.file("held");
+        std::thread tell([&held, flag] {
+            while (!std::filesystem::exists(flag)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            held.set_value();
+        });
+        run_process("/usr/bin/python3",
+                    {"-c", "import os, sqlite3, time, sys; c = sqlite3.connect(sys.argv[1], isolation_level=None); "
+                           "c.execute('BEGIN IMMEDIATE'); open(sys.argv[2], 'w').close(); "
+                           "until = time.time() + float(sys.argv[3])\n"
+                           "while time.time() < until and not (sys.argv[4] and os.path.exists(sys.argv[4])): "
+                           "time.sleep(0.02)",
+                     place.location(), flag, std::to_string(seconds), release});
+        tell.join();
+    });
+    taken.wait();
+    return holder;
+}
+

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "history/store.hpp"
@@ -45,6 +46,12 @@ private:
     std::string file_;
     std::string database_;
 };
+
+// Holds the history's write lock from another connection from the moment it returns, until
+// `seconds` have passed or the file `release` exists: SQLite's by a transaction begun IMMEDIATE,
+// PostgreSQL's by a SHARE lock on the runs, which lets a run be checked and measured but not stored.
+std::thread hold_write_lock(const history_place& place, const scratch_dir& dir, double seconds,
+                            const std::string& release = "");
 
 // Both backends, for the suites that run on each.
 inline const std::vector<std::string> backends = {"sqlite", "postgresql"};

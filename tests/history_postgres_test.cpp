@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <thread>
 
+#include "cli/child_process.hpp"
 #include "history/store.hpp"
 #include "history_places.hpp"
 
@@ -158,51 +160,76 @@ TEST(PostgresHistory, APasswordIsNeverShown) {
         EXPECT_EQ(shown_location(c.location), c.shown) << c.location;
     }
 
-    // Every output and export of a run recorded, listed, trended and pushed, with a password holding
-    // each character that ends a part of a URI, given in each place a password can be.
+    // Every place that shows a location, with a password holding each character that ends a part of
+    // a URI, given in each place a password can be: each form on a database of its own.
     const scratch_dir dir;
-    const history_place place("postgresql", dir);
     const std::string password = "S3c@r/t:p?w#d%41";
-    const std::string uri = place.location();                 // postgresql://postgres@/DB?host=H&port=P
-    const std::string tail = uri.substr(uri.find('@') + 1);   // /DB?host=H&port=P
-    const std::string database = tail.substr(1, tail.find('?') - 1);
-    const std::string socket = tail.substr(tail.find("host=") + 5, tail.find('&') - tail.find("host=") - 5);
-    const std::string port = tail.substr(tail.find("port=") + 5);
-    const std::string forms[] = {
-        "postgresql://postgres:" + password + "@" + tail,
-        uri + "&password=" + password,
-        "host=" + socket + " port=" + port + " dbname=" + database + " user=postgres password='" + password + "'",
-    };
     write_text(dir.file("run.json"), run_document(100, 0));
-    const auto never_shows = [&](const std::string& text, const std::string& where) {
-        for (const char* part : {"S3c", "w#d", "t:p"}) {
-            EXPECT_EQ(text.find(part), std::string::npos) << where << ": " << text;
-        }
-    };
-    for (const auto& form : forms) {
-        const process_result r = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history",
-                                                              form, "--export-json", dir.file("r.json")});
-        EXPECT_EQ(r.exit_code, 0) << form << r.err;
-        EXPECT_NE(r.err.find("Recorded as run"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("~/.pgpass"), std::string::npos) << "a password on the command line is visible: " << r.err;
-        never_shows(r.out + r.err + read_text(dir.file("r.json")), "the run");
-        const process_result list = history({"list", "--history", form});
-        EXPECT_EQ(list.exit_code, 0) << list.err;
-        never_shows(list.out + list.err, "list");
-        const process_result trend = history({"trend", "--history", form, "--export-json", dir.file("t.json"),
-                                              "--export-html", dir.file("t.html")});
-        EXPECT_EQ(trend.exit_code, 0) << trend.err;
-        never_shows(trend.out + trend.err + read_text(dir.file("t.json")) + read_text(dir.file("t.html")), "trend");
-        const process_result push =
-            history({"push", "--history", dir.file("local.sqlite"), "--to", form});
-        never_shows(push.out + push.err, "push");
-        std::string missing = form;
+    ASSERT_EQ(history({"import", "--history", dir.file("local.sqlite"), dir.file("run.json")}).exit_code, 0);
+    for (int form = 0; form < 3; ++form) {
+        const history_place place("postgresql", dir);
+        const std::string uri = place.location();               // postgresql://postgres@/DB?host=H&port=P
+        const std::string tail = uri.substr(uri.find('@') + 1); // /DB?host=H&port=P
+        const std::string database = tail.substr(1, tail.find('?') - 1);
+        const std::string socket = tail.substr(tail.find("host=") + 5, tail.find('&') - tail.find("host=") - 5);
+        const std::string located[] = {
+            "postgresql://postgres:" + password + "@" + tail,
+            uri + "&password=" + password,
+            "host=" + socket + " port=" + tail.substr(tail.find("port=") + 5) + " dbname=" + database +
+                " user=postgres password='" + password + "'",
+        };
+        const std::string& at = located[form];
+        std::string missing = at;
         missing.replace(missing.find(database), database.size(), "no_such_database");
-        const process_result refused = history({"list", "--history", missing});
-        EXPECT_EQ(refused.exit_code, 2);
-        EXPECT_NE(refused.err.find("no_such_database"), std::string::npos) << refused.err;
-        never_shows(refused.out + refused.err, "an error");
+        const std::string bench = "'" + bench_binary() + "' ";
+        const struct {
+            std::string command; // for bash, with the location quoted
+            const char* says;    // what proves the path was taken
+        } places[] = {
+            {bench + "history list --history \"$H\"", "holds no runs yet"},
+            {bench + "--size 2000 --runs 2 --record --history \"$H\" --export-json t.json", "Recorded as run 1 in"},
+            {bench + "history list --history \"$H\"", "Runs in "},
+            {bench + "history trend --history \"$H\" --export-json t.json --export-html t.html --export-markdown t.md",
+             "Trends in "},
+            {bench + "history push --history local.sqlite --to \"$H\"", "pushed 1 run to"},
+            {bench + "history list --history \"$M\"", "cannot use the history"},
+        };
+        for (const auto& p : places) {
+            const process_result r = run_process(
+                "/bin/bash", {"-c", "cd '" + dir.path.string() + "' && rm -f t.* && H=\"$0\"; M=\"$1\"; " + p.command +
+                                        " 2>&1; cat t.* 2>/dev/null; true",
+                              at, missing});
+            EXPECT_NE(r.out.find(p.says), std::string::npos) << form << ": " << r.out;
+            EXPECT_EQ(r.out.find("S3c"), std::string::npos) << form << ": " << r.out;
+            EXPECT_EQ(r.out.find("w#d"), std::string::npos) << form << ": " << r.out;
+        }
+        // Waiting for another session's lock, and interrupted while storing: the import line too.
+        std::thread holder = hold_write_lock(place, dir, 100, dir.file("release"));
+        run_options stop;
+        stop.marker = "waiting for the history";
+        stop.signal = SIGTERM;
+        const process_result stopped = run_process(
+            "/bin/bash", {"-c", "XDG_STATE_HOME='" + dir.path.string() + "' exec " + bench_binary() +
+                                    " --size 2000 --runs 2 --no-pause --record --history \"$0\" 2>&1", at},
+            stop);
+        write_text(dir.file("release"), "");
+        holder.join();
+        std::filesystem::remove(dir.file("release"));
+        EXPECT_NE(stopped.out.find("history import --history"), std::string::npos) << stopped.out;
+        EXPECT_EQ(stopped.out.find("S3c"), std::string::npos) << stopped.out;
+        EXPECT_EQ(stopped.out.find("w#d"), std::string::npos) << stopped.out;
+        if (form == 0) {
+            EXPECT_EQ(history({"list", "--history", uri + "&"}).exit_code, 0) << "a query ending in '&', as libpq allows";
+        }
     }
+    // A child measures without the history: its command line never holds the location.
+    options recording;
+    recording.record = true;
+    recording.history_file = "postgresql://ci:" + password + "@db/q";
+    for (const auto& word : child_arguments(recording)) {
+        EXPECT_EQ(word.find("S3c"), std::string::npos) << word;
+    }
+
     // A key/value string was a connection above; one that starts with no libpq keyword is refused,
     // never made a file.
     const process_result typo = run_process(
@@ -210,15 +237,12 @@ TEST(PostgresHistory, APasswordIsNeverShown) {
     EXPECT_EQ(typo.exit_code, 2);
     EXPECT_NE(typo.err.find("'dbnme' is not one of libpq's keywords"), std::string::npos) << typo.err;
     EXPECT_FALSE(std::filesystem::exists(dir.path / "dbnme=q"));
-    EXPECT_EQ(history({"list", "--history", uri + "&"}).exit_code, 0) << "a query ending in '&', as libpq allows";
-    EXPECT_EQ(history({"import", "--history", dir.file("local.sqlite"), dir.file("run.json")}).exit_code, 0);
-    const process_result pushed = history({"push", "--history", dir.file("local.sqlite"), "--to", forms[0]});
-    EXPECT_EQ(pushed.exit_code, 0) << pushed.err;
 
     // libpq's own messages quote what it could not read: the password is taken out of them.
+    const std::string tail = postgres_uri("q").substr(postgres_uri("q").find('@') + 1);
     for (const std::string& bad : {"postgresql://postgres:MySecret%zz@" + tail,
                                    std::string("postgresql://postgres:MySecret@[::1/q"),
-                                   "host=" + socket + " dbname=" + database + " password='MySecret"}) {
+                                   std::string("host=/tmp dbname=q password='MySecret")}) {
         const process_result r = history({"list", "--history", bad});
         EXPECT_EQ(r.exit_code, 2) << bad;
         EXPECT_EQ(r.err.find("MySecret"), std::string::npos) << r.err;
