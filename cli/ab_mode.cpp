@@ -74,13 +74,17 @@ struct side_outcome : step_outcome {
 // How long a side's run may take before it is taken for hung: --timeout, else an hour while no
 // round has shown how long an honest run takes, then ten times the longest of the rounds before,
 // at least five minutes.
+constexpr std::int64_t minute_ns = 60'000'000'000;
+
 std::int64_t side_timeout(const ab_options& opts, std::int64_t longest_ns) {
-    constexpr std::int64_t minute = 60'000'000'000;
     if (opts.timeout_ns > 0) {
         return opts.timeout_ns;
     }
-    return longest_ns == 0 ? 60 * minute : std::max(5 * minute, 10 * longest_ns);
+    return longest_ns == 0 ? 60 * minute_ns : std::max(5 * minute_ns, 10 * longest_ns);
 }
+
+// A side's check and trial, at the smallest size, are taken for hung after five minutes.
+std::int64_t trial_timeout(const ab_options& opts) { return opts.timeout_ns > 0 ? opts.timeout_ns : 5 * minute_ns; }
 
 // One run of a side, its record exported into the scratch folder and read back.
 side_outcome run_side(const ab_side& side, std::vector<std::string> args, const std::string& record,
@@ -113,7 +117,7 @@ int validate_sides(const ab_options& opts) {
         std::vector<std::string> args = side.arguments;
         args.push_back("--validate");
         const step_outcome checked =
-            run_step_process(side.program, args, allowed_cpus(), -1, 0, quiet, side_timeout(opts, 0));
+            run_step_process(side.program, args, allowed_cpus(), -1, 0, quiet, trial_timeout(opts));
         if (checked.interrupted_by != 0) {
             print_error(std::cerr, "interrupted");
             return 128 + checked.interrupted_by;
@@ -138,7 +142,7 @@ int try_sides(const ab_options& opts, const scratch_folder& scratch) {
         const ab_side& side = side_of(opts, id);
         const side_outcome trial = run_side(side, trial_arguments(side.arguments),
                                             (scratch.path / (std::string("trial-") + side_name(id) + ".json")).string(),
-                                            quiet, opts.timeout_ns > 0 ? opts.timeout_ns : 5 * 60'000'000'000LL);
+                                            quiet, trial_timeout(opts));
         if (trial.interrupted_by != 0) {
             print_error(std::cerr, "interrupted");
             return 128 + trial.interrupted_by;

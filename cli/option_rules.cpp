@@ -30,9 +30,8 @@ void check_export_paths(const CLI::App& app, const named_values& exports) {
     }
 }
 
-namespace {
-
-void add_valued_names(const CLI::App& app, std::set<std::string>& names) {
+std::set<std::string> valued_option_names(const CLI::App& app) {
+    std::set<std::string> names;
     for (const CLI::Option* option : app.get_options()) {
         if (option->get_expected_max() > 0 && option->get_type_size() != 0) {
             for (const std::string& long_name : option->get_lnames()) {
@@ -41,15 +40,13 @@ void add_valued_names(const CLI::App& app, std::set<std::string>& names) {
         }
     }
     for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
-        add_valued_names(*sub, names);
+        names.merge(valued_option_names(*sub));
     }
+    return names;
 }
 
-} // namespace
-
 std::string repeated_option(const CLI::App& app, int argc, const char* const* argv) {
-    std::set<std::string> valued;
-    add_valued_names(app, valued);
+    const std::set<std::string> valued = valued_option_names(app);
     std::vector<std::string> seen;
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];

@@ -229,21 +229,12 @@ named_values run_values(const options& opts, const run_texts& texts) {
 } // namespace
 
 bool run_option_takes_value(const std::string& name) {
-    // Read off the options as they are defined, so that a new one is known here without a second list.
     static const std::set<std::string> valued = [] {
         CLI::App app;
         options opts;
         run_texts texts;
         add_run_options(app, opts, texts);
-        std::set<std::string> names;
-        for (const CLI::Option* option : app.get_options()) {
-            if (option->get_type_size() != 0) {
-                for (const std::string& long_name : option->get_lnames()) {
-                    names.insert("--" + long_name);
-                }
-            }
-        }
-        return names;
+        return valued_option_names(app);
     }();
     return valued.count(name) > 0;
 }

@@ -1,18 +1,17 @@
 // Storing a finished run in the history the options name, checked before the run starts.
 #include "cli/recording.hpp"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <iterator>
 
 #include "common/error.hpp"
 #include "common/format.hpp"
 #include "cli/history_import.hpp"
+#include "cli/step_process.hpp"
 #include "history/places.hpp"
 #include "history/store.hpp"
 #include "records/record_json.hpp"
@@ -46,37 +45,15 @@ namespace {
 char interrupted_line[8192];
 std::size_t interrupted_length = 0;
 
+void say_when_interrupted(const std::string& line) {
+    interrupted_length = std::min(line.size(), sizeof interrupted_line);
+    std::memcpy(interrupted_line, line.data(), interrupted_length);
+}
+
 extern "C" void end_while_storing(int sig) {
     [[maybe_unused]] const auto written = ::write(STDERR_FILENO, interrupted_line, interrupted_length);
     ::_exit(128 + sig);
 }
-
-// For its lifetime, SIGINT, SIGTERM and SIGHUP end the process at once with 128+n and `line`: the
-// run is already kept on disk, and a transaction cut off is rolled back by either database.
-class storing_signals {
-public:
-    explicit storing_signals(const std::string& line) {
-        interrupted_length = std::min(line.size(), sizeof interrupted_line);
-        std::memcpy(interrupted_line, line.data(), interrupted_length);
-        struct sigaction action {};
-        action.sa_handler = end_while_storing;
-        sigemptyset(&action.sa_mask);
-        for (std::size_t k = 0; k < std::size(signals_); ++k) {
-            ::sigaction(signals_[k], &action, &previous_[k]);
-        }
-    }
-    ~storing_signals() {
-        for (std::size_t k = 0; k < std::size(signals_); ++k) {
-            ::sigaction(signals_[k], &previous_[k], nullptr);
-        }
-    }
-    storing_signals(const storing_signals&) = delete;
-    storing_signals& operator=(const storing_signals&) = delete;
-
-private:
-    static constexpr int signals_[3] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction previous_[3] {};
-};
 
 } // namespace
 
@@ -86,6 +63,7 @@ int record_run(const options& opts, const sweep_results& run) {
     }
     const nlohmann::json document = document_json(run);
     const std::string file = history_location(opts.history_file);
+    const std::string shown = shown_location(file);
     // A finished measurement is never lost: it is kept first, where `history import` can store it
     // later, and the copy removed once the history holds it.
     std::filesystem::path kept;
@@ -93,19 +71,21 @@ int record_run(const options& opts, const sweep_results& run) {
     try {
         kept = keep_unrecorded(json_fields::json_text(document, 2) + "\n");
         kept_text = "it is kept in " + kept.string() + " (store it later: quicksort_bench history import" +
-                    " --history " + shell_quoted(shown_location(file)) +
+                    " --history " + shell_quoted(shown) +
                     (opts.label.empty() ? "" : " --label " + shell_quoted(opts.label)) + " " +
                     shell_quoted(kept.string()) + ")";
     } catch (const history_error& keep) {
         kept_text = std::string("nor could it be kept: ") + keep.what();
     }
     try {
-        const storing_signals interrupted(std::string(error_prefix) + "interrupted while the run was stored; " +
-                                          kept_text + "\n");
+        // A signal now ends the process at once with 128+n: the run is already kept on disk, and a
+        // transaction cut off is rolled back by either database.
+        say_when_interrupted(std::string(error_prefix) + "interrupted while the run was stored; " + kept_text + "\n");
+        const signal_handlers interrupted(end_while_storing);
         history_store store(file, history_mode::write);
         const record_outcome stored = store.record(run, document, opts.label);
-        std::cerr << (stored.added ? "Recorded as run " + std::to_string(stored.id) + " in " + shown_location(file)
-                                   : "Already recorded in " + shown_location(file) + " as " + stored_as(stored))
+        std::cerr << (stored.added ? "Recorded as run " + std::to_string(stored.id) + " in " + shown
+                                   : "Already recorded in " + shown + " as " + stored_as(stored))
                   << std::endl;
     } catch (const history_error& e) {
         print_error(std::cerr, std::string("the run was not recorded: ") + e.what() + "; " + kept_text);

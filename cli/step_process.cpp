@@ -24,7 +24,7 @@ namespace {
 
 int signal_pipe[2] = {-1, -1};
 constexpr int sweep_signals[] = {SIGINT, SIGTERM, SIGHUP};
-static_assert(std::size(sweep_signals) == 3, "signal_catcher keeps one previous handler per signal");
+static_assert(std::size(sweep_signals) == 3, "signal_handlers keeps one previous handler per signal");
 
 extern "C" void note_signal(int sig) {
     const int saved = errno;
@@ -146,22 +146,30 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
 
 } // namespace
 
-signal_catcher::signal_catcher() {
-    if (::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw std::system_error(errno, std::generic_category(), "cannot create a pipe");
-    }
+signal_handlers::signal_handlers(void (*handler)(int)) {
     struct sigaction action {};
-    action.sa_handler = note_signal;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     for (std::size_t k = 0; k < std::size(sweep_signals); ++k) {
         sigaction(sweep_signals[k], &action, &previous_[k]);
     }
 }
 
-signal_catcher::~signal_catcher() {
+signal_handlers::~signal_handlers() {
     for (std::size_t k = 0; k < std::size(sweep_signals); ++k) {
         sigaction(sweep_signals[k], &previous_[k], nullptr);
     }
+}
+
+signal_catcher::signal_catcher() {
+    if (::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot create a pipe");
+    }
+    handlers_.emplace(note_signal);
+}
+
+signal_catcher::~signal_catcher() {
+    handlers_.reset();
     ::close(signal_pipe[0]);
     ::close(signal_pipe[1]);
 }

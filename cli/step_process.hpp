@@ -10,8 +10,20 @@
 
 #include "bench/progress.hpp"
 
-// Catches SIGINT, SIGTERM and SIGHUP for its lifetime (the handler only notes the signal on a
-// pipe that the step's loop polls) and puts the previous handlers back after.
+// For its lifetime `handler` takes SIGINT, SIGTERM and SIGHUP; the previous handlers come back after.
+class signal_handlers {
+public:
+    explicit signal_handlers(void (*handler)(int));
+    ~signal_handlers();
+    signal_handlers(const signal_handlers&) = delete;
+    signal_handlers& operator=(const signal_handlers&) = delete;
+
+private:
+    struct sigaction previous_[3] {};
+};
+
+// Catches SIGINT, SIGTERM and SIGHUP for its lifetime: the handler only notes the signal on a pipe
+// that the step's loop polls.
 class signal_catcher {
 public:
     signal_catcher();
@@ -23,7 +35,7 @@ public:
     static int caught();
 
 private:
-    struct sigaction previous_[3] {};
+    std::optional<signal_handlers> handlers_; // installed once the pipe exists
 };
 
 struct step_outcome {

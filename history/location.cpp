@@ -107,7 +107,6 @@ postgres_location read_uri(const std::string& location, std::string_view scheme)
     const std::size_t question =
         query_start == std::string::npos ? after.find('?') : query_start - (rest.size() - after.size());
     const std::string address = after.substr(0, question);
-    std::vector<std::string> params;
     bool has_timeout = false;
     std::string shown_query;
     std::string connect_query;

@@ -12,22 +12,28 @@
 
 bool is_postgres_location(const std::string& location) { return read_postgres_location(location).has_value(); }
 
-std::string shown_location(const std::string& location) {
+namespace {
+
+// The location read as PostgreSQL's, or nothing for a file and for a string that cannot be read:
+// for showing, which must never fail.
+std::optional<postgres_location> read_for_showing(const std::string& location) {
     try {
-        const auto postgres = read_postgres_location(location);
-        return postgres ? postgres->shown : location;
+        return read_postgres_location(location);
     } catch (const history_error&) {
-        return "(a connection string that cannot be read)";
+        return postgres_location{"(a connection string that cannot be read)", "", false, {}};
     }
 }
 
+} // namespace
+
+std::string shown_location(const std::string& location) {
+    const auto postgres = read_for_showing(location);
+    return postgres ? postgres->shown : location;
+}
+
 bool has_password(const std::string& location) {
-    try {
-        const auto postgres = read_postgres_location(location);
-        return postgres && postgres->has_password;
-    } catch (const history_error&) {
-        return false;
-    }
+    const auto postgres = read_for_showing(location);
+    return postgres && postgres->has_password;
 }
 
 bool is_run_id(const std::string& reference) {
