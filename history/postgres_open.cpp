@@ -127,10 +127,11 @@ bool schema_found(pqxx::work& work, const std::string& shown, history_mode mode)
     const pqxx::result info =
         work.exec("SELECT 1 FROM information_schema.tables WHERE table_schema = 'quicksort_bench' AND "
                   "table_name = 'schema_info'");
+    const history_error not_ours("the schema quicksort_bench in " + shown + " is not this program's (it holds no "
+                                 "quicksort_bench schema_info); it is left as it is",
+                                 2);
     if (info.empty()) {
-        throw history_error("the schema quicksort_bench in " + shown + " is not this program's (it holds no "
-                            "quicksort_bench schema_info); it is left as it is",
-                            2);
+        throw not_ours;
     }
     if (!work.exec("SELECT has_table_privilege('quicksort_bench.schema_info', 'SELECT')")[0][0].as<bool>()) {
         throw history_error("permission denied on table quicksort_bench.schema_info in " + shown + ": " +
@@ -139,9 +140,7 @@ bool schema_found(pqxx::work& work, const std::string& shown, history_mode mode)
     }
     const pqxx::result version = work.exec("SELECT application, version FROM quicksort_bench.schema_info");
     if (version.size() != 1 || version[0][0].as<std::string>() != "quicksort_bench") {
-        throw history_error("the schema quicksort_bench in " + shown + " is not this program's (it holds no "
-                            "quicksort_bench schema_info); it is left as it is",
-                            2);
+        throw not_ours;
     }
     if (const int v = version[0][1].as<int>(); v > schema_version) {
         throw history_error(shown + " was written by a newer quicksort_bench (schema " + std::to_string(v) +
