@@ -156,7 +156,7 @@ TEST(AbSides, ProgramsAreFoundAsAShellFindsThem) {
             resolve_program(r.name);
             ADD_FAILURE() << r.name << " was accepted";
         } catch (const std::runtime_error& e) {
-            EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
+            EXPECT_HAS(std::string(e.what()), r.message) << e.what();
         }
     }
 }
@@ -219,7 +219,7 @@ TEST(AbRounds, VerdictsFollowCompareRules) {
         EXPECT_EQ(compare_exit_status(judged, false, false), 0) << c.name << ": no gate asked for";
     }
     const auto wide = compare_rounds(rounds_of_ratios({1.08, 0.93, 1.11, 0.95, 1.04, 0.90, 1.07, 0.96}), 0.05, 0.02);
-    EXPECT_NE(verdict_cell(wide.steps[0].strategies[0]).find("rounds"), std::string::npos)
+    EXPECT_HAS(verdict_cell(wide.steps[0].strategies[0]), "rounds")
         << "an undecided row names rounds, not runs: " << verdict_cell(wide.steps[0].strategies[0]);
 }
 
@@ -264,11 +264,11 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
                                  "--chunk 300", "--export-json", dir.file("ab.json"), "--export-markdown",
                                  dir.file("ab.md"), "--export-html", dir.file("ab.html")});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.out.find("[interleaved, 6 rounds]"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("chunk_size: 100000 -> 300"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("different settings (chunk_size)"), std::string::npos) << r.out;
+    EXPECT_HAS(r.out, "[interleaved, 6 rounds]") << r.out;
+    EXPECT_HAS(r.out, "chunk_size: 100000 -> 300") << r.out;
+    EXPECT_HAS(r.out, "different settings (chunk_size)") << r.out;
     for (int k = 1; k <= 6; ++k) {
-        EXPECT_NE(r.err.find("round " + std::to_string(k) + "/6, "), std::string::npos) << r.err;
+        EXPECT_HAS(r.err, "round " + std::to_string(k) + "/6, ") << r.err;
     }
     const nlohmann::json doc = json("ab.json");
     EXPECT_EQ(doc["kind"], "ab");
@@ -282,8 +282,8 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
     }
     ASSERT_EQ(doc["differences"].size(), 4u);
     EXPECT_EQ(doc["differences"][0]["log_ratios"].size(), 6u);
-    EXPECT_NE(read_text(dir.file("ab.md")).find("| chunk_size (a setting) | 100000 | 300 |"), std::string::npos);
-    EXPECT_NE(read_text(dir.file("ab.html")).find("class=\"round\""), std::string::npos) << "the rounds are plotted";
+    EXPECT_HAS(read_text(dir.file("ab.md")), "| chunk_size (a setting) | 100000 | 300 |");
+    EXPECT_HAS(read_text(dir.file("ab.html")), "class=\"round\"") << "the rounds are plotted";
     for (const char* command : {"compare", "history"}) {
         const process_result refused =
             command == std::string("compare")
@@ -291,7 +291,7 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
                 : run_process(bench_binary(), {"history", "import", "--history", dir.file("h.sqlite"),
                                                dir.file("ab.json")});
         EXPECT_NE(refused.exit_code, 0) << command;
-        EXPECT_NE(refused.err.find("the export of `ab`, an interleaved comparison"), std::string::npos) << refused.err;
+        EXPECT_HAS(refused.err, "the export of `ab`, an interleaved comparison") << refused.err;
     }
 }
 
@@ -300,7 +300,7 @@ TEST_F(AbRun, ASideThatFailsEndsTheRunWithItsMessageAndIncompleteExports) {
     const process_result r = ab({"--size", "2000", "--runs", "2", "--new", failing_side(4), "--export-json",
                                  dir.file("ab.json")});
     EXPECT_EQ(r.exit_code, 1) << r.err;
-    EXPECT_NE(r.err.find("quicksort_bench: error: round 2, new: the side broke"), std::string::npos) << r.err;
+    EXPECT_HAS(r.err, "quicksort_bench: error: round 2, new: the side broke") << r.err;
     const nlohmann::json doc = json("ab.json");
     EXPECT_EQ(doc["complete"], false);
     EXPECT_EQ(doc["failure"], "round 2, new: the side broke");
@@ -338,12 +338,12 @@ TEST_F(AbRun, RefusalsComeBeforeAnyRound) {
     for (const auto& c : cases) {
         const process_result r = ab(with({"--size", "2000", "--runs", "2"}, c.args));
         EXPECT_EQ(r.exit_code, 2) << ::testing::PrintToString(c.args) << r.err;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(r.err.find("round 1/"), std::string::npos) << "no round ran: " << r.err;
+        EXPECT_HAS(r.err, c.message) << r.err;
+        EXPECT_LACKS(r.err, "round 1/") << "no round ran: " << r.err;
     }
     const process_result before = run_process(bench_binary(), {"--size", "2000", "ab"});
     EXPECT_EQ(before.exit_code, 2);
-    EXPECT_NE(before.err.find("its run options go after it"), std::string::npos) << before.err;
+    EXPECT_HAS(before.err, "its run options go after it") << before.err;
 }
 
 TEST_F(AbRun, AnInterruptedRunLeavesNoProcessNoScratchAndIncompleteExports) {
@@ -363,7 +363,7 @@ TEST_F(AbRun, AnInterruptedRunLeavesNoProcessNoScratchAndIncompleteExports) {
             interrupt);
         ASSERT_TRUE(r.saw_marker) << r.out;
         EXPECT_EQ(r.exit_code, 130) << r.out;
-        EXPECT_NE(r.out.find("quicksort_bench: error: round 2, "), std::string::npos) << r.out;
+        EXPECT_HAS(r.out, "quicksort_bench: error: round 2, ") << r.out;
         EXPECT_EQ(json("ab.json")["complete"], false);
         const process_result left = run_process("/usr/bin/pgrep", {"-f", "size 300011"});
         EXPECT_EQ(left.out, "") << "a side outlived its run: " << side;
@@ -397,7 +397,7 @@ TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
         const process_result r = ab(with({"--size", "2000", "--runs", "2", "--new", c.side}, c.args));
         const auto took = std::chrono::steady_clock::now() - started;
         EXPECT_EQ(r.exit_code, c.status) << c.what << r.err;
-        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << c.what << r.out << r.err;
+        EXPECT_HAS((r.out + r.err), c.says) << c.what << r.out << r.err;
         // Waiting for what a side left would take 31.7 s a run, 16 runs here.
         EXPECT_LT(took, std::chrono::seconds(100)) << c.what << ": waited for what the side left";
     }
@@ -412,7 +412,7 @@ TEST_F(AbRun, ATerminalShowsTheRoundsProgressAndNothingOfTheSidesReports) {
     const process_result r = run_process(bench_binary(), {"ab", "--size", "2000", "--runs", "2", "--rounds", "6"},
                                          terminal);
     EXPECT_EQ(r.exit_code, 0) << r.out;
-    EXPECT_NE(r.out.find("[interleaved, 6 rounds]"), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("Each sort ran"), std::string::npos) << "a side's report reached the terminal: " << r.out;
-    EXPECT_EQ(r.out.find("new/base"), std::string::npos) << "the lines per round are for logs and pipes";
+    EXPECT_HAS(r.out, "[interleaved, 6 rounds]") << r.out;
+    EXPECT_LACKS(r.out, "Each sort ran") << "a side's report reached the terminal: " << r.out;
+    EXPECT_LACKS(r.out, "new/base") << "the lines per round are for logs and pipes";
 }

@@ -41,7 +41,7 @@ TEST(Cli, PipedRunPrintsPhasesThenTheWholeReportAndDoesNotWait) {
     EXPECT_TRUE(std::regex_match(r.err, std::regex("(advice: [^\n]+\n)+"))) << r.err;
     const std::regex too_few(": too few runs \\(3\\) for an interval of its median; at least 6 runs are needed");
     EXPECT_EQ(std::distance(std::sregex_iterator(r.err.begin(), r.err.end(), too_few), std::sregex_iterator()), 4);
-    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "no screen clearing in a pipe";
+    EXPECT_LACKS(r.out, '\x1b') << "no screen clearing in a pipe";
     const std::string phases = "Sequential Sort: 0/3 tasks completed.\n"
                                "Sequential Sort: completed 1/3 tasks.\n"
                                "Sequential Sort: completed 2/3 tasks.\n"
@@ -104,13 +104,13 @@ TEST(CliTerminal, WaitsForOneKeyAndRestoresTheTerminalEvenOnCtrlC) {
     EXPECT_TRUE(key.saw_marker) << key.out;
     EXPECT_EQ(key.exit_code, 0) << key.out;
     EXPECT_TRUE(key.terminal_restored);
-    EXPECT_NE(key.out.find("\x1b[H\x1b[2JResults:"), std::string::npos) << "cleared before the report";
+    EXPECT_HAS(key.out, "\x1b[H\x1b[2JResults:") << "cleared before the report";
 
     const process_result ctrl_c =
         run_process(bench_binary(), small_run, {.terminal = true, .marker = prompt, .signal = SIGINT});
     EXPECT_EQ(ctrl_c.signal, SIGINT);
     EXPECT_TRUE(ctrl_c.terminal_restored);
-    EXPECT_NE(ctrl_c.out.find("quicksort_bench: error: interrupted while waiting for a key"), std::string::npos);
+    EXPECT_HAS(ctrl_c.out, "quicksort_bench: error: interrupted while waiting for a key");
 
     const process_result no_pause =
         run_process(bench_binary(), with(small_run, {"--no-pause"}), {.terminal = true, .marker = "Press any key"});
@@ -122,7 +122,7 @@ TEST(Cli, AnExportToADashOwnsStandardOutput) {
     const process_result r = run_process(bench_binary(), with(small_run, {"--export-json", "-"}));
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(nlohmann::json::parse(r.out)["context"]["run_count"], 3) << "standard output is the export alone";
-    EXPECT_NE(r.err.find("Parallel Quicksort: Complete\nResults:\n"), std::string::npos) << r.err;
+    EXPECT_HAS(r.err, "Parallel Quicksort: Complete\nResults:\n") << r.err;
 }
 
 TEST(CliTerminal, NoWaitWhenOutputGoesToAFileOrTheJobRunsInTheBackground) {
@@ -133,10 +133,10 @@ TEST(CliTerminal, NoWaitWhenOutputGoesToAFileOrTheJobRunsInTheBackground) {
     EXPECT_EQ(to_file.exit_code, 0);
     EXPECT_FALSE(to_file.saw_marker);
     const std::string saved = read_text(dir.file("out.txt"));
-    EXPECT_NE(saved.find("Results:"), std::string::npos);
-    EXPECT_EQ(saved.find(prompt), std::string::npos);
+    EXPECT_HAS(saved, "Results:");
+    EXPECT_LACKS(saved, prompt);
     // The other phases' progress lines went to the terminal, each erased when its phase ended.
-    EXPECT_NE(to_file.out.find("parallel_for parallel sort, sort "), std::string::npos) << to_file.out;
+    EXPECT_HAS(to_file.out, "parallel_for parallel sort, sort ") << to_file.out;
     const std::string after_last_erase = to_file.out.substr(to_file.out.rfind("\r\x1b[K") + 4);
     EXPECT_TRUE(std::regex_match(after_last_erase, std::regex("(advice: [^\r\n]*\r\n)*"))) << to_file.out;
 
@@ -144,14 +144,14 @@ TEST(CliTerminal, NoWaitWhenOutputGoesToAFileOrTheJobRunsInTheBackground) {
         run_process(bench_binary(), small_run, {.terminal = true, .marker = prompt, .background = true});
     EXPECT_EQ(background.exit_code, 0) << "150 would mean the terminal stopped the job";
     EXPECT_FALSE(background.saw_marker);
-    EXPECT_NE(background.out.find("Results:"), std::string::npos);
+    EXPECT_HAS(background.out, "Results:");
 }
 
 TEST(Cli, PrecisionGoalRecordsEachStrategysIntervalCountAndVerdict) {
     const process_result r = run_process(
         bench_binary(), {"--size", "20000", "--chunk", "3000", "--precision", "50", "--max-runs", "8", "--export-json", "-"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.err.find("Precision of the medians (target \u00b150.0%"), std::string::npos) << r.err;
+    EXPECT_HAS(r.err, "Precision of the medians (target \u00b150.0%") << r.err;
     const auto doc = nlohmann::json::parse(r.out);
     EXPECT_EQ(doc["context"]["precision"]["max_runs"], 8);
     for (const auto& s : doc["strategies"]) {

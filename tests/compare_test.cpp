@@ -87,9 +87,7 @@ TEST_F(Compare, VerdictsTheGateAndPartialAndManyRuns) {
     // allowance nothing is decided, however clear the shift; the shift is still shown.
     const process_result unjudged = compare({base, slow, "--fail-on-slower"});
     EXPECT_EQ(unjudged.exit_code, 3);
-    EXPECT_NE(unjudged.out.find("+49.8% [+49.2%, +50.4%]    0.0079  too few processes to decide (1 vs 1 processes; "
-                                "about 5 a side would decide: --processes 5) [sorts]"),
-              std::string::npos)
+    EXPECT_HAS(unjudged.out, "+49.8% [+49.2%, +50.4%]    0.0079  too few processes to decide (1 vs 1 processes; " "about 5 a side would decide: --processes 5) [sorts]")
         << unjudged.out;
     EXPECT_EQ(compare({base, slow, "--fail-on-slower", "--allow-inconclusive"}).exit_code, 0);
 
@@ -104,34 +102,30 @@ TEST_F(Compare, VerdictsTheGateAndPartialAndManyRuns) {
     EXPECT_EQ(doc["steps"][0]["strategies"][3]["verdict"], "slower");
     EXPECT_EQ(doc["steps"][0]["strategies"][3]["shift_ns"], 50'000'000);
     EXPECT_EQ(doc["steps"][0]["strategies"][3]["shift_interval_ns"], nlohmann::json::array({49'400'000, 50'600'000}));
-    EXPECT_NE(read_text(dir / "c.md").find("| parallel sort | 100.40 | 150.40 | +49.8% [+49.2%, +50.4%] | 0.0079 | "
-                                           "slower (weak: fewer than 9 runs) \\[sorts, drift \u00b12.0%\\] |"),
-              std::string::npos);
-    EXPECT_NE(compare({slow, base, "--drift", "2"}).out.find("-33.2% [-33.6%, -32.8%]    0.0079  faster"),
-              std::string::npos);
-    EXPECT_NE(compare({base, slow, "--drift", "60"}).out.find("too few processes to decide"), std::string::npos)
+    EXPECT_HAS(read_text(dir / "c.md"), "| parallel sort | 100.40 | 150.40 | +49.8% [+49.2%, +50.4%] | 0.0079 | " "slower (weak: fewer than 9 runs) \\[sorts, drift \u00b12.0%\\] |");
+    EXPECT_HAS(compare({slow, base, "--drift", "2"}).out, "-33.2% [-33.6%, -32.8%]    0.0079  faster");
+    EXPECT_HAS(compare({base, slow, "--drift", "60"}).out, "too few processes to decide")
         << "+50% is within a drift of 60%";
 
     // Within the threshold as a whole: equivalent, and the gate passes.
     const process_result equivalent = compare({base, same, "--drift", "2", "--fail-on-slower"});
     EXPECT_EQ(equivalent.exit_code, 0) << equivalent.err;
-    EXPECT_NE(equivalent.out.find("+0.5% [-0.1%, +1.1%]    0.0556  equivalent"), std::string::npos) << equivalent.out;
+    EXPECT_HAS(equivalent.out, "+0.5% [-0.1%, +1.1%]    0.0556  equivalent") << equivalent.out;
     // Significant, but the interval reaches inside the threshold: neither slower nor equivalent.
     const process_result undecided = compare({base, slight, "--drift", "2", "--fail-on-slower"});
     EXPECT_EQ(undecided.exit_code, 3);
-    EXPECT_NE(undecided.out.find("0.0079  inconclusive (about "), std::string::npos) << undecided.out;
-    EXPECT_NE(undecided.err.find("parallel sort (inconclusive)"), std::string::npos) << undecided.err;
+    EXPECT_HAS(undecided.out, "0.0079  inconclusive (about ") << undecided.out;
+    EXPECT_HAS(undecided.err, "parallel sort (inconclusive)") << undecided.err;
     EXPECT_EQ(compare({base, slight, "--drift", "2", "--fail-on-slower", "--allow-inconclusive"}).exit_code, 0);
     EXPECT_EQ(compare({base, slight, "--threshold", "0.5", "--drift", "0.5", "--fail-on-slower"}).exit_code, 1);
-    EXPECT_EQ(compare({base, slight, "--threshold", "0.5", "--drift", "0.5", "--alpha", "0.005"}).out.find("slower"),
-              std::string::npos)
+    EXPECT_LACKS(compare({base, slight, "--threshold", "0.5", "--drift", "0.5", "--alpha", "0.005"}).out, "slower")
         << "p = 0.0079 is not below alpha 0.005";
 
     // Fewer than five runs on a side: no verdict at all, however clear the change; the gate says so.
     const process_result too_few = compare({base, steady("few.json", 50'000'000, 4), "--fail-on-slower"});
     EXPECT_EQ(too_few.exit_code, 3);
-    EXPECT_NE(too_few.out.find("n/a  too few runs to test"), std::string::npos) << too_few.out;
-    EXPECT_NE(too_few.out.find("run_count: 5 -> 4"), std::string::npos) << "differences are listed";
+    EXPECT_HAS(too_few.out, "n/a  too few runs to test") << too_few.out;
+    EXPECT_HAS(too_few.out, "run_count: 5 -> 4") << "differences are listed";
 
     // What both runs share is compared; the rest is listed. Several new runs: a row each.
     nlohmann::json extra = nlohmann::json::parse(read_text(dir / "slow.json"));
@@ -139,10 +133,9 @@ TEST_F(Compare, VerdictsTheGateAndPartialAndManyRuns) {
     write_text(dir / "extra.json", extra.dump());
     const process_result many = compare({base, path("extra.json"), same});
     EXPECT_EQ(many.exit_code, 0) << many.err;
-    EXPECT_NE(many.out.find("Not compared:\n  only in " + path("extra.json") + ": std::sort\n"), std::string::npos)
-        << many.out;
-    EXPECT_NE(many.out.find("\nparallel sort [1] "), std::string::npos) << many.out;
-    EXPECT_NE(many.out.find("\nparallel sort [2] "), std::string::npos) << many.out;
+    EXPECT_HAS(many.out, "Not compared:\n  only in " + path("extra.json") + ": std::sort\n") << many.out;
+    EXPECT_HAS(many.out, "\nparallel sort [1] ") << many.out;
+    EXPECT_HAS(many.out, "\nparallel sort [2] ") << many.out;
 }
 
 TEST_F(Compare, HostileFilesEndWithOneLineNamingTheFile) {
@@ -199,7 +192,7 @@ TEST_F(Compare, HostileFilesEndWithOneLineNamingTheFile) {
         EXPECT_EQ(r.exit_code, 2) << c.name << ": " << r.err;
         EXPECT_EQ(r.err.rfind("quicksort_bench: error: ", 0), 0u) << c.name << ": " << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name << ": " << r.err;
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.name << ": " << r.err;
+        EXPECT_HAS(r.err, c.says) << c.name << ": " << r.err;
         EXPECT_TRUE(r.err.find(c.name) != std::string::npos || r.err.find("measure") != std::string::npos) << r.err;
     }
     EXPECT_THROW(read_export_file(path("a.json"), 1000), export_error) << "a file over the size limit";
@@ -208,14 +201,12 @@ TEST_F(Compare, HostileFilesEndWithOneLineNamingTheFile) {
     fs::create_directory(dir / "folder.json");
     const process_result folder = compare({path("a.json"), path("folder.json")});
     EXPECT_EQ(folder.exit_code, 2);
-    EXPECT_NE(folder.err.find("'" + path("folder.json") + "': cannot be read (it is a folder, not a file)"),
-              std::string::npos)
-        << folder.err;
+    EXPECT_HAS(folder.err, "'" + path("folder.json") + "': cannot be read (it is a folder, not a file)") << folder.err;
     const auto start = std::chrono::steady_clock::now();
     const process_result zeros = compare({path("a.json"), "/dev/zero"});
     EXPECT_EQ(zeros.exit_code, 2) << zeros.err;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "read 256 MiB of zeros first";
-    EXPECT_EQ(zeros.err.find("larger than"), std::string::npos) << "refused at its first bytes: " << zeros.err;
+    EXPECT_LACKS(zeros.err, "larger than") << "refused at its first bytes: " << zeros.err;
 }
 
 #ifdef QSB_GBENCH_PEER

@@ -98,12 +98,9 @@ TEST(Results, SortsSideBySideScaleByThroughputOneAtATimeByTheMedian) {
     EXPECT_DOUBLE_EQ(*table[1].points[1].speedup, 2.0) << "the median halved";
     std::ostringstream text;
     print_scaling_tables(sweep, text);
-    EXPECT_NE(text.str().find("Scaling of the sequential sort (by throughput: its sorts run side by side, one per "
-                              "CPU; speedup against 1 CPU"),
-              std::string::npos)
+    EXPECT_HAS(text.str(), "Scaling of the sequential sort (by throughput: its sorts run side by side, one per " "CPU; speedup against 1 CPU")
         << text.str();
-    EXPECT_NE(text.str().find("Scaling of the parallel sort (by the median: its sorts run one at a time;"),
-              std::string::npos);
+    EXPECT_HAS(text.str(), "Scaling of the parallel sort (by the median: its sorts run one at a time;");
     // A record without the phases' wall times scales by the median, as before they were kept.
     for (auto& step : sweep.steps) {
         step.results.resources.clear();
@@ -172,14 +169,14 @@ TEST(TextReports, CsvRowsPerSortWithRfc4180QuotingAndMarkdownTables) {
     const std::string csv = render(write_csv, sample_results());
     EXPECT_EQ(csv.rfind("strategy,process,run,nanoseconds,values\r\nsequential sort,1,1,400000000,classic\r\n", 0), 0u);
     // A line break in a name is written out, as every control character a record may hold.
-    EXPECT_NE(csv.find("\r\n\"odd, \"\"quoted\"\"\\x0aname\",1,1,0,classic\r\n"), std::string::npos) << csv;
+    EXPECT_HAS(csv, "\r\n\"odd, \"\"quoted\"\"\\x0aname\",1,1,0,classic\r\n") << csv;
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\r'), 1 + 6 * 3);
 
     const std::string md = render(write_markdown, sample_results());
     for (const char* row : {"| parallel sort | 3 | 110.00 | 110.00 ms | 100.00 | 120.00 | 9.1% |\n",
                             "| parallel to sequential | 3.18 | 3.18 |\n", "| std::sort | 2.00 |\n",
                             "| odd, \"quoted\"\\\\x0aname | n/a |\n"}) {
-        EXPECT_NE(md.find(row), std::string::npos) << row << md;
+        EXPECT_HAS(md, row) << row << md;
     }
 }
 
@@ -197,8 +194,8 @@ TEST(SvgChart, WellFormedSelfContainedWithABarAndADotPerSort) {
     EXPECT_EQ(count("class=\"bar\""), 6);
     EXPECT_EQ(count("class=\"run\""), 6 * 3);
     EXPECT_EQ(count("<script|href"), 0) << "nothing outside the file";
-    EXPECT_NE(svg.find("odd, &quot;quoted&quot;"), std::string::npos) << "names are escaped";
-    EXPECT_NE(svg.find(">110.0 ms<"), std::string::npos) << "the median is written at its bar";
+    EXPECT_HAS(svg, "odd, &quot;quoted&quot;") << "names are escaped";
+    EXPECT_HAS(svg, ">110.0 ms<") << "the median is written at its bar";
 }
 
 TEST(OutputFile, RefusesUnwritablePathsAndReplacesFilesWhole) {
@@ -247,7 +244,7 @@ TEST(OutputFile, LinksAreFollowedAndKeptOtherFilesWrittenInPlace) {
             write_output_file(dir.file("full"), "no room");
             ADD_FAILURE() << "a full device must fail the write";
         } catch (const std::runtime_error& e) {
-            EXPECT_NE(std::string(e.what()).find("No space left"), std::string::npos) << e.what();
+            EXPECT_HAS(std::string(e.what()), "No space left") << e.what();
         }
         EXPECT_TRUE(fs::is_character_file(dir.file("null")) && fs::is_character_file(dir.file("full")));
     }
@@ -262,7 +259,7 @@ TEST(JsonReport, OneRunHasNoSpreadAndEveryFileNamesItsFormatVersion) {
     const auto doc = nlohmann::json::parse(render(write_json, r));
     EXPECT_EQ(doc["format_version"], export_format_version);
     EXPECT_TRUE(doc["strategies"][0]["stddev_ns"].is_null() && doc["strategies"][0]["cv"].is_null());
-    EXPECT_NE(render(write_markdown, r).find("| 400.00 ms | 400.00 | 400.00 | n/a |"), std::string::npos);
+    EXPECT_HAS(render(write_markdown, r), "| 400.00 ms | 400.00 | 400.00 | n/a |");
 
     nlohmann::json old = doc;
     old.erase("format_version");
@@ -277,7 +274,7 @@ TEST(JsonReport, OneRunHasNoSpreadAndEveryFileNamesItsFormatVersion) {
         const std::string says = "format version " + std::to_string(export_format_version + 1) +
                                  " by a newer quicksort_bench; this one reads versions 1 to " +
                                  std::to_string(export_format_version);
-        EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
+        EXPECT_HAS(std::string(e.what()), says) << e.what();
     }
 }
 
@@ -285,10 +282,8 @@ TEST(MarkdownReport, TextFromARecordIsShownNotRendered) {
     benchmark_results r = sample_results();
     r.context.cpu_model = "<img src=x onerror=alert(1)> | *bold* [link](x) `code` a&b";
     const std::string md = render(write_markdown, r);
-    EXPECT_NE(md.find("on &lt;img src=x onerror=alert(1)&gt; \\| \\*bold\\* \\[link\\](x) \\`code\\` a&amp;b ("),
-              std::string::npos)
-        << md;
-    EXPECT_EQ(md.find("<img"), std::string::npos);
+    EXPECT_HAS(md, "on &lt;img src=x onerror=alert(1)&gt; \\| \\*bold\\* \\[link\\](x) \\`code\\` a&amp;b (") << md;
+    EXPECT_LACKS(md, "<img");
 
     sweep_results base;
     base.planned_counts = {0};
@@ -298,9 +293,9 @@ TEST(MarkdownReport, TextFromARecordIsShownNotRendered) {
     comparison c = compare_runs(base, {{"new `odd`.json", next}}, 0.05, 0.02);
     c.base_name = "base.json";
     const std::string cmp = render(write_comparison_markdown, c);
-    EXPECT_NE(cmp.find("| &lt;script&gt;x&lt;/script&gt;\\| |"), std::string::npos) << cmp;
-    EXPECT_NE(cmp.find("``new `odd`.json``"), std::string::npos) << "a file name as code, fenced past its backticks";
-    EXPECT_EQ(cmp.find("<script>"), std::string::npos);
+    EXPECT_HAS(cmp, "| &lt;script&gt;x&lt;/script&gt;\\| |") << cmp;
+    EXPECT_HAS(cmp, "``new `odd`.json``") << "a file name as code, fenced past its backticks";
+    EXPECT_LACKS(cmp, "<script>");
 }
 
 TEST(OutputFile, ReplacesAFileWholeKeepingItsPermissionBits) {
@@ -378,7 +373,7 @@ TEST(JsonReport, TheFieldListsRoundTripAndRefuseEachValuePastItsRange) {
             parse_result_record(edited.dump());
             ADD_FAILURE() << c.pointer << " = " << c.value << " was read";
         } catch (const export_error& e) {
-            EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << c.pointer << ": " << e.what();
+            EXPECT_HAS(std::string(e.what()), c.says) << c.pointer << ": " << e.what();
         }
     }
 }

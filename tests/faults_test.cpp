@@ -22,7 +22,7 @@ void expect_one_error_line(const process_result& r, const std::string& what, boo
     EXPECT_TRUE(r.exit_code == 1 || (may_refuse && r.exit_code == 2)) << what << ": " << r.exit_code;
     EXPECT_EQ(r.err.rfind("quicksort_bench: error: ", 0), 0u) << what << ": " << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
-    EXPECT_EQ(r.err.find("terminate called"), std::string::npos) << what;
+    EXPECT_LACKS(r.err, "terminate called") << what;
 }
 
 } // namespace
@@ -38,16 +38,14 @@ TEST(Faults, TooLittleAddressSpaceEndsWithOneLineWhereverItStrikes) {
         const std::string what = "ulimit -v " + std::to_string(kb);
         if (r.exit_code == 0) {
             ++successes;
-            EXPECT_NE(r.out.find("Results:"), std::string::npos) << what;
-            EXPECT_EQ(r.err.find("error"), std::string::npos) << what << ": " << r.err;
+            EXPECT_HAS(r.out, "Results:") << what;
+            EXPECT_LACKS(r.err, "error") << what << ": " << r.err;
         } else {
             ++failures;
             expect_one_error_line(r, what, true);
-            EXPECT_EQ(r.out.find("Results:"), std::string::npos) << what << ": a failed run has no report";
+            EXPECT_LACKS(r.out, "Results:") << what << ": a failed run has no report";
             if (r.err.find("cannot start a thread or task") != std::string::npos) {
-                EXPECT_NE(r.err.find("limited to " + format_bytes(1024ull * static_cast<std::uint64_t>(kb)) +
-                                     " by ulimit -v"),
-                          std::string::npos)
+                EXPECT_HAS(r.err, "limited to " + format_bytes(1024ull * static_cast<std::uint64_t>(kb)) + " by ulimit -v")
                     << what << ": " << r.err;
             }
         }
@@ -56,7 +54,7 @@ TEST(Faults, TooLittleAddressSpaceEndsWithOneLineWhereverItStrikes) {
     EXPECT_GE(successes, 1);
     const process_result classic = shell("ulimit -v 300000; exec '" + bench_binary() + "'");
     expect_one_error_line(classic, "default sizes under 300 MB", true);
-    EXPECT_NE(classic.err.find("this run needs about"), std::string::npos) << "refused before any work";
+    EXPECT_HAS(classic.err, "this run needs about") << "refused before any work";
 }
 
 TEST(Faults, StandardOutputThatCannotBeWritten) {
@@ -68,6 +66,6 @@ TEST(Faults, StandardOutputThatCannotBeWritten) {
              {"help, closed", "'" + bench_binary() + "' --help >&-"}}) {
         const process_result r = shell(script);
         expect_one_error_line(r, what);
-        EXPECT_NE(r.err.find("standard output"), std::string::npos) << what << ": " << r.err;
+        EXPECT_HAS(r.err, "standard output") << what << ": " << r.err;
     }
 }

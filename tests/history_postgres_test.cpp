@@ -38,7 +38,7 @@ TEST(PostgresHistory, AnOrdinaryRoleRecordsInTheDatabaseItOwnsAndOneWithoutRight
     const std::string database = owned_database("owned", owner);
     const process_result owned = history({"import", "--history", postgres_uri(database, owner), dir.file("run.json")});
     EXPECT_EQ(owned.exit_code, 0) << owned.err;
-    EXPECT_NE(owned.out.find("as run 1"), std::string::npos) << owned.out;
+    EXPECT_HAS(owned.out, "as run 1") << owned.out;
 
     // A role that may connect but not create: one line that says what it is missing, nothing made.
     const std::string guest = "qsb_guest_" + std::to_string(::getpid());
@@ -47,7 +47,7 @@ TEST(PostgresHistory, AnOrdinaryRoleRecordsInTheDatabaseItOwnsAndOneWithoutRight
     const std::string other = owned_database("other", "qsb_other_" + std::to_string(::getpid()));
     const process_result refused = history({"import", "--history", postgres_uri(other, guest), dir.file("run.json")});
     EXPECT_EQ(refused.exit_code, 2);
-    EXPECT_NE(refused.err.find("may not create the schema quicksort_bench"), std::string::npos) << refused.err;
+    EXPECT_HAS(refused.err, "may not create the schema quicksort_bench") << refused.err;
     EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
     for (const auto& d : {database, other}) {
         postgres_exec("postgres", "DROP DATABASE " + d + " WITH (FORCE)");
@@ -72,23 +72,21 @@ TEST(PostgresHistory, PrivilegesAreSaidAsSuchAndCheckedBeforeTheRun) {
         const process_result r = history(with(command, {"--history", as_reader}));
         EXPECT_EQ(r.exit_code, 2) << command[0] << r.out;
         EXPECT_EQ(r.out, "") << command[0];
-        EXPECT_NE(r.err.find("permission denied on schema quicksort_bench"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("USAGE on the schema quicksort_bench, SELECT on its tables"), std::string::npos) << r.err;
+        EXPECT_HAS(r.err, "permission denied on schema quicksort_bench") << r.err;
+        EXPECT_HAS(r.err, "USAGE on the schema quicksort_bench, SELECT on its tables") << r.err;
     }
     postgres_exec(database, "GRANT USAGE ON SCHEMA quicksort_bench TO " + reader +
                                 "; GRANT SELECT ON ALL TABLES IN SCHEMA quicksort_bench TO " + reader);
     const process_result listed = history({"list", "--history", as_reader});
     EXPECT_EQ(listed.exit_code, 0) << listed.err;
-    EXPECT_NE(listed.out.find("host-a"), std::string::npos) << listed.out;
+    EXPECT_HAS(listed.out, "host-a") << listed.out;
 
     const process_result record = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history",
                                                                as_reader});
     EXPECT_EQ(record.exit_code, 2) << record.err;
-    EXPECT_EQ(record.out.find("Results:"), std::string::npos) << "refused before any sort";
-    EXPECT_NE(record.err.find("no INSERT on quicksort_bench.machines, INSERT on quicksort_bench.runs"),
-              std::string::npos)
-        << record.err;
-    EXPECT_NE(record.err.find("USAGE on its sequences"), std::string::npos) << record.err;
+    EXPECT_LACKS(record.out, "Results:") << "refused before any sort";
+    EXPECT_HAS(record.err, "no INSERT on quicksort_bench.machines, INSERT on quicksort_bench.runs") << record.err;
+    EXPECT_HAS(record.err, "USAGE on its sequences") << record.err;
     postgres_exec(database, "REVOKE ALL ON ALL TABLES IN SCHEMA quicksort_bench FROM " + reader +
                                 "; REVOKE ALL ON SCHEMA quicksort_bench FROM " + reader);
     postgres_exec("postgres", "DROP ROLE " + reader);
@@ -110,12 +108,12 @@ TEST(PostgresHistory, WhatIsNotOursIsRefusedAndLeftAsItIs) {
     sql.exec("UPDATE quicksort_bench.schema_info SET version = 99");
     const process_result newer = history({"list", "--history", place.location()});
     EXPECT_EQ(newer.exit_code, 2);
-    EXPECT_NE(newer.err.find("written by a newer quicksort_bench (schema 99"), std::string::npos) << newer.err;
+    EXPECT_HAS(newer.err, "written by a newer quicksort_bench (schema 99") << newer.err;
     sql.exec("DROP SCHEMA quicksort_bench CASCADE; CREATE SCHEMA quicksort_bench; "
              "CREATE TABLE quicksort_bench.notes (text TEXT)");
     const process_result foreign = history({"import", "--history", place.location(), dir.file("run.json")});
     EXPECT_EQ(foreign.exit_code, 2);
-    EXPECT_NE(foreign.err.find("is not this program's"), std::string::npos) << foreign.err;
+    EXPECT_HAS(foreign.err, "is not this program's") << foreign.err;
     EXPECT_EQ(sql.exec("SELECT count(*) FROM information_schema.tables WHERE table_schema = 'quicksort_bench'")[0][0]
                   .as<int>(),
               1);
@@ -128,8 +126,8 @@ TEST(PostgresHistory, AServerThatCannotBeReachedRefusesTheRunBeforeItMeasures) {
         run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history",
                                      "postgresql://nobody@/nothing?host=" + dir.file("no-server") + "&port=54329"});
     EXPECT_EQ(r.exit_code, 2) << r.err;
-    EXPECT_EQ(r.out.find("Results:"), std::string::npos) << "nothing measured";
-    EXPECT_NE(r.err.find("cannot use the history postgresql://nobody@/nothing"), std::string::npos) << r.err;
+    EXPECT_LACKS(r.out, "Results:") << "nothing measured";
+    EXPECT_HAS(r.err, "cannot use the history postgresql://nobody@/nothing") << r.err;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
 }
 
@@ -199,9 +197,9 @@ TEST(PostgresHistory, APasswordIsNeverShown) {
                 "/bin/bash", {"-c", "cd '" + dir.path.string() + "' && rm -f t.* && H=\"$0\"; M=\"$1\"; " + p.command +
                                         " 2>&1; cat t.* 2>/dev/null; true",
                               at, missing});
-            EXPECT_NE(r.out.find(p.says), std::string::npos) << form << ": " << r.out;
-            EXPECT_EQ(r.out.find("S3c"), std::string::npos) << form << ": " << r.out;
-            EXPECT_EQ(r.out.find("w#d"), std::string::npos) << form << ": " << r.out;
+            EXPECT_HAS(r.out, p.says) << form << ": " << r.out;
+            EXPECT_LACKS(r.out, "S3c") << form << ": " << r.out;
+            EXPECT_LACKS(r.out, "w#d") << form << ": " << r.out;
         }
         // Waiting for another session's lock, and interrupted while storing: the import line too.
         std::thread holder = hold_write_lock(place, dir, 100, dir.file("release"));
@@ -215,9 +213,9 @@ TEST(PostgresHistory, APasswordIsNeverShown) {
         write_text(dir.file("release"), "");
         holder.join();
         std::filesystem::remove(dir.file("release"));
-        EXPECT_NE(stopped.out.find("history import --history"), std::string::npos) << stopped.out;
-        EXPECT_EQ(stopped.out.find("S3c"), std::string::npos) << stopped.out;
-        EXPECT_EQ(stopped.out.find("w#d"), std::string::npos) << stopped.out;
+        EXPECT_HAS(stopped.out, "history import --history") << stopped.out;
+        EXPECT_LACKS(stopped.out, "S3c") << stopped.out;
+        EXPECT_LACKS(stopped.out, "w#d") << stopped.out;
         if (form == 0) {
             EXPECT_EQ(history({"list", "--history", uri + "&"}).exit_code, 0) << "a query ending in '&', as libpq allows";
         }
@@ -227,7 +225,7 @@ TEST(PostgresHistory, APasswordIsNeverShown) {
     recording.record = true;
     recording.history_file = "postgresql://ci:" + password + "@db/q";
     for (const auto& word : child_arguments(recording)) {
-        EXPECT_EQ(word.find("S3c"), std::string::npos) << word;
+        EXPECT_LACKS(word, "S3c") << word;
     }
 
     // A key/value string was a connection above; one that starts with no libpq keyword is refused,
@@ -235,7 +233,7 @@ TEST(PostgresHistory, APasswordIsNeverShown) {
     const process_result typo = run_process(
         "/bin/bash", {"-c", "cd '" + dir.path.string() + "' && '" + bench_binary() + "' history list --history 'dbnme=q'"});
     EXPECT_EQ(typo.exit_code, 2);
-    EXPECT_NE(typo.err.find("'dbnme' is not one of libpq's keywords"), std::string::npos) << typo.err;
+    EXPECT_HAS(typo.err, "'dbnme' is not one of libpq's keywords") << typo.err;
     EXPECT_FALSE(std::filesystem::exists(dir.path / "dbnme=q"));
 
     // libpq's own messages quote what it could not read: the password is taken out of them.
@@ -245,8 +243,8 @@ TEST(PostgresHistory, APasswordIsNeverShown) {
                                    std::string("host=/tmp dbname=q password='MySecret")}) {
         const process_result r = history({"list", "--history", bad});
         EXPECT_EQ(r.exit_code, 2) << bad;
-        EXPECT_EQ(r.err.find("MySecret"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("quicksort_bench: error: "), std::string::npos) << r.err;
+        EXPECT_LACKS(r.err, "MySecret") << r.err;
+        EXPECT_HAS(r.err, "quicksort_bench: error: ") << r.err;
     }
 }
 

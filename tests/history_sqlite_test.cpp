@@ -22,7 +22,7 @@ TEST(SqliteHistory, RefusesWhatIsNotItsOwnAndNeverTouchesIt) {
     const std::string newer_bytes = read_text(dir.file("newer.sqlite"));
     const process_result r = history({"list", "--history", dir.file("newer.sqlite")});
     EXPECT_EQ(r.exit_code, 2);
-    EXPECT_NE(r.err.find("written by a newer quicksort_bench (schema 99"), std::string::npos) << r.err;
+    EXPECT_HAS(r.err, "written by a newer quicksort_bench (schema 99") << r.err;
     EXPECT_EQ(read_text(dir.file("newer.sqlite")), newer_bytes);
     // A damaged file: a valid header over pages that are garbage.
     {
@@ -66,8 +66,8 @@ TEST(SqliteHistory, ARunIsRecordedOrRefusedBeforeItsSortsAndNeverLost) {
         const process_result r = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history",
                                                               c.history, "--export-json", dir.file("r.json")});
         EXPECT_EQ(r.exit_code, 2) << c.history << ": " << r.err;
-        EXPECT_EQ(r.out.find("Results:"), std::string::npos) << c.history << ": nothing is measured";
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.history << ": " << r.err;
+        EXPECT_LACKS(r.out, "Results:") << c.history << ": nothing is measured";
+        EXPECT_HAS(r.err, c.says) << c.history << ": " << r.err;
         EXPECT_FALSE(std::filesystem::exists(dir.file("r.json"))) << c.history;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("typo"))) << "a missing folder is not created";
@@ -85,16 +85,15 @@ TEST(SqliteHistory, ARunIsRecordedOrRefusedBeforeItsSortsAndNeverLost) {
                                          corrupt);
     ::unsetenv("XDG_STATE_HOME");
     EXPECT_EQ(r.exit_code, 1) << r.err;
-    EXPECT_NE(r.out.find("Results:"), std::string::npos);
+    EXPECT_HAS(r.out, "Results:");
     EXPECT_NO_THROW(read_export_file(dir.file("r.json")));
-    EXPECT_NE(r.err.find("quicksort_bench: error: the run was not recorded"), std::string::npos) << r.err;
+    EXPECT_HAS(r.err, "quicksort_bench: error: the run was not recorded") << r.err;
     const std::filesystem::path kept_in = dir.file("state/quicksort_bench/unrecorded");
     ASSERT_TRUE(std::filesystem::is_directory(kept_in)) << r.err;
     const auto kept = std::filesystem::directory_iterator(kept_in)->path();
     EXPECT_EQ(std::filesystem::status(kept).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    EXPECT_NE(r.err.find("history import --history " + dir.file("h.sqlite") + " --label 'it'\\''s mine' " +
-                         kept.string()), std::string::npos) << r.err;
+    EXPECT_HAS(r.err, "history import --history " + dir.file("h.sqlite") + " --label 'it'\\''s mine' " + kept.string()) << r.err;
     std::filesystem::remove(dir.file("h.sqlite"));
     const process_result later = history({"import", "--history", dir.file("h.sqlite"), "--label", "it's mine",
                                           kept.string()});
@@ -102,7 +101,7 @@ TEST(SqliteHistory, ARunIsRecordedOrRefusedBeforeItsSortsAndNeverLost) {
 
     const process_result label_alone = run_process(bench_binary(), {"--label", "x"});
     EXPECT_EQ(label_alone.exit_code, 2);
-    EXPECT_NE(label_alone.err.find("--label belongs to --record"), std::string::npos) << label_alone.err;
+    EXPECT_HAS(label_alone.err, "--label belongs to --record") << label_alone.err;
 }
 
 TEST(SqliteHistory, AChangeIsWeakWhenTheIntervalsEitherSideOverlap) {
@@ -158,10 +157,9 @@ TEST(SqliteHistory, TheFirstSchemaIsReadAsItIsAndUpgradedWhenWritten) {
     EXPECT_EQ(db.execAndGet("SELECT count(*) FROM medians WHERE run_id = 3 AND cpus > 0").getInt(), 8);
     const process_result trend = history({"trend", "--history", file, "--strategy", "parallel sort"});
     EXPECT_EQ(trend.exit_code, 0) << trend.err;
-    EXPECT_NE(trend.out.find("  run 1 "), std::string::npos) << trend.out;
-    EXPECT_NE(trend.out.find("  run 2 "), std::string::npos) << trend.out;
-    EXPECT_NE(trend.out.find("  too few runs to look for change points (2; at least 10, 5 a side)"), std::string::npos)
-        << trend.out;
+    EXPECT_HAS(trend.out, "  run 1 ") << trend.out;
+    EXPECT_HAS(trend.out, "  run 2 ") << trend.out;
+    EXPECT_HAS(trend.out, "  too few runs to look for change points (2; at least 10, 5 a side)") << trend.out;
     std::size_t series = 0;
     for (std::size_t at = trend.out.find("\nparallel sort: "); at != std::string::npos;
          at = trend.out.find("\nparallel sort: ", at + 1)) {
@@ -194,11 +192,11 @@ TEST(SqliteHistory, AHistoryTheUserCanOnlyReadIsRead) {
     };
     const process_result read = list();
     EXPECT_EQ(read.exit_code, 0) << read.err;
-    EXPECT_NE(read.out.find("processes"), std::string::npos) << read.out;
+    EXPECT_HAS(read.out, "processes") << read.out;
     const process_result denied = run_process(bench_binary(), {"--size", "2000", "--runs", "2", "--record", "--history", file});
     if (::geteuid() != 0) {
         EXPECT_EQ(denied.exit_code, 2) << denied.err;
-        EXPECT_NE(denied.err.find("read-only"), std::string::npos) << denied.err;
+        EXPECT_HAS(denied.err, "read-only") << denied.err;
     }
     std::filesystem::permissions(dir.file("shared"), perms::owner_all);
     write_text(file + "-wal", "");
@@ -206,8 +204,8 @@ TEST(SqliteHistory, AHistoryTheUserCanOnlyReadIsRead) {
                                                          perms::others_exec);
     const process_result busy = list();
     EXPECT_EQ(busy.exit_code, 2);
-    EXPECT_NE(busy.err.find("while it is being written"), std::string::npos) << busy.err;
-    EXPECT_EQ(busy.err.find("attempt to write"), std::string::npos) << busy.err;
+    EXPECT_HAS(busy.err, "while it is being written") << busy.err;
+    EXPECT_LACKS(busy.err, "attempt to write") << busy.err;
     std::filesystem::permissions(dir.file("shared"), perms::owner_all);
 }
 

@@ -151,7 +151,7 @@ TEST_P(Histories, AWriterWaitsSaysSoAndAnInterruptedStoreKeepsTheRun) {
     const process_result waited = history({"import", "--history", place.location(), dir.file("second.json")});
     holder.join();
     EXPECT_EQ(waited.exit_code, 0) << waited.err;
-    EXPECT_NE(waited.err.find("quicksort_bench: waiting for the history"), std::string::npos) << waited.err;
+    EXPECT_HAS(waited.err, "quicksort_bench: waiting for the history") << waited.err;
 
     // Held until the run has been stopped: however long a (sanitized) run takes to measure.
     holder = hold_write_lock(place, dir, 100, dir.file("release"));
@@ -165,10 +165,9 @@ TEST_P(Histories, AWriterWaitsSaysSoAndAnInterruptedStoreKeepsTheRun) {
     write_text(dir.file("release"), "");
     holder.join();
     ASSERT_TRUE(stopped.saw_marker) << stopped.out;
-    EXPECT_NE(stopped.out.find("Results:"), std::string::npos) << "the run was measured first: " << stopped.out;
+    EXPECT_HAS(stopped.out, "Results:") << "the run was measured first: " << stopped.out;
     EXPECT_EQ(stopped.exit_code, 128 + SIGTERM) << stopped.out;
-    EXPECT_NE(stopped.out.find("interrupted while the run was stored; it is kept in"), std::string::npos)
-        << stopped.out;
+    EXPECT_HAS(stopped.out, "interrupted while the run was stored; it is kept in") << stopped.out;
     std::vector<std::string> kept;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path / "quicksort_bench" / "unrecorded")) {
         kept.push_back(entry.path().string());
@@ -184,7 +183,7 @@ TEST_P(Histories, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     const std::string file = place.location();
     const process_result empty = history({"list", "--history", file});
     EXPECT_EQ(empty.exit_code, 0) << empty.err;
-    EXPECT_NE(empty.out.find("holds no runs yet"), std::string::npos) << empty.out;
+    EXPECT_HAS(empty.out, "holds no runs yet") << empty.out;
     if (!place.postgres()) {
         EXPECT_FALSE(std::filesystem::exists(file)) << "listing creates nothing";
     }
@@ -206,8 +205,8 @@ TEST_P(Histories, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     args.insert(args.end(), {dir.file("v2.json"), dir.file("v1.json"), dir.file("run3.json")});
     const process_result imported = history(args);
     EXPECT_EQ(imported.exit_code, 0) << imported.err;
-    EXPECT_NE(imported.out.find("v1.json as run 32"), std::string::npos) << imported.out;
-    EXPECT_NE(imported.out.find("skipped " + dir.file("run3.json") + ": already stored"), std::string::npos);
+    EXPECT_HAS(imported.out, "v1.json as run 32") << imported.out;
+    EXPECT_HAS(imported.out, "skipped " + dir.file("run3.json") + ": already stored");
 
     const process_result trend =
         history({"trend", "--history", file, "--strategy", "parallel sort", "--export-json", dir.file("t.json"),
@@ -221,9 +220,9 @@ TEST_P(Histories, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     EXPECT_EQ(changes[0]["index"], 10);
     EXPECT_NEAR(changes[0]["change"].get<double>(), 1.0, 0.05);
     EXPECT_EQ(changes[1]["index"], 20);
-    EXPECT_NE(trend.out.find("change at run 11"), std::string::npos) << trend.out;
-    EXPECT_NE(read_text(dir.file("t.html")).find("class=\"change\""), std::string::npos);
-    EXPECT_NE(read_text(dir.file("t.svg")).find("class=\"band\""), std::string::npos);
+    EXPECT_HAS(trend.out, "change at run 11") << trend.out;
+    EXPECT_HAS(read_text(dir.file("t.html")), "class=\"change\"");
+    EXPECT_HAS(read_text(dir.file("t.svg")), "class=\"band\"");
 
     const process_result day = history({"list", "--history", file, "--until", "2026-12-07"});
     // The file, a heading, the runs, their one machine.
@@ -234,8 +233,8 @@ TEST_P(Histories, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     EXPECT_EQ(compared.exit_code, 0) << compared.err;
     EXPECT_EQ(history({"compare", "--history", file, "latest", "1"}).out.rfind("Comparing run 32 (base) with run 1", 0),
               0u) << "the base as given, though it is the newer run";
-    EXPECT_NE(history({"list", "--help"}).out.find("\nUsage: quicksort_bench history list [OPTIONS]\n"), std::string::npos);
-    EXPECT_NE(compared.out.find("too few processes to decide"), std::string::npos) << compared.out;
+    EXPECT_HAS(history({"list", "--help"}).out, "\nUsage: quicksort_bench history list [OPTIONS]\n");
+    EXPECT_HAS(compared.out, "too few processes to decide") << compared.out;
     const process_result exported = history({"export", "--history", file, "--since", "2026-12-07T10:35:00"});
     EXPECT_EQ(std::count(exported.out.begin(), exported.out.end(), '\n'), 2) << "runs 40 and 41 minutes in";
     EXPECT_EQ(nlohmann::json::parse(exported.out.substr(0, exported.out.find('\n')))["document"]["context"]["array_size"],
@@ -253,14 +252,14 @@ TEST_P(Histories, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     copy.exec("UPDATE runs SET document = '{\"cut' WHERE id = 2");
     const process_result damaged = history({"export", "--history", copy.location()});
     EXPECT_EQ(damaged.exit_code, 1);
-    EXPECT_NE(damaged.err.find("run 2: its stored document is damaged"), std::string::npos) << damaged.err;
+    EXPECT_HAS(damaged.err, "run 2: its stored document is damaged") << damaged.err;
     EXPECT_EQ(std::count(damaged.out.begin(), damaged.out.end(), '\n'), 31) << "every other run";
 
     // Another machine's run: left out, and said so; named by its host name alone, no wildcards.
     write_text(dir.file("other.json"), run_document(100, 50, "host%b"));
     EXPECT_EQ(history({"import", "--history", file, dir.file("other.json")}).exit_code, 0);
     const process_result mine = history({"list", "--history", file, "--machine", "host-a"});
-    EXPECT_NE(mine.err.find("1 run of 1 other machine not shown"), std::string::npos) << mine.err;
+    EXPECT_HAS(mine.err, "1 run of 1 other machine not shown") << mine.err;
     EXPECT_EQ(history({"list", "--history", file, "--machine", "host%b"}).exit_code, 0);
     nlohmann::json yesterday = nlohmann::json::parse(run_document(100, 51));
     yesterday["context"]["date_time"] = "yesterday";
@@ -289,7 +288,7 @@ TEST_P(Histories, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     for (const auto& r : refusals) {
         const process_result p = history(r.args);
         EXPECT_EQ(p.exit_code, 2) << r.says << ": " << p.err;
-        EXPECT_NE(p.err.find(r.says), std::string::npos) << p.err;
+        EXPECT_HAS(p.err, r.says) << p.err;
         EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
     }
 }
@@ -315,18 +314,15 @@ TEST_P(Histories, TheFleetItsBuildsAndPushes) {
 
     const process_result pushed = history({"push", "--history", dir.file("local.sqlite"), "--to", team});
     EXPECT_EQ(pushed.exit_code, 0) << pushed.err;
-    EXPECT_NE(pushed.out.find("pushed 18 runs to "), std::string::npos) << pushed.out;
-    EXPECT_NE(pushed.out.find(": 18 new, 0 stored there already"), std::string::npos) << pushed.out;
-    EXPECT_NE(history({"push", "--history", dir.file("local.sqlite"), "--to", team}).out.find(": 0 new, 18 stored"),
-              std::string::npos)
+    EXPECT_HAS(pushed.out, "pushed 18 runs to ") << pushed.out;
+    EXPECT_HAS(pushed.out, ": 18 new, 0 stored there already") << pushed.out;
+    EXPECT_HAS(history({"push", "--history", dir.file("local.sqlite"), "--to", team}).out, ": 0 new, 18 stored")
         << "pushing twice stores each run once";
 
     const process_result machines = history({"machines", "--history", team});
     EXPECT_EQ(std::count(machines.out.begin(), machines.out.end(), '\n'), 2) << "the compiler is no machine:\n"
                                                                             << machines.out;
-    EXPECT_NE(machines.out.find(": host host-a, model, 2 CPUs, 1.0 GiB; kernel 6.1.0, g++ 13; 12 runs, from "
-                                "2026-12-07T10:00:00+0000 to 2026-12-07T10:11:00+0000"),
-              std::string::npos)
+    EXPECT_HAS(machines.out, ": host host-a, model, 2 CPUs, 1.0 GiB; kernel 6.1.0, g++ 13; 12 runs, from " "2026-12-07T10:00:00+0000 to 2026-12-07T10:11:00+0000")
         << machines.out;
 
     const process_result v2 = history({"list", "--history", team, "--all-machines", "--revision", "v2"});
@@ -335,16 +331,15 @@ TEST_P(Histories, TheFleetItsBuildsAndPushes) {
     const process_result trend = history({"trend", "--history", team, "--all-machines", "--strategy", "parallel sort",
                                           "--export-html", dir.file("t.html")});
     EXPECT_EQ(trend.exit_code, 0) << trend.err;
-    EXPECT_NE(trend.out.find("\nparallel sort: host-a-"), std::string::npos) << "a series per machine:\n" << trend.out;
-    EXPECT_NE(trend.out.find("\nparallel sort: host-b-"), std::string::npos) << trend.out;
-    EXPECT_NE(trend.out.find("    compiler g++ 12 -> g++ 13; revision v1 -> v2\n"), std::string::npos) << trend.out;
-    EXPECT_NE(trend.out.find("between revisions v1 and v2; compiler g++ 12 -> g++ 13; revision v1 -> v2"),
-              std::string::npos)
+    EXPECT_HAS(trend.out, "\nparallel sort: host-a-") << "a series per machine:\n" << trend.out;
+    EXPECT_HAS(trend.out, "\nparallel sort: host-b-") << trend.out;
+    EXPECT_HAS(trend.out, "    compiler g++ 12 -> g++ 13; revision v1 -> v2\n") << trend.out;
+    EXPECT_HAS(trend.out, "between revisions v1 and v2; compiler g++ 12 -> g++ 13; revision v1 -> v2")
         << "the change names its cause:\n" << trend.out;
     const std::string page = read_text(dir.file("t.html"));
-    EXPECT_NE(page.find("<h2>The fleet</h2>"), std::string::npos);
-    EXPECT_NE(page.find("<td>200.00</td>"), std::string::npos) << "host-a's latest median beside host-b's";
-    EXPECT_NE(page.find("<td>50.00</td>"), std::string::npos);
+    EXPECT_HAS(page, "<h2>The fleet</h2>");
+    EXPECT_HAS(page, "<td>200.00</td>") << "host-a's latest median beside host-b's";
+    EXPECT_HAS(page, "<td>50.00</td>");
 
     // A runner sets its history once; it never records by itself.
     ::setenv("QUICKSORT_BENCH_HISTORY", team.c_str(), 1);

@@ -40,15 +40,14 @@ TEST(HtmlPage, EscapesHostileTextAndFlagsNoisyStrategies) {
     std::ostringstream page;
     write_html(sample_results(), page);
     const std::string html = page.str();
-    EXPECT_EQ(html.find("<script"), std::string::npos);
-    EXPECT_NE(html.find("&lt;script&gt;alert(&apos;host&apos;)"), std::string::npos);
-    EXPECT_NE(html.find("Test CPU &lt;8 cores&gt; &amp; &quot;more&quot;"), std::string::npos);
-    EXPECT_EQ(html.find("<8 cores>"), std::string::npos);
+    EXPECT_LACKS(html, "<script");
+    EXPECT_HAS(html, "&lt;script&gt;alert(&apos;host&apos;)");
+    EXPECT_HAS(html, "Test CPU &lt;8 cores&gt; &amp; &quot;more&quot;");
+    EXPECT_LACKS(html, "<8 cores>");
     // parallel_for: three runs give no interval, and the slowest is over 1.5 times its median.
-    EXPECT_NE(html.find("parallel_for parallel sort: too few runs (3) for an interval of its median"),
-              std::string::npos);
-    EXPECT_NE(html.find("parallel_for parallel sort: noisy: its slowest sort took 1.58 times"), std::string::npos);
-    EXPECT_EQ(html.find("thread sort: noisy"), std::string::npos) << "a 4% cv is not noisy";
+    EXPECT_HAS(html, "parallel_for parallel sort: too few runs (3) for an interval of its median");
+    EXPECT_HAS(html, "parallel_for parallel sort: noisy: its slowest sort took 1.58 times");
+    EXPECT_LACKS(html, "thread sort: noisy") << "a 4% cv is not noisy";
 
     // A parallel loop runs at most one sort per CPU at a time, whatever --runs is.
     for (const auto& [cpus, at_once] : {std::pair{2u, "Run 2 at a time"}, std::pair{16u, "Run 3 at a time"}}) {
@@ -56,7 +55,7 @@ TEST(HtmlPage, EscapesHostileTextAndFlagsNoisyStrategies) {
         r.context.logical_cpus = cpus;
         std::ostringstream reading;
         write_html(r, reading);
-        EXPECT_NE(reading.str().find(at_once), std::string::npos) << cpus << " CPUs, 3 runs";
+        EXPECT_HAS(reading.str(), at_once) << cpus << " CPUs, 3 runs";
     }
 }
 
@@ -77,7 +76,7 @@ TEST(HtmlPage, ChromiumShowsEveryPartWithTheJsonsMediansAndFetchesNothing) {
     ASSERT_EQ(dom.exit_code, 0) << dom.err;
     // Requests the page itself made carry its file:// origin as their isolation key; Chromium's own
     // background requests carry none.
-    EXPECT_EQ(read_text(dir / "net.json").find("\"network_isolation_key\":\"file://"), std::string::npos);
+    EXPECT_LACKS(read_text(dir / "net.json"), "\"network_isolation_key\":\"file://");
 
     // Every strategy's median as the page shows it equals the JSON's.
     const auto doc = nlohmann::json::parse(read_text(dir / "r.json"));
@@ -86,14 +85,14 @@ TEST(HtmlPage, ChromiumShowsEveryPartWithTheJsonsMediansAndFetchesNothing) {
         char cell[256];
         std::snprintf(cell, sizeof cell, "data-strategy=\"%s\" data-ns=\"%ld\">%.2f<", s["name"].get<std::string>().c_str(),
                       s["median_ns"].get<long>(), s["median_ns"].get<double>() / 1e6);
-        EXPECT_NE(dom.out.find(cell), std::string::npos) << cell;
+        EXPECT_HAS(dom.out, cell) << cell;
     }
     for (const std::string part : {"class=\"reading\"", "<h2>Context</h2>", "class=\"speedups\"", "class=\"run\"",
                                    "Where the time goes", "class=\"stage\""}) {
-        EXPECT_NE(dom.out.find(part), std::string::npos) << part;
+        EXPECT_HAS(dom.out, part) << part;
     }
     if (!tsan) {
-        EXPECT_NE(dom.out.find("class=\"memory-floor\""), std::string::npos) << "the floor is drawn on the medians";
+        EXPECT_HAS(dom.out, "class=\"memory-floor\"") << "the floor is drawn on the medians";
     }
 
     // The screenshot is not blank: a page of text and charts compresses far worse than an empty one.

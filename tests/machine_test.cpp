@@ -71,7 +71,7 @@ TEST(MachineFacts, FixtureTreesGiveTheVerdictsAndTheChanges) {
     std::vector<check_line> lines = judge_environment(vm, 1u << 30);
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_TRUE(lines[0].ok);
-    EXPECT_NE(lines[0].text.find("not exposed"), std::string::npos);
+    EXPECT_HAS(lines[0].text, "not exposed");
     EXPECT_TRUE(lines[3].ok) << "2 GiB available, 1 GiB needed";
     EXPECT_FALSE(judge_environment(vm, 3u << 30)[3].ok) << "3 GiB needed";
 
@@ -89,8 +89,8 @@ TEST(MachineFacts, FixtureTreesGiveTheVerdictsAndTheChanges) {
     EXPECT_TRUE(cpu_scaling_enabled(1, (sys / "devices/system/cpu").string()));
     lines = judge_environment(before, 1);
     EXPECT_FALSE(lines[0].ok);
-    EXPECT_NE(lines[0].advice.find("performance"), std::string::npos);
-    EXPECT_NE(lines[0].text.find("scaling 0.80 to 3.60 GHz, boost on"), std::string::npos) << lines[0].text;
+    EXPECT_HAS(lines[0].advice, "performance");
+    EXPECT_HAS(lines[0].text, "scaling 0.80 to 3.60 GHz, boost on") << lines[0].text;
 
     put(sys / "devices/system/cpu/cpu0/cpufreq/scaling_governor", "performance\n");
     put(sys / "devices/system/cpu/cpu1/thermal_throttle/core_throttle_count", "6\n");
@@ -104,11 +104,11 @@ TEST(MachineFacts, FixtureTreesGiveTheVerdictsAndTheChanges) {
     after.hardware_threads = 2;
     const std::vector<std::string> changes = environment_changes(before, after, 100);
     ASSERT_EQ(changes.size(), 3u) << ::testing::PrintToString(changes);
-    EXPECT_NE(changes[0].find("kept 55% of the CPUs busy"), std::string::npos) << changes[0];
+    EXPECT_HAS(changes[0], "kept 55% of the CPUs busy") << changes[0];
     after.own_cpu_ns = 14'000'000'000;
     EXPECT_EQ(environment_changes(before, after, 100).size(), 2u) << "all the busy time was the run's own";
-    EXPECT_NE(changes[1].find("throttled 2 times"), std::string::npos);
-    EXPECT_NE(changes[2].find("from powersave to performance"), std::string::npos);
+    EXPECT_HAS(changes[1], "throttled 2 times");
+    EXPECT_HAS(changes[2], "from powersave to performance");
     EXPECT_TRUE(environment_changes(before, before).empty());
 }
 
@@ -144,7 +144,7 @@ TEST(Counters, OpenWhereTheKernelAllowsAndSayWhyNotElsewhere) {
     const counter_set off(false);
     for (const auto& c : off.read()) {
         EXPECT_FALSE(c.value);
-        EXPECT_NE(c.reason.find("not available"), std::string::npos);
+        EXPECT_HAS(c.reason, "not available");
     }
 }
 
@@ -176,7 +176,7 @@ TEST(MemoryModel, ChunkedSortAndRefusal) {
     const process_result r = run_process(bench_binary(), {"--size", "2000000000"});
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_TRUE(r.out.empty()) << "refused before any work";
-    EXPECT_NE(r.err.find("this run needs about"), std::string::npos) << r.err;
+    EXPECT_HAS(r.err, "this run needs about") << r.err;
 }
 
 // The model refuses runs that would not fit, so it must never be below what a run really holds:
@@ -238,7 +238,7 @@ TEST(MemoryModel, ARealRunReportsItsPeakAndResources) {
     EXPECT_GT(doc["resources"][2]["parallelism"].get<double>(), 0);
     EXPECT_TRUE(doc["context"]["environment"]["after"].is_object());
     EXPECT_EQ(doc["strategies"][2]["cpu_ns"].size(), 10u) << "the chunked sort's CPU time per sort";
-    EXPECT_NE(r.err.find("Resources:\n\nphase "), std::string::npos) << r.err;
+    EXPECT_HAS(r.err, "Resources:\n\nphase ") << r.err;
 }
 
 TEST(Check, VerdictsOnTheConsoleAndInJsonAgreeWithTheStatus) {

@@ -60,7 +60,7 @@ TEST(Options, ClassicDefaultsOverridesLimitsHelpAndVersion) {
 
     const parsed help = parse({"--help"});
     EXPECT_EQ(help.outcome.exit_code, 0);
-    EXPECT_NE(help.out.find("--size"), std::string::npos);
+    EXPECT_HAS(help.out, "--size");
     EXPECT_TRUE(help.err.empty());
     const parsed version = parse({"--version"});
     EXPECT_EQ(version.outcome.exit_code, 0);
@@ -138,15 +138,15 @@ TEST(Options, HostileValuesAreRefusedWithOneLineAndExitTwo) {
         EXPECT_EQ(p.outcome.exit_code, 2) << joined;
         EXPECT_TRUE(p.out.empty()) << joined;
         EXPECT_EQ(p.err.rfind("quicksort_bench: error: ", 0), 0u) << joined << p.err;
-        EXPECT_NE(p.err.find("--help"), std::string::npos) << joined << p.err;
+        EXPECT_HAS(p.err, "--help") << joined << p.err;
         EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << joined << p.err;
     }
 }
 
 TEST(Options, ErrorsSayWhatIsWrong) {
-    EXPECT_NE(parse({"--size", "abc"}).err.find("--size: 'abc' is not a whole number"), std::string::npos);
-    EXPECT_NE(parse({"--runs", "0"}).err.find("--runs: must be between 1 and 1000000"), std::string::npos);
-    EXPECT_NE(parse({"--chart", "/nonexistent-folder/c.svg"}).err.find("No such file or directory"), std::string::npos);
+    EXPECT_HAS(parse({"--size", "abc"}).err, "--size: 'abc' is not a whole number");
+    EXPECT_HAS(parse({"--runs", "0"}).err, "--runs: must be between 1 and 1000000");
+    EXPECT_HAS(parse({"--chart", "/nonexistent-folder/c.svg"}).err, "No such file or directory");
 }
 
 TEST(Options, EveryRefusalIsOneLineInTheProgramsOwnWords) {
@@ -195,14 +195,14 @@ TEST(Options, EveryRefusalIsOneLineInTheProgramsOwnWords) {
         const parsed p = parse(c.args);
         EXPECT_EQ(p.outcome.exit_code, 2) << c.says;
         EXPECT_EQ(p.err, std::string("quicksort_bench: error: ") + p.err.substr(24)) << p.err;
-        EXPECT_NE(p.err.find(c.says), std::string::npos) << p.err;
+        EXPECT_HAS(p.err, c.says) << p.err;
         EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
     }
     EXPECT_EQ(read_text(dir.file("base.json")), "{}") << "the input is untouched";
     const parsed odd = parse({"--chart=" + dir.file("--odd.svg"), "--export-json", "-"});
     EXPECT_FALSE(odd.outcome.exit_code) << odd.err;
     EXPECT_TRUE(odd.outcome.opts.exports.to_stdout());
-    EXPECT_NE(parse({"--help"}).out.find("classic|wide"), std::string::npos);
+    EXPECT_HAS(parse({"--help"}).out, "classic|wide");
     for (const char* bound : {"0.1", "50"}) {
         EXPECT_FALSE(parse({"--precision", bound}).outcome.exit_code) << bound << " is a precision one may ask for";
     }
@@ -246,7 +246,7 @@ TEST(Options, TwoOutputsThatAreOneFileAreRefusedBeforeAnyWork) {
         const parsed run = parse({"--export-json", p.first, "--export-csv", p.second});
         EXPECT_EQ(run.outcome.exit_code.value_or(0), p.refused ? 2 : 0) << p.first << " and " << p.second << run.err;
         if (p.refused) {
-            EXPECT_NE(run.err.find("is already the file of --export-json"), std::string::npos) << run.err;
+            EXPECT_HAS(run.err, "is already the file of --export-json") << run.err;
         }
         const parsed cmp = parse({"compare", "a.json", "b.json", "--export-json", p.first, "--export-markdown", p.second});
         EXPECT_EQ(cmp.outcome.exit_code.value_or(0), p.refused ? 2 : 0) << p.first << " and " << p.second << cmp.err;

@@ -9,6 +9,7 @@
 #include "report/console_report.hpp"
 #include "records/results.hpp"
 #include "report/stats.hpp"
+#include "process.hpp"
 
 TEST(MedianInterval, RankAndCoverageMatchExactBinomialCounts) {
     for (std::size_t n = 1; n <= 40; ++n) {
@@ -96,8 +97,7 @@ TEST(MedianInterval, AdviceNamesThePrecisionAndTheRunsLikelyToReachTwoPercent) {
     EXPECT_EQ(runs_likely_needed(outlier, 9, 0.03), 9u) << "reached: no more than it has";
     EXPECT_EQ(runs_likely_needed(s, 10, 0.05), 40u) << "10 (0.1 / 0.05)^2";
     // The advice names the target it was measured against.
-    EXPECT_NE(noise_warnings(s, 10, 0.05).at(0).find("about 40 runs would likely reach \u00b15%"),
-              std::string::npos);
+    EXPECT_HAS(noise_warnings(s, 10, 0.05).at(0), "about 40 runs would likely reach \u00b15%");
 }
 
 namespace {
@@ -166,11 +166,9 @@ TEST(RunsUntilPrecise, TheReportSaysHowManySortsEachStrategyTook) {
                                                           reference});
     std::ostringstream block;
     print_precision(goal, block);
-    EXPECT_NE(block.str().find("std::sort: 6 sorts, \u00b120.0%, target not reached (at --max-runs 6); about 96 runs "
-                               "would likely reach \u00b15.0%"),
-              std::string::npos)
+    EXPECT_HAS(block.str(), "std::sort: 6 sorts, \u00b120.0%, target not reached (at --max-runs 6); about 96 runs " "would likely reach \u00b15.0%")
         << block.str();
-    EXPECT_NE(goal.strategies.back().warnings.at(0).find("would likely reach \u00b15%"), std::string::npos)
+    EXPECT_HAS(goal.strategies.back().warnings.at(0), "would likely reach \u00b15%")
         << "the advice speaks of the target, not of 2%";
 }
 

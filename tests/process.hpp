@@ -32,6 +32,10 @@ struct process_result {
 process_result run_process(const std::string& program, const std::vector<std::string>& args,
                            const run_options& options = {});
 
+// Whether a text holds a part: the assertions most tests make of the program's output.
+#define EXPECT_HAS(text, part) EXPECT_NE((text).find(part), std::string::npos)
+#define EXPECT_LACKS(text, part) EXPECT_EQ((text).find(part), std::string::npos)
+
 // The benchmark binary this test suite was built with.
 std::string bench_binary();
 

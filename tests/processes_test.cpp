@@ -246,13 +246,13 @@ TEST(Processes, PooledRecordsKeepEachProcessAndJudgeOverThem) {
 
     std::ostringstream block;
     print_precision(r, block);
-    EXPECT_NE(block.str().find("Across 6 processes"), std::string::npos) << block.str();
-    EXPECT_NE(block.str().find("sequential sort: 1.02 ms [0.90, 1.20] \u00b117.1%"), std::string::npos) << block.str();
+    EXPECT_HAS(block.str(), "Across 6 processes") << block.str();
+    EXPECT_HAS(block.str(), "sequential sort: 1.02 ms [0.90, 1.20] \u00b117.1%") << block.str();
     const benchmark_results few = processes_of({1.0, 1.1}, {1000, 1010, 990});
     std::ostringstream few_block;
     print_precision(few, few_block);
-    EXPECT_NE(few_block.str().find("too few processes for an interval (at least 6)"), std::string::npos);
-    EXPECT_NE(few.strategies[0].warnings.at(0).find("too few processes (2)"), std::string::npos);
+    EXPECT_HAS(few_block.str(), "too few processes for an interval (at least 6)");
+    EXPECT_HAS(few.strategies[0].warnings.at(0), "too few processes (2)");
 }
 
 TEST(Processes, ExportsCarryEveryProcess) {
@@ -296,7 +296,7 @@ TEST(Processes, ExportsCarryEveryProcess) {
     std::ostringstream csv;
     write_csv(r, csv);
     EXPECT_EQ(csv.str().substr(0, 41), "strategy,process,run,nanoseconds,values\r\n");
-    EXPECT_NE(csv.str().find("sequential sort,2,3,1089000,classic\r\n"), std::string::npos) << csv.str();
+    EXPECT_HAS(csv.str(), "sequential sort,2,3,1089000,classic\r\n") << csv.str();
 
     std::ostringstream gbench;
     write_gbench(as_file(r), gbench);
@@ -314,7 +314,7 @@ TEST(Processes, ExportsCarryEveryProcess) {
         ++dots;
     }
     EXPECT_EQ(dots, 24u) << "a dot per process for each of the four strategies";
-    EXPECT_NE(page.str().find("Within and between processes"), std::string::npos);
+    EXPECT_HAS(page.str(), "Within and between processes");
 }
 
 TEST(Processes, CompareJudgesOnProcessMediansAndRefusesTooFew) {
@@ -366,7 +366,7 @@ TEST(Processes, CompareJudgesOnProcessMediansAndRefusesTooFew) {
     EXPECT_EQ(rule_text(row, {}), "process medians, 6 vs 6");
     std::ostringstream table;
     print_comparison(by_processes, table);
-    EXPECT_NE(table.str().find("slower (weak: fewer than 9 processes) [process medians, 6 vs 6]"), std::string::npos) << table.str();
+    EXPECT_HAS(table.str(), "slower (weak: fewer than 9 processes) [process medians, 6 vs 6]") << table.str();
 }
 
 TEST(Processes, ASweepStepOfRoundsIsEstimatedOverItsRounds) {
@@ -401,10 +401,10 @@ TEST(Processes, ARunOfProcessesReportsOverThemAndExportsEveryProcess) {
                                                           "5000", "--export-json", dir.file("p.json"), "--export-csv",
                                                           dir.file("p.csv")});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.out.find("Each sort ran 18 times"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Across 6 processes (median of the processes' medians"), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find("its process medians spread"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("which array was sorted"), std::string::npos) << r.err;
+    EXPECT_HAS(r.out, "Each sort ran 18 times") << r.out;
+    EXPECT_HAS(r.out, "Across 6 processes (median of the processes' medians") << r.out;
+    EXPECT_HAS(r.err, "its process medians spread") << r.err;
+    EXPECT_HAS(r.err, "which array was sorted") << r.err;
     const benchmark_results back = read_export_file(dir.file("p.json")).sweep.steps.at(0).results;
     EXPECT_EQ(back.context.processes, 6u);
     EXPECT_EQ(back.process_costs_ns.size(), 6u);
@@ -412,7 +412,7 @@ TEST(Processes, ARunOfProcessesReportsOverThemAndExportsEveryProcess) {
         ASSERT_EQ(s.processes.size(), 6u) << s.name;
         EXPECT_TRUE(s.across_processes && s.across_processes->interval) << s.name;
     }
-    EXPECT_NE(read_text(dir.file("p.csv")).find("parallel sort,6,3,"), std::string::npos);
+    EXPECT_HAS(read_text(dir.file("p.csv")), "parallel sort,6,3,");
 }
 
 TEST(Processes, AFailedProcessEndsTheRunWithItsMessageAndNoReport) {
@@ -426,7 +426,7 @@ TEST(Processes, AFailedProcessEndsTheRunWithItsMessageAndNoReport) {
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err.rfind("quicksort_bench: error: process 1/2: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(r.out.find("Results:"), std::string::npos) << "no partial report";
+    EXPECT_LACKS(r.out, "Results:") << "no partial report";
     EXPECT_FALSE(std::filesystem::exists(dir.file("f.json"))) << "no exports of an incomplete run";
 }
 
@@ -469,11 +469,11 @@ TEST(Processes, TheDesignRestsOnTheProcessMediansAndTheArraysTheySorted) {
     for (const auto& line : design_advice(r)) {
         advice += line + "\n";
     }
-    EXPECT_NE(advice.find("sequential sort: its process medians spread "), std::string::npos) << advice;
-    EXPECT_NE(advice.find("\u00b10.5% is not reachable with --max-processes 30"), std::string::npos) << advice;
-    EXPECT_EQ(advice.find("\u00b12%"), std::string::npos) << "the user's target, not the advised one:\n" << advice;
-    EXPECT_NE(advice.find("1 sort per process"), std::string::npos) << advice;
-    EXPECT_NE(advice.find("of it which array was sorted"), std::string::npos) << advice;
+    EXPECT_HAS(advice, "sequential sort: its process medians spread ") << advice;
+    EXPECT_HAS(advice, "\u00b10.5% is not reachable with --max-processes 30") << advice;
+    EXPECT_LACKS(advice, "\u00b12%") << "the user's target, not the advised one:\n" << advice;
+    EXPECT_HAS(advice, "1 sort per process") << advice;
+    EXPECT_HAS(advice, "of it which array was sorted") << advice;
     EXPECT_EQ(r.environment_warnings, std::vector<std::string>{"processes 1, 2, 3, 4, 5 and 6: the load rose"});
 
     // Out of time with only the processes asked for: --max-time never cuts those.
@@ -481,12 +481,11 @@ TEST(Processes, TheDesignRestsOnTheProcessMediansAndTheArraysTheySorted) {
     goal.min_processes = 6;
     std::ostringstream block;
     print_precision(pool.pooled(goal), block);
-    EXPECT_NE(block.str().find("target not reached (--processes 6 is a minimum that --max-time does not cut)"),
-              std::string::npos) << block.str();
+    EXPECT_HAS(block.str(), "target not reached (--processes 6 is a minimum that --max-time does not cut)") << block.str();
     goal.min_processes = 4;
     block.str("");
     print_precision(pool.pooled(goal), block);
-    EXPECT_NE(block.str().find("target not reached (at --max-time)"), std::string::npos) << block.str();
+    EXPECT_HAS(block.str(), "target not reached (at --max-time)") << block.str();
 }
 
 // Interrupted after some processes: the exports hold those, marked incomplete with the processes
@@ -503,8 +502,8 @@ TEST(Processes, AnInterruptedRunKeepsItsFinishedProcessesInItsExports) {
                                 "for k in $(seq 600); do ls '" + dir.path.string() + "'/quicksort_bench-processes-$pid-*/process-2.json "
                                 ">/dev/null 2>&1 && break; sleep 0.1; done; "
                                 "kill -INT $pid; wait $pid; echo \"status $?\""});
-    EXPECT_NE(r.out.find("status 130"), std::string::npos) << r.out << r.err;
-    EXPECT_NE(r.err.find("quicksort_bench: error: process "), std::string::npos) << r.err;
+    EXPECT_HAS(r.out, "status 130") << r.out << r.err;
+    EXPECT_HAS(r.err, "quicksort_bench: error: process ") << r.err;
     const nlohmann::json doc = nlohmann::json::parse(read_text(dir.file("p.json")));
     EXPECT_EQ(doc["complete"], false);
     EXPECT_EQ(doc["processes_planned"], 500);
@@ -518,5 +517,5 @@ TEST(Processes, AnInterruptedRunKeepsItsFinishedProcessesInItsExports) {
     EXPECT_EQ(left, 0u) << "the run's own folder is removed too";
     const process_result imported = run_process(bench_binary(), {"history", "import", "--history", dir.file("h.sqlite"),
                                                                  dir.file("p.json")});
-    EXPECT_NE(imported.out.find("an incomplete run of processes"), std::string::npos) << imported.out << imported.err;
+    EXPECT_HAS(imported.out, "an incomplete run of processes") << imported.out << imported.err;
 }

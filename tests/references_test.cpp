@@ -106,7 +106,7 @@ TEST_F(RealRun, EveryListOfSortsFollowsTheStrategyTableOnce) {
         ASSERT_NE(at, std::string::npos) << row.name;
         EXPECT_EQ(run.out.find(against, at + 1), std::string::npos) << row.name << " twice";
         if (row.reference) {
-            EXPECT_NE(run.out.find("\n" + std::string(row.name) + ": mean "), std::string::npos) << row.name;
+            EXPECT_HAS(run.out, "\n" + std::string(row.name) + ": mean ") << row.name;
         }
     }
     const process_result plain = run_process(bench_binary(), {"--size", "2000", "--runs", "2"});
@@ -114,7 +114,7 @@ TEST_F(RealRun, EveryListOfSortsFollowsTheStrategyTableOnce) {
         EXPECT_EQ(row.reference, plain.out.find(row.name) == std::string::npos)
             << row.name << ": references stay out of a run without --reference";
     }
-    EXPECT_EQ(plain.out.find("Memory floor"), std::string::npos);
+    EXPECT_LACKS(plain.out, "Memory floor");
 }
 
 TEST_F(RealRun, TheFloorLiesBelowEverySortOnItsCpus) {
@@ -131,7 +131,7 @@ TEST_F(RealRun, TheFloorLiesBelowEverySortOnItsCpus) {
     const strategy_result* fastest = fastest_sort(r);
     ASSERT_NE(fastest, nullptr);
     EXPECT_FALSE(runs_side_by_side(fastest->name));
-    EXPECT_NE(run.out.find("Fastest sort on this machine: " + fastest->name + ", "), std::string::npos) << run.out;
+    EXPECT_HAS(run.out, "Fastest sort on this machine: " + fastest->name + ", ") << run.out;
 }
 
 TEST(References, TheFastestSortIsOneTimedAlone) {

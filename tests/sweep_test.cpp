@@ -61,8 +61,8 @@ TEST(CpuCounts, ListsRangesAndAllOrARefusalNamingTheProblemAndTheUsableCount) {
         } catch (const cpu_list_error& e) {
             const std::string message = e.what();
             EXPECT_TRUE(c.counts.empty()) << c.text << ": " << message;
-            EXPECT_NE(message.find(c.problem), std::string::npos) << c.text << ": " << message;
-            EXPECT_NE(message.find("from 1 to 4"), std::string::npos) << message;
+            EXPECT_HAS(message, c.problem) << c.text << ": " << message;
+            EXPECT_HAS(message, "from 1 to 4") << message;
         }
     }
 }
@@ -96,7 +96,7 @@ TEST(Sweep, EveryStepRunsOnTheCpusItClaimsAndEveryExportHoldsIt) {
     EXPECT_TRUE(r.err.empty()) << "no progress line outside a terminal: " << r.err;
     EXPECT_TRUE(std::regex_search(r.out, std::regex("^Round 1/2: Step [12]/2 on [12] CPUs? \\([-,0-9]+\\): medians ")))
         << r.out;
-    EXPECT_EQ(r.out.find("Results:"), std::string::npos) << "a sweep prints no classic report";
+    EXPECT_LACKS(r.out, "Results:") << "a sweep prints no classic report";
     const auto count = [](const std::string& text, const std::string& what) {
         const std::regex pattern(what);
         return std::distance(std::sregex_iterator(text.begin(), text.end(), pattern), std::sregex_iterator());
@@ -129,14 +129,14 @@ TEST(Sweep, EveryStepRunsOnTheCpusItClaimsAndEveryExportHoldsIt) {
     const process_result single = run_process(bench_binary(), with(tiny, {"--export-json", s.file("one.json")}));
     ASSERT_EQ(single.exit_code, 0) << single.err;
     const process_result cmp = run_process(bench_binary(), {"compare", s.file("one.json"), s.file("s.json")});
-    EXPECT_EQ(cmp.out.find("logical_cpus"), std::string::npos) << cmp.out;
+    EXPECT_LACKS(cmp.out, "logical_cpus") << cmp.out;
 
     EXPECT_EQ(read_text(s.file("s.csv")).rfind("cpus,strategy,process,run,nanoseconds,values\r\n1,sequential sort,1,1,", 0), 0u);
     const std::string chart = read_text(s.file("s.svg"));
     const std::regex point("class=\"point\"");
     EXPECT_EQ(std::distance(std::sregex_iterator(chart.begin(), chart.end(), point), std::sregex_iterator()), 8)
         << "two points for each of four strategies";
-    EXPECT_NE(chart.find("<circle class=\"point\" cx=\"70.0\""), std::string::npos) << "the axis starts at 1 CPU";
+    EXPECT_HAS(chart, "<circle class=\"point\" cx=\"70.0\"") << "the axis starts at 1 CPU";
 }
 
 TEST(Sweep, AFailingStepIsNamedAndTheExportSaysIncomplete) {
@@ -154,7 +154,7 @@ TEST(Sweep, AFailingStepIsNamedAndTheExportSaysIncomplete) {
     const nlohmann::json doc = nlohmann::json::parse(read_text(s.file("f.json")));
     EXPECT_EQ(doc["sweep"]["complete"], false);
     EXPECT_TRUE(doc["steps"].empty());
-    EXPECT_NE(doc["sweep"]["failure"].get<std::string>().find("step 1/1"), std::string::npos);
+    EXPECT_HAS(doc["sweep"]["failure"].get<std::string>(), "step 1/1");
 }
 
 TEST(Sweep, InterruptEndsTheRunningStepKeepsTheCompletedOnesAndLeavesNoProcess) {
@@ -167,7 +167,7 @@ TEST(Sweep, InterruptEndsTheRunningStepKeepsTheCompletedOnesAndLeavesNoProcess) 
         GTEST_SKIP() << "the only step had finished before the interrupt";
     }
     EXPECT_EQ(r.exit_code, 130) << r.err;
-    EXPECT_NE(r.err.find(" (2 CPUs): interrupted\n"), std::string::npos) << r.err;
+    EXPECT_HAS(r.err, " (2 CPUs): interrupted\n") << r.err;
     EXPECT_EQ(processes_mentioning(s.path.string()), 0) << "a step process outlived the sweep";
     const nlohmann::json doc = nlohmann::json::parse(read_text(s.file("i.json")));
     EXPECT_EQ(doc["sweep"]["complete"], false);
@@ -208,7 +208,5 @@ TEST(Sweep, AStepThatMissesItsPrecisionTargetSaysSo) {
     const process_result r =
         run_process(bench_binary(), with(tiny, {"--cpus", "1", "--precision", "0.1", "--max-runs", "6"}));
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.err.find("warning: step 1/1 (1 CPU): parallel sort missed its precision target of \u00b10.1% ("),
-              std::string::npos)
-        << r.err;
+    EXPECT_HAS(r.err, "warning: step 1/1 (1 CPU): parallel sort missed its precision target of \u00b10.1% (") << r.err;
 }

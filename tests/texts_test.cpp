@@ -44,14 +44,13 @@ TEST(Texts, TheDocumentationNamesEveryOptionAndTheFormatAsTheProgramHasThem) {
     const auto run_options = options_in_help({"--help"});
     ASSERT_GT(run_options.size(), 20u);
     for (const auto& option : run_options) {
-        EXPECT_NE(reference.find("`" + option), std::string::npos) << option << " is missing from the option table";
+        EXPECT_HAS(reference, "`" + option) << option << " is missing from the option table";
     }
     const std::string ab_section = page("docs/comparing.md");
     for (const auto& option : options_in_help({"ab", "--help"})) {
-        EXPECT_NE(ab_section.find(option), std::string::npos) << "ab " << option << " is not described";
+        EXPECT_HAS(ab_section, option) << "ab " << option << " is not described";
     }
-    EXPECT_NE(page("docs/formats.md").find("| `format_version` | `" + std::to_string(export_format_version) + "`"),
-              std::string::npos);
+    EXPECT_HAS(page("docs/formats.md"), "| `format_version` | `" + std::to_string(export_format_version) + "`");
     // A blank line ends a Markdown table: a table split by one renders as two. A newcomer reads the
     // README to its end: the reference lives in docs/.
     for (const char* name : {"README.md", "docs/options.md", "docs/formats.md", "docs/comparing.md",
@@ -70,8 +69,8 @@ TEST(Texts, TheDocumentationNamesEveryOptionAndTheFormatAsTheProgramHasThem) {
         }
     }
     const process_result help = run_process(bench_binary(), {"--help"});
-    EXPECT_NE(help.out.find("IPS4o"), std::string::npos) << "--reference names the field's sorts";
-    EXPECT_NE(help.out.find("QUICKSORT_BENCH_HISTORY"), std::string::npos);
+    EXPECT_HAS(help.out, "IPS4o") << "--reference names the field's sorts";
+    EXPECT_HAS(help.out, "QUICKSORT_BENCH_HISTORY");
 }
 
 // However wide a value, each column keeps a blank between it and the next.
@@ -93,8 +92,8 @@ TEST(Texts, TableColumnsAreSizedToTheirContent) {
     step.strategies = {wide};
     std::ostringstream table;
     print_comparison_rows(step, false, std::nullopt, table);
-    EXPECT_NE(table.str().find("15500.00 \u00b122.6% "), std::string::npos) << table.str();
-    EXPECT_NE(table.str().find(" +181.8% [+150.1%, +225.3%] "), std::string::npos) << table.str();
+    EXPECT_HAS(table.str(), "15500.00 \u00b122.6% ") << table.str();
+    EXPECT_HAS(table.str(), " +181.8% [+150.1%, +225.3%] ") << table.str();
     // The headers stay over their columns: the shift column ends where its header does.
     const std::string header = table.str().substr(0, table.str().find('\n'));
     const std::string row = table.str().substr(table.str().find('\n') + 1);
@@ -109,7 +108,7 @@ TEST(Texts, TableColumnsAreSizedToTheirContent) {
     run.values = "classic";
     std::ostringstream list;
     print_history_list({run}, "h.sqlite", list);
-    EXPECT_NE(list.str().find("build-runner-04.ci.example.org-a1b2c3 processes"), std::string::npos) << list.str();
+    EXPECT_HAS(list.str(), "build-runner-04.ci.example.org-a1b2c3 processes") << list.str();
 }
 
 TEST(Texts, AFolderForTemporaryFilesThatCannotBeUsedIsNamed) {
@@ -119,7 +118,7 @@ TEST(Texts, AFolderForTemporaryFilesThatCannotBeUsedIsNamed) {
             "/bin/bash", {"-c", std::string("TMPDIR=/nonexistent '") + bench_binary() + "' " + command +
                                     " 2>&1 >/dev/null"});
         EXPECT_NE(r.exit_code, 0) << command;
-        EXPECT_NE(r.out.find("TMPDIR=/nonexistent"), std::string::npos) << command << ": " << r.out;
-        EXPECT_EQ(r.out.find("cannot start a thread"), std::string::npos) << r.out;
+        EXPECT_HAS(r.out, "TMPDIR=/nonexistent") << command << ": " << r.out;
+        EXPECT_LACKS(r.out, "cannot start a thread") << r.out;
     }
 }
