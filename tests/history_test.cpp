@@ -240,17 +240,9 @@ TEST_P(Histories, CommandsImportEveryVersionTrendAndRefuseBadInput) {
     EXPECT_EQ(nlohmann::json::parse(exported.out.substr(0, exported.out.find('\n')))["document"]["context"]["array_size"],
               1000);
 
-    // The JSON Lines of `history export` import back with their labels; a stored run that cannot be
-    // read is named and skipped.
-    const process_result all_lines = history({"export", "--history", file});
-    write_text(dir.file("all.jsonl"), all_lines.out);
-    const scratch_dir copy_dir;
-    const history_place copy(GetParam(), copy_dir);
-    const process_result again = history({"import", "--history", copy.location(), dir.file("all.jsonl")});
-    EXPECT_EQ(again.exit_code, 0) << again.err;
-    EXPECT_EQ(history({"export", "--history", copy.location()}).out, all_lines.out);
-    copy.exec("UPDATE runs SET document = '{\"cut' WHERE id = 2");
-    const process_result damaged = history({"export", "--history", copy.location()});
+    // A stored run that cannot be read is named and skipped (JSON Lines round trips: HistoryRoundTrip).
+    place.exec("UPDATE runs SET document = '{\"cut' WHERE id = 2");
+    const process_result damaged = history({"export", "--history", file});
     EXPECT_EQ(damaged.exit_code, 1);
     EXPECT_HAS(damaged.err, "run 2: its stored document is damaged") << damaged.err;
     EXPECT_EQ(std::count(damaged.out.begin(), damaged.out.end(), '\n'), 31) << "every other run";

@@ -196,6 +196,7 @@ TEST(MemoryModel, IsAnUpperBoundOfTheMeasuredPeakForEveryOptionSet) {
         {"--size", size, "--runs", "3", "--chunk", "2000000"},
         {"--size", size, "--runs", "6", "--precision", "5", "--max-runs", "12"},
         {"--size", size, "--runs", "3", "--breakdown"},
+        {"--size", size, "--runs", "10", "--values", "wide", "--resources"},
     };
     for (const auto& options : option_sets) {
 #ifdef QSB_TSAN // ThreadSanitizer cannot follow the reference sorts on oneTBB (see tsan.supp)
@@ -216,23 +217,11 @@ TEST(MemoryModel, IsAnUpperBoundOfTheMeasuredPeakForEveryOptionSet) {
     }
 }
 
-TEST(MemoryModel, ARealRunReportsItsPeakAndResources) {
-#ifndef QSB_SANITIZED
-    const std::string size = "2000000";
-#else
-    const std::string size = "200000";
-#endif
-    const process_result r = run_process(bench_binary(), {"--size", size, "--runs", "10", "--values", "wide",
+TEST(Resources, ARealRunReportsWhatEachPhaseUsed) {
+    const process_result r = run_process(bench_binary(), {"--size", "200000", "--runs", "10", "--values", "wide",
                                                           "--resources", "--export-json", "-"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     const auto doc = nlohmann::json::parse(r.out);
-    const double predicted = doc["memory"]["predicted_peak_bytes"].get<double>();
-    const double measured = doc["memory"]["measured_peak_rss_bytes"].get<double>();
-#ifndef QSB_SANITIZED
-    EXPECT_LE(measured, predicted);
-#else
-    EXPECT_GT(predicted * measured, 0);
-#endif
     ASSERT_EQ(doc["resources"].size(), 4u);
     EXPECT_EQ(doc["resources"][2]["phase"], "parallel sort");
     EXPECT_GT(doc["resources"][2]["parallelism"].get<double>(), 0);
