@@ -23,13 +23,9 @@ CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
     command->add_option("--new-options", texts.next_options,
                         "The new side's own run options, e.g. \"--chunk 2000\"")
         ->type_name("\"OPTIONS\"");
-    command->add_option("--size", texts.size, "Both sides: elements in every sorted array")->type_name("N");
-    command->add_option("--runs", texts.runs, "Both sides: timed sorts per strategy in each run")->type_name("N");
-    command->add_option("--chunk", texts.chunk, "Both sides: slice length of the chunked parallel sort")
-        ->type_name("N");
-    command->add_option("--values", texts.values, "Both sides: classic or wide input values")
-        ->type_name("classic|wide");
-    command->add_flag("--reference", texts.reference, "Both sides: also time the reference sorts and the memory floor (see the run option)");
+    for (std::size_t k = 0; k < setting_options.size(); ++k) {
+        add_setting(*command, static_cast<setting>(k), texts.settings[k], true);
+    }
     command->add_option("--rounds", texts.rounds, "Rounds, each running both sides once (6 to 1000, default 10)")
         ->type_name("R");
     command->add_option("--seed", texts.seed, "The seed of the rounds' shuffled orders (default 1)")->type_name("N");
@@ -60,26 +56,14 @@ namespace {
 // The run options both sides get, as words, each checked as this program checks its own.
 std::vector<std::string> shared_options(const CLI::App& command, const ab_texts& texts) {
     std::vector<std::string> shared;
-    if (command.count("--size") > 0) {
-        shared.insert(shared.end(), {"--size", std::to_string(parse_count<std::uint64_t>("--size", texts.size, 1,
-                                                                                         max_array_size))});
-    }
-    if (command.count("--runs") > 0) {
-        shared.insert(shared.end(), {"--runs", std::to_string(parse_count<std::uint64_t>("--runs", texts.runs, 1,
-                                                                                         max_run_count))});
-    }
-    if (command.count("--chunk") > 0) {
-        shared.insert(shared.end(), {"--chunk", std::to_string(parse_count<std::int64_t>("--chunk", texts.chunk, 1,
-                                                                                         max_chunk_size))});
-    }
-    if (command.count("--values") > 0) {
-        if (texts.values != "classic" && texts.values != "wide") {
-            throw CLI::ValidationError("--values", "must be classic or wide, got '" + texts.values + "'");
+    for (std::size_t k = 0; k < setting_options.size(); ++k) {
+        const auto s = static_cast<setting>(k);
+        if (command.count(option_name(s)) > 0) {
+            run_settings given;
+            read_setting(command, s, texts.settings[k], given);
+            const std::vector<std::string> words = setting_words(s, given);
+            shared.insert(shared.end(), words.begin(), words.end());
         }
-        shared.insert(shared.end(), {"--values", texts.values});
-    }
-    if (texts.reference) {
-        shared.push_back("--reference");
     }
     return shared;
 }
@@ -112,12 +96,17 @@ ab_side side_of(const char* program_option, const std::string& program, const ch
 void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, const ab_texts& texts) {
     refuse_benchmark_options(app, "ab: its run options go after it");
     const named_values exports = export_values(ab.exports, &exporter::ab);
-    named_values values = {{"--base", &texts.base_program}, {"--new", &texts.next_program},
-                           {"--size", &texts.size},         {"--runs", &texts.runs},
-                           {"--chunk", &texts.chunk},       {"--values", &texts.values},
-                           {"--rounds", &texts.rounds},     {"--seed", &texts.seed},
-                           {"--alpha", &texts.alpha},       {"--threshold", &texts.threshold},
-                           {"--timeout", &texts.timeout}};
+    named_values values = {{"--base", &texts.base_program}, {"--new", &texts.next_program}};
+    for (std::size_t k = 0; k < setting_options.size(); ++k) {
+        if (*setting_options[k].type_name != '\0') {
+            values.emplace_back(setting_options[k].name, &texts.settings[k]);
+        }
+    }
+    values.insert(values.end(), {{"--rounds", &texts.rounds},
+                                 {"--seed", &texts.seed},
+                                 {"--alpha", &texts.alpha},
+                                 {"--threshold", &texts.threshold},
+                                 {"--timeout", &texts.timeout}});
     values.insert(values.end(), exports.begin(), exports.end());
     refuse_option_as_value(command, values);
     if (command.count("--rounds") > 0) {

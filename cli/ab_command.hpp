@@ -1,14 +1,17 @@
 // The `ab` subcommand's options.
 #pragma once
 
+#include <array>
+
 #include "cli/option_rules.hpp"
 #include "cli/options.hpp"
+#include "cli/run_settings_table.hpp"
 
 // What `ab` was given, before it is checked.
 struct ab_texts {
     std::string base_program, next_program, base_options, next_options;
-    std::string size, runs, chunk, values, rounds, seed, alpha, threshold, timeout;
-    bool reference = false;
+    std::array<std::string, setting_options.size()> settings; // by `setting`: what both sides get
+    std::string rounds, seed, alpha, threshold, timeout;
 };
 
 // Adds `ab` to `app`, reading into `ab` and `texts`.

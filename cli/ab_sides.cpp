@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "cli/options.hpp"
+#include "cli/run_settings_table.hpp"
 
 namespace {
 
@@ -15,7 +16,7 @@ std::string option_name(const std::string& word) { return word.substr(0, word.fi
 
 bool is_option(const std::string& word) { return word.size() > 2 && word.compare(0, 2, "--") == 0; }
 
-// Each option of `words` with its value, if it takes one: {"--size", "1000"}, {"--size=1000"}.
+// Each option of `words` with its value, if it takes one: {"--chunk", "1000"}, {"--chunk=1000"}.
 std::vector<std::vector<std::string>> options_of(const std::vector<std::string>& words) {
     std::vector<std::vector<std::string>> found;
     for (std::size_t k = 0; k < words.size(); ++k) {
@@ -127,6 +128,8 @@ std::vector<std::string> side_arguments(const std::vector<std::string>& shared, 
 }
 
 std::vector<std::string> trial_arguments(const std::vector<std::string>& args) {
+    const std::string size = option_name(setting::size);
+    const std::string runs = option_name(setting::runs);
     std::vector<std::string> trial;
     bool size_kept = false;
     bool runs_kept = false;
@@ -137,18 +140,18 @@ std::vector<std::string> trial_arguments(const std::vector<std::string>& args) {
                                       ? option.front().substr(option.front().find('=') + 1)
                                       : "";
         // A value the program would refuse stays, so that the trial shows the refusal.
-        if ((name == "--size" || name == "--runs") && all_digits(value)) {
+        if ((name == size || name == runs) && all_digits(value)) {
             continue;
         }
-        size_kept = size_kept || name == "--size";
-        runs_kept = runs_kept || name == "--runs";
+        size_kept = size_kept || name == size;
+        runs_kept = runs_kept || name == runs;
         trial.insert(trial.end(), option.begin(), option.end());
     }
     if (!size_kept) {
-        trial.insert(trial.end(), {"--size", "1000"});
+        trial.insert(trial.end(), {size, "1000"});
     }
     if (!runs_kept) {
-        trial.insert(trial.end(), {"--runs", "1"});
+        trial.insert(trial.end(), {runs, "1"});
     }
     return trial;
 }

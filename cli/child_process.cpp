@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "bench/measure.hpp"
+#include "cli/run_settings_table.hpp"
 #include "common/clock.hpp"
 #include "common/output_file.hpp"
 #include "machine/cpus.hpp"
@@ -22,13 +23,14 @@
 #include "records/record_json.hpp"
 
 std::vector<std::string> child_arguments(const options& opts) {
-    std::vector<std::string> args = {"--size",  std::to_string(opts.sizes.array_size),
-                                     "--runs",  std::to_string(opts.sizes.run_count),
-                                     "--chunk", std::to_string(opts.sizes.chunk_size),
-                                     "--no-pause"};
-    if (opts.reference) {
-        args.push_back("--reference");
+    std::vector<std::string> args;
+    for (const setting s : {setting::size, setting::runs, setting::chunk}) {
+        const std::vector<std::string> words = setting_words(s, opts);
+        args.insert(args.end(), words.begin(), words.end());
     }
+    args.push_back("--no-pause");
+    const std::vector<std::string> reference = setting_words(setting::reference, opts);
+    args.insert(args.end(), reference.begin(), reference.end());
     if (opts.breakdown) {
         args.push_back("--breakdown");
     }
@@ -46,8 +48,8 @@ std::vector<std::string> child_arguments(const options& opts) {
             args.insert(args.end(), {"--max-time", std::to_string(*opts.precision->max_time_ns / 1e9) + "s"});
         }
     }
-    args.push_back("--values");
-    args.push_back(value_kind_name(opts.sizes.values));
+    const std::vector<std::string> values = setting_words(setting::values, opts);
+    args.insert(args.end(), values.begin(), values.end());
     return args;
 }
 

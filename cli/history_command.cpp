@@ -3,6 +3,8 @@
 
 #include <tuple>
 
+#include "cli/run_settings_table.hpp"
+
 namespace {
 
 void add_filters(CLI::App& sub, history_options& h, history_texts& texts) {
@@ -14,7 +16,7 @@ void add_filters(CLI::App& sub, history_options& h, history_texts& texts) {
     sub.add_option("--since", texts.since, "Only runs from this date on (2026-12-07, or 2026-12-07T13:00:00, UTC)")
         ->type_name("DATE");
     sub.add_option("--until", texts.until, "Only runs up to this date (a day counts whole)")->type_name("DATE");
-    sub.add_option("--size", texts.size, "Only runs of this array size")->type_name("N");
+    sub.add_option(option_name(setting::size), texts.size, "Only runs of this array size")->type_name("N");
     sub.add_option("--last", texts.last, "Only the newest N of the runs selected")->type_name("N");
     sub.add_flag("--all-machines", h.filter.all_machines,
                  "Every machine's runs (otherwise one machine's: --machine, or that of the newest run)");
@@ -105,8 +107,8 @@ void finish_history(const CLI::App& app, const CLI::App& history, history_option
         const bool whole_day = text->size() == 10;
         (end_of_day ? h.filter.until_epoch : h.filter.since_epoch) = *epoch + (end_of_day && whole_day ? 86'399 : 0);
     }
-    if (given("--size")) {
-        h.filter.size = parse_count<std::uint64_t>("--size", texts.size, 1, max_array_size);
+    if (given(option_name(setting::size))) {
+        h.filter.size = parse_count<std::uint64_t>(option_name(setting::size), texts.size, 1, max_array_size);
     }
     if (given("--last")) {
         h.filter.last = parse_count<std::size_t>("--last", texts.last, 1, 1'000'000'000);

@@ -9,6 +9,7 @@
 #include "cli/compare_command.hpp"
 #include "cli/history_command.hpp"
 #include "cli/option_rules.hpp"
+#include "cli/run_settings_table.hpp"
 #include "common/error.hpp"
 
 namespace {
@@ -17,31 +18,22 @@ constexpr const char* program_name = "quicksort_bench";
 
 // What the benchmark's own options were given, before they are checked.
 struct run_texts {
-    std::string size, runs, chunk, values, precision, max_runs, max_time, cpus, rounds, seed, processes, max_processes,
+    std::string size, runs, chunk, values, reference, precision, max_runs, max_time, cpus, rounds, seed, processes, max_processes,
         history, label;
 };
 
 void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
-    app.add_option("--size", texts.size, "Elements in every sorted array (default 10000000)")->type_name("N");
-    app.add_option("--runs", texts.runs, "Timed sorts per strategy (default 10)")->type_name("N");
-    app.add_option("--chunk", texts.chunk,
-                   "Slice length of the chunked parallel sort (default 100000); small slices make its "
-                   "sequential merge slow")
-        ->type_name("N");
+    add_setting(app, setting::size, texts.size);
+    add_setting(app, setting::runs, texts.runs);
+    add_setting(app, setting::chunk, texts.chunk);
     app.add_flag("--no-pause", opts.no_pause,
                  "Do not wait for a key press after the report (there is no wait unless standard input and output "
                  "are a terminal and the run is in its foreground)");
-    app.add_flag("--reference", opts.reference,
-                 "Also time the field's best sorts for comparison (std::sort and its parallel form, oneTBB's "
-                 "parallel_sort, Boost.Sort's pdqsort, spreadsort, block_indirect_sort and sample_sort, IPS4o) "
-                 "and the memory floor, one streaming pass over the array");
+    add_setting(app, setting::reference, texts.reference);
     app.add_flag("--breakdown", opts.breakdown,
                  "After the timed sorts, run every strategy again through instrumented copies of its routines "
                  "and show where its time goes (never mixed into the timed figures)");
-    app.add_option("--values", texts.values,
-                   "Input values: classic (15-bit rand(), many repeats; the default) or wide (32-bit generator, "
-                   "values spread over 0 .. 3 x size - 1)")
-        ->type_name("classic|wide");
+    add_setting(app, setting::values, texts.values);
     export_paths& exports = opts.exports;
     app.add_option("--export-json", exports.json,
                    "Write every duration, statistics and the context as JSON (any export takes - for standard output)")
@@ -131,7 +123,7 @@ void finish_process_options(const CLI::App& app, options& opts, const run_texts&
             opts.precision->max_processes = std::max(30u, opts.processes);
         }
         opts.precision->min_processes = opts.processes;
-        if (app.count("--runs") == 0) {
+        if (app.count(option_name(setting::runs)) == 0) {
             opts.sizes.run_count = bench_config{}.run_count;
         }
         opts.precision->max_runs = opts.sizes.run_count;
@@ -140,24 +132,16 @@ void finish_process_options(const CLI::App& app, options& opts, const run_texts&
 
 void finish_run_options(const CLI::App& app, options& opts, const run_texts& texts, unsigned usable_cpus) {
     bench_config& sizes = opts.sizes;
-    if (app.count("--size") > 0) {
-        sizes.array_size = parse_count<std::uint64_t>("--size", texts.size, 1, max_array_size);
-    }
-    if (app.count("--runs") > 0) {
-        sizes.run_count = parse_count<std::uint64_t>("--runs", texts.runs, 1, max_run_count);
-    }
-    if (app.count("--values") > 0) {
-        if (texts.values != "classic" && texts.values != "wide") {
-            throw CLI::ValidationError("--values", "must be classic or wide, got '" + texts.values + "'");
-        }
-        sizes.values = texts.values == "wide" ? value_kind::wide : value_kind::classic;
-    }
+    read_setting(app, setting::size, texts.size, opts);
+    read_setting(app, setting::runs, texts.runs, opts);
+    read_setting(app, setting::values, texts.values, opts);
+    read_setting(app, setting::reference, texts.reference, opts);
     if (app.count("--precision") > 0) {
         precision_goal goal;
         goal.target = parse_decimal("--precision", texts.precision, "a percentage from 0.1 to 50",
                                     [](double p) { return p >= 0.1 && p <= 50; }) /
                       100;
-        if (app.count("--runs") == 0) {
+        if (app.count(option_name(setting::runs)) == 0) {
             sizes.run_count = min_runs_for_interval;
         }
         goal.max_runs = std::max(goal.max_runs, sizes.run_count);
@@ -175,9 +159,7 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
             }
         }
     }
-    if (app.count("--chunk") > 0) {
-        sizes.chunk_size = parse_count<std::int64_t>("--chunk", texts.chunk, 1, max_chunk_size);
-    }
+    read_setting(app, setting::chunk, texts.chunk, opts);
     if (app.count("--cpus") > 0) {
         try {
             opts.cpu_counts = parse_cpu_counts(texts.cpus, usable_cpus);
@@ -214,8 +196,8 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
 }
 
 named_values run_values(const options& opts, const run_texts& texts) {
-    named_values values = {{"--size", &texts.size},         {"--runs", &texts.runs},
-                           {"--chunk", &texts.chunk},       {"--values", &texts.values},
+    named_values values = {{option_name(setting::size), &texts.size},   {option_name(setting::runs), &texts.runs},
+                           {option_name(setting::chunk), &texts.chunk}, {option_name(setting::values), &texts.values},
                            {"--cpus", &texts.cpus},         {"--precision", &texts.precision},
                            {"--max-runs", &texts.max_runs}, {"--max-time", &texts.max_time},
                            {"--rounds", &texts.rounds},     {"--seed", &texts.seed},

@@ -8,7 +8,7 @@ set(owners
     "hwloc[.]h|hwloc/=^machine/"
     "oneapi/tbb|tbb/=^(bench|references)/"
     "boost/sort/|ips4o=^references/"
-    "CLI/=^cli/(options|option_rules|compare_command|history_command|ab_command)[.]"
+    "CLI/=^cli/(options[.]|option_rules[.]|run_settings_table[.]cpp|compare_command[.]|history_command[.]|ab_command[.])"
     "SQLiteCpp/|sqlite3[.]h|pqxx/|libpq-fe[.]h=^history/")
 file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/*.cpp ${ROOT}/*.hpp)
 list(FILTER sources EXCLUDE REGEX "^(build|tests|fuzz)")
