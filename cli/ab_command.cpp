@@ -29,18 +29,12 @@ CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
     command->add_option("--rounds", texts.rounds, "Rounds, each running both sides once (6 to 1000, default 10)")
         ->type_name("R");
     command->add_option("--seed", texts.seed, "The seed of the rounds' shuffled orders (default 1)")->type_name("N");
-    command->add_option("--alpha", texts.alpha, "Significance level of the test (default 0.05)")->type_name("P");
-    command->add_option("--threshold", texts.threshold,
-                        "The change in percent that counts, as for compare (default 2)")
-        ->type_name("PERCENT");
+    add_gate_levels(*command, texts.gate, "The change in percent that counts, as for compare (default 2)");
     command->add_option("--timeout", texts.timeout,
                         "End a side's run that takes longer than this, e.g. 20m (default: an hour in the first "
                         "round, then ten times the longest run so far, at least 5 minutes)")
         ->type_name("DURATION");
-    command->add_flag("--fail-on-slower", ab.fail_on_slower,
-                      "Exit with status 1 when any strategy got slower, 3 when none did but some could not be decided");
-    command->add_flag("--allow-inconclusive", ab.allow_inconclusive,
-                      "With --fail-on-slower: strategies that could not be decided do not fail (status 0)");
+    add_gate_flags(*command, ab.gate);
     command->add_option("--export-json", ab.exports.json,
                         "Write every round (its order and both sides' records) and the verdicts as JSON")
         ->type_name("FILE");
@@ -104,9 +98,9 @@ void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, con
     }
     values.insert(values.end(), {{"--rounds", &texts.rounds},
                                  {"--seed", &texts.seed},
-                                 {"--alpha", &texts.alpha},
-                                 {"--threshold", &texts.threshold},
                                  {"--timeout", &texts.timeout}});
+    const named_values gate = gate_values(texts.gate);
+    values.insert(values.end(), gate.begin(), gate.end());
     values.insert(values.end(), exports.begin(), exports.end());
     refuse_option_as_value(command, values);
     if (command.count("--rounds") > 0) {
@@ -115,24 +109,16 @@ void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, con
     if (command.count("--seed") > 0) {
         ab.seed = parse_count<std::uint64_t>("--seed", texts.seed, 0, UINT64_MAX);
     }
-    if (command.count("--alpha") > 0) {
-        ab.alpha = parse_alpha(texts.alpha);
-    }
-    if (command.count("--threshold") > 0) {
-        ab.threshold = parse_threshold(texts.threshold);
-    }
+    finish_gate(command, ab.gate, texts.gate);
     if (command.count("--timeout") > 0) {
         ab.timeout_ns = parse_duration("--timeout", texts.timeout);
     }
     // The smallest p-value R rounds can give is 2 / 2^R: below it no verdict could ever be reached.
-    if (smallest_p_value(ab.rounds) >= ab.alpha) {
-        throw CLI::ValidationError("--alpha " + texts.alpha + " cannot be reached in " + std::to_string(ab.rounds) +
+    if (smallest_p_value(ab.rounds) >= ab.gate.alpha) {
+        throw CLI::ValidationError("--alpha " + texts.gate.alpha + " cannot be reached in " + std::to_string(ab.rounds) +
                                    " rounds (their smallest p-value is " + std::to_string(smallest_p_value(ab.rounds)) +
-                                   "); it needs --rounds " + std::to_string(differences_for_alpha(ab.alpha)) +
+                                   "); it needs --rounds " + std::to_string(differences_for_alpha(ab.gate.alpha)) +
                                    " or more");
-    }
-    if (ab.allow_inconclusive && !ab.fail_on_slower) {
-        throw CLI::ValidationError("--allow-inconclusive only relaxes --fail-on-slower, which is not given");
     }
     const std::vector<std::string> shared = shared_options(command, texts);
     ab.base = side_of("--base", texts.base_program, "--base-options", texts.base_options, shared);

@@ -11,7 +11,8 @@
 struct ab_texts {
     std::string base_program, next_program, base_options, next_options;
     std::array<std::string, setting_options.size()> settings; // by `setting`: what both sides get
-    std::string rounds, seed, alpha, threshold, timeout;
+    gate_texts gate;
+    std::string rounds, seed, timeout;
 };
 
 // Adds `ab` to `app`, reading into `ab` and `texts`.

@@ -213,7 +213,7 @@ int run_ab(const ab_options& opts) {
     ab.rounds_planned = opts.rounds;
     ab.seed = opts.seed;
     const int ended = run_rounds(opts, scratch, ab);
-    ab.judged = compare_rounds(ab.rounds, opts.alpha, opts.threshold);
+    ab.judged = compare_rounds(ab.rounds, opts.gate.alpha, opts.gate.threshold);
     if (ended == EXIT_SUCCESS) {
         // Standard output holds an export written to "-" alone.
         print_ab(ab, opts.exports.to_stdout() ? std::cerr : std::cout);
@@ -222,5 +222,5 @@ int run_ab(const ab_options& opts) {
     if (ended != EXIT_SUCCESS) {
         return ended;
     }
-    return gate_status(ab.judged, opts.fail_on_slower, opts.allow_inconclusive, "more rounds decide them: --rounds");
+    return gate_status(ab.judged, opts.gate.fail_on_slower, opts.gate.allow_inconclusive, "more rounds decide them: --rounds");
 }

@@ -12,20 +12,15 @@ CLI::App* add_compare_command(CLI::App& app, compare_options& cmp, compare_texts
         ->required()
         ->expected(1, -1)
         ->type_name("NEW.json...");
-    compare->add_option("--alpha", texts.alpha, "Significance level of the test (default 0.05)")->type_name("P");
-    compare->add_option("--threshold", texts.threshold,
-                        "The change in percent that counts: a shift whose whole interval lies beyond it is faster or "
-                        "slower, one whose interval lies within it equivalent (default 2)")
-        ->type_name("PERCENT");
+    add_gate_levels(*compare, texts.gate,
+                    "The change in percent that counts: a shift whose whole interval lies beyond it is faster or "
+                    "slower, one whose interval lies within it equivalent (default 2)");
     compare->add_option("--drift", texts.drift,
                         "Accept a verdict from a side of fewer than 5 processes when its whole interval lies beyond "
                         "PERCENT, the drift between processes you know of this machine (otherwise such a row is 'too "
                         "few processes to decide')")
         ->type_name("PERCENT");
-    compare->add_flag("--fail-on-slower", cmp.fail_on_slower,
-                      "Exit with status 1 when any strategy got slower, 3 when none did but some could not be decided");
-    compare->add_flag("--allow-inconclusive", cmp.allow_inconclusive,
-                      "With --fail-on-slower: strategies that could not be decided do not fail (status 0)");
+    add_gate_flags(*compare, cmp.gate);
     compare->add_option("--export-markdown", cmp.exports.markdown, "Write the comparison as Markdown")
         ->type_name("FILE");
     compare->add_option("--export-json", cmp.exports.json, "Write the comparison as JSON")->type_name("FILE");
@@ -36,7 +31,8 @@ CLI::App* add_compare_command(CLI::App& app, compare_options& cmp, compare_texts
 
 void finish_compare(const CLI::App& app, const CLI::App& compare, compare_options& cmp, const compare_texts& texts) {
     const named_values exports = export_values(cmp.exports, &exporter::comparison);
-    named_values values = {{"--alpha", &texts.alpha}, {"--threshold", &texts.threshold}, {"--drift", &texts.drift}};
+    named_values values = gate_values(texts.gate);
+    values.emplace_back("--drift", &texts.drift);
     values.insert(values.end(), exports.begin(), exports.end());
     refuse_option_as_value(compare, values);
     refuse_benchmark_options(app, "compare: takes no benchmark options");
@@ -44,19 +40,11 @@ void finish_compare(const CLI::App& app, const CLI::App& compare, compare_option
         throw CLI::ValidationError("compare takes at most " + std::to_string(max_new_runs) +
                                    " new runs, got " + std::to_string(cmp.nexts.size()));
     }
-    if (!texts.alpha.empty() || compare.count("--alpha") > 0) {
-        cmp.alpha = parse_alpha(texts.alpha);
-    }
-    if (!texts.threshold.empty() || compare.count("--threshold") > 0) {
-        cmp.threshold = parse_threshold(texts.threshold);
-    }
+    finish_gate(compare, cmp.gate, texts.gate);
     if (!texts.drift.empty() || compare.count("--drift") > 0) {
         cmp.drift = parse_decimal("--drift", texts.drift, "a percentage above 0 and at most 100",
                                   [](double d) { return d > 0 && d <= 100; }) /
                     100;
-    }
-    if (cmp.allow_inconclusive && !cmp.fail_on_slower) {
-        throw CLI::ValidationError("--allow-inconclusive only relaxes --fail-on-slower, which is not given");
     }
     check_export_paths(compare, exports);
     // Refused before anything is read: writing the comparison over its own input destroys it.

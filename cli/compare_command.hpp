@@ -5,8 +5,7 @@
 #include "cli/options.hpp"
 
 struct compare_texts {
-    std::string alpha;
-    std::string threshold;
+    gate_texts gate;
     std::string drift;
 };
 

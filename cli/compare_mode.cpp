@@ -28,7 +28,7 @@ int run_compare(const compare_options& opts) {
         for (const auto& file : opts.nexts) {
             nexts.emplace_back(file, read_export_file(file).sweep);
         }
-        c = compare_runs(base.sweep, nexts, opts.alpha, opts.threshold, opts.drift);
+        c = compare_runs(base.sweep, nexts, opts.gate.alpha, opts.gate.threshold, opts.drift);
     } catch (const std::runtime_error& e) { // export_error or comparison_refused: nothing to compare
         print_error(std::cerr, e.what());
         return 2;
@@ -39,7 +39,7 @@ int run_compare(const compare_options& opts) {
 
     write_exports(opts.exports, c);
 
-    return gate_status(c, opts.fail_on_slower, opts.allow_inconclusive,
+    return gate_status(c, opts.gate.fail_on_slower, opts.gate.allow_inconclusive,
                        "runs of more processes decide them: --processes " + std::to_string(min_processes_to_decide) +
                            " or more a side");
 }

@@ -124,12 +124,29 @@ void refuse_benchmark_options(const CLI::App& app, const std::string& refusal) {
     }
 }
 
-double parse_alpha(const std::string& text) {
-    return parse_decimal("--alpha", text, "a number above 0 and at most 0.5", [](double a) { return a > 0 && a <= 0.5; });
+void add_gate_levels(CLI::App& command, gate_texts& texts, const std::string& threshold_help) {
+    command.add_option("--alpha", texts.alpha, "Significance level of the test (default 0.05)")->type_name("P");
+    command.add_option("--threshold", texts.threshold, threshold_help)->type_name("PERCENT");
 }
 
-double parse_threshold(const std::string& text) {
-    return parse_decimal("--threshold", text, "a percentage above 0 and below 100",
-                         [](double t) { return t > 0 && t < 100; }) /
-           100;
+void add_gate_flags(CLI::App& command, gate_options& gate) {
+    command.add_flag("--fail-on-slower", gate.fail_on_slower,
+                     "Exit with status 1 when any strategy got slower, 3 when none did but some could not be decided");
+    command.add_flag("--allow-inconclusive", gate.allow_inconclusive,
+                     "With --fail-on-slower: strategies that could not be decided do not fail (status 0)");
+}
+
+void finish_gate(const CLI::App& command, gate_options& gate, const gate_texts& texts) {
+    if (command.count("--alpha") > 0) {
+        gate.alpha = parse_decimal("--alpha", texts.alpha, "a number above 0 and at most 0.5",
+                                   [](double a) { return a > 0 && a <= 0.5; });
+    }
+    if (command.count("--threshold") > 0) {
+        gate.threshold = parse_decimal("--threshold", texts.threshold, "a percentage above 0 and below 100",
+                                       [](double t) { return t > 0 && t < 100; }) /
+                         100;
+    }
+    if (gate.allow_inconclusive && !gate.fail_on_slower) {
+        throw CLI::ValidationError("--allow-inconclusive only relaxes --fail-on-slower, which is not given");
+    }
 }

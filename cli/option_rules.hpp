@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/options.hpp"
 #include "common/count.hpp"
 #include "report/exports.hpp"
 
@@ -45,10 +46,23 @@ double parse_decimal(const std::string& name, const std::string& text, const cha
     return value;
 }
 
-// --alpha: a significance level above 0 and at most 0.5.
-double parse_alpha(const std::string& text);
-// --threshold: a percentage above 0 and below 100, as a fraction.
-double parse_threshold(const std::string& text);
+// What --alpha and --threshold were given, before they are checked.
+struct gate_texts {
+    std::string alpha;
+    std::string threshold;
+};
+
+// --alpha and --threshold, the latter with `threshold_help` (compare's says more than ab's).
+void add_gate_levels(CLI::App& command, gate_texts& texts, const std::string& threshold_help);
+// --fail-on-slower and --allow-inconclusive.
+void add_gate_flags(CLI::App& command, gate_options& gate);
+// The gate's options as given: an alpha above 0 and at most 0.5, a threshold percentage above 0 and
+// below 100 (kept as a fraction), --allow-inconclusive only with --fail-on-slower. Throws
+// CLI::ValidationError.
+void finish_gate(const CLI::App& command, gate_options& gate, const gate_texts& texts);
+inline named_values gate_values(const gate_texts& texts) {
+    return {{"--alpha", &texts.alpha}, {"--threshold", &texts.threshold}};
+}
 
 // The export options of a command, from the table of exporters: those that write its kind of result.
 template <typename Writer>

@@ -14,14 +14,19 @@
 #include "records/ab.hpp"
 #include "report/exports.hpp"
 
-// `quicksort_bench compare BASE NEW...`: --export-json files side by side, each new one against the base.
-struct compare_options {
-    std::string base;
-    std::vector<std::string> nexts;
+// The gate `compare` and `ab` share: the test's level, the change that counts, and what fails the run.
+struct gate_options {
     double alpha = 0.05;          // a p-value below this makes a change real ...
     double threshold = 0.02;      // ... when the shift's whole interval also lies beyond this fraction
     bool fail_on_slower = false;  // exit 1 when any strategy got slower, 3 when some could not be decided
     bool allow_inconclusive = false; // with fail_on_slower: undecided strategies do not fail the gate
+};
+
+// `quicksort_bench compare BASE NEW...`: --export-json files side by side, each new one against the base.
+struct compare_options {
+    std::string base;
+    std::vector<std::string> nexts;
+    gate_options gate;
     std::optional<double> drift;  // a fraction: a side of too few processes may decide beyond it
     export_paths exports;         // markdown, json and html apply
 };
@@ -33,10 +38,7 @@ struct ab_options {
     ab_side next;
     unsigned rounds = 10;
     std::uint64_t seed = 1;
-    double alpha = 0.05;
-    double threshold = 0.02;
-    bool fail_on_slower = false;
-    bool allow_inconclusive = false;
+    gate_options gate;
     std::int64_t timeout_ns = 0; // a side's run past it is ended; 0: the default rule (ab_mode.cpp)
     export_paths exports; // markdown, json and html apply
 };
