@@ -27,7 +27,7 @@ extern "C" void restore_and_end(int sig) {
     written = write(STDERR_FILENO, error_prefix, sizeof error_prefix - 1);
     written = write(STDERR_FILENO, message, sizeof message - 1);
     if (sig == SIGQUIT) {
-        _exit(128 + sig); // its default action would dump core
+        _exit(status_after_signal(sig)); // its default action would dump core
     }
     signal(sig, SIG_DFL);
     raise(sig);

@@ -120,7 +120,7 @@ int validate_sides(const ab_options& opts) {
             run_step_process(side.program, args, allowed_cpus(), -1, 0, quiet, trial_timeout(opts));
         if (checked.interrupted_by != 0) {
             print_error(std::cerr, "interrupted");
-            return 128 + checked.interrupted_by;
+            return checked.run_status();
         }
         if (checked.exit_code == 2 && checked.failure.find("--validate") == std::string::npos) {
             print_error(std::cerr, std::string("the ") + side_name(id) + " side's options are refused (" +
@@ -145,7 +145,7 @@ int try_sides(const ab_options& opts, const scratch_folder& scratch) {
                                             quiet, trial_timeout(opts));
         if (trial.interrupted_by != 0) {
             print_error(std::cerr, "interrupted");
-            return 128 + trial.interrupted_by;
+            return trial.run_status();
         }
         if (!trial.ok) {
             print_error(std::cerr, std::string("the ") + side_name(id) + " side cannot run (" + side_text(side) +
@@ -185,7 +185,7 @@ int run_rounds(const ab_options& opts, const scratch_folder& scratch, ab_results
             if (!ran.ok) {
                 ab.failure = "round " + std::to_string(r + 1) + ", " + side_name(id) + ": " + ran.failure;
                 print_error(std::cerr, ab.failure);
-                return ran.interrupted_by != 0 ? 128 + ran.interrupted_by : EXIT_FAILURE;
+                return ran.run_status();
             }
             progress.sorted();
             (id == side_id::base ? round.base : round.next) = std::move(ran.side.record);

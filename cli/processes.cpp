@@ -75,7 +75,7 @@ int run_processes(const options& opts) {
                 done.failure = name + ": " + outcome.failure;
                 write_exports(opts.exports, done);
             }
-            return outcome.interrupted_by != 0 ? 128 + outcome.interrupted_by : EXIT_FAILURE;
+            return outcome.run_status();
         }
         // What the process cost beyond its timed phases, as this process timed it.
         pool.add(outcome.record,

@@ -52,7 +52,7 @@ void say_when_interrupted(const std::string& line) {
 
 extern "C" void end_while_storing(int sig) {
     [[maybe_unused]] const auto written = ::write(STDERR_FILENO, interrupted_line, interrupted_length);
-    ::_exit(128 + sig);
+    ::_exit(status_after_signal(sig));
 }
 
 } // namespace

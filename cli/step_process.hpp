@@ -3,12 +3,14 @@
 #pragma once
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "bench/progress.hpp"
+#include "common/error.hpp"
 
 // For its lifetime `handler` takes SIGINT, SIGTERM and SIGHUP; the previous handlers come back after.
 class signal_handlers {
@@ -43,6 +45,8 @@ struct step_outcome {
     std::string failure;    // why it failed
     int interrupted_by = 0; // a signal the sweep caught while the step ran
     int exit_code = -1;     // the status it exited with; -1 when it did not exit by itself
+    // The status a run of steps ends with when this one failed: 128 + n after signal n, else 1.
+    int run_status() const { return interrupted_by != 0 ? status_after_signal(interrupted_by) : EXIT_FAILURE; }
 };
 
 // The environment variable that tells a step which inherited descriptor takes its result record.

@@ -105,7 +105,7 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
                 sweep.failure = (opts.rounds > 1 ? "round " + std::to_string(r + 1) + ", " : "") + step_name + ": " +
                                 outcome.failure;
                 print_error(std::cerr, sweep.failure);
-                exit_code = outcome.interrupted_by != 0 ? 128 + outcome.interrupted_by : EXIT_FAILURE;
+                exit_code = outcome.run_status();
                 break;
             }
             sweep.order.back().push_back(n);
