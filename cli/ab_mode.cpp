@@ -189,7 +189,8 @@ int run_rounds(const ab_options& opts, const scratch_folder& scratch, ab_results
             }
             progress.sorted();
             (id == side_id::base ? round.base : round.next) = std::move(ran.side.record);
-            (id == side_id::base ? round.base_record : round.next_record) = std::move(ran.side.document);
+            (id == side_id::base ? round.base_record : round.next_record) =
+                std::make_shared<const nlohmann::ordered_json>(std::move(ran.side.document));
         }
         if (!terminal) {
             std::cerr << round_line(round, r + 1, opts.rounds) << std::endl;

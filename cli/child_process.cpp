@@ -20,6 +20,7 @@
 #include "common/output_file.hpp"
 #include "machine/cpus.hpp"
 #include "records/json_reader.hpp"
+#include "records/record_fields.hpp"
 #include "records/record_json.hpp"
 
 std::vector<std::string> child_arguments(const options& opts) {

@@ -14,6 +14,7 @@
 #include "cli/step_process.hpp"
 #include "history/places.hpp"
 #include "history/store.hpp"
+#include "records/record_fields.hpp"
 #include "records/record_json.hpp"
 
 void warn_of_password(const std::string& location) {

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "records/results.hpp"
 #include "history/places.hpp"

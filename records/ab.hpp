@@ -4,9 +4,10 @@
 // over minutes cancels.
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,10 @@ struct ab_round {
     bool new_first = false;
     benchmark_results base;
     benchmark_results next;
-    nlohmann::ordered_json base_record; // in the order the side wrote it
-    nlohmann::ordered_json next_record;
+    // Each side's record in the order it wrote it, shared rather than copied with the round, and
+    // held by pointer so that the records' readers alone compile the JSON library.
+    std::shared_ptr<const nlohmann::ordered_json> base_record;
+    std::shared_ptr<const nlohmann::ordered_json> next_record;
 };
 
 struct ab_results {

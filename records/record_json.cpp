@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "records/breakdown_json.hpp"
+#include "records/record_fields.hpp"
 #include "records/derived.hpp"
 
 namespace json_fields {

@@ -2,11 +2,10 @@
 // hand their parent, and the history stores.
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include <iosfwd>
 
-#include "records/record_fields.hpp"
 #include "records/results.hpp"
 
 // Every duration, its statistics and the context; with a breakdown its figures, with processes

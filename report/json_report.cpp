@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "records/json_fields.hpp"
+#include "records/record_fields.hpp"
 #include "report/ab_report.hpp"
 #include "report/comparison_report.hpp"
 #include "report/exports.hpp"
@@ -132,8 +133,8 @@ void write_ab_json(const ab_results& ab, std::ostream& out) {
         rounds.push_back({{"round", k + 1},
                           {"order", r.new_first ? nlohmann::ordered_json{"new", "base"}
                                                 : nlohmann::ordered_json{"base", "new"}},
-                          {"base", r.base_record},
-                          {"new", r.next_record}});
+                          {"base", *r.base_record},
+                          {"new", *r.next_record}});
     }
     doc["rounds"] = std::move(rounds);
     auto differences = nlohmann::ordered_json::array();

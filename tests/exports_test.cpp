@@ -16,11 +16,12 @@
 #include <stdexcept>
 
 #include "process.hpp"
-#include "records/comparison.hpp"
-#include "report/exports.hpp"
-#include "records/json_reader.hpp"
-#include "report/sweep_report.hpp"
 #include "common/output_file.hpp"
+#include "records/comparison.hpp"
+#include "records/json_reader.hpp"
+#include "records/record_fields.hpp"
+#include "report/exports.hpp"
+#include "report/sweep_report.hpp"
 
 namespace {
 

@@ -89,8 +89,8 @@ ab_results read_ab(const std::string& path) {
     for (const auto& r : doc.at("rounds")) {
         ab_round round;
         round.new_first = r.at("order").at(0) == "new";
-        round.base_record = r.at("base");
-        round.next_record = r.at("new");
+        round.base_record = std::make_shared<const nlohmann::ordered_json>(r.at("base"));
+        round.next_record = std::make_shared<const nlohmann::ordered_json>(r.at("new"));
         round.base = parse_result_record(r.at("base").dump());
         round.next = parse_result_record(r.at("new").dump());
         ab.rounds.push_back(std::move(round));

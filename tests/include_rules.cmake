@@ -1,6 +1,7 @@
 # The third-party libraries live in /usr/include, where no include view can hide them: this check
 # keeps each one to the files that own it (hwloc to machine/, oneTBB to bench/ and references/, Boost.Sort and IPS4o to references/, CLI11 to the files
-# of cli/ that parse the command line, SQLite and PostgreSQL to history/). It follows the project's quoted includes,
+# of cli/ that parse the command line, SQLite and PostgreSQL to history/, nlohmann/json to the files that read and
+# write JSON; elsewhere its declarations, json_fwd.hpp, do). It follows the project's quoted includes,
 # so a header that reaches a library through another header counts as including it, and it needs
 # no build.
 cmake_minimum_required(VERSION 3.25)
@@ -9,7 +10,8 @@ set(owners
     "oneapi/tbb|tbb/=^(bench|references)/"
     "boost/sort/|ips4o=^references/"
     "CLI/=^cli/(options[.]|option_rules[.]|run_settings_table[.]cpp|compare_command[.]|history_command[.]|ab_command[.])"
-    "SQLiteCpp/|sqlite3[.]h|pqxx/|libpq-fe[.]h=^history/")
+    "SQLiteCpp/|sqlite3[.]h|pqxx/|libpq-fe[.]h=^history/"
+    "nlohmann/json[.]hpp=^(records/json_|records/record_json[.]|records/record_fields[.]|records/breakdown_json[.]|report/(json_report|gbench_report|trend_report)[.]|history/store[.]cpp|cli/(ab_mode|child_process|compare_mode|history_import|history_mode|recording)[.]cpp)")
 file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/*.cpp ${ROOT}/*.hpp)
 list(FILTER sources EXCLUDE REGEX "^(build|tests|fuzz)")
 

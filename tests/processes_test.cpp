@@ -7,16 +7,17 @@
 #include <set>
 #include <sstream>
 
+#include "process.hpp"
 #include "analysis/processes.hpp"
 #include "cli/processes.hpp"
 #include "records/comparison.hpp"
-#include "report/console_report.hpp"
-#include "report/exports.hpp"
-#include "process.hpp"
 #include "records/json_reader.hpp"
 #include "records/pooling.hpp"
+#include "records/record_fields.hpp"
 #include "report/advice_report.hpp"
 #include "report/comparison_report.hpp"
+#include "report/console_report.hpp"
+#include "report/exports.hpp"
 #include "thread_limit.hpp"
 
 #include <nlohmann/json.hpp>
