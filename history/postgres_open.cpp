@@ -7,66 +7,12 @@
 #include "common/text.hpp"
 #include "history/location.hpp"
 #include "history/postgres_history.hpp"
+#include "history/schema.hpp"
 
 namespace {
 
 // "QSBH": the advisory lock that serialises the first recorders creating the schema.
 constexpr std::int64_t schema_lock = 0x51534248;
-
-constexpr const char* schema = R"sql(
-CREATE SCHEMA quicksort_bench;
-CREATE TABLE quicksort_bench.schema_info (application TEXT NOT NULL, version INTEGER NOT NULL);
-CREATE TABLE quicksort_bench.machines (
-    id TEXT PRIMARY KEY,
-    name TEXT NOT NULL,
-    host_name TEXT NOT NULL,
-    cpu_model TEXT NOT NULL,
-    logical_cpus BIGINT NOT NULL,
-    memory_bytes BIGINT NOT NULL
-);
-CREATE TABLE quicksort_bench.runs (
-    id BIGSERIAL PRIMARY KEY,
-    recorded_at TEXT NOT NULL,
-    run_time TEXT NOT NULL,
-    run_epoch BIGINT NOT NULL,
-    label TEXT NOT NULL,
-    machine_id TEXT NOT NULL REFERENCES quicksort_bench.machines(id),
-    kind TEXT NOT NULL,
-    array_size BIGINT NOT NULL,
-    chunk_size BIGINT NOT NULL,
-    runs BIGINT NOT NULL,
-    processes BIGINT NOT NULL,
-    value_kind TEXT NOT NULL,
-    cpus BIGINT NOT NULL,
-    document TEXT NOT NULL,
-    document_hash TEXT NOT NULL UNIQUE,
-    compiler TEXT NOT NULL,
-    kernel TEXT NOT NULL,
-    tbb_version TEXT NOT NULL,
-    program_version TEXT NOT NULL,
-    source_revision TEXT NOT NULL
-);
-CREATE INDEX runs_by_machine_and_time ON quicksort_bench.runs(machine_id, run_epoch);
-CREATE INDEX runs_by_label ON quicksort_bench.runs(label, run_epoch);
-CREATE INDEX runs_by_revision ON quicksort_bench.runs(source_revision, run_epoch);
-CREATE INDEX runs_by_time ON quicksort_bench.runs(run_epoch, id);
-CREATE TABLE quicksort_bench.medians (
-    run_id BIGINT NOT NULL REFERENCES quicksort_bench.runs(id),
-    cpus BIGINT NOT NULL,
-    position BIGINT NOT NULL,
-    strategy TEXT NOT NULL,
-    median_ns BIGINT NOT NULL,
-    low_ns BIGINT,
-    high_ns BIGINT,
-    count BIGINT NOT NULL,
-    PRIMARY KEY (run_id, cpus, strategy)
-);
-)sql";
-
-constexpr const char* run_columns =
-    "r.id, r.run_time, r.run_epoch, r.label, r.machine_id, m.name, r.kind, r.array_size, r.chunk_size, r.runs, "
-    "r.processes, r.value_kind, r.cpus, m.cpu_model, r.compiler, r.kernel, r.tbb_version, r.program_version, "
-    "r.source_revision";
 
 // Every filter in one statement, each parameter null when not given: the user's text is only ever a value.
 constexpr const char* filters = "($1::text IS NULL OR r.label = $1) AND ($2::text IS NULL OR r.source_revision = $2) "
@@ -209,7 +155,7 @@ postgres_history::postgres_history(const postgres_location& location, history_mo
             // Sixteen first recorders at once: one creates the schema, the others find it made.
             work.exec_params("SELECT pg_advisory_xact_lock($1)", schema_lock);
             if (!schema_found(work, shown_, mode)) {
-                work.exec(schema);
+                work.exec(schema_sql(sql_dialect::postgres));
                 work.exec_params("INSERT INTO quicksort_bench.schema_info VALUES ('quicksort_bench', $1)",
                                  schema_version);
             }

@@ -4,6 +4,7 @@
 
 #include "common/text.hpp"
 #include "history/postgres_history.hpp"
+#include "history/schema.hpp"
 
 namespace {
 
@@ -17,27 +18,8 @@ std::optional<std::int64_t> as_bigint(const std::optional<std::uint64_t>& value)
 }
 
 stored_run run_of(const pqxx::row& q) {
-    stored_run r;
-    r.id = q[0].as<std::int64_t>();
-    r.run_time = q[1].as<std::string>();
-    r.run_epoch = q[2].as<std::int64_t>();
-    r.label = q[3].as<std::string>();
-    r.machine_id = q[4].as<std::string>();
-    r.machine_name = q[5].as<std::string>();
-    r.kind = q[6].as<std::string>();
-    r.array_size = q[7].as<std::uint64_t>();
-    r.chunk_size = q[8].as<std::int64_t>();
-    r.runs = q[9].as<std::uint64_t>();
-    r.processes = q[10].as<std::uint64_t>();
-    r.values = q[11].as<std::string>();
-    r.cpus = q[12].as<unsigned>();
-    r.cpu_model = q[13].as<std::string>();
-    r.compiler = q[14].as<std::string>();
-    r.kernel = q[15].as<std::string>();
-    r.tbb_version = q[16].as<std::string>();
-    r.program_version = q[17].as<std::string>();
-    r.source_revision = q[18].as<std::string>();
-    return r;
+    return run_from_columns([&](int k) { return q[k].as<std::string>(); },
+                            [&](int k) { return q[k].as<std::int64_t>(); });
 }
 
 } // namespace

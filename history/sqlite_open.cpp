@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "common/error.hpp"
+#include "history/schema.hpp"
 #include "history/sqlite_history.hpp"
 
 namespace {
@@ -22,54 +23,6 @@ using history_internal::fail;
 constexpr int application_id = 0x51534248;
 // Two runs recording at once: the second waits for the first's transaction, well within this.
 constexpr auto busy_limit = std::chrono::seconds(30);
-
-constexpr const char* schema = R"sql(
-CREATE TABLE machines (
-    id TEXT PRIMARY KEY,
-    name TEXT NOT NULL,
-    host_name TEXT NOT NULL,
-    cpu_model TEXT NOT NULL,
-    logical_cpus INTEGER NOT NULL,
-    memory_bytes INTEGER NOT NULL
-);
-CREATE TABLE runs (
-    id INTEGER PRIMARY KEY,
-    recorded_at TEXT NOT NULL,
-    run_time TEXT NOT NULL,
-    run_epoch INTEGER NOT NULL,
-    label TEXT NOT NULL,
-    machine_id TEXT NOT NULL REFERENCES machines(id),
-    kind TEXT NOT NULL,
-    array_size INTEGER NOT NULL,
-    chunk_size INTEGER NOT NULL,
-    runs INTEGER NOT NULL,
-    processes INTEGER NOT NULL,
-    value_kind TEXT NOT NULL,
-    cpus INTEGER NOT NULL,
-    document TEXT NOT NULL,
-    document_hash TEXT NOT NULL UNIQUE,
-    compiler TEXT NOT NULL DEFAULT '',
-    kernel TEXT NOT NULL DEFAULT '',
-    tbb_version TEXT NOT NULL DEFAULT '',
-    program_version TEXT NOT NULL DEFAULT 'unknown',
-    source_revision TEXT NOT NULL DEFAULT 'unknown'
-);
-CREATE INDEX runs_by_machine_and_time ON runs(machine_id, run_epoch);
-CREATE INDEX runs_by_label ON runs(label, run_epoch);
-CREATE INDEX runs_by_revision ON runs(source_revision, run_epoch);
-CREATE INDEX runs_by_time ON runs(run_epoch, id);
-CREATE TABLE medians (
-    run_id INTEGER NOT NULL REFERENCES runs(id),
-    cpus INTEGER NOT NULL,
-    position INTEGER NOT NULL,
-    strategy TEXT NOT NULL,
-    median_ns INTEGER NOT NULL,
-    low_ns INTEGER,
-    high_ns INTEGER,
-    count INTEGER NOT NULL,
-    PRIMARY KEY (run_id, cpus, strategy)
-) WITHOUT ROWID;
-)sql";
 
 // A machine was its hardware and its software: its compiler, kernel and oneTBB move to its runs,
 // and each machine takes the id of its hardware alone, machines that differed only in software
@@ -212,7 +165,7 @@ void bring_up_to_date(SQLite::Database& db) {
     const int app = db.execAndGet("PRAGMA application_id").getInt();
     const int version = db.execAndGet("PRAGMA user_version").getInt();
     if (app == 0) {
-        db.exec(schema);
+        db.exec(schema_sql(sql_dialect::sqlite));
         db.exec("PRAGMA application_id=" + std::to_string(application_id));
     } else {
         for (const auto& m : migrations) {

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "common/text.hpp"
+#include "history/schema.hpp"
 #include "history/sqlite_history.hpp"
 
 using history_internal::fail;
@@ -11,27 +12,8 @@ using history_internal::fail;
 namespace {
 
 stored_run run_of(SQLite::Statement& q) {
-    stored_run r;
-    r.id = q.getColumn(0).getInt64();
-    r.run_time = q.getColumn(1).getString();
-    r.run_epoch = q.getColumn(2).getInt64();
-    r.label = q.getColumn(3).getString();
-    r.machine_id = q.getColumn(4).getString();
-    r.machine_name = q.getColumn(5).getString();
-    r.kind = q.getColumn(6).getString();
-    r.array_size = static_cast<std::uint64_t>(q.getColumn(7).getInt64());
-    r.chunk_size = q.getColumn(8).getInt64();
-    r.runs = static_cast<std::uint64_t>(q.getColumn(9).getInt64());
-    r.processes = static_cast<std::uint64_t>(q.getColumn(10).getInt64());
-    r.values = q.getColumn(11).getString();
-    r.cpus = static_cast<unsigned>(q.getColumn(12).getInt64());
-    r.cpu_model = q.getColumn(13).getString();
-    r.compiler = q.getColumn(14).getString();
-    r.kernel = q.getColumn(15).getString();
-    r.tbb_version = q.getColumn(16).getString();
-    r.program_version = q.getColumn(17).getString();
-    r.source_revision = q.getColumn(18).getString();
-    return r;
+    return run_from_columns([&](int k) { return q.getColumn(k).getString(); },
+                            [&](int k) { return q.getColumn(k).getInt64(); });
 }
 
 // The filters other than the machine, as SQL with their values bound by name: never text of the
