@@ -50,7 +50,9 @@ side_record read_side_record(const std::string& path) {
                                  "); run ab from the newer build");
     }
     try {
-        export_document parsed = parse_export(text);
+        // Parsed once: the document in the side's order serves both the export and the reading.
+        export_document parsed = side.document.is_discarded() ? parse_export(text)
+                                                              : parse_export(nlohmann::json(side.document));
         if (parsed.sweep.is_sweep() || parsed.sweep.steps.size() != 1) {
             throw std::runtime_error("its record is not one plain run");
         }
