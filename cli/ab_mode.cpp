@@ -135,7 +135,7 @@ int validate_sides(const ab_options& opts) {
 
 // Each side once at the smallest size: its program takes its options and writes a record this
 // program reads. The status to end with, or 0.
-int try_sides(const ab_options& opts, const scratch_folder& scratch) {
+int try_sides(const ab_options& opts, const campaign& run) {
     if (const int refused = validate_sides(opts); refused != 0) {
         return refused;
     }
@@ -143,7 +143,7 @@ int try_sides(const ab_options& opts, const scratch_folder& scratch) {
     for (const side_id id : {side_id::base, side_id::next}) {
         const ab_side& side = side_of(opts, id);
         const side_outcome trial = run_side(side, trial_arguments(side.arguments),
-                                            (scratch.path / (std::string("trial-") + side_name(id) + ".json")).string(),
+                                            run.file(std::string("trial-") + side_name(id) + ".json"),
                                             quiet, trial_timeout(opts));
         if (trial.interrupted_by != 0) {
             print_error(std::cerr, "interrupted");
@@ -160,9 +160,8 @@ int try_sides(const ab_options& opts, const scratch_folder& scratch) {
 
 // Every round, both sides once in the round's own order, until all are done or a side fails;
 // the finished rounds land in `ab`. The status to end with.
-int run_rounds(const ab_options& opts, const scratch_folder& scratch, ab_results& ab) {
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    progress_line progress(terminal ? &std::cerr : nullptr);
+int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
+    progress_line& progress = run.progress();
     progress.restart(2ull * opts.rounds);
     // Each round runs both sides in an order of its own, so that whatever the machine does over the
     // minutes falls on both alike and cancels in the round's ratio.
@@ -181,20 +180,19 @@ int run_rounds(const ab_options& opts, const scratch_folder& scratch, ab_results
             const std::int64_t started = now_ns();
             side_outcome ran = run_side(
                 side, side.arguments,
-                (scratch.path / ("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json")).string(), progress, limit);
+                run.file("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json"), progress, limit);
             longest_ns = std::max(longest_ns, now_ns() - started);
             progress.erase();
             if (!ran.ok) {
                 ab.failure = "round " + std::to_string(r + 1) + ", " + side_name(id) + ": " + ran.failure;
-                print_error(std::cerr, ab.failure);
-                return ran.run_status();
+                return campaign::failed(ab.failure, ran);
             }
             progress.sorted();
             (id == side_id::base ? round.base : round.next) = std::move(ran.side.record);
             (id == side_id::base ? round.base_record : round.next_record) =
                 std::make_shared<const nlohmann::ordered_json>(std::move(ran.side.document));
         }
-        if (!terminal) {
+        if (!run.terminal()) {
             std::cerr << round_line(round, r + 1, opts.rounds) << std::endl;
         }
         ab.rounds.push_back(std::move(round));
@@ -205,9 +203,8 @@ int run_rounds(const ab_options& opts, const scratch_folder& scratch, ab_results
 } // namespace
 
 int run_ab(const ab_options& opts) {
-    const scratch_folder scratch("quicksort_bench-ab");
-    const signal_catcher signals;
-    if (const int refused = try_sides(opts, scratch); refused != 0) {
+    campaign run("ab");
+    if (const int refused = try_sides(opts, run); refused != 0) {
         return refused;
     }
     ab_results ab;
@@ -215,7 +212,7 @@ int run_ab(const ab_options& opts) {
     ab.next = opts.next;
     ab.rounds_planned = opts.rounds;
     ab.seed = opts.seed;
-    const int ended = run_rounds(opts, scratch, ab);
+    const int ended = run_rounds(opts, run, ab);
     ab.judged = compare_rounds(ab.rounds, opts.gate.alpha, opts.gate.threshold);
     if (ended == EXIT_SUCCESS) {
         // Standard output holds an export written to "-" alone.

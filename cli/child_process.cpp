@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <stdexcept>
 #include <system_error>
 
 #include "bench/measure.hpp"
 #include "cli/run_settings_table.hpp"
 #include "common/clock.hpp"
+#include "common/error.hpp"
 #include "common/output_file.hpp"
 #include "machine/cpus.hpp"
 #include "records/json_reader.hpp"
@@ -130,6 +132,26 @@ measured_step measure_in_child(const std::string& program, const std::vector<std
         }
     }
     return step;
+}
+
+campaign::campaign(const std::string& kind)
+    : scratch_("quicksort_bench-" + kind),
+      terminal_(::isatty(STDERR_FILENO) == 1),
+      progress_(terminal_ ? &std::cerr : nullptr) {}
+
+measured_step campaign::measure(const std::string& prefix, const std::string& program,
+                                const std::vector<std::string>& args, const std::vector<unsigned>& cpus,
+                                const std::string& record, std::uint64_t runs) {
+    progress_.phase("", 0);
+    progress_.set_prefix(prefix);
+    measured_step outcome = measure_in_child(program, args, cpus, file(record), runs, progress_);
+    progress_.erase();
+    return outcome;
+}
+
+int campaign::failed(const std::string& why, const step_outcome& outcome) {
+    print_error(std::cerr, why);
+    return outcome.run_status();
 }
 
 int run_as_child(const options& opts, int result_fd) {

@@ -35,6 +35,32 @@ measured_step measure_in_child(const std::string& program, const std::vector<std
                                const std::vector<unsigned>& cpus, const std::string& record, std::uint64_t runs,
                                progress_line& progress);
 
+// What every run of child processes shares (a run of processes, a sweep, ab's rounds): a private
+// folder for their records, the signals caught for its lifetime (a caught one ends the running
+// child at once, and the run with 128 + the signal), and a progress line while stderr is a
+// terminal. A child's failure is said and turned into the run's status in one place.
+class campaign {
+public:
+    explicit campaign(const std::string& kind); // "processes", "sweep", "ab": the scratch folder's name
+    std::string file(const std::string& name) const { return (scratch_.path / name).string(); }
+    progress_line& progress() { return progress_; }
+    bool terminal() const { return terminal_; }
+
+    // One measuring process under `prefix` on the progress line, its record in the file `record`
+    // of the scratch folder.
+    measured_step measure(const std::string& prefix, const std::string& program, const std::vector<std::string>& args,
+                          const std::vector<unsigned>& cpus, const std::string& record, std::uint64_t runs);
+
+    // Says `why` the run ends on stderr; the status to end with after the child `outcome`.
+    static int failed(const std::string& why, const step_outcome& outcome);
+
+private:
+    scratch_folder scratch_;
+    signal_catcher signals_;
+    bool terminal_;
+    progress_line progress_;
+};
+
 // The measuring process: measures like the classic run on the CPUs it was started on, prints one
 // line per finished sort (the strategy's name) for its parent's progress display, and writes its
 // record to `result_fd`, the descriptor its parent handed it.

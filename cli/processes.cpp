@@ -42,17 +42,15 @@ bool processes_enough(const process_pool& pool, const precision_goal& goal, std:
 
 int run_processes(const options& opts) {
     const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
-    const scratch_folder scratch("quicksort_bench-processes");
-    const signal_catcher signals;
+    campaign run("processes");
     const console con = standard_console(opts.exports.to_stdout());
     options child = opts;
     child.precision.reset(); // each process runs exactly --runs sorts; the goal adds processes
     const std::vector<std::string> args = child_arguments(child);
     const std::vector<unsigned> cpus = allowed_cpus();
 
-    progress_line progress(::isatty(STDERR_FILENO) == 1 ? &std::cerr : nullptr);
     const std::uint64_t runs = opts.sizes.run_count;
-    progress.restart(opts.precision ? 0 : opts.processes * strategies_measured(opts.reference) * runs);
+    run.progress().restart(opts.precision ? 0 : opts.processes * strategies_measured(opts.reference) * runs);
 
     const std::int64_t start = now_ns();
     process_pool pool;
@@ -62,20 +60,17 @@ int run_processes(const options& opts) {
         }
         const std::string name = "process " + std::to_string(p + 1) +
                                  (opts.precision ? "" : "/" + std::to_string(opts.processes));
-        progress.phase("", 0);
-        progress.set_prefix(name);
-        const std::string record = (scratch.path / ("process-" + std::to_string(p + 1) + ".json")).string();
-        const measured_step outcome = measure_in_child(program, args, cpus, record, runs, progress);
-        progress.erase();
+        const measured_step outcome =
+            run.measure(name, program, args, cpus, "process-" + std::to_string(p + 1) + ".json", runs);
         if (!outcome.ok) {
-            print_error(std::cerr, name + ": " + outcome.failure);
+            const int status = campaign::failed(name + ": " + outcome.failure, outcome);
             // The processes that finished are kept in the exports, marked incomplete, as a sweep's steps are.
             if (pool.size() > 0) {
                 benchmark_results done = pooled(pool, opts);
                 done.failure = name + ": " + outcome.failure;
                 write_exports(opts.exports, done);
             }
-            return outcome.run_status();
+            return status;
         }
         // What the process cost beyond its timed phases, as this process timed it.
         pool.add(outcome.record,

@@ -62,8 +62,7 @@ std::vector<std::vector<std::size_t>> round_orders(std::size_t steps, unsigned r
 
 int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
     const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
-    const scratch_folder scratch("quicksort_bench-sweep");
-    const signal_catcher signals;
+    campaign run("sweep");
     // Standard output holds an export written to "-" alone.
     std::ostream& out = opts.exports.to_stdout() ? std::cerr : std::cout;
     sweep_results sweep;
@@ -73,10 +72,9 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
     sweep.seed = opts.seed;
     const std::size_t total = opts.cpu_counts.size();
     const std::uint64_t strategies = strategies_measured(opts.reference);
-    progress_line progress(::isatty(STDERR_FILENO) == 1 ? &std::cerr : nullptr);
     // With a precision goal nobody knows the count of sorts ahead: no estimate then.
     const std::uint64_t runs = opts.precision ? 0 : opts.sizes.run_count;
-    progress.restart(total * opts.rounds * strategies * runs);
+    run.progress().restart(total * opts.rounds * strategies * runs);
 
     // Every round runs every step once, in an order of its own, so that drift of the machine over
     // minutes spreads over all CPU counts instead of landing on the last ones.
@@ -91,23 +89,17 @@ int run_sweep(const options& opts, const std::vector<unsigned>& cpu_order) {
         for (const std::size_t k : orders[r]) {
             const unsigned n = opts.cpu_counts[k];
             const std::vector<unsigned> cpus(cpu_order.begin(), cpu_order.begin() + n);
-            const std::string record = (scratch.path / ("step-" + std::to_string(k + 1) + ".json")).string();
             const std::string step_name = "step " + std::to_string(k + 1) + "/" + std::to_string(total) + " (" +
                                           cpus_text(n) + ")";
-            progress.phase("", 0);
-            progress.set_prefix(round + step_name);
-            measured_step outcome = measure_in_child(program, child_arguments(opts), cpus, record, runs, progress);
-            if (outcome.ok) {
-                measured[k].push_back(std::move(outcome.record));
-            }
-            progress.erase();
+            measured_step outcome = run.measure(round + step_name, program, child_arguments(opts), cpus,
+                                                "step-" + std::to_string(k + 1) + ".json", runs);
             if (!outcome.ok) {
                 sweep.failure = (opts.rounds > 1 ? "round " + std::to_string(r + 1) + ", " : "") + step_name + ": " +
                                 outcome.failure;
-                print_error(std::cerr, sweep.failure);
-                exit_code = outcome.run_status();
+                exit_code = campaign::failed(sweep.failure, outcome);
                 break;
             }
+            measured[k].push_back(std::move(outcome.record));
             sweep.order.back().push_back(n);
             if (opts.rounds > 1) {
                 out << "Round " << r + 1 << "/" << opts.rounds << ": ";
