@@ -74,30 +74,6 @@ double student_t_test(const std::vector<double>& first, const std::vector<double
     return incomplete_beta(df / 2, 0.5, df / (df + t * t));
 }
 
-double e_divisive_statistic(const std::vector<double>& series, std::size_t begin, std::size_t split, std::size_t end) {
-    double between = 0;
-    double left = 0;
-    double right = 0;
-    for (std::size_t i = begin; i < end; ++i) {
-        for (std::size_t j = i + 1; j < end; ++j) {
-            const double d = std::abs(series[i] - series[j]);
-            if (j < split) {
-                left += d;
-            } else if (i >= split) {
-                right += d;
-            } else {
-                between += d;
-            }
-        }
-    }
-    const double m = static_cast<double>(split - begin);
-    const double n = static_cast<double>(end - split);
-    const double left_pairs = m * (m - 1) / 2;
-    const double right_pairs = n * (n - 1) / 2;
-    return m * n / (m + n) *
-           (2 * between / (m * n) - (left_pairs > 0 ? left / left_pairs : 0) - (right_pairs > 0 ? right / right_pairs : 0));
-}
-
 std::optional<std::size_t> best_split(const std::vector<double>& series, std::size_t begin, std::size_t end,
                                       std::size_t min_segment) {
     const std::size_t least = std::max<std::size_t>(min_segment, 2);

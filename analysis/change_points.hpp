@@ -25,11 +25,6 @@ struct change_point {
 // Finds the change points of `series`, in index order.
 std::vector<change_point> find_change_points(const std::vector<double>& series, const change_point_settings& settings);
 
-// The E-divisive statistic of splitting series[begin, end) before `split`, with exponent 1:
-// (m n / (m + n)) (2 mean|x - y| - mean|x - x'| - mean|y - y'|) for the m points x before and the
-// n points y after.
-double e_divisive_statistic(const std::vector<double>& series, std::size_t begin, std::size_t split, std::size_t end);
-
 // The best split of series[begin, end) by that statistic, each side at least `min_segment`
 // points; nothing when the stretch is too short.
 std::optional<std::size_t> best_split(const std::vector<double>& series, std::size_t begin, std::size_t end,

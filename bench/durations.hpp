@@ -12,6 +12,3 @@ extern duration_list parallel_for_times; // appended under parallel_for_times_mu
 
 extern std::mutex thread_times_mutex;
 extern std::mutex parallel_for_times_mutex;
-
-// Empties every list, as a process starts with them: for tests that measure more than once.
-void clear_duration_lists();

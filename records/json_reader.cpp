@@ -234,13 +234,6 @@ sweep_results parse_sweep(const json& doc) {
 
 } // namespace
 
-benchmark_results parse_result_record(const std::string& text) {
-    const json doc = parse_json(text);
-    check_version(doc);
-    check_kind(doc);
-    return parse_record(doc, "");
-}
-
 export_document parse_export(nlohmann::json document) {
     check_version(document);
     check_kind(document);

@@ -23,9 +23,6 @@ struct export_document {
     nlohmann::json document;
 };
 
-// One result record (the JSON of a single run). Throws export_error.
-benchmark_results parse_result_record(const std::string& text);
-
 // A single run or a sweep, from its text or its JSON. Throws export_error.
 export_document parse_export(const std::string& text);
 export_document parse_export(nlohmann::json document);

@@ -47,6 +47,37 @@ TEST(ChangePoints, StudentTTestMatchesSciPy) {
     EXPECT_EQ(student_t_test({5, 5, 5}, {6, 6}), 0);
 }
 
+namespace {
+
+// The E-divisive statistic of splitting series[begin, end) before `split`, with exponent 1, from
+// its definition: (m n / (m + n)) (2 mean|x - y| - mean|x - x'| - mean|y - y'|) for the m points x
+// before and the n points y after, every pair summed anew.
+double e_divisive_statistic(const std::vector<double>& series, std::size_t begin, std::size_t split, std::size_t end) {
+    double between = 0;
+    double left = 0;
+    double right = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        for (std::size_t j = i + 1; j < end; ++j) {
+            const double d = std::abs(series[i] - series[j]);
+            if (j < split) {
+                left += d;
+            } else if (i >= split) {
+                right += d;
+            } else {
+                between += d;
+            }
+        }
+    }
+    const double m = static_cast<double>(split - begin);
+    const double n = static_cast<double>(end - split);
+    const double left_pairs = m * (m - 1) / 2;
+    const double right_pairs = n * (n - 1) / 2;
+    return m * n / (m + n) *
+           (2 * between / (m * n) - (left_pairs > 0 ? left / left_pairs : 0) - (right_pairs > 0 ? right / right_pairs : 0));
+}
+
+} // namespace
+
 TEST(ChangePoints, BestSplitIsTheLargestStatisticByBruteForce) {
     std::mt19937_64 generator(11);
     for (int trial = 0; trial < 20; ++trial) {

@@ -14,6 +14,8 @@
 #include <regex>
 #include <stdexcept>
 
+#include "records/json_reader.hpp"
+
 process_result run_process(const std::string& program, const std::vector<std::string>& args,
                            const run_options& options) {
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -182,4 +184,12 @@ benchmark_results sample_results() {
     benchmark_results results = make_results(c, std::move(strategies));
     results.floor = {{3000, 2000, 2500}, {5000, 4000, 4500}, 8000};
     return results;
+}
+
+benchmark_results parse_result_record(const std::string& text) {
+    export_document read = parse_export(text);
+    if (read.sweep.is_sweep()) {
+        throw export_error("a sweep, not one run's record");
+    }
+    return std::move(read.sweep.steps.at(0).results);
 }

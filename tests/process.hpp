@@ -53,6 +53,9 @@ struct scratch_dir {
 std::string read_text(const std::filesystem::path& file);
 void write_text(const std::filesystem::path& file, const std::string& text);
 
+// One result record (the JSON of a single run) read back. Throws export_error.
+benchmark_results parse_result_record(const std::string& text);
+
 // Fixed records of a run with two reference sorts and a memory floor: hostile text in the host, the
 // CPU model and a name, a noisy parallel_for sort and a zero median.
 benchmark_results sample_results();
