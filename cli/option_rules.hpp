@@ -79,7 +79,7 @@ named_values export_values(const export_paths& paths, Writer exporter::*kind) {
 // Refuses an unwritable export now, not after minutes of sorting, and two exports to one file.
 void check_export_paths(const CLI::App& app, const named_values& exports);
 
-// The long options of `app` and its subcommands that take a value, "--size" and the like: read off
+// The long options of `app` and its subcommands that take a value, "--chunk" and the like: read off
 // their definitions, so that a new option is known without a second list.
 std::set<std::string> valued_option_names(const CLI::App& app);
 
