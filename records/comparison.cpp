@@ -41,7 +41,7 @@ std::vector<std::string> comparison::undecided() const {
                 if (next_names.size() > 1) {
                     name += " in " + next_names[s.run];
                 }
-                names.push_back(name + " (" + style_of(s.result).text + ")");
+                names.push_back(name + " (" + verdict_text(s.result) + ")");
             }
         }
     }

@@ -19,27 +19,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// How every reporter shows a verdict: its words, its colour on a chart, its class on the page.
-struct verdict_style {
-    verdict id;
-    const char* text;
-    const char* colour;
-    const char* css_class;
-};
-inline constexpr verdict_style verdict_table[] = {
-    {verdict::faster, "faster", "#2e7d32", "faster"},
-    {verdict::slower, "slower", "#c62828", "slower"},
-    {verdict::equivalent, "equivalent", "#1565c0", "equivalent"},
-    {verdict::inconclusive, "inconclusive", "#8d6e00", "inconclusive"},
-    {verdict::too_few_runs, "too few runs to test", "#757575", "too-few"},
-    {verdict::too_few_processes, "too few processes to decide", "#6d4c41", "too-few-processes"},
-};
+// A verdict's words, as every reporter and the JSON say it.
+constexpr const char* verdict_text(verdict v) {
+    constexpr const char* words[] = {"faster", "slower", "equivalent", "inconclusive", "too few runs to test",
+                                     "too few processes to decide"};
+    return words[static_cast<int>(v)];
+}
 
 // The rule that judged a row: the processes' medians when both sides have enough processes, the
 // sorts with a drift allowance the user gave, nothing but the sorts' shift, shown undecided, or
 // (in `ab`) the rounds' paired ratios.
 enum class judged_by { processes, drift, sorts, rounds };
-constexpr const verdict_style& style_of(verdict v) { return verdict_table[static_cast<int>(v)]; }
 
 inline constexpr std::size_t max_new_runs = 64;
 

@@ -1,5 +1,5 @@
-// The one table of the strategies this program measures: the name the report heads each with, the
-// colour every chart gives it, whether it is a sort of another library timed for reference,
+// The one table of the strategies this program measures: the name the report heads each with,
+// whether it is a sort of another library timed for reference,
 // whether one sort of it uses more than one CPU (so that the memory floor of every CPU bounds it),
 // and whether its phase runs its sorts side by side (one per CPU at a time), so that its scaling
 // is its throughput's rather than one sort's.
@@ -28,25 +28,24 @@ enum class strategy {
 struct strategy_info {
     strategy id;
     const char* name;
-    const char* colour;
     bool reference;
     bool parallel;
     bool side_by_side;
 };
 
 inline constexpr std::array<strategy_info, 12> strategy_table = {{
-    {strategy::sequential, "sequential sort", "#4a7fb5", false, false, true},
-    {strategy::thread, "thread sort", "#e07b39", false, true, true},
-    {strategy::parallel, "parallel sort", "#3a9a5b", false, true, false},
-    {strategy::parallel_for, "parallel_for parallel sort", "#c0392b", false, true, true},
-    {strategy::std_sort, "std::sort", "#7f7f7f", true, false, false},
-    {strategy::std_par_sort, "std::sort (std::execution::par)", "#4d4d4d", true, true, false},
-    {strategy::tbb_parallel_sort, "tbb::parallel_sort", "#8c564b", true, true, false},
-    {strategy::pdqsort, "boost::sort::pdqsort", "#17becf", true, false, false},
-    {strategy::spreadsort, "boost::sort::spreadsort", "#bcbd22", true, false, false},
-    {strategy::block_indirect_sort, "boost::sort::block_indirect_sort", "#9467bd", true, true, false},
-    {strategy::sample_sort, "boost::sort::sample_sort", "#e377c2", true, true, false},
-    {strategy::ips4o, "ips4o::parallel::sort", "#2ca02c", true, true, false},
+    {strategy::sequential, "sequential sort", false, false, true},
+    {strategy::thread, "thread sort", false, true, true},
+    {strategy::parallel, "parallel sort", false, true, false},
+    {strategy::parallel_for, "parallel_for parallel sort", false, true, true},
+    {strategy::std_sort, "std::sort", true, false, false},
+    {strategy::std_par_sort, "std::sort (std::execution::par)", true, true, false},
+    {strategy::tbb_parallel_sort, "tbb::parallel_sort", true, true, false},
+    {strategy::pdqsort, "boost::sort::pdqsort", true, false, false},
+    {strategy::spreadsort, "boost::sort::spreadsort", true, false, false},
+    {strategy::block_indirect_sort, "boost::sort::block_indirect_sort", true, true, false},
+    {strategy::sample_sort, "boost::sort::sample_sort", true, true, false},
+    {strategy::ips4o, "ips4o::parallel::sort", true, true, false},
 }};
 
 constexpr const strategy_info& info(strategy s) { return strategy_table[static_cast<std::size_t>(s)]; }
@@ -76,12 +75,6 @@ constexpr std::size_t strategies_measured(bool reference) {
 
 // The strategies every record holds, before any reference sort.
 inline constexpr std::size_t measured_strategy_count = strategies_measured(false);
-
-// The colour of a strategy by the name a record gives it; one of its own for a name not in the table.
-constexpr const char* colour_of(std::string_view name) {
-    const strategy_info* s = info_named(name);
-    return s != nullptr ? s->colour : "#8e6bbf";
-}
 
 // Whether one sort of the strategy a record names uses more than one CPU; false for a name not in the table.
 constexpr bool uses_every_cpu(std::string_view name) {

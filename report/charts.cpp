@@ -5,6 +5,7 @@
 #include "report/exports.hpp"
 #include "report/chart_parts.hpp"
 #include "records/strategy.hpp"
+#include "report/palette.hpp"
 
 #include <algorithm>
 #include <cmath>

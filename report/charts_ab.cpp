@@ -4,6 +4,7 @@
 
 #include "report/chart_parts.hpp"
 #include "report/charts.hpp"
+#include "report/palette.hpp"
 
 using namespace chart;
 
@@ -56,7 +57,7 @@ svg_figure round_ratio_chart(const ab_results& ab) {
           << "\" text-anchor=\"middle\">new / base</text>\n";
     for (std::size_t k = 0; k < step.strategies.size(); ++k) {
         const auto& s = step.strategies[k];
-        const char* colour = style_of(s.result).colour;
+        const char* colour = look_of(s.result).colour;
         const double mid = top + row_height * static_cast<double>(k) + row_height / 2;
         f.out << "<g class=\"strategy\">\n";
         label(f.out, mid, s.name);

@@ -7,6 +7,7 @@
 
 #include "report/chart_parts.hpp"
 #include "records/strategy.hpp"
+#include "report/palette.hpp"
 
 using namespace chart;
 
@@ -173,7 +174,7 @@ svg_figure comparison_chart(const step_comparison& step) {
         row(group.front()->base, group.front()->base_median, "#78909c");
         for (const strategy_comparison* s : group) {
             y += line;
-            const char* colour = style_of(s->result).colour;
+            const char* colour = look_of(s->result).colour;
             if (s->shift_interval_ns) {
                 const double base_ms = ms(s->base_median);
                 f.out << "<rect class=\"shift\" x=\"" << fixed(axis.x(base_ms + s->shift_interval_ns->first / 1e6), 1)
@@ -185,7 +186,7 @@ svg_figure comparison_chart(const step_comparison& step) {
             }
             row(s->next, s->next_median, colour);
             f.out << "<text x=\"" << label_width + plot_width + 8 << "\" y=\"" << fixed(y + 5, 1) << "\" fill=\""
-                  << colour << "\" font-weight=\"bold\">" << xml_escape(style_of(s->result).text) << "</text>\n";
+                  << colour << "\" font-weight=\"bold\">" << xml_escape(verdict_text(s->result)) << "</text>\n";
         }
         f.out << "</g>\n";
         y += line + 16;

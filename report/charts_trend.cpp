@@ -6,6 +6,7 @@
 #include "report/chart_parts.hpp"
 #include "records/strategy.hpp"
 #include "report/trend_report.hpp"
+#include "report/palette.hpp"
 
 using namespace chart;
 

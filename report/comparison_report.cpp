@@ -55,7 +55,7 @@ std::string rule_text(const strategy_comparison& s, const std::optional<double>&
 }
 
 std::string verdict_cell(const strategy_comparison& s) {
-    std::string text = style_of(s.result).text;
+    std::string text = verdict_text(s.result);
     // A count past what the options allow is no advice.
     const auto would_decide = [](std::uint64_t count, const char* option, std::uint64_t most) {
         return count > most ? std::string("not decidable with at most ") + std::to_string(most) + " a side (" +

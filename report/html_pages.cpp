@@ -13,6 +13,7 @@
 #include "report/html_parts.hpp"
 #include "report/resources_report.hpp"
 #include "report/sweep_report.hpp"
+#include "report/palette.hpp"
 
 using namespace html;
 
@@ -98,7 +99,7 @@ void comparison_rows_html(const step_comparison& step, bool several, const std::
         out << "<tr><td>" << esc(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << "</td><td>"
             << esc(median_cell(s.base_median, s.base_precision)) << "</td><td>"
             << esc(median_cell(s.next_median, s.next_precision)) << "</td><td>" << esc(shift_text(s)) << "</td><td>"
-            << p_value_text(s.p_value) << "</td><td class=\"text " << style_of(s.result).css_class << "\">"
+            << p_value_text(s.p_value) << "</td><td class=\"text " << look_of(s.result).css_class << "\">"
             << esc(verdict_cell(s) + " [" + rule_text(s, drift) + "]") << "</td></tr>\n";
     }
     out << "</table></div>\n";

@@ -263,7 +263,7 @@ TEST(CompareVerdicts, EachVerdictFromFixedSamples) {
     };
     for (const auto& c : cases) {
         const strategy_comparison s = compare_samples("x", c.base, c.next, 0.05, 0.02);
-        EXPECT_EQ(style_of(s.result).text, style_of(c.expected).text) << shift_text(s) << " p " << *s.p_value;
+        EXPECT_EQ(verdict_text(s.result), verdict_text(c.expected)) << shift_text(s) << " p " << *s.p_value;
         EXPECT_EQ(s.runs_to_decide.has_value(), c.expected == verdict::inconclusive) << shift_text(s);
     }
 }
