@@ -93,7 +93,7 @@ void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, con
     named_values values = {{"--base", &texts.base_program}, {"--new", &texts.next_program}};
     for (std::size_t k = 0; k < setting_options.size(); ++k) {
         if (*setting_options[k].type_name != '\0') {
-            values.emplace_back(setting_options[k].name, &texts.settings[k]);
+            values.emplace_back(setting_options[k].name, &texts.settings[k].text);
         }
     }
     values.insert(values.end(), {{"--rounds", &texts.rounds},

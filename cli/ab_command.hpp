@@ -10,7 +10,7 @@
 // What `ab` was given, before it is checked.
 struct ab_texts {
     std::string base_program, next_program, base_options, next_options;
-    std::array<std::string, setting_options.size()> settings; // by `setting`: what both sides get
+    setting_texts settings; // what both sides get
     gate_texts gate;
     std::string rounds, seed, timeout;
 };

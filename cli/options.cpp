@@ -18,22 +18,24 @@ constexpr const char* program_name = "quicksort_bench";
 
 // What the benchmark's own options were given, before they are checked.
 struct run_texts {
-    std::string size, runs, chunk, values, reference, precision, max_runs, max_time, cpus, rounds, seed, processes, max_processes,
-        history, label;
+    setting_texts settings;
+    std::string precision, max_runs, max_time, cpus, rounds, seed, processes, max_processes, history, label;
+    const setting_text& operator[](setting s) const { return settings[static_cast<std::size_t>(s)]; }
+    setting_text& operator[](setting s) { return settings[static_cast<std::size_t>(s)]; }
 };
 
 void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
-    add_setting(app, setting::size, texts.size);
-    add_setting(app, setting::runs, texts.runs);
-    add_setting(app, setting::chunk, texts.chunk);
+    add_setting(app, setting::size, texts[setting::size]);
+    add_setting(app, setting::runs, texts[setting::runs]);
+    add_setting(app, setting::chunk, texts[setting::chunk]);
     app.add_flag("--no-pause", opts.no_pause,
                  "Do not wait for a key press after the report (there is no wait unless standard input and output "
                  "are a terminal and the run is in its foreground)");
-    add_setting(app, setting::reference, texts.reference);
+    add_setting(app, setting::reference, texts[setting::reference]);
     app.add_flag("--breakdown", opts.breakdown,
                  "After the timed sorts, run every strategy again through instrumented copies of its routines "
                  "and show where its time goes (never mixed into the timed figures)");
-    add_setting(app, setting::values, texts.values);
+    add_setting(app, setting::values, texts[setting::values]);
     export_paths& exports = opts.exports;
     app.add_option("--export-json", exports.json,
                    "Write every duration, statistics and the context as JSON (any export takes - for standard output)")
@@ -132,10 +134,10 @@ void finish_process_options(const CLI::App& app, options& opts, const run_texts&
 
 void finish_run_options(const CLI::App& app, options& opts, const run_texts& texts, unsigned usable_cpus) {
     bench_config& sizes = opts.sizes;
-    read_setting(app, setting::size, texts.size, opts);
-    read_setting(app, setting::runs, texts.runs, opts);
-    read_setting(app, setting::values, texts.values, opts);
-    read_setting(app, setting::reference, texts.reference, opts);
+    read_setting(app, setting::size, texts[setting::size], opts);
+    read_setting(app, setting::runs, texts[setting::runs], opts);
+    read_setting(app, setting::values, texts[setting::values], opts);
+    read_setting(app, setting::reference, texts[setting::reference], opts);
     if (app.count("--precision") > 0) {
         precision_goal goal;
         goal.target = parse_decimal("--precision", texts.precision, "a percentage from 0.1 to 50",
@@ -159,7 +161,7 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
             }
         }
     }
-    read_setting(app, setting::chunk, texts.chunk, opts);
+    read_setting(app, setting::chunk, texts[setting::chunk], opts);
     if (app.count("--cpus") > 0) {
         try {
             opts.cpu_counts = parse_cpu_counts(texts.cpus, usable_cpus);
@@ -196,13 +198,20 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
 }
 
 named_values run_values(const options& opts, const run_texts& texts) {
-    named_values values = {{option_name(setting::size), &texts.size},   {option_name(setting::runs), &texts.runs},
-                           {option_name(setting::chunk), &texts.chunk}, {option_name(setting::values), &texts.values},
-                           {"--cpus", &texts.cpus},         {"--precision", &texts.precision},
-                           {"--max-runs", &texts.max_runs}, {"--max-time", &texts.max_time},
-                           {"--rounds", &texts.rounds},     {"--seed", &texts.seed},
-                           {"--processes", &texts.processes}, {"--max-processes", &texts.max_processes},
-                           {"--history", &texts.history},   {"--label", &texts.label}};
+    named_values values;
+    for (const setting s : {setting::size, setting::runs, setting::chunk, setting::values}) {
+        values.emplace_back(option_name(s), &texts[s].text);
+    }
+    values.insert(values.end(), {{"--cpus", &texts.cpus},
+                                 {"--precision", &texts.precision},
+                                 {"--max-runs", &texts.max_runs},
+                                 {"--max-time", &texts.max_time},
+                                 {"--rounds", &texts.rounds},
+                                 {"--seed", &texts.seed},
+                                 {"--processes", &texts.processes},
+                                 {"--max-processes", &texts.max_processes},
+                                 {"--history", &texts.history},
+                                 {"--label", &texts.label}});
     const named_values exports = export_values(opts.exports, &exporter::run);
     values.insert(values.end(), exports.begin(), exports.end());
     return values;

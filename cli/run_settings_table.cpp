@@ -51,18 +51,19 @@ const std::array<setting_option, 5> setting_options = {{
      }},
 }};
 
-void add_setting(CLI::App& command, setting s, std::string& text, bool ab) {
+void add_setting(CLI::App& command, setting s, setting_text& given, bool ab) {
     const setting_option& o = setting_of(s);
     const char* help = ab ? o.ab_help : o.help;
     if (*o.type_name == '\0') {
-        command.add_flag(o.name, text, help); // `text` takes CLI11's value of the flag; its count is what is read
+        command.add_flag(o.name, given.on, help);
     } else {
-        command.add_option(o.name, text, help)->type_name(o.type_name);
+        command.add_option(o.name, given.text, help)->type_name(o.type_name);
     }
 }
 
-void read_setting(const CLI::App& command, setting s, const std::string& text, run_settings& settings) {
-    if (command.count(option_name(s)) > 0) {
-        setting_of(s).read(text, settings);
+void read_setting(const CLI::App& command, setting s, const setting_text& given, run_settings& settings) {
+    const setting_option& o = setting_of(s);
+    if (command.count(o.name) > 0 && (*o.type_name != '\0' || given.on)) {
+        o.read(given.text, settings);
     }
 }

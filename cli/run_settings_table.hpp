@@ -31,12 +31,19 @@ extern const std::array<setting_option, 5> setting_options;
 inline const setting_option& setting_of(setting s) { return setting_options[static_cast<std::size_t>(s)]; }
 inline const char* option_name(setting s) { return setting_of(s).name; }
 
-// Adds the option of `s` to `command` with the run command's help, or `ab`'s; a valued option's
-// text goes to `text`.
-void add_setting(CLI::App& command, setting s, std::string& text, bool ab = false);
+// What a setting's option was given: a valued option's text; a flag's value as CLI11 reads a flag
+// (--reference=false turns it off).
+struct setting_text {
+    std::string text;
+    bool on = false;
+};
+using setting_texts = std::array<setting_text, 5>; // by `setting`
 
-// Reads the option of `s` into `settings` when `command` was given it. O(1).
-void read_setting(const CLI::App& command, setting s, const std::string& text, run_settings& settings);
+// Adds the option of `s` to `command` with the run command's help, or `ab`'s, read into `given`.
+void add_setting(CLI::App& command, setting s, setting_text& given, bool ab = false);
+
+// Reads the option of `s` into `settings` when `command` was given it (a flag only when on). O(1).
+void read_setting(const CLI::App& command, setting s, const setting_text& given, run_settings& settings);
 
 // The words that give `settings`' value of `s` to another process: {"--size", "1000000"}.
 inline std::vector<std::string> setting_words(setting s, const run_settings& settings) {

@@ -55,6 +55,13 @@ TEST(Options, ClassicDefaultsOverridesLimitsHelpAndVersion) {
     EXPECT_EQ(sides.outcome.opts.ab->next.options_text, "--chunk 500");
     EXPECT_EQ(parse({"ab", "--timeout", "0s"}).outcome.exit_code, 2);
     EXPECT_EQ(parse({"ab", "--timeout", "90s"}).outcome.opts.ab->timeout_ns, 90'000'000'000);
+    // A flag read as CLI11 reads one: given a false value it stays off, for the run and for both sides.
+    EXPECT_TRUE(parse({"--reference"}).outcome.opts.reference);
+    EXPECT_FALSE(parse({"--reference=false"}).outcome.opts.reference);
+    const parsed shared = parse({"ab", "--size", "1000", "--reference=no"});
+    ASSERT_FALSE(shared.outcome.exit_code) << shared.err;
+    EXPECT_EQ(shared.outcome.opts.ab->base.arguments, (std::vector<std::string>{"--size", "1000"}));
+    EXPECT_EQ(parse({"ab", "--reference"}).outcome.opts.ab->next.arguments, std::vector<std::string>{"--reference"});
     const parsed validate = parse({"--size", "5", "--validate"});
     EXPECT_TRUE(validate.outcome.opts.validate) << validate.err;
 
