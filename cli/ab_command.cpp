@@ -55,8 +55,7 @@ std::vector<std::string> shared_options(const CLI::App& command, const ab_texts&
         if (command.count(option_name(s)) > 0) {
             run_settings given;
             read_setting(command, s, texts.settings[k], given);
-            const std::vector<std::string> words = setting_words(s, given);
-            shared.insert(shared.end(), words.begin(), words.end());
+            append_setting(shared, s, given);
         }
     }
     return shared;
@@ -92,7 +91,7 @@ void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, con
     const named_values exports = export_values(ab.exports, &exporter::ab);
     named_values values = {{"--base", &texts.base_program}, {"--new", &texts.next_program}};
     for (std::size_t k = 0; k < setting_options.size(); ++k) {
-        if (*setting_options[k].type_name != '\0') {
+        if (!setting_options[k].is_flag()) {
             values.emplace_back(setting_options[k].name, &texts.settings[k].text);
         }
     }

@@ -28,12 +28,10 @@
 std::vector<std::string> child_arguments(const options& opts) {
     std::vector<std::string> args;
     for (const setting s : {setting::size, setting::runs, setting::chunk}) {
-        const std::vector<std::string> words = setting_words(s, opts);
-        args.insert(args.end(), words.begin(), words.end());
+        append_setting(args, s, opts);
     }
     args.push_back("--no-pause");
-    const std::vector<std::string> reference = setting_words(setting::reference, opts);
-    args.insert(args.end(), reference.begin(), reference.end());
+    append_setting(args, setting::reference, opts);
     if (opts.breakdown) {
         args.push_back("--breakdown");
     }
@@ -51,8 +49,7 @@ std::vector<std::string> child_arguments(const options& opts) {
             args.insert(args.end(), {"--max-time", std::to_string(*opts.precision->max_time_ns / 1e9) + "s"});
         }
     }
-    const std::vector<std::string> values = setting_words(setting::values, opts);
-    args.insert(args.end(), values.begin(), values.end());
+    append_setting(args, setting::values, opts);
     return args;
 }
 
@@ -106,9 +103,13 @@ scratch_folder::~scratch_folder() {
     std::filesystem::remove_all(path, ignored);
 }
 
+namespace {
+
+// A process on `cpus`, handed the file `record` for its record, which is read back once the
+// process has ended well.
 measured_step measure_in_child(const std::string& program, const std::vector<std::string>& args,
-                           const std::vector<unsigned>& cpus, const std::string& record, std::uint64_t runs,
-                           progress_line& progress) {
+                               const std::vector<unsigned>& cpus, const std::string& record, std::uint64_t runs,
+                               progress_line& progress) {
     const int record_fd = ::open(record.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (record_fd < 0) {
         throw std::system_error(errno, std::generic_category(), "cannot create a file for a process's record");
@@ -133,6 +134,8 @@ measured_step measure_in_child(const std::string& program, const std::vector<std
     }
     return step;
 }
+
+} // namespace
 
 campaign::campaign(const std::string& kind)
     : scratch_("quicksort_bench-" + kind),

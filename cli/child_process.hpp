@@ -25,15 +25,12 @@ struct scratch_folder {
     scratch_folder& operator=(const scratch_folder&) = delete;
 };
 
-// A process on `cpus`, handed the file `record` for its record, which is read back once the
-// process has ended well; `wall_ns` is how long it ran, as this process timed it.
+// A measuring process's outcome: its record, read back once it ended well, and `wall_ns`, how long
+// it ran as this process timed it.
 struct measured_step : step_outcome {
     benchmark_results record;
     std::int64_t wall_ns = 0;
 };
-measured_step measure_in_child(const std::string& program, const std::vector<std::string>& args,
-                               const std::vector<unsigned>& cpus, const std::string& record, std::uint64_t runs,
-                               progress_line& progress);
 
 // What every run of child processes shares (a run of processes, a sweep, ab's rounds): a private
 // folder for their records, the signals caught for its lifetime (a caught one ends the running

@@ -54,7 +54,7 @@ const std::array<setting_option, 5> setting_options = {{
 void add_setting(CLI::App& command, setting s, setting_text& given, bool ab) {
     const setting_option& o = setting_of(s);
     const char* help = ab ? o.ab_help : o.help;
-    if (*o.type_name == '\0') {
+    if (o.is_flag()) {
         command.add_flag(o.name, given.on, help);
     } else {
         command.add_option(o.name, given.text, help)->type_name(o.type_name);
@@ -63,7 +63,7 @@ void add_setting(CLI::App& command, setting s, setting_text& given, bool ab) {
 
 void read_setting(const CLI::App& command, setting s, const setting_text& given, run_settings& settings) {
     const setting_option& o = setting_of(s);
-    if (command.count(o.name) > 0 && (*o.type_name != '\0' || given.on)) {
+    if (command.count(o.name) > 0 && (!o.is_flag() || given.on)) {
         o.read(given.text, settings);
     }
 }

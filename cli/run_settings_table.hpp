@@ -23,6 +23,7 @@ struct setting_option {
     const char* ab_help;   // `ab`'s: both sides get it
     void (*read)(const std::string& text, run_settings& settings); // a flag's text is empty
     std::vector<std::string> (*words)(const run_settings& settings); // none for a flag not set
+    bool is_flag() const { return *type_name == '\0'; }
 };
 
 enum class setting : std::size_t { size, runs, chunk, values, reference };
@@ -45,7 +46,8 @@ void add_setting(CLI::App& command, setting s, setting_text& given, bool ab = fa
 // Reads the option of `s` into `settings` when `command` was given it (a flag only when on). O(1).
 void read_setting(const CLI::App& command, setting s, const setting_text& given, run_settings& settings);
 
-// The words that give `settings`' value of `s` to another process: {"--size", "1000000"}.
-inline std::vector<std::string> setting_words(setting s, const run_settings& settings) {
-    return setting_of(s).words(settings);
+// Appends to `words` the words that give `settings`' value of `s` to another process: {"--size", "1000000"}.
+inline void append_setting(std::vector<std::string>& words, setting s, const run_settings& settings) {
+    const std::vector<std::string> more = setting_of(s).words(settings);
+    words.insert(words.end(), more.begin(), more.end());
 }
