@@ -166,21 +166,6 @@ TEST(JsonReport, ReadsBackIntoTheSameRecords) {
     EXPECT_EQ(counters["cycles"].reason, "no PMU");
 }
 
-TEST(TextReports, CsvRowsPerSortWithRfc4180QuotingAndMarkdownTables) {
-    const std::string csv = render(write_csv, sample_results());
-    EXPECT_EQ(csv.rfind("strategy,process,run,nanoseconds,values\r\nsequential sort,1,1,400000000,classic\r\n", 0), 0u);
-    // A line break in a name is written out, as every control character a record may hold.
-    EXPECT_HAS(csv, "\r\n\"odd, \"\"quoted\"\"\\x0aname\",1,1,0,classic\r\n") << csv;
-    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\r'), 1 + 6 * 3);
-
-    const std::string md = render(write_markdown, sample_results());
-    for (const char* row : {"| parallel sort | 3 | 110.00 | 110.00 ms | 100.00 | 120.00 | 9.1% |\n",
-                            "| parallel to sequential | 3.18 | 3.18 |\n", "| std::sort | 2.00 |\n",
-                            "| odd, \"quoted\"\\\\x0aname | n/a |\n"}) {
-        EXPECT_HAS(md, row) << row << md;
-    }
-}
-
 TEST(SvgChart, WellFormedSelfContainedWithABarAndADotPerSort) {
     const scratch_dir dir;
     const std::string svg = render(write_svg_chart, sample_results());

@@ -111,36 +111,51 @@ std::string without_paths(std::string text, const std::vector<std::pair<std::str
 
 } // namespace
 
+// Every export of one run's record and the console's report of it.
+void expect_run_outputs(const std::string& name, const benchmark_results& run) {
+    for (const exporter& e : exporters) {
+        expect_golden(name + "." + format_name(e.option), written([&](std::ostream& o) { e.run(run, o); }));
+    }
+    expect_golden(name + ".console", written([&](std::ostream& o) {
+                      print_run(run, true, o);
+                      if (run.breakdown) {
+                          print_breakdown(*run.breakdown, o);
+                      }
+                      print_advice(run, o);
+                  }));
+}
+
 // A run (with the field's sorts, the floor, a breakdown and the resources), a run of processes, a
-// run to a precision goal and a sweep: every export and the console's report of each.
+// run to a precision goal and a sweep: every export and the console's report of each, and each
+// record's JSON read back and written again as it was.
 TEST(Golden, EveryFormatOfEveryRunRecordKeepsItsBytes) {
     for (const char* name : {"run", "processes", "precision", "sweep"}) {
         SCOPED_TRACE(name);
-        const sweep_results record = read_export_file(fixture(std::string(name) + ".json")).sweep;
+        const std::string path = fixture(std::string(name) + ".json");
+        const sweep_results record = read_export_file(path).sweep;
+        const std::string again = written([&](std::ostream& o) {
+            record.is_sweep() ? write_sweep_json(record, o) : write_json(record.steps.at(0).results, o);
+        });
+        EXPECT_EQ(nlohmann::json::parse(read_text(path)), nlohmann::json::parse(again))
+            << "the record read back is the record written";
+        if (!record.is_sweep()) {
+            expect_run_outputs(name, record.steps.at(0).results);
+            continue;
+        }
         for (const exporter& e : exporters) {
-            const std::string out = std::string(name) + "." + format_name(e.option);
-            if (record.is_sweep()) {
-                expect_golden(out, written([&](std::ostream& o) { e.sweep(record, o); }));
-            } else {
-                expect_golden(out, written([&](std::ostream& o) { e.run(record.steps.at(0).results, o); }));
-            }
+            expect_golden(std::string(name) + "." + format_name(e.option),
+                          written([&](std::ostream& o) { e.sweep(record, o); }));
         }
         expect_golden(std::string(name) + ".console", written([&](std::ostream& o) {
-                          if (record.is_sweep()) {
-                              for (std::size_t k = 0; k < record.steps.size(); ++k) {
-                                  print_step_summary(record.steps[k], k + 1, record.steps.size(), o);
-                              }
-                              print_scaling_tables(record, o);
-                              return;
+                          for (std::size_t k = 0; k < record.steps.size(); ++k) {
+                              print_step_summary(record.steps[k], k + 1, record.steps.size(), o);
                           }
-                          const benchmark_results& run = record.steps.at(0).results;
-                          print_run(run, true, o);
-                          if (run.breakdown) {
-                              print_breakdown(*run.breakdown, o);
-                          }
-                          print_advice(run, o);
+                          print_scaling_tables(record, o);
                       }));
     }
+    // Hostile text in the host, the CPU model and a name, a noisy strategy, a zero median, two
+    // reference sorts and a floor: every format shows the text, escaped for it, and never renders it.
+    expect_run_outputs("hostile", sample_results());
 }
 
 // `ab`'s record: its JSON, Markdown and page, and the console's table.
