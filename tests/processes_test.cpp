@@ -256,6 +256,7 @@ TEST(Processes, PooledRecordsKeepEachProcessAndJudgeOverThem) {
     EXPECT_HAS(few.strategies[0].warnings.at(0), "too few processes (2)");
 }
 
+// Every format of a run of processes is held byte for byte (Golden); here, what a reader refuses.
 TEST(Processes, ExportsCarryEveryProcess) {
     benchmark_results r = processes_of({1.0, 1.1, 0.9, 1.05, 0.95, 1.2}, {1000000, 1010000, 990000});
     r.process_costs_ns = {5'000'000, 6'000'000, 5'500'000, 5'000'000, 7'000'000, 5'200'000};
@@ -293,29 +294,6 @@ TEST(Processes, ExportsCarryEveryProcess) {
     const benchmark_results one = parse_result_record(old.dump());
     EXPECT_EQ(one.context.processes, 1u);
     EXPECT_TRUE(one.strategies[0].processes.empty());
-
-    std::ostringstream csv;
-    write_csv(r, csv);
-    EXPECT_EQ(csv.str().substr(0, 41), "strategy,process,run,nanoseconds,values\r\n");
-    EXPECT_HAS(csv.str(), "sequential sort,2,3,1089000,classic\r\n") << csv.str();
-
-    std::ostringstream gbench;
-    write_gbench(as_file(r), gbench);
-    const auto g = nlohmann::json::parse(gbench.str());
-    const auto& first = g["benchmarks"][0];
-    EXPECT_EQ(first["repetitions"], 6) << "a repetition per process";
-    EXPECT_EQ(first["iterations"], 3);
-    EXPECT_EQ(first["real_time"], 1000000.0) << "its median";
-    EXPECT_EQ(g["benchmarks"][6]["aggregate_name"], "mean");
-
-    std::ostringstream page;
-    write_html(r, page);
-    std::size_t dots = 0;
-    for (std::size_t at = 0; (at = page.str().find("class=\"process\"", at)) != std::string::npos; ++at) {
-        ++dots;
-    }
-    EXPECT_EQ(dots, 24u) << "a dot per process for each of the four strategies";
-    EXPECT_HAS(page.str(), "Within and between processes");
 }
 
 TEST(Processes, CompareJudgesOnProcessMediansAndRefusesTooFew) {
