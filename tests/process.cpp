@@ -129,8 +129,11 @@ process_result run_process(const std::string& program, const std::vector<std::st
     ::close(out[0]);
     ::close(err[0]); // -1 on a terminal: nothing to close
     // Under ThreadSanitizer, checking a report against the suppressions runs llvm-symbolizer, which
-    // complains about debug files that libtbb's package does not ship: the tool's lines, not ours.
-    result.err = std::regex_replace(result.err, std::regex("LLVMSymbolizer: error reading file:[^\n]*\n"), "");
+    // complains about debug files that libtbb's package does not ship: the tool's lines, not ours. On a
+    // terminal they arrive among the standard output's.
+    const std::regex symbolizer_noise("LLVMSymbolizer: error reading file:[^\n]*\n");
+    result.err = std::regex_replace(result.err, symbolizer_noise, "");
+    result.out = std::regex_replace(result.out, symbolizer_noise, "");
     return result;
 }
 
