@@ -141,8 +141,12 @@ int push_runs(const history_options& h) {
     std::size_t added = 0;
     std::size_t runs = 0;
     for (const auto& r : from.list(every_run())) {
-        const export_document doc = parse_export(from.document(r.id));
-        added += into.record(doc.sweep, doc.document, r.label).added ? 1 : 0;
+        std::optional<record_outcome> stored = into.record_copy(from, r.id);
+        if (!stored) {
+            const export_document doc = parse_export(from.document(r.id));
+            stored = into.record(doc.sweep, doc.document, r.label);
+        }
+        added += stored->added ? 1 : 0;
         ++runs;
     }
     std::cout << "pushed " << runs << (runs == 1 ? " run" : " runs") << " to " << shown_location(to) << ": " << added

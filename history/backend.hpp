@@ -52,10 +52,6 @@ std::string stable_hash(const std::string& text);
 // Now, in UTC: "2026-12-07T13:09:50Z".
 std::string utc_now();
 
-// The medians of one query over a range of run ids, kept for the runs asked for and in their
-// order (each run's own rows in the order found). O(found + run_ids).
-std::vector<stored_median> in_run_order(std::vector<stored_median> found, const std::vector<std::int64_t>& run_ids);
-
 } // namespace history_internal
 
 // Whether `reference` is a run id: digits only, and few enough to be one.
@@ -73,6 +69,9 @@ public:
     virtual std::int64_t resolve(const std::string& reference) = 0;
     virtual std::size_t count() = 0;
     virtual std::vector<stored_machine> machines() = 0;
+    // A stored run's row as recorded, or nothing from a history older than schema 3, whose rows
+    // hold the build on the machine.
+    virtual std::optional<run_row> row(std::int64_t run_id) = 0;
 };
 
 std::unique_ptr<history_backend> open_sqlite(const std::filesystem::path& file, history_mode mode);

@@ -1,5 +1,5 @@
-// The PostgreSQL history: a team's runs in one database, in the schema quicksort_bench, every query
-// a prepared statement. Private to history/.
+// The PostgreSQL history: a team's runs in one database, in the schema quicksort_bench, every value
+// a bound parameter. Private to history/.
 #pragma once
 
 #include <pqxx/pqxx>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "history/backend.hpp"
+#include "history/session.hpp"
 #include "history/location.hpp"
 
 // Runs `body(work)` in a transaction that waits a second for another session's lock, then says on
@@ -31,36 +31,31 @@ auto with_lock_wait(pqxx::connection& connection, const std::string& shown, Body
     }
 }
 
-class postgres_history : public history_backend {
+// A PostgreSQL database as a session of the history's queries, its tables found through the
+// connection's search path.
+class postgres_session : public sql_session {
 public:
     // Connects to `location` (a default connect_timeout of 10 s added when it names none), checks
-    // the schema and the role's privileges for `mode`, creates the schema when writing and it is
-    // missing, and prepares every statement. Waits at most 30 s for another session's lock.
+    // the schema and the role's privileges for `mode`, and creates the schema when writing and it
+    // is missing. Waits at most 30 s for another session's lock.
     // Reading a database no run was ever recorded in: it holds no schema of ours yet.
     struct no_history {};
-    postgres_history(const postgres_location& location, history_mode mode);
+    postgres_session(const postgres_location& location, history_mode mode);
 
-    record_outcome record(const run_row& row) override;
-    std::vector<stored_run> list(const run_filter& filter) override;
-    std::pair<std::size_t, std::size_t> others(const run_filter& filter) override;
-    std::vector<stored_median> medians(const std::vector<std::int64_t>& run_ids,
-                                       const std::optional<std::string>& strategy) override;
-    std::string document(std::int64_t run_id) override;
-    std::int64_t resolve(const std::string& reference) override;
-    std::size_t count() override;
-    std::vector<stored_machine> machines() override;
+    std::vector<sql_row> query(const std::string& sql, const std::vector<sql_value>& values) override;
+    // A writer waits for another session's lock as `with_lock_wait` does; a reader does not lock.
+    void transaction(bool write, const std::function<void()>& body) override;
+    // A failure of the server or the connection in the history's own words.
+    [[noreturn]] void fail(const std::exception& e) const override;
 
 private:
-    // The machine a filter shows: named, or the newest run's; nothing for every machine.
-    std::optional<std::string> machine_of(pqxx::work& work, const run_filter& filter);
-    // A failure of the server or the connection in the history's own words.
-    [[noreturn]] void fail(const std::exception& e) const;
     // An exception's message on one line, without the password.
     std::string shown_message(const std::exception& e) const;
 
     std::string shown_;
     std::vector<std::string> secrets_;
     pqxx::connection connection_;
+    pqxx::work* work_ = nullptr; // the transaction under way
 };
 
 // The server's message on one line: PostgreSQL ends its own with a line break.

@@ -1,5 +1,5 @@
-// Opening a PostgreSQL history: the connection, the schema quicksort_bench checked or created (one
-// creator at a time), and every statement prepared.
+// A PostgreSQL history: the connection, the schema quicksort_bench checked or created (one creator
+// at a time), and the queries' statements run in its transactions.
 #include <cstdint>
 #include <iostream>
 #include <vector>
@@ -13,44 +13,6 @@ namespace {
 
 // "QSBH": the advisory lock that serialises the first recorders creating the schema.
 constexpr std::int64_t schema_lock = 0x51534248;
-
-// Every filter in one statement, each parameter null when not given: the user's text is only ever a value.
-constexpr const char* filters = "($1::text IS NULL OR r.label = $1) AND ($2::text IS NULL OR r.source_revision = $2) "
-                                "AND ($3::bigint IS NULL OR r.run_epoch >= $3) AND ($4::bigint IS NULL OR r.run_epoch <= $4) "
-                                "AND ($5::bigint IS NULL OR r.array_size = $5)";
-
-void prepare(pqxx::connection& c) {
-    const std::string runs = "quicksort_bench.runs r JOIN quicksort_bench.machines m ON m.id = r.machine_id";
-    c.prepare("known", "SELECT id, label FROM quicksort_bench.runs WHERE document_hash = $1");
-    c.prepare("add_machine", "INSERT INTO quicksort_bench.machines VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (id) DO NOTHING");
-    c.prepare("add_run", "INSERT INTO quicksort_bench.runs (recorded_at, run_time, run_epoch, label, machine_id, kind, "
-                         "array_size, chunk_size, runs, processes, value_kind, cpus, document, document_hash, compiler, "
-                         "kernel, tbb_version, program_version, source_revision) VALUES ($1, $2, $3, $4, $5, $6, $7, "
-                         "$8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19) "
-                         "ON CONFLICT (document_hash) DO NOTHING RETURNING id");
-    c.prepare("add_median", "INSERT INTO quicksort_bench.medians VALUES ($1, $2, $3, $4, $5, $6, $7, $8)");
-    c.prepare("list", std::string("SELECT ") + run_columns + " FROM " + runs + " WHERE " + filters +
-                          " AND ($6::text IS NULL OR r.machine_id = $6) ORDER BY r.run_epoch DESC, r.id DESC LIMIT $7");
-    c.prepare("others", std::string("SELECT count(*), count(DISTINCT r.machine_id) FROM quicksort_bench.runs r WHERE ") +
-                            filters + " AND r.machine_id <> $6");
-    c.prepare("newest_machine", std::string("SELECT r.machine_id FROM quicksort_bench.runs r WHERE ") + filters +
-                                    " ORDER BY r.run_epoch DESC, r.id DESC LIMIT 1");
-    c.prepare("machine_named", "SELECT id FROM quicksort_bench.machines WHERE id = $1 OR name = $1 OR host_name = $1 "
-                               "OR left(id, length($1)) = $1");
-    c.prepare("medians", "SELECT run_id, cpus, strategy, median_ns, low_ns, high_ns, count FROM quicksort_bench.medians "
-                         "WHERE run_id BETWEEN $1 AND $2 AND ($3::text IS NULL OR strategy = $3) "
-                         "ORDER BY run_id, cpus, position");
-    c.prepare("document", "SELECT document FROM quicksort_bench.runs WHERE id = $1");
-    c.prepare("run_by_id", "SELECT id FROM quicksort_bench.runs WHERE id = $1");
-    c.prepare("latest_run", "SELECT id FROM quicksort_bench.runs ORDER BY run_epoch DESC, id DESC LIMIT 1");
-    c.prepare("run_by_label", "SELECT id FROM quicksort_bench.runs WHERE label = $1 ORDER BY run_epoch DESC, id DESC LIMIT 1");
-    c.prepare("count", "SELECT count(*) FROM quicksort_bench.runs");
-    c.prepare("machines", "SELECT m.id, m.name, m.host_name, m.cpu_model, m.logical_cpus, m.memory_bytes, "
-                          "(SELECT kernel FROM quicksort_bench.runs WHERE machine_id = m.id ORDER BY run_epoch DESC, id DESC LIMIT 1), "
-                          "(SELECT compiler FROM quicksort_bench.runs WHERE machine_id = m.id ORDER BY run_epoch DESC, id DESC LIMIT 1), "
-                          "count(r.id), min(r.run_time), max(r.run_time) FROM quicksort_bench.machines m "
-                          "LEFT JOIN quicksort_bench.runs r ON r.machine_id = m.id GROUP BY m.id ORDER BY m.name");
-}
 
 // What a role needs on an existing history, said once for every refusal of a privilege.
 std::string grants_needed(history_mode mode) {
@@ -145,7 +107,7 @@ std::string one_line(const std::string& text) {
     return line;
 }
 
-postgres_history::postgres_history(const postgres_location& location, history_mode mode) try
+postgres_session::postgres_session(const postgres_location& location, history_mode mode) try
     : shown_(location.shown), secrets_(location.secrets), connection_(location.connect) {
     with_lock_wait(connection_, shown_, [&](pqxx::work& work) {
         if (!schema_found(work, shown_, mode)) {
@@ -164,7 +126,8 @@ postgres_history::postgres_history(const postgres_location& location, history_mo
         work.commit();
         return 0;
     });
-    prepare(connection_);
+    // Restored by libpqxx whenever it reconnects, as a prepared statement would be.
+    connection_.set_variable("search_path", "quicksort_bench");
 } catch (const history_error&) {
     throw;
 } catch (const no_history&) {
@@ -180,7 +143,7 @@ postgres_history::postgres_history(const postgres_location& location, history_mo
                         2);
 }
 
-void postgres_history::fail(const std::exception& e) const {
+void postgres_session::fail(const std::exception& e) const {
     if (dynamic_cast<const history_error*>(&e) != nullptr) {
         throw history_error(e.what(), static_cast<const history_error&>(e).status());
     }
@@ -191,6 +154,49 @@ void postgres_history::fail(const std::exception& e) const {
                             1);
     }
     throw history_error("cannot use the history " + shown_ + ": " + lock_or_message(shown_message(e), e), 1);
+}
+
+std::vector<sql_row> postgres_session::query(const std::string& sql, const std::vector<sql_value>& values) {
+    std::vector<std::optional<std::string>> texts;
+    for (const sql_value& v : values) {
+        if (const auto* integer = std::get_if<std::int64_t>(&v)) {
+            texts.emplace_back(std::to_string(*integer));
+        } else if (const auto* string = std::get_if<std::string>(&v)) {
+            texts.emplace_back(*string);
+        } else {
+            texts.emplace_back();
+        }
+    }
+    std::vector<sql_row> rows;
+    for (const auto& found : work_->exec_params(sql, pqxx::prepare::make_dynamic_params(texts))) {
+        sql_row row;
+        for (const auto& cell : found) {
+            row.cells.push_back(cell.is_null() ? std::nullopt : std::optional<std::string>(cell.c_str()));
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+void postgres_session::transaction(bool write, const std::function<void()>& body) {
+    struct under_way {
+        pqxx::work*& at;
+        ~under_way() { at = nullptr; }
+    };
+    if (write) {
+        with_lock_wait(connection_, shown_, [&](pqxx::work& work) {
+            work_ = &work;
+            const under_way in{work_};
+            body();
+            work.commit();
+            return 0;
+        });
+        return;
+    }
+    pqxx::work work(connection_);
+    work_ = &work;
+    const under_way in{work_};
+    body();
 }
 
 namespace {
@@ -212,19 +218,23 @@ public:
     }
     std::size_t count() override { return 0; }
     std::vector<stored_machine> machines() override { return {}; }
+    std::optional<run_row> row(std::int64_t id) override {
+        document(id);
+        return std::nullopt;
+    }
 };
 
 } // namespace
 
-std::string postgres_history::shown_message(const std::exception& e) const {
+std::string postgres_session::shown_message(const std::exception& e) const {
     return without_secrets(one_line(without_secrets(e.what(), secrets_)), secrets_);
 }
 
 std::unique_ptr<history_backend> open_postgres(const std::string& uri, history_mode mode) {
     const auto location = read_postgres_location(uri);
     try {
-        return std::make_unique<postgres_history>(location.value(), mode);
-    } catch (const postgres_history::no_history&) {
+        return history_over(std::make_unique<postgres_session>(location.value(), mode));
+    } catch (const postgres_session::no_history&) {
         return std::make_unique<empty_history>();
     }
 }

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "history/backend.hpp"
+#include "history/session.hpp"
 
 namespace history_internal {
 
@@ -26,27 +26,24 @@ struct busy_wait {
 
 } // namespace history_internal
 
-class sqlite_history : public history_backend {
+// An SQLite file as a session of the history's queries.
+class sqlite_session : public sql_session {
 public:
     // `name` is what SQLite opens when it is not the file itself (a URI of it).
-    sqlite_history(const std::filesystem::path& path, int flags, const std::string& name = "")
+    sqlite_session(const std::filesystem::path& path, int flags, const std::string& name = "")
         : file_(path), db_(name.empty() ? path.string() : name, flags), busy_{path.string(), {}, false} {}
 
     SQLite::Database& db() { return db_; }
-    const std::filesystem::path& file() const { return file_; }
     history_internal::busy_wait& busy() { return busy_; }
     // The schema it is at: one read read-only may be older, with the build a fact of its machines.
     void set_version(int version) { version_ = version; }
 
-    record_outcome record(const run_row& row) override;
-    std::vector<stored_run> list(const run_filter& filter) override;
-    std::pair<std::size_t, std::size_t> others(const run_filter& filter) override;
-    std::vector<stored_median> medians(const std::vector<std::int64_t>& run_ids,
-                                       const std::optional<std::string>& strategy) override;
-    std::string document(std::int64_t run_id) override;
-    std::int64_t resolve(const std::string& reference) override;
-    std::size_t count() override;
-    std::vector<stored_machine> machines() override;
+    std::vector<sql_row> query(const std::string& sql, const std::vector<sql_value>& values) override;
+    // A writer takes the file at once (IMMEDIATE), waiting for another through the busy handler; a
+    // reader reads without a transaction of its own.
+    void transaction(bool write, const std::function<void()>& body) override;
+    [[noreturn]] void fail(const std::exception& e) const override;
+    bool facts_on_runs() const override { return version_ >= 3; }
 
 private:
     std::filesystem::path file_;

@@ -208,8 +208,8 @@ std::string immutable_uri(const fs::path& file) {
 // Reading a history in WAL mode needs its -shm file, which SQLite creates beside it: in a folder
 // this user cannot write it cannot. A history whose writer has finished holds every run in the file
 // itself, and is read as it stands; one being written cannot be.
-std::unique_ptr<sqlite_history> open_to_read(const fs::path& file) {
-    auto store = std::make_unique<sqlite_history>(file, SQLite::OPEN_READONLY);
+std::unique_ptr<sqlite_session> open_to_read(const fs::path& file) {
+    auto store = std::make_unique<sqlite_session>(file, SQLite::OPEN_READONLY);
     try {
         read_header(store->db(), file);
         return store;
@@ -226,7 +226,7 @@ std::unique_ptr<sqlite_history> open_to_read(const fs::path& file) {
                             "its writer has finished, or copy it somewhere you can write)",
                             2);
     }
-    return std::make_unique<sqlite_history>(file, SQLite::OPEN_READONLY | SQLite::OPEN_URI, immutable_uri(file));
+    return std::make_unique<sqlite_session>(file, SQLite::OPEN_READONLY | SQLite::OPEN_URI, immutable_uri(file));
 }
 
 } // namespace
@@ -264,9 +264,9 @@ std::unique_ptr<history_backend> open_sqlite(const fs::path& file, history_mode 
             sqlite3_busy_handler(store->db().getHandle(), wait_while_busy, &store->busy());
             const header h = read_header(store->db(), file);
             store->set_version(h.app == 0 ? schema_version : h.version);
-            return store;
+            return history_over(std::move(store));
         }
-        auto store = std::make_unique<sqlite_history>(file, SQLite::OPEN_READWRITE);
+        auto store = std::make_unique<sqlite_session>(file, SQLite::OPEN_READWRITE);
         SQLite::Database& db = store->db();
         sqlite3_busy_handler(db.getHandle(), wait_while_busy, &store->busy());
         const header h = read_header(db, file);
@@ -286,7 +286,7 @@ std::unique_ptr<history_backend> open_sqlite(const fs::path& file, history_mode 
         if (h.app == 0 || h.version < schema_version) {
             bring_up_to_date(db);
         }
-        return store;
+        return history_over(std::move(store));
     } catch (const SQLite::Exception& e) {
         fail(file, e);
     }

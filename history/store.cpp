@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <tuple>
-#include <unordered_map>
 
 #include "history/backend.hpp"
 #include "history/location.hpp"
@@ -117,22 +116,6 @@ run_row row_of(const sweep_results& run, const nlohmann::json& document, const s
     return row;
 }
 
-std::vector<stored_median> history_internal::in_run_order(std::vector<stored_median> found,
-                                                          const std::vector<std::int64_t>& run_ids) {
-    std::unordered_map<std::int64_t, std::vector<stored_median>> by_run;
-    for (stored_median& m : found) {
-        by_run[m.run_id].push_back(std::move(m));
-    }
-    std::vector<stored_median> medians;
-    for (const std::int64_t id : run_ids) {
-        const auto run = by_run.find(id);
-        if (run != by_run.end()) {
-            medians.insert(medians.end(), run->second.begin(), run->second.end());
-        }
-    }
-    return medians;
-}
-
 history_store::history_store(const std::string& location, history_mode mode)
     : backend_(is_postgres_location(location) ? open_postgres(location, mode) : open_sqlite(location, mode)) {}
 
@@ -159,3 +142,8 @@ std::int64_t history_store::resolve(const std::string& reference) { return backe
 std::size_t history_store::count() { return backend_->count(); }
 
 std::vector<stored_machine> history_store::machines() { return backend_->machines(); }
+
+std::optional<record_outcome> history_store::record_copy(history_store& from, std::int64_t run_id) {
+    const std::optional<run_row> row = from.backend_->row(run_id);
+    return row ? std::optional(backend_->record(*row)) : std::nullopt;
+}

@@ -122,6 +122,9 @@ public:
     std::size_t count();
     // Every machine with its runs, by name.
     std::vector<stored_machine> machines();
+    // Stores run `run_id` of `from` as it stands there, its document copied and never parsed.
+    // Nothing, and nothing stored, when `from` is older than schema 3: its runs are to be read anew.
+    std::optional<record_outcome> record_copy(history_store& from, std::int64_t run_id);
 
 private:
     std::unique_ptr<history_backend> backend_;

@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "history_places.hpp"
 #include "records/json_reader.hpp"
 #include "report/trend_report.hpp"
@@ -126,22 +128,54 @@ TEST(SqliteHistory, AChangeIsWeakWhenTheIntervalsEitherSideOverlap) {
 }
 
 // A history written by the first schema: read as it is, upgraded on its first write, its runs of
-// processes then in the series of plain runs.
+// processes then in the series of plain runs. Pushed before its upgrade, its runs are read anew;
+// pushed after, each is copied as it stands there: its columns, its medians, its document.
 TEST(SqliteHistory, TheFirstSchemaIsReadAsItIsAndUpgradedWhenWritten) {
     const scratch_dir dir;
     const std::string file = dir.file("v1.sqlite");
     std::filesystem::copy_file(std::string(QSB_TEST_DATA) + "/history-v1.sqlite", file);
-    const auto kinds = [&] {
-        history_store store(file, history_mode::read);
+    const auto kinds = [&](const std::string& of) {
+        history_store store(of, history_mode::read);
         std::vector<std::string> found;
         for (const auto& r : store.list(every())) {
-            found.push_back(r.kind + "/" + std::to_string(r.cpus));
+            found.push_back(r.kind + "/" + std::to_string(r.cpus) + " " + r.compiler + " " + r.machine_id);
         }
         return found;
     };
-    EXPECT_EQ(kinds(), (std::vector<std::string>{"run/2", "sweep/2", "sweep/2"})) << "as the first schema stored them";
+    const auto push = [&](const std::string& to) {
+        const process_result pushed = history({"push", "--history", file, "--to", to});
+        EXPECT_EQ(pushed.exit_code, 0) << pushed.err;
+        return to;
+    };
+    const std::vector<std::string> first = kinds(file);
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_EQ(first[1].substr(0, 8), "sweep/2 ") << "as the first schema stored them";
+    const std::vector<std::string> read_anew = kinds(push(dir.file("before.sqlite")));
     { const history_store upgraded(file, history_mode::write); }
-    EXPECT_EQ(kinds(), (std::vector<std::string>{"run/2", "processes/2", "sweep/2"}));
+    const std::vector<std::string> upgraded = kinds(file);
+    EXPECT_EQ(upgraded[1].substr(0, 12), "processes/2 ");
+    EXPECT_EQ(read_anew, upgraded) << "the same kinds, builds and machines whether read anew or upgraded";
+
+    history_store source(file, history_mode::read);
+    history_store copy(push(dir.file("after.sqlite")), history_mode::read);
+    const auto there = source.list(every());
+    const auto here = copy.list(every());
+    ASSERT_EQ(here.size(), there.size());
+    const auto medians_of = [](history_store& h, std::int64_t id) {
+        std::vector<std::string> found;
+        for (const auto& m : h.medians({id})) {
+            found.push_back(m.strategy + " " + std::to_string(m.cpus) + " " + std::to_string(m.median_ns) + " " +
+                            std::to_string(m.low_ns.value_or(-1)) + " " + std::to_string(m.high_ns.value_or(-1)) +
+                            " " + std::to_string(m.count));
+        }
+        return found;
+    };
+    for (std::size_t k = 0; k < here.size(); ++k) {
+        EXPECT_EQ(copy.document(here[k].id), source.document(there[k].id));
+        EXPECT_EQ(medians_of(copy, here[k].id), medians_of(source, there[k].id));
+        EXPECT_EQ(std::tie(here[k].run_time, here[k].label, here[k].kind, here[k].cpus, here[k].tbb_version),
+                  std::tie(there[k].run_time, there[k].label, there[k].kind, there[k].cpus, there[k].tbb_version));
+    }
     SQLite::Database db(file);
     EXPECT_EQ(db.execAndGet("PRAGMA user_version").getInt(), 3);
     // The compiler, kernel and oneTBB went from the machine to each run; the machine is its hardware.
