@@ -162,3 +162,16 @@ TEST(Cli, PrecisionGoalRecordsEachStrategysIntervalCountAndVerdict) {
         }
     }
 }
+
+// A run of processes and a sweep show each child's progress on the terminal, under the child's
+// name, and erase it before the report.
+TEST(CliTerminal, EachChildsProgressShowsUnderItsName) {
+    for (const auto& [more, name] : {std::pair<std::vector<std::string>, std::string>{{"--processes", "2"}, "process 2/2"},
+                                     {{"--cpus", "1"}, "step 1/1 (1 CPU)"}}) {
+        const process_result r =
+            run_process(bench_binary(), with(with(small_run, {"--no-pause"}), more), {.terminal = true});
+        EXPECT_EQ(r.exit_code, 0) << r.out;
+        EXPECT_HAS(r.out, "\r\x1b[K" + name + ", parallel sort, sort 1 of 3") << r.out;
+        EXPECT_LACKS(r.out.substr(r.out.rfind("\r\x1b[K")), "elapsed") << "a progress line outlived its child";
+    }
+}

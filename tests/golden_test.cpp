@@ -67,9 +67,33 @@ std::string format_name(const std::string& option) {
     return option.rfind(prefix, 0) == 0 ? option.substr(prefix.size()) : option.substr(2);
 }
 
+// Every time of a record's strategies (the fields ending in _ns) times `factor`, integers kept integers.
+nlohmann::ordered_json times_scaled(nlohmann::ordered_json record, std::int64_t factor) {
+    const auto scale = [&](nlohmann::ordered_json& value, const auto& self) -> void {
+        if (value.is_number_integer()) {
+            value = value.get<std::int64_t>() * factor;
+        } else if (value.is_number()) {
+            value = value.get<double>() * static_cast<double>(factor);
+        } else if (value.is_array() || value.is_object()) {
+            for (auto& item : value) {
+                self(item, self);
+            }
+        }
+    };
+    for (auto& s : record.at("strategies")) {
+        for (auto& [key, value] : s.items()) {
+            if (key.ends_with("_ns")) {
+                scale(value, scale);
+            }
+        }
+    }
+    return record;
+}
+
 // An `ab` export read back into the record it was written from: the sides, every round's records
-// as the sides wrote them, and the verdicts judged anew over them.
-ab_results read_ab(const std::string& path) {
+// as the sides wrote them (the new side's times multiplied by `slowed`), and the verdicts judged
+// anew over them.
+ab_results read_ab(const std::string& path, std::int64_t slowed = 1) {
     const auto doc = nlohmann::ordered_json::parse(read_text(path));
     ab_results ab;
     const auto side = [](const nlohmann::ordered_json& s) {
@@ -90,9 +114,9 @@ ab_results read_ab(const std::string& path) {
         ab_round round;
         round.new_first = r.at("order").at(0) == "new";
         round.base_record = std::make_shared<const nlohmann::ordered_json>(r.at("base"));
-        round.next_record = std::make_shared<const nlohmann::ordered_json>(r.at("new"));
+        round.next_record = std::make_shared<const nlohmann::ordered_json>(times_scaled(r.at("new"), slowed));
         round.base = parse_result_record(r.at("base").dump());
-        round.next = parse_result_record(r.at("new").dump());
+        round.next = parse_result_record(round.next_record->dump());
         ab.rounds.push_back(std::move(round));
     }
     ab.judged = compare_rounds(ab.rounds, doc.at("alpha"), doc.at("threshold"));
@@ -158,15 +182,19 @@ TEST(Golden, EveryFormatOfEveryRunRecordKeepsItsBytes) {
     expect_run_outputs("hostile", sample_results());
 }
 
-// `ab`'s record: its JSON, Markdown and page, and the console's table.
+// `ab`'s record: its JSON, Markdown and page, and the console's table; as it came, and with the
+// new side twice as slow, so that every verdict is decided.
 TEST(Golden, EveryFormatOfAnAbRecordKeepsItsBytes) {
-    const ab_results ab = read_ab(fixture("ab.json"));
-    for (const exporter& e : exporters) {
-        if (e.ab != nullptr) {
-            expect_golden("ab." + format_name(e.option), written([&](std::ostream& o) { e.ab(ab, o); }));
+    for (const auto& [name, slowed] : {std::pair{"ab", 1}, std::pair{"ab-slower", 2}}) {
+        const ab_results ab = read_ab(fixture("ab.json"), slowed);
+        for (const exporter& e : exporters) {
+            if (e.ab != nullptr) {
+                expect_golden(std::string(name) + "." + format_name(e.option),
+                              written([&](std::ostream& o) { e.ab(ab, o); }));
+            }
         }
+        expect_golden(std::string(name) + ".console", written([&](std::ostream& o) { print_ab(ab, o); }));
     }
-    expect_golden("ab.console", written([&](std::ostream& o) { print_ab(ab, o); }));
 }
 
 // `compare` and the history's commands, through the program: what they print and every file they write.
