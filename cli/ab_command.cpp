@@ -23,8 +23,8 @@ CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
     command->add_option("--new-options", texts.next_options,
                         "The new side's own run options, e.g. \"--chunk 2000\"")
         ->type_name("\"OPTIONS\"");
-    for (std::size_t k = 0; k < setting_options.size(); ++k) {
-        add_setting(*command, static_cast<setting>(k), texts.settings[k], true);
+    for (const setting s : both_sides) {
+        add_setting(*command, s, texts.settings[static_cast<std::size_t>(s)], true);
     }
     command->add_option("--rounds", texts.rounds, "Rounds, each running both sides once (6 to 1000, default 10)")
         ->type_name("R");
@@ -50,11 +50,10 @@ namespace {
 // The run options both sides get, as words, each checked as this program checks its own.
 std::vector<std::string> shared_options(const CLI::App& command, const ab_texts& texts) {
     std::vector<std::string> shared;
-    for (std::size_t k = 0; k < setting_options.size(); ++k) {
-        const auto s = static_cast<setting>(k);
+    for (const setting s : both_sides) {
         if (command.count(option_name(s)) > 0) {
-            run_settings given;
-            read_setting(command, s, texts.settings[k], given);
+            options given;
+            read_setting(command, s, texts.settings[static_cast<std::size_t>(s)], given);
             append_setting(shared, s, given);
         }
     }
@@ -90,9 +89,9 @@ void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, con
     refuse_benchmark_options(app, "ab: its run options go after it");
     const named_values exports = export_values(ab.exports, &exporter::ab);
     named_values values = {{"--base", &texts.base_program}, {"--new", &texts.next_program}};
-    for (std::size_t k = 0; k < setting_options.size(); ++k) {
-        if (!setting_options[k].is_flag()) {
-            values.emplace_back(setting_options[k].name, &texts.settings[k].text);
+    for (const setting s : both_sides) {
+        if (!setting_of(s).is_flag()) {
+            values.emplace_back(option_name(s), &texts.settings[static_cast<std::size_t>(s)].text);
         }
     }
     values.insert(values.end(), {{"--rounds", &texts.rounds},

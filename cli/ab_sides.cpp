@@ -95,14 +95,8 @@ std::optional<std::string> side_refusal(const std::vector<std::string>& words) {
     }
     for (const auto& option : options_of(words)) {
         const std::string name = option_name(option.front());
-        for (const char* refused : {"--processes", "--max-processes", "--cpus", "--rounds", "--seed", "--precision",
-                                    "--max-runs", "--max-time", "--record", "--history", "--label"}) {
-            if (name == refused) {
-                return name + " makes a side more than one process's plain run; ab runs each side once a round";
-            }
-        }
-        if (name.rfind("--export-", 0) == 0 || name == "--chart") {
-            return name + ": a side's records are ab's to keep; give the exports to ab itself";
+        if (auto refused = side_refusal_of(name)) {
+            return refused;
         }
         if (name == "--help" || name == "--version" || name == "-h") {
             return name + " makes a side print instead of measuring";

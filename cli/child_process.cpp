@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -27,29 +26,11 @@
 
 std::vector<std::string> child_arguments(const options& opts) {
     std::vector<std::string> args;
-    for (const setting s : {setting::size, setting::runs, setting::chunk}) {
-        append_setting(args, s, opts);
-    }
-    args.push_back("--no-pause");
-    append_setting(args, setting::reference, opts);
-    if (opts.breakdown) {
-        args.push_back("--breakdown");
-    }
-    if (opts.resources) {
-        args.push_back("--resources"); // the step's counters open as the sweep's would
-    }
-    if (opts.no_counters) {
-        args.push_back("--no-counters");
-    }
-    if (opts.precision) {
-        char target[32];
-        std::snprintf(target, sizeof target, "%.17g", 100 * opts.precision->target);
-        args.insert(args.end(), {"--precision", target, "--max-runs", std::to_string(opts.precision->max_runs)});
-        if (opts.precision->max_time_ns) {
-            args.insert(args.end(), {"--max-time", std::to_string(*opts.precision->max_time_ns / 1e9) + "s"});
+    for (std::size_t k = 0; k < setting_options.size(); ++k) {
+        if (setting_options[k].words != nullptr) {
+            append_setting(args, static_cast<setting>(k), opts);
         }
     }
-    append_setting(args, setting::values, opts);
     return args;
 }
 

@@ -16,94 +16,45 @@ namespace {
 
 constexpr const char* program_name = "quicksort_bench";
 
-// What the benchmark's own options were given, before they are checked.
+// What the benchmark's own options were given, before they are checked: by `setting`.
 struct run_texts {
     setting_texts settings;
-    std::string precision, max_runs, max_time, cpus, rounds, seed, processes, max_processes, history, label;
     const setting_text& operator[](setting s) const { return settings[static_cast<std::size_t>(s)]; }
     setting_text& operator[](setting s) { return settings[static_cast<std::size_t>(s)]; }
+    const std::string& text(setting s) const { return (*this)[s].text; }
 };
 
-void add_run_options(CLI::App& app, options& opts, run_texts& texts) {
-    add_setting(app, setting::size, texts[setting::size]);
-    add_setting(app, setting::runs, texts[setting::runs]);
-    add_setting(app, setting::chunk, texts[setting::chunk]);
-    app.add_flag("--no-pause", opts.no_pause,
-                 "Do not wait for a key press after the report (there is no wait unless standard input and output "
-                 "are a terminal and the run is in its foreground)");
-    add_setting(app, setting::reference, texts[setting::reference]);
-    app.add_flag("--breakdown", opts.breakdown,
-                 "After the timed sorts, run every strategy again through instrumented copies of its routines "
-                 "and show where its time goes (never mixed into the timed figures)");
-    add_setting(app, setting::values, texts[setting::values]);
-    export_paths& exports = opts.exports;
-    app.add_option("--export-json", exports.json,
-                   "Write every duration, statistics and the context as JSON (any export takes - for standard output)")
-        ->type_name("FILE");
-    app.add_option("--export-csv", exports.csv, "Write one CSV row per measured sort")->type_name("FILE");
-    app.add_option("--export-markdown", exports.markdown, "Write a Markdown table of the results")
-        ->type_name("FILE");
-    app.add_option("--chart", exports.chart,
-                   "Write an SVG chart: the medians, or in a sweep the speedup against the CPU count")
-        ->type_name("FILE");
-    app.add_option("--export-gbench", exports.gbench,
-                   "Write the results in Google Benchmark's JSON format, for the tools that read it")
-        ->type_name("FILE");
-    app.add_option("--export-html", exports.html,
-                   "Write one self-contained HTML page with the numbers, every sort, the charts and warnings")
-        ->type_name("FILE");
-    app.add_option("--precision", texts.precision,
-                   "Keep measuring each strategy until its median is known to within PCT percent (its 95% "
-                   "interval); --runs is then the minimum (default 6)")
-        ->type_name("PCT");
-    app.add_option("--max-runs", texts.max_runs, "With --precision: at most N sorts per strategy (default 100)")
-        ->type_name("N");
-    app.add_option("--max-time", texts.max_time,
-                   "With --precision: add no more sorts (with --processes, no more processes) once the run has taken "
-                   "this long (90s, 30m, 2h); the --processes asked for are a minimum it does not cut")
-        ->type_name("DURATION");
-    app.add_option("--cpus", texts.cpus,
-                   "Sweep: measure every strategy on each of these counts of logical CPUs, e.g. 1,2,4 or 1-8 "
-                   "or all (1, 2, 4, ... every CPU), then print how each one scales")
-        ->type_name("LIST");
-    app.add_flag("--resources", opts.resources,
-                 "After the report, print what each phase used of the machine: CPU time, parallelism, context "
-                 "switches, page faults, migrations and the counters the kernel allows");
-    app.add_flag("--no-counters", opts.no_counters,
-                 "With --resources: open no performance counters (the resources then come from getrusage alone); "
-                 "without --resources none are opened, as they cost the timed sorts a little");
-    app.add_option("--rounds", texts.rounds,
-                   "Sweep: run every step R times, in a shuffled order each round, each round a process of its own; "
-                   "from 6 rounds a step's median and interval come from its rounds' medians (default 1)")
-        ->type_name("R");
-    app.add_option("--processes", texts.processes,
-                   "Run the whole measurement in K fresh processes, one after another, and estimate each median "
-                   "over the processes' medians (an interval needs 6); the sorts of one process cannot show the "
-                   "drift between processes (default 1)")
-        ->type_name("K");
-    app.add_option("--max-processes", texts.max_processes,
-                   "With --processes and --precision: add processes until every median is known to within PCT, "
-                   "up to K processes (default 30)")
-        ->type_name("K");
-    app.add_flag("--record", opts.record,
-                 "After the report and the exports, store the run in the history (see `history`)");
-    app.add_option("--history", texts.history,
-                   "With --record: the history, an SQLite file or a PostgreSQL URI (postgresql://...) or key/value "
-                   "string (host=... dbname=..., service=...); default $QUICKSORT_BENCH_HISTORY, else "
-                   "$XDG_DATA_HOME/quicksort_bench/history.sqlite")
-        ->type_name("FILE|URI");
-    app.add_option("--label", texts.label, "With --record: tag the run (gcc-13, after-merge-fix)")->type_name("TEXT");
-    app.add_option("--seed", texts.seed, "Sweep: the seed of the rounds' shuffled orders (default 1)")->type_name("N");
-    app.add_flag("--validate", opts.validate,
-                 "Check the options (and that the run fits in memory) and exit without measuring: status 0 when "
-                 "they would run, 2 with the reason");
+void add_run_options(CLI::App& app, run_texts& texts) {
+    for (std::size_t k = 0; k < setting_options.size(); ++k) {
+        add_setting(app, static_cast<setting>(k), texts.settings[k]);
+    }
+}
+
+// The flags and the exports, which need no check of their own.
+void take_run_flags(options& opts, const run_texts& texts) {
+    for (const auto& [flag, s] : {std::pair{&options::no_pause, setting::no_pause},
+                                  {&options::breakdown, setting::breakdown},
+                                  {&options::resources, setting::resources},
+                                  {&options::no_counters, setting::no_counters},
+                                  {&options::record, setting::record},
+                                  {&options::validate, setting::validate}}) {
+        opts.*flag = texts[s].on;
+    }
+    for (const auto& [path, s] : {std::pair{&export_paths::json, setting::export_json},
+                                  {&export_paths::csv, setting::export_csv},
+                                  {&export_paths::markdown, setting::export_markdown},
+                                  {&export_paths::chart, setting::chart},
+                                  {&export_paths::gbench, setting::export_gbench},
+                                  {&export_paths::html, setting::export_html}}) {
+        opts.exports.*path = texts.text(s);
+    }
 }
 
 // Processes are the unit of repetition: with a precision goal the run adds processes, not sorts.
 void finish_process_options(const CLI::App& app, options& opts, const run_texts& texts) {
     constexpr auto most_processes = static_cast<unsigned>(max_processes_allowed);
     if (app.count("--processes") > 0) {
-        opts.processes = parse_count<unsigned>("--processes", texts.processes, 1, most_processes);
+        opts.processes = parse_count<unsigned>("--processes", texts.text(setting::processes), 1, most_processes);
         if (app.count("--cpus") > 0) {
             throw CLI::ValidationError("--processes does not combine with --cpus: a sweep's rounds are its processes "
                                        "(--rounds)");
@@ -114,7 +65,8 @@ void finish_process_options(const CLI::App& app, options& opts, const run_texts&
             throw CLI::ValidationError("--max-processes limits --precision over --processes; both must be given");
         }
         opts.precision->max_processes =
-            parse_count<unsigned>("--max-processes", texts.max_processes, opts.processes, most_processes);
+            parse_count<unsigned>("--max-processes", texts.text(setting::max_processes), opts.processes,
+                                  most_processes);
     }
     if (opts.processes > 1 && opts.precision) {
         if (app.count("--max-runs") > 0) {
@@ -140,7 +92,7 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
     read_setting(app, setting::reference, texts[setting::reference], opts);
     if (app.count("--precision") > 0) {
         precision_goal goal;
-        goal.target = parse_decimal("--precision", texts.precision, "a percentage from 0.1 to 50",
+        goal.target = parse_decimal("--precision", texts.text(setting::precision), "a percentage from 0.1 to 50",
                                     [](double p) { return p >= 0.1 && p <= 50; }) /
                       100;
         if (app.count(option_name(setting::runs)) == 0) {
@@ -148,10 +100,11 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
         }
         goal.max_runs = std::max(goal.max_runs, sizes.run_count);
         if (app.count("--max-runs") > 0) {
-            goal.max_runs = parse_count<std::uint64_t>("--max-runs", texts.max_runs, sizes.run_count, max_run_count);
+            goal.max_runs = parse_count<std::uint64_t>(
+                "--max-runs", texts.text(setting::max_runs), sizes.run_count, max_run_count);
         }
         if (app.count("--max-time") > 0) {
-            goal.max_time_ns = parse_duration("--max-time", texts.max_time);
+            goal.max_time_ns = parse_duration("--max-time", texts.text(setting::max_time));
         }
         opts.precision = goal;
     } else {
@@ -164,16 +117,16 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
     read_setting(app, setting::chunk, texts[setting::chunk], opts);
     if (app.count("--cpus") > 0) {
         try {
-            opts.cpu_counts = parse_cpu_counts(texts.cpus, usable_cpus);
+            opts.cpu_counts = parse_cpu_counts(texts.text(setting::cpus), usable_cpus);
         } catch (const cpu_list_error& e) {
             throw CLI::ValidationError("--cpus", e.what());
         }
     }
     if (app.count("--rounds") > 0) {
-        opts.rounds = parse_count<unsigned>("--rounds", texts.rounds, 1, 1000);
+        opts.rounds = parse_count<unsigned>("--rounds", texts.text(setting::rounds), 1, 1000);
     }
     if (app.count("--seed") > 0) {
-        opts.seed = parse_count<std::uint64_t>("--seed", texts.seed, 0, UINT64_MAX);
+        opts.seed = parse_count<std::uint64_t>("--seed", texts.text(setting::seed), 0, UINT64_MAX);
     }
     finish_process_options(app, opts, texts);
     for (const char* record_only : {"--history", "--label"}) {
@@ -181,8 +134,8 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
             throw CLI::ValidationError(std::string(record_only) + " belongs to --record, which is not given");
         }
     }
-    opts.history_file = texts.history;
-    opts.label = texts.label;
+    opts.history_file = texts.text(setting::history);
+    opts.label = texts.text(setting::label);
     if (const auto refusal = label_refusal(opts.label)) {
         throw CLI::ValidationError("--label", *refusal);
     }
@@ -197,38 +150,17 @@ void finish_run_options(const CLI::App& app, options& opts, const run_texts& tex
     check_export_paths(app, export_values(opts.exports, &exporter::run));
 }
 
-named_values run_values(const options& opts, const run_texts& texts) {
+named_values run_values(const run_texts& texts) {
     named_values values;
-    for (const setting s : {setting::size, setting::runs, setting::chunk, setting::values}) {
-        values.emplace_back(option_name(s), &texts[s].text);
+    for (std::size_t k = 0; k < setting_options.size(); ++k) {
+        if (!setting_options[k].is_flag()) {
+            values.emplace_back(setting_options[k].name, &texts.settings[k].text);
+        }
     }
-    values.insert(values.end(), {{"--cpus", &texts.cpus},
-                                 {"--precision", &texts.precision},
-                                 {"--max-runs", &texts.max_runs},
-                                 {"--max-time", &texts.max_time},
-                                 {"--rounds", &texts.rounds},
-                                 {"--seed", &texts.seed},
-                                 {"--processes", &texts.processes},
-                                 {"--max-processes", &texts.max_processes},
-                                 {"--history", &texts.history},
-                                 {"--label", &texts.label}});
-    const named_values exports = export_values(opts.exports, &exporter::run);
-    values.insert(values.end(), exports.begin(), exports.end());
     return values;
 }
 
 } // namespace
-
-bool run_option_takes_value(const std::string& name) {
-    static const std::set<std::string> valued = [] {
-        CLI::App app;
-        options opts;
-        run_texts texts;
-        add_run_options(app, opts, texts);
-        return valued_option_names(app);
-    }();
-    return valued.count(name) > 0;
-}
 
 parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                             unsigned usable_cpus) {
@@ -239,7 +171,7 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
                  program_name};
     app.set_version_flag("--version", std::string(program_name) + " 1.0.0");
     run_texts texts;
-    add_run_options(app, opts, texts);
+    add_run_options(app, texts);
 
     compare_options cmp;
     compare_texts cmp_texts;
@@ -264,7 +196,8 @@ parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out
             throw CLI::ValidationError(repeated + " is given twice");
         }
         app.parse(argc, argv);
-        refuse_option_as_value(app, run_values(opts, texts));
+        take_run_flags(opts, texts);
+        refuse_option_as_value(app, run_values(texts));
         if (*check) {
             refuse_benchmark_options(app, "check takes no benchmark options");
             refuse_option_as_value(*check, {{"--export-json", &check_json}});

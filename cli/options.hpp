@@ -82,8 +82,6 @@ struct parse_outcome {
 };
 
 // `usable_cpus` bounds --cpus; tests choose it.
-// Whether the benchmark's run option `name` ("--chunk") takes a value; false for flags and unknown names.
-bool run_option_takes_value(const std::string& name);
 
 parse_outcome parse_options(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                             unsigned usable_cpus = usable_cpu_count());

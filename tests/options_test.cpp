@@ -2,8 +2,10 @@
 
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "cli/child_process.hpp"
 #include "cli/options.hpp"
 #include "process.hpp"
 
@@ -257,4 +259,43 @@ TEST(Options, TwoOutputsThatAreOneFileAreRefusedBeforeAnyWork) {
     }
     EXPECT_EQ(read_text(dir.file("real.json")), "kept");
     EXPECT_FALSE(std::filesystem::exists(dir.file("later.json"))) << "nothing is written while checking";
+}
+
+// A child (a process of a run, a step of a sweep) is given what the run measures, read back as the
+// run read it; never what only the parent does (processes, sweeps, exports, the history).
+TEST(Options, AChildIsGivenWhatTheRunMeasuresAndNothingElse) {
+    const std::vector<std::vector<std::string>> runs = {
+        {},
+        {"--size", "5000", "--runs", "7", "--chunk", "300", "--values", "wide", "--reference", "--breakdown"},
+        {"--processes", "4", "--precision", "2.5", "--max-processes", "9", "--max-time", "90s", "--resources",
+         "--no-counters", "--export-csv", "x.csv", "--record", "--label", "v1"},
+        {"--cpus", "1", "--rounds", "2", "--seed", "5", "--precision", "1", "--max-runs", "40"},
+    };
+    for (const auto& args : runs) {
+        const parsed run = parse(args);
+        ASSERT_FALSE(run.outcome.exit_code) << run.err;
+        const options& o = run.outcome.opts;
+        const std::vector<std::string> words = child_arguments(o);
+        const parsed child = parse(words);
+        ASSERT_FALSE(child.outcome.exit_code) << child.err;
+        const options& c = child.outcome.opts;
+        const auto goal = [](const options& x) {
+            return x.precision ? std::tuple{x.precision->max_runs, x.precision->max_time_ns}
+                               : std::tuple{std::uint64_t{0}, std::optional<std::int64_t>{}};
+        };
+        ASSERT_EQ(c.precision.has_value(), o.precision.has_value());
+        if (o.precision) {
+            EXPECT_DOUBLE_EQ(c.precision->target, o.precision->target);
+        }
+        EXPECT_EQ(std::tie(c.sizes.array_size, c.sizes.run_count, c.sizes.chunk_size, c.sizes.values, c.reference,
+                           c.breakdown, c.resources, c.no_counters),
+                  std::tie(o.sizes.array_size, o.sizes.run_count, o.sizes.chunk_size, o.sizes.values, o.reference,
+                           o.breakdown, o.resources, o.no_counters))
+            << ::testing::PrintToString(words);
+        EXPECT_EQ(goal(c), goal(o)) << ::testing::PrintToString(words);
+        EXPECT_TRUE(c.no_pause) << "a child never waits for a key";
+        EXPECT_EQ(c.processes, 1u);
+        EXPECT_FALSE(c.record);
+        EXPECT_TRUE(c.exports.csv.empty() && c.cpu_counts.empty());
+    }
 }
