@@ -66,7 +66,9 @@ TEST(Breakdown, StageTimesAddUpToTheInstrumentedSort) {
     EXPECT_LE(covered, t.sort_ns);
     EXPECT_GE(covered, t.sort_ns * 80 / 100);
     EXPECT_GE(t.idle_ns, 0);
-    EXPECT_LE(t.idle_ns, std::max(t.left_ns, t.right_ns));
+    // Both threads end after the first partition and before the sort does; a thread started late on a
+    // busy machine may end later than the other's whole side took.
+    EXPECT_LE(t.idle_ns, t.sort_ns - t.first_partition_ns);
     EXPECT_GT(t.left_share, 0.0);
     EXPECT_LT(t.left_share, 1.0);
     EXPECT_GT(b.sequential.counted_per_element, 1.0);
