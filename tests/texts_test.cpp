@@ -46,6 +46,20 @@ TEST(Texts, TheDocumentationNamesEveryOptionAndTheFormatAsTheProgramHasThem) {
     for (const auto& option : run_options) {
         EXPECT_HAS(reference, "`" + option) << option << " is missing from the option table";
     }
+    // And the table lists no option the program does not have.
+    std::istringstream rows(reference);
+    const std::regex named("`(--[a-z][a-z-]+)");
+    for (std::string row; std::getline(rows, row);) {
+        if (row.rfind("| `--", 0) != 0) {
+            continue;
+        }
+        for (auto m = std::sregex_iterator(row.begin(), row.end(), named); m != std::sregex_iterator(); ++m) {
+            const std::string option = (*m)[1];
+            EXPECT_TRUE(std::find(run_options.begin(), run_options.end(), option) != run_options.end() ||
+                        option == "--help" || option == "--version")
+                << option << " is in the option table but not in --help";
+        }
+    }
     const std::string ab_section = page("docs/comparing.md");
     for (const auto& option : options_in_help({"ab", "--help"})) {
         EXPECT_HAS(ab_section, option) << "ab " << option << " is not described";
