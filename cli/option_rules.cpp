@@ -30,6 +30,10 @@ void check_export_paths(const CLI::App& app, const named_values& exports) {
     }
 }
 
+namespace {
+
+// The long options of `app` and its subcommands that take a value, "--chunk" and the like: read off
+// their definitions, so that a new option is known without a second list.
 std::set<std::string> valued_option_names(const CLI::App& app) {
     std::set<std::string> names;
     for (const CLI::Option* option : app.get_options()) {
@@ -44,6 +48,8 @@ std::set<std::string> valued_option_names(const CLI::App& app) {
     }
     return names;
 }
+
+} // namespace
 
 std::string repeated_option(const CLI::App& app, int argc, const char* const* argv) {
     const std::set<std::string> valued = valued_option_names(app);

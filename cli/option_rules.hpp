@@ -5,7 +5,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -78,10 +77,6 @@ named_values export_values(const export_paths& paths, Writer exporter::*kind) {
 
 // Refuses an unwritable export now, not after minutes of sorting, and two exports to one file.
 void check_export_paths(const CLI::App& app, const named_values& exports);
-
-// The long options of `app` and its subcommands that take a value, "--chunk" and the like: read off
-// their definitions, so that a new option is known without a second list.
-std::set<std::string> valued_option_names(const CLI::App& app);
 
 // The first option named twice, each scope (before and after a subcommand) on its own: CLI11 would
 // say "At Most 1 required but received 2". The word after an option of `app` (or of its
