@@ -55,9 +55,7 @@ void print_ab(const ab_results& ab, std::ostream& out) {
     }
     out << "Per round, the new side's median over the base side's; over the rounds, the Hodges-Lehmann estimate of "
         << "that ratio with its " << 100 * (1 - c.alpha) << "% interval and the exact Wilcoxon signed-rank test. "
-        << "Slower or faster: p < " << c.alpha << " and the whole interval beyond " << 100 * c.threshold
-        << "%; equivalent: the whole interval within \u00b1" << 100 * c.threshold << "%. The medians are each "
-        << "side's median over the rounds." << std::endl;
+        << gate_rule(c) << " The medians are each side's median over the rounds." << std::endl;
     for (const auto& step : c.steps) {
         out << std::endl;
         print_comparison_rows(step, false, std::nullopt, out);

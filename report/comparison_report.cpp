@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iomanip>
 #include <ostream>
+#include <sstream>
 
 #include "common/format.hpp"
 #include "common/text.hpp"
@@ -121,6 +122,13 @@ void print_comparison_rows(const step_comparison& step, bool several, const std:
     }
 }
 
+std::string gate_rule(const comparison& c) {
+    std::ostringstream rule;
+    rule << "Slower or faster: p < " << c.alpha << " and the whole interval beyond " << 100 * c.threshold
+         << "%; equivalent: the whole interval within \u00b1" << 100 * c.threshold << "%.";
+    return rule.str();
+}
+
 void print_comparison(const comparison& c, std::ostream& out) {
     out << "Comparing " << printable(c.base_name) << " (base) with";
     for (std::size_t r = 0; r < c.next_names.size(); ++r) {
@@ -135,8 +143,7 @@ void print_comparison(const comparison& c, std::ostream& out) {
         }
     }
     out << "The shift is the Hodges-Lehmann estimate of new - base with its 95% interval, relative to the base "
-        << "median. Slower or faster: p < " << c.alpha << " and the whole interval beyond " << 100 * c.threshold
-        << "%; equivalent: the whole interval within \u00b1" << 100 * c.threshold << "%." << std::endl;
+        << "median. " << gate_rule(c) << std::endl;
     out << "The unit is the process: with " << min_processes_to_decide
         << " or more processes on both sides the test runs on their medians; with fewer, the shift of the sorts "
         << (c.drift ? "decides only when its whole interval lies beyond the drift of \u00b1" +

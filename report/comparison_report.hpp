@@ -11,6 +11,10 @@
 // every reporter of a comparison shares.
 void print_comparison(const comparison& c, std::ostream& out);
 
+// The gate's rule as the console says it: "Slower or faster: p < 0.05 and the whole interval beyond
+// 2%; equivalent: the whole interval within ±2%."
+std::string gate_rule(const comparison& c);
+
 // A step's table: its heading, then a row per strategy (and new run, numbered when `several`).
 void print_comparison_rows(const step_comparison& step, bool several, const std::optional<double>& drift,
                            std::ostream& out);
