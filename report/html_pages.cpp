@@ -118,6 +118,13 @@ std::map<verdict, std::size_t> verdict_counts(const comparison& c) {
     return counts;
 }
 
+// The gate's rule as a page says it, `test` deciding and `interval` the interval that must clear the threshold.
+std::string change_counts(const comparison& c, const std::string& test, const std::string& interval) {
+    return "A change counts when " + test + " gives p < " + general(c.alpha) + " and " + interval + " lies beyond " +
+           general(100 * c.threshold) + "%; equivalent means the whole interval lies within \u00b1" +
+           general(100 * c.threshold) + "%.";
+}
+
 } // namespace
 
 void write_comparison_html(const comparison& c, std::ostream& out) {
@@ -129,9 +136,8 @@ void write_comparison_html(const comparison& c, std::ostream& out) {
         " got faster, " + std::to_string(counts[verdict::slower]) + " got slower, " +
         std::to_string(counts[verdict::equivalent]) + " are equivalent and " +
         std::to_string(counts[verdict::inconclusive] + counts[verdict::too_few_runs]) +
-        " could not be decided. A change counts when the Mann-Whitney U test gives p < " + general(c.alpha) +
-        " and the whole 95% interval of the Hodges-Lehmann shift lies beyond " + general(100 * c.threshold) +
-        "%; equivalent means the whole interval lies within \u00b1" + general(100 * c.threshold) + "%."};
+        " could not be decided. " +
+        change_counts(c, "the Mann-Whitney U test", "the whole 95% interval of the Hodges-Lehmann shift")};
     for (const auto& item : c.skipped) {
         sentences.push_back("Not compared: " + item + ".");
     }
@@ -192,10 +198,9 @@ void write_ab_html(const ab_results& ab, std::ostream& out) {
         std::to_string(counts[verdict::faster]) + " got faster, " + std::to_string(counts[verdict::slower]) +
         " got slower, " + std::to_string(counts[verdict::equivalent]) + " are equivalent and " +
         std::to_string(total - counts[verdict::faster] - counts[verdict::slower] - counts[verdict::equivalent]) +
-        " could not be decided. A change counts when the signed-rank test of the rounds' ratios gives p < " +
-        general(c.alpha) + " and the whole interval of the Hodges-Lehmann estimate lies beyond " +
-        general(100 * c.threshold) + "%; equivalent means the whole interval lies within \u00b1" +
-        general(100 * c.threshold) + "%."};
+        " could not be decided. " +
+        change_counts(c, "the signed-rank test of the rounds' ratios",
+                      "the whole interval of the Hodges-Lehmann estimate")};
     if (!ab.complete()) {
         sentences.push_back("The run ended early: " + ab.failure + ".");
     }

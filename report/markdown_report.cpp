@@ -260,9 +260,8 @@ void write_ab_markdown(const ab_results& ab, std::ostream& out) {
                                                                                               markdown_cell(ab.failure))
         << ".\n\n- base: " << code_span(side_text(ab.base)) << "\n- new: " << code_span(side_text(ab.next))
         << "\n\nPer round the new side's median over the base side's; over the rounds the Hodges-Lehmann estimate "
-           "of that ratio with its interval and the exact Wilcoxon signed-rank test. Slower or faster: p < "
-        << c.alpha << " and the whole interval beyond " << 100 * c.threshold
-        << "%; equivalent: the whole interval within \u00b1" << 100 * c.threshold << "%.\n";
+           "of that ratio with its interval and the exact Wilcoxon signed-rank test. "
+        << gate_rule(c) << "\n";
     if (!c.differences.empty()) {
         out << "\n| the sides differ in | base | new |\n| --- | --- | --- |\n";
         for (const auto& d : c.differences) {
