@@ -10,7 +10,6 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -109,22 +108,13 @@ TEST(Results, SortsSideBySideScaleByThroughputOneAtATimeByTheMedian) {
     EXPECT_DOUBLE_EQ(*scaling_of(sweep)[0].points[1].speedup, 1.0);
 }
 
-TEST(SvgChart, WellFormedSelfContainedWithABarAndADotPerSort) {
+// Its bars, dots and escaping are held byte for byte (Golden); here, that a reader takes it as XML.
+TEST(SvgChart, WellFormedXml) {
     const scratch_dir dir;
-    const std::string svg = render(write_svg_chart, sample_results());
-    write_text(dir.file("c.svg"), svg);
+    write_text(dir.file("c.svg"), render(write_svg_chart, sample_results()));
     const process_result xml = run_process(
         "/usr/bin/python3", {"-c", "import sys, xml.etree.ElementTree as E; E.parse(sys.argv[1])", dir.file("c.svg")});
     EXPECT_EQ(xml.exit_code, 0) << "not well-formed XML: " << xml.err;
-    const auto count = [&](const std::string& text) {
-        const std::regex pattern(text);
-        return std::distance(std::sregex_iterator(svg.begin(), svg.end(), pattern), std::sregex_iterator());
-    };
-    EXPECT_EQ(count("class=\"bar\""), 6);
-    EXPECT_EQ(count("class=\"run\""), 6 * 3);
-    EXPECT_EQ(count("<script|href"), 0) << "nothing outside the file";
-    EXPECT_HAS(svg, "odd, &quot;quoted&quot;") << "names are escaped";
-    EXPECT_HAS(svg, ">110.0 ms<") << "the median is written at its bar";
 }
 
 TEST(OutputFile, RefusesUnwritablePathsAndReplacesFilesWhole) {

@@ -220,12 +220,16 @@ TEST(PostgresHistory, APasswordIsNeverShown) {
             EXPECT_EQ(history({"list", "--history", uri + "&"}).exit_code, 0) << "a query ending in '&', as libpq allows";
         }
     }
-    // A child measures without the history: its command line never holds the location.
-    options recording;
-    recording.record = true;
-    recording.history_file = "postgresql://ci:" + password + "@db/q";
-    for (const auto& word : child_arguments(recording)) {
-        EXPECT_LACKS(word, "S3c") << word;
+    // A child measures without the history: its command line never holds the location, in any form.
+    for (const std::string& location : {"postgresql://ci:" + password + "@db/q",
+                                        "postgresql://ci@db/q?password=" + password,
+                                        "host=db dbname=q password='" + password + "'"}) {
+        options recording;
+        recording.record = true;
+        recording.history_file = location;
+        for (const auto& word : child_arguments(recording)) {
+            EXPECT_LACKS(word, "S3c") << word;
+        }
     }
 
     // A key/value string was a connection above; one that starts with no libpq keyword is refused,
