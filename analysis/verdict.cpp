@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 shift_verdict judge_shift(double p_value, double shift, std::pair<double, double> interval, double alpha,
                           double threshold, std::size_t runs) {
@@ -27,4 +28,18 @@ shift_verdict judge_shift(double p_value, double shift, std::pair<double, double
         }
     }
     return undecided;
+}
+
+std::vector<double> holm_adjusted(const std::vector<double>& p_values) {
+    std::vector<std::size_t> order(p_values.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return p_values[a] < p_values[b]; });
+    std::vector<double> adjusted(p_values.size());
+    double running = 0;
+    for (std::size_t rank = 0; rank < order.size(); ++rank) {
+        const double scaled = static_cast<double>(order.size() - rank) * p_values[order[rank]];
+        running = std::max(running, std::min(1.0, scaled));
+        adjusted[order[rank]] = running;
+    }
+    return adjusted;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <utility>
+#include <vector>
 
 // slower / faster: p < alpha and the whole shift interval beyond +threshold / -threshold;
 // equivalent: the whole interval within +-threshold; otherwise inconclusive.
@@ -29,3 +30,9 @@ struct shift_verdict {
 // interval narrows with the square root of the runs.
 shift_verdict judge_shift(double p_value, double shift, std::pair<double, double> interval, double alpha,
                           double threshold, std::size_t runs);
+
+// Holm's step-down adjustment of a family of p-values, in their order: the smallest times m, the
+// next times m - 1 and so on, each at least the one before it and at most 1. Declaring every test
+// whose adjusted p-value is below alpha keeps the chance of any false declaration in the family at
+// most alpha, whatever the tests' dependence. O(m log m).
+std::vector<double> holm_adjusted(const std::vector<double>& p_values);

@@ -1,6 +1,7 @@
 #include "cli/ab_command.hpp"
 
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 #include "analysis/signed_rank.hpp"
@@ -111,12 +112,16 @@ void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, con
     if (command.count("--timeout") > 0) {
         ab.timeout_ns = parse_duration("--timeout", texts.timeout);
     }
-    // The smallest p-value R rounds can give is 2 / 2^R: below it no verdict could ever be reached.
-    if (smallest_p_value(ab.rounds) >= ab.gate.alpha) {
-        throw CLI::ValidationError("--alpha " + texts.gate.alpha + " cannot be reached in " + std::to_string(ab.rounds) +
-                                   " rounds (their smallest p-value is " + std::to_string(smallest_p_value(ab.rounds)) +
-                                   "); it needs --rounds " + std::to_string(differences_for_alpha(ab.gate.alpha)) +
-                                   " or more");
+    // The smallest p-value R rounds can give is 2 / 2^R, and Holm's adjustment multiplies the
+    // smallest of the four strategies' by four: below that no verdict could ever be reached.
+    constexpr double family = 4;
+    if (family * smallest_p_value(ab.rounds) >= ab.gate.alpha) {
+        std::ostringstream alpha;
+        alpha << ab.gate.alpha;
+        throw CLI::ValidationError("--alpha " + alpha.str() + " cannot be reached in " + std::to_string(ab.rounds) +
+                                   " rounds for the four strategies (their smallest adjusted p-value is " +
+                                   std::to_string(family * smallest_p_value(ab.rounds)) + "); it needs --rounds " +
+                                   std::to_string(differences_for_alpha(ab.gate.alpha / family)) + " or more");
     }
     const std::vector<std::string> shared = shared_options(command, texts);
     ab.base = side_of("--base", texts.base_program, "--base-options", texts.base_options, shared);

@@ -131,7 +131,8 @@ void refuse_benchmark_options(const CLI::App& app, const std::string& refusal) {
 }
 
 void add_gate_levels(CLI::App& command, gate_texts& texts, const std::string& threshold_help) {
-    command.add_option("--alpha", texts.alpha, "Significance level of the test (default 0.05)")->type_name("P");
+    command.add_option("--alpha", texts.alpha, "Chance of any false slower or faster in the whole comparison: the strategies' p-values are adjusted by "
+                       "Holm's method (default 0.05)")->type_name("P");
     command.add_option("--threshold", texts.threshold, threshold_help)->type_name("PERCENT");
 }
 

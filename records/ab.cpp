@@ -62,9 +62,7 @@ strategy_comparison judge_strategy(const std::string& name, const std::vector<ab
         row.shift_interval = std::pair{0.0, 0.0};
         row.shift_interval_ns = std::pair{0.0, 0.0};
     }
-    const shift_verdict judged = judge_shift(*row.p_value, *row.shift, *row.shift_interval, alpha, threshold, row.rounds);
-    row.result = judged.result;
-    row.runs_to_decide = judged.runs_to_decide;
+    judge_row(row, *row.p_value, alpha, threshold);
     return row;
 }
 
@@ -99,5 +97,6 @@ comparison compare_rounds(const std::vector<ab_round>& rounds, double alpha, dou
         }
     }
     c.steps.push_back(std::move(step));
+    judge_as_family(c);
     return c;
 }

@@ -28,6 +28,15 @@ std::size_t comparison::rows() const {
     return n;
 }
 
+std::size_t comparison::tests() const {
+    std::size_t n = 0;
+    for (const auto& step : steps) {
+        n += static_cast<std::size_t>(std::count_if(step.strategies.begin(), step.strategies.end(),
+                                                    [](const strategy_comparison& s) { return s.p_value.has_value(); }));
+    }
+    return n;
+}
+
 std::vector<std::string> comparison::undecided() const {
     std::vector<std::string> names;
     for (const auto& step : steps) {
@@ -87,16 +96,41 @@ strategy_comparison compare_samples(const std::string& name, const duration_list
         return s;
     }
     s.p_value = mann_whitney_u(base, next).p_value;
-    if (!s.shift_interval) {
-        s.result = verdict::inconclusive;
-        return s;
-    }
-    const shift_verdict judged = judge_shift(*s.p_value, *s.shift, *s.shift_interval, alpha, threshold,
-                                             std::max(base.size(), next.size()));
-    s.result = judged.result;
-    s.runs_to_decide = judged.runs_to_decide;
+    judge_row(s, *s.p_value, alpha, threshold);
     return s;
 }
+
+void judge_row(strategy_comparison& s, double p_value, double alpha, double threshold) {
+    if (!s.shift || !s.shift_interval) {
+        s.result = verdict::inconclusive;
+        return;
+    }
+    const shift_verdict judged =
+        judge_shift(p_value, *s.shift, *s.shift_interval, alpha, threshold, std::max(s.base.size(), s.next.size()));
+    s.result = judged.result;
+    s.runs_to_decide = judged.runs_to_decide;
+}
+
+namespace {
+
+// A row judged on one process's sorts: they cannot show how far the next process lands, so their
+// verdict stands only beyond a drift the user vouches for.
+void settle_by_drift(strategy_comparison& row, std::optional<double> drift) {
+    const bool decided = row.result == verdict::slower || row.result == verdict::faster;
+    const bool beyond_drift = decided && drift && row.shift_interval &&
+                              (row.shift_interval->first > *drift || row.shift_interval->second < -*drift);
+    if (drift && (row.result == verdict::equivalent || row.result == verdict::inconclusive || beyond_drift)) {
+        row.rule = judged_by::drift;
+        return;
+    }
+    row.rule = judged_by::sorts;
+    row.processes_to_decide = std::max<std::uint64_t>(
+        min_processes_to_decide, row.result == verdict::inconclusive ? row.runs_to_decide.value_or(0) : 0);
+    row.result = verdict::too_few_processes;
+    row.runs_to_decide.reset();
+}
+
+} // namespace
 
 strategy_comparison compare_strategies(const strategy_result& base, const strategy_result& next, double alpha,
                                        double threshold, std::optional<double> drift) {
@@ -113,23 +147,37 @@ strategy_comparison compare_strategies(const strategy_result& base, const strate
     strategy_comparison row = compare_samples(base.name, base.durations, next.durations, alpha, threshold);
     row.base_processes = base_processes;
     row.next_processes = next_processes;
-    if (row.result == verdict::too_few_runs) {
-        return row;
+    if (row.result != verdict::too_few_runs) {
+        settle_by_drift(row, drift);
     }
-    // The sorts of one process cannot show how far the next process lands: their shift decides
-    // only beyond a drift the user vouches for.
-    const bool decided = row.result == verdict::slower || row.result == verdict::faster;
-    const bool beyond_drift = decided && drift && row.shift_interval &&
-                              (row.shift_interval->first > *drift || row.shift_interval->second < -*drift);
-    if (drift && (row.result == verdict::equivalent || row.result == verdict::inconclusive || beyond_drift)) {
-        row.rule = judged_by::drift;
-        return row;
-    }
-    row.processes_to_decide = std::max<std::uint64_t>(
-        min_processes_to_decide, row.result == verdict::inconclusive ? row.runs_to_decide.value_or(0) : 0);
-    row.result = verdict::too_few_processes;
-    row.runs_to_decide.reset();
     return row;
+}
+
+void judge_as_family(comparison& c) {
+    std::vector<strategy_comparison*> tested;
+    std::vector<double> p_values;
+    for (auto& step : c.steps) {
+        for (auto& s : step.strategies) {
+            if (s.p_value) {
+                tested.push_back(&s);
+                p_values.push_back(*s.p_value);
+            }
+        }
+    }
+    const std::vector<double> adjusted = holm_adjusted(p_values);
+    for (std::size_t k = 0; k < tested.size(); ++k) {
+        strategy_comparison& s = *tested[k];
+        s.adjusted_p_value = adjusted[k];
+        if (adjusted[k] == *s.p_value) {
+            continue; // judged as it stands
+        }
+        const bool by_sorts = s.rule == judged_by::sorts || s.rule == judged_by::drift;
+        judge_row(s, adjusted[k], c.alpha, c.threshold);
+        if (by_sorts) {
+            s.processes_to_decide.reset();
+            settle_by_drift(s, c.drift);
+        }
+    }
 }
 
 namespace {
@@ -312,5 +360,6 @@ comparison compare_runs(const sweep_results& base, const std::vector<std::pair<s
         order_rows(step);
         c.steps.push_back(std::move(step));
     }
+    judge_as_family(c);
     return c;
 }

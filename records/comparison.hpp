@@ -44,6 +44,7 @@ struct strategy_comparison {
     std::optional<double> next_precision;
     std::optional<double> change;  // of the medians: (new - base) / base; absent when the base median is 0
     std::optional<double> p_value; // absent with too few runs
+    std::optional<double> adjusted_p_value; // Holm's, over the comparison's rows with a p-value: what decides
     std::optional<double> shift_ns; // Hodges-Lehmann estimate of new - base
     std::optional<std::pair<double, double>> shift_interval_ns;
     std::optional<double> shift;    // relative to the base median
@@ -95,6 +96,7 @@ struct comparison {
     std::optional<double> drift; // a single process's verdict needs its whole interval beyond this fraction
     bool any(verdict v) const;
     std::size_t rows() const; // every strategy's row, in every step
+    std::size_t tests() const; // the rows with a p-value: the family Holm's adjustment spans
     std::vector<std::string> undecided() const; // "parallel sort (inconclusive)", ...
 };
 
@@ -104,6 +106,13 @@ struct comparison {
 // comparison_refused naming the field when the runs measure different work, or share nothing.
 comparison compare_runs(const sweep_results& base, const std::vector<std::pair<std::string, sweep_results>>& nexts,
                         double alpha, double threshold, std::optional<double> drift = std::nullopt);
+
+// Judges a row on `p_value` (its own or its adjusted one) and the shift and interval it holds.
+void judge_row(strategy_comparison& s, double p_value, double alpha, double threshold);
+
+// Every row of `c` with a p-value judged again on its Holm-adjusted p-value, so that `alpha` is
+// the chance of any false "slower" or "faster" in the whole comparison, not in each row.
+void judge_as_family(comparison& c);
 
 // The verdict on one strategy's two samples, with everything it rests on.
 strategy_comparison compare_samples(const std::string& name, const duration_list& base, const duration_list& next,

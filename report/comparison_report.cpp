@@ -41,6 +41,20 @@ std::string p_value_text(const std::optional<double>& p) {
     return text;
 }
 
+std::string decisive_p_text(const strategy_comparison& s) {
+    return p_value_text(s.adjusted_p_value ? s.adjusted_p_value : s.p_value);
+}
+
+std::string holm_note(const comparison& c) {
+    if (c.tests() < 2) {
+        return "";
+    }
+    std::ostringstream note;
+    note << " The p-values are Holm's, adjusted for the " << c.tests() << " tests made, so that " << c.alpha
+         << " bounds the chance of any false call among them.";
+    return note.str();
+}
+
 std::string rule_text(const strategy_comparison& s, const std::optional<double>& drift) {
     switch (s.rule) {
     case judged_by::processes:
@@ -105,7 +119,7 @@ void print_comparison_rows(const step_comparison& step, bool several, const std:
         bases.push_back(median_cell(s.base_median, s.base_precision));
         nexts.push_back(median_cell(s.next_median, s.next_precision));
         shifts.push_back(shift_text(s));
-        ps.push_back(p_value_text(s.p_value));
+        ps.push_back(decisive_p_text(s));
     }
     const std::size_t widths[] = {column_width(34, names), column_width(16, bases), column_width(16, nexts),
                                   column_width(26, shifts), column_width(10, ps)};
@@ -125,7 +139,7 @@ void print_comparison_rows(const step_comparison& step, bool several, const std:
 std::string gate_rule(const comparison& c) {
     std::ostringstream rule;
     rule << "Slower or faster: p < " << c.alpha << " and the whole interval beyond " << 100 * c.threshold
-         << "%; equivalent: the whole interval within \u00b1" << 100 * c.threshold << "%.";
+         << "%; equivalent: the whole interval within \u00b1" << 100 * c.threshold << "%." << holm_note(c);
     return rule.str();
 }
 

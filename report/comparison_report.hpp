@@ -34,6 +34,13 @@ std::string shift_text(const strategy_comparison& s);
 std::string change_text(const std::optional<double>& change);
 std::string p_value_text(const std::optional<double>& p);
 
+// The p-value that decides a row, as every table shows it: Holm's adjusted one once the rows are
+// judged as a family, else the row's own.
+std::string decisive_p_text(const strategy_comparison& s);
+
+// " The p-values are Holm's, adjusted for the 4 tests made, ...", or nothing with one test.
+std::string holm_note(const comparison& c);
+
 // The verdict, with the runs that would likely decide an inconclusive one, the processes that would
 // decide one of too few, a weak test marked, and the rule that judged it.
 std::string verdict_cell(const strategy_comparison& s);

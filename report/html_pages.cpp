@@ -99,7 +99,7 @@ void comparison_rows_html(const step_comparison& step, bool several, const std::
         out << "<tr><td>" << esc(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << "</td><td>"
             << esc(median_cell(s.base_median, s.base_precision)) << "</td><td>"
             << esc(median_cell(s.next_median, s.next_precision)) << "</td><td>" << esc(shift_text(s)) << "</td><td>"
-            << p_value_text(s.p_value) << "</td><td class=\"text " << look_of(s.result).css_class << "\">"
+            << esc(decisive_p_text(s)) << "</td><td class=\"text " << look_of(s.result).css_class << "\">"
             << esc(verdict_cell(s) + " [" + rule_text(s, drift) + "]") << "</td></tr>\n";
     }
     out << "</table></div>\n";
@@ -122,7 +122,7 @@ std::map<verdict, std::size_t> verdict_counts(const comparison& c) {
 std::string change_counts(const comparison& c, const std::string& test, const std::string& interval) {
     return "A change counts when " + test + " gives p < " + general(c.alpha) + " and " + interval + " lies beyond " +
            general(100 * c.threshold) + "%; equivalent means the whole interval lies within \u00b1" +
-           general(100 * c.threshold) + "%.";
+           general(100 * c.threshold) + "%." + holm_note(c);
 }
 
 } // namespace

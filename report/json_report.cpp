@@ -49,6 +49,8 @@ void write_comparison_json(const comparison& c, std::ostream& out) {
                                   {"shift", to_json(s.shift)},
                                   {"shift_interval", pair_json(s.shift_interval)},
                                   {"p_value", to_json(s.p_value)},
+            {"adjusted_p_value", to_json(s.adjusted_p_value)},
+                                  {"adjusted_p_value", to_json(s.adjusted_p_value)},
                                   {"verdict", verdict_text(s.result)},
                                   {"runs_to_decide", s.runs_to_decide ? nlohmann::ordered_json(*s.runs_to_decide)
                                                                       : nlohmann::ordered_json(nullptr)},
@@ -100,6 +102,7 @@ nlohmann::ordered_json ab_row_json(const strategy_comparison& s, const compariso
             {"estimate", to_json(s.shift)},
             {"interval", pair_json(s.shift_interval)},
             {"p_value", to_json(s.p_value)},
+            {"adjusted_p_value", to_json(s.adjusted_p_value)},
             {"verdict", verdict_text(s.result)},
             {"rounds_to_decide", s.runs_to_decide ? nlohmann::ordered_json(*s.runs_to_decide)
                                                   : nlohmann::ordered_json(nullptr)},

@@ -218,7 +218,7 @@ void comparison_rows_markdown(const step_comparison& step, bool several, const s
     for (const auto& s : step.strategies) {
         out << "| " << markdown_cell(s.name) << (several ? " [" + std::to_string(s.run + 1) + "]" : "") << " | "
             << median_cell(s.base_median, s.base_precision) << " | " << median_cell(s.next_median, s.next_precision)
-            << " | " << shift_text(s) << " | " << p_value_text(s.p_value) << " | "
+            << " | " << shift_text(s) << " | " << decisive_p_text(s) << " | "
             << markdown_cell(verdict_cell(s) + " [" + rule_text(s, drift) + "]") << " |\n";
     }
 }
@@ -235,7 +235,7 @@ void write_comparison_markdown(const comparison& c, std::ostream& out) {
         << ". The shift is the Hodges-Lehmann estimate of new - base with its 95% interval, relative to the base "
            "median. Slower or faster: the Mann-Whitney U test gives p < "
         << c.alpha << " and the whole interval lies beyond " << 100 * c.threshold
-        << "%; equivalent: the whole interval lies within \u00b1" << 100 * c.threshold << "%.\n";
+        << "%; equivalent: the whole interval lies within \u00b1" << 100 * c.threshold << "%." << holm_note(c) << "\n";
     if (!c.differences.empty()) {
         out << "\n| differs | base | new |\n| --- | --- | --- |\n";
         for (const auto& d : c.differences) {

@@ -223,6 +223,43 @@ TEST(AbRounds, VerdictsFollowCompareRules) {
         << "an undecided row names rounds, not runs: " << verdict_cell(wide.steps[0].strategies[0]);
 }
 
+// Holm's adjustment, by hand: sorted 0.005 0.01 0.03 0.04 times 4, 3, 2, 1, each at least the
+// one before it and at most 1.
+TEST(AbRounds, TheStrategiesAreJudgedAsOneFamilyByHolmsAdjustment) {
+    const struct {
+        std::vector<double> p, adjusted;
+    } cases[] = {
+        {{0.01, 0.04, 0.03, 0.005}, {0.03, 0.06, 0.06, 0.02}},
+        {{0.02, 0.02}, {0.04, 0.04}},
+        {{0.3, 0.6, 0.9}, {0.9, 1.0, 1.0}},
+        {{0.2}, {0.2}},
+        {{}, {}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<double> got = holm_adjusted(c.p);
+        ASSERT_EQ(got.size(), c.adjusted.size());
+        for (std::size_t k = 0; k < got.size(); ++k) {
+            EXPECT_NEAR(got[k], c.adjusted[k], 1e-12) << ::testing::PrintToString(c.p) << " at " << k;
+        }
+    }
+    // Six rounds of +10%: p = 2/64 decides one strategy alone; two such strategies adjust it to
+    // 1/16, and neither is called slower, nor is the row whose own p stays 1.
+    std::vector<ab_round> rounds;
+    for (int k = 0; k < 6; ++k) {
+        rounds.push_back(round_of({{"sequential sort", 100'000'000}, {"parallel sort", 100'000'000}},
+                                  {{"sequential sort", 110'000'000}, {"parallel sort", 110'000'000}}));
+    }
+    EXPECT_EQ(compare_rounds(rounds_of_ratios({1.1, 1.1, 1.1, 1.1, 1.1, 1.1}), 0.05, 0.02).steps[0].strategies[0].result,
+              verdict::slower);
+    const comparison two = compare_rounds(rounds, 0.05, 0.02);
+    for (const auto& row : two.steps.at(0).strategies) {
+        EXPECT_NEAR(*row.p_value, 0.03125, 1e-12);
+        EXPECT_NEAR(*row.adjusted_p_value, 0.0625, 1e-12);
+        EXPECT_EQ(row.result, verdict::inconclusive) << row.name;
+    }
+    EXPECT_HAS(gate_rule(two), "adjusted for the 2 tests made");
+}
+
 TEST(AbRounds, SettingsThatDifferAreNamedAndStrategiesOfOneSideNotCompared) {
     std::vector<ab_round> rounds;
     for (int k = 0; k < 6; ++k) {
@@ -260,28 +297,28 @@ protected:
 };
 
 TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
-    const process_result r = ab({"--size", "2000", "--runs", "2", "--rounds", "6", "--seed", "7", "--new-options",
+    const process_result r = ab({"--size", "2000", "--runs", "2", "--rounds", "8", "--seed", "7", "--new-options",
                                  "--chunk 300", "--export-json", dir.file("ab.json"), "--export-markdown",
                                  dir.file("ab.md"), "--export-html", dir.file("ab.html")});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_HAS(r.out, "[interleaved, 6 rounds]") << r.out;
+    EXPECT_HAS(r.out, "[interleaved, 8 rounds]") << r.out;
     EXPECT_HAS(r.out, "chunk_size: 100000 -> 300") << r.out;
     EXPECT_HAS(r.out, "different settings (chunk_size)") << r.out;
-    for (int k = 1; k <= 6; ++k) {
-        EXPECT_HAS(r.err, "round " + std::to_string(k) + "/6, ") << r.err;
+    for (int k = 1; k <= 8; ++k) {
+        EXPECT_HAS(r.err, "round " + std::to_string(k) + "/8, ") << r.err;
     }
     const nlohmann::json doc = json("ab.json");
     EXPECT_EQ(doc["kind"], "ab");
     EXPECT_EQ(doc["complete"], true);
-    const auto orders = round_orders(2, 6, 7);
-    ASSERT_EQ(doc["rounds"].size(), 6u);
-    for (std::size_t k = 0; k < 6; ++k) {
+    const auto orders = round_orders(2, 8, 7);
+    ASSERT_EQ(doc["rounds"].size(), 8u);
+    for (std::size_t k = 0; k < 8; ++k) {
         EXPECT_EQ(doc["rounds"][k]["order"][0], orders[k][0] == 0 ? "base" : "new") << k;
         EXPECT_EQ(doc["rounds"][k]["new"]["context"]["chunk_size"], 300);
         EXPECT_EQ(doc["rounds"][k]["base"]["context"]["chunk_size"], 100000);
     }
     ASSERT_EQ(doc["differences"].size(), 4u);
-    EXPECT_EQ(doc["differences"][0]["log_ratios"].size(), 6u);
+    EXPECT_EQ(doc["differences"][0]["log_ratios"].size(), 8u);
     EXPECT_HAS(read_text(dir.file("ab.md")), "| chunk_size (a setting) | 100000 | 300 |");
     EXPECT_HAS(read_text(dir.file("ab.html")), "class=\"round\"") << "the rounds are plotted";
     for (const char* command : {"compare", "history"}) {
@@ -321,7 +358,8 @@ TEST_F(AbRun, RefusalsComeBeforeAnyRound) {
         {{"--rounds", "5"}, "--rounds: must be between 6 and 1000, got 5"},
         {{"--rounds", "1001"}, "must be between 6 and 1000"},
         {{"--rounds", "ten"}, "'ten' is not a whole number"},
-        {{"--alpha", "0.01", "--rounds", "6"}, "it needs --rounds 8 or more"},
+        {{"--alpha", "0.01", "--rounds", "9"}, "it needs --rounds 10 or more"},
+        {{"--rounds", "7"}, "--alpha 0.05 cannot be reached in 7 rounds for the four strategies"},
         {{"--base", dir.file("missing")}, "--base: '" + dir.file("missing") + "' does not exist"},
         {{"--new", plain}, "cannot be executed"},
         {{"--new-options", "--processes 3"}, "--processes makes a side"},
@@ -386,11 +424,11 @@ TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
         // A background child holding the side's output open: the round goes on once the side exits,
         // and the child ends with it.
         {"a side that leaves a child", script(dir, "leaving-side", "(sleep 31.7 &)\nexec '" + bench_binary() + "' \"$@\""),
-         {"--rounds", "6"}, 0, "[interleaved, 6 rounds]"},
+         {"--rounds", "8"}, 0, "[interleaved, 8 rounds]"},
         // Runs 1 and 2 check and try the side; its first round's run hangs.
         {"a side that hangs", script(dir, "hanging-side", count + "[ $n -eq 3 ] && exec sleep 32.3\nexec '" +
                                                               bench_binary() + "' \"$@\""),
-         {"--rounds", "6", "--timeout", "2s"}, 1, "round 1, new: it ran past the time limit of 2 s"},
+         {"--rounds", "8", "--timeout", "2s"}, 1, "round 1, new: it ran past the time limit of 2 s"},
     };
     for (const auto& c : cases) {
         const auto started = std::chrono::steady_clock::now();
@@ -409,10 +447,10 @@ TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
 TEST_F(AbRun, ATerminalShowsTheRoundsProgressAndNothingOfTheSidesReports) {
     run_options terminal;
     terminal.terminal = true;
-    const process_result r = run_process(bench_binary(), {"ab", "--size", "2000", "--runs", "2", "--rounds", "6"},
+    const process_result r = run_process(bench_binary(), {"ab", "--size", "2000", "--runs", "2", "--rounds", "8"},
                                          terminal);
     EXPECT_EQ(r.exit_code, 0) << r.out;
-    EXPECT_HAS(r.out, "[interleaved, 6 rounds]") << r.out;
+    EXPECT_HAS(r.out, "[interleaved, 8 rounds]") << r.out;
     EXPECT_LACKS(r.out, "Each sort ran") << "a side's report reached the terminal: " << r.out;
     EXPECT_LACKS(r.out, "new/base") << "the lines per round are for logs and pipes";
 }

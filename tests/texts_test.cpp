@@ -126,7 +126,7 @@ TEST(Texts, TableColumnsAreSizedToTheirContent) {
 }
 
 TEST(Texts, AFolderForTemporaryFilesThatCannotBeUsedIsNamed) {
-    for (const char* command : {"--processes 2 --size 1000 --runs 1 --no-pause", "ab --rounds 6 --size 1000 --runs 1",
+    for (const char* command : {"--processes 2 --size 1000 --runs 1 --no-pause", "ab --rounds 8 --size 1000 --runs 1",
                                 "--cpus 1 --size 1000 --runs 1 --no-pause"}) {
         const process_result r = run_process(
             "/bin/bash", {"-c", std::string("TMPDIR=/nonexistent '") + bench_binary() + "' " + command +
