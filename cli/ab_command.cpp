@@ -11,7 +11,7 @@
 CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
     CLI::App* command = app.add_subcommand(
         "ab", "Compare two builds or two settings in interleaved rounds: each round runs both sides once, as fresh "
-              "processes in a shuffled order, and the verdict rests on the rounds' paired ratios, so that the "
+              "processes, the side that starts alternating, and the verdict rests on the rounds' paired ratios, so that the "
               "machine's drift cancels");
     command->add_option("--base", texts.base_program, "The base side's program (default: this program)")
         ->type_name("PROGRAM");
@@ -29,7 +29,7 @@ CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
     }
     command->add_option("--rounds", texts.rounds, "Rounds, each running both sides once (6 to 1000, default 10)")
         ->type_name("R");
-    command->add_option("--seed", texts.seed, "The seed of the rounds' shuffled orders (default 1)")->type_name("N");
+    command->add_option("--seed", texts.seed, "The seed that picks the side starting the first round (default 1)")->type_name("N");
     add_gate_levels(*command, texts.gate, "The change in percent that counts, as for compare (default 2)");
     command->add_option("--timeout", texts.timeout,
                         "End a side's run that takes longer than this, e.g. 20m (default: an hour in the first "

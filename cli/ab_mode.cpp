@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <random>
 
 #include "bench/progress.hpp"
 #include "cli/ab_sides.hpp"
@@ -22,6 +23,15 @@
 #include "records/record_fields.hpp"
 #include "report/ab_report.hpp"
 #include "report/exports.hpp"
+
+std::vector<bool> alternating_starts(unsigned rounds, std::uint64_t seed) {
+    std::vector<bool> new_first(rounds);
+    const bool first = std::mt19937_64(seed)() % 2 == 1;
+    for (unsigned r = 0; r < rounds; ++r) {
+        new_first[r] = (r % 2 == 1) != first;
+    }
+    return new_first;
+}
 
 namespace {
 
@@ -163,15 +173,17 @@ int try_sides(const ab_options& opts, const campaign& run) {
 int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
     progress_line& progress = run.progress();
     progress.restart(2ull * opts.rounds);
-    // Each round runs both sides in an order of its own, so that whatever the machine does over the
-    // minutes falls on both alike and cancels in the round's ratio.
-    const auto orders = round_orders(2, opts.rounds, opts.seed);
+    // Each round runs both sides, so that whatever the machine does over the minutes falls on both
+    // alike and cancels in the round's ratio; which goes first alternates, so that going first
+    // favours neither side.
+    const std::vector<bool> new_first = alternating_starts(opts.rounds, opts.seed);
     std::int64_t longest_ns = 0; // the longest run of a side so far
-    for (std::size_t r = 0; r < orders.size(); ++r) {
+    for (std::size_t r = 0; r < new_first.size(); ++r) {
         ab_round round;
-        round.new_first = orders[r].front() == 1;
+        round.new_first = new_first[r];
+        const std::vector<std::size_t> order = new_first[r] ? std::vector<std::size_t>{1, 0} : std::vector<std::size_t>{0, 1};
         const std::int64_t limit = side_timeout(opts, longest_ns); // from the rounds before this one
-        for (const std::size_t which : orders[r]) {
+        for (const std::size_t which : order) {
             const side_id id = which == 0 ? side_id::base : side_id::next;
             const ab_side& side = side_of(opts, id);
             progress.phase("", 0);

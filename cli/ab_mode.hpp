@@ -2,7 +2,9 @@
 // rounds, reported and gated as `compare` is.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/options.hpp"
 
@@ -13,3 +15,7 @@
 // marked incomplete, and no process or scratch file is left behind. Otherwise the table, the
 // exports and compare's gate statuses.
 int run_ab(const ab_options& opts);
+
+// Which side starts each of `rounds` rounds (true: the new one): the first round's from `seed`,
+// then every round the other, so that each side starts half the rounds (one more when odd).
+std::vector<bool> alternating_starts(unsigned rounds, std::uint64_t seed);

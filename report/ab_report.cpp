@@ -1,5 +1,7 @@
 #include "report/ab_report.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ostream>
 
@@ -33,9 +35,56 @@ std::string round_line(const ab_round& round, std::size_t number, unsigned plann
     return line;
 }
 
+namespace {
+
+// "4.1%": a change's size, its sign said in words.
+std::string size_of(double change) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f%%", 100 * std::abs(change));
+    return text;
+}
+
+// "4.1% slower", "2.0% faster", "no change": where one end of an interval lies.
+std::string end_text(double change) {
+    const std::string size = size_of(change);
+    return size == "0.0%" ? "no change" : size + (change > 0 ? " slower" : " faster");
+}
+
+} // namespace
+
+std::string plain_reading(const strategy_comparison& s, double alpha) {
+    const std::string name = printable(s.name);
+    if (!s.shift || !s.shift_interval || s.result == verdict::too_few_runs) {
+        return name + ": too few rounds to test";
+    }
+    const auto [low, high] = *s.shift_interval;
+    switch (s.result) {
+    case verdict::slower:
+        return "new is " + size_of(*s.shift) + " slower than base on " + name + " [" + size_of(low) + ", " +
+               size_of(high) + "]";
+    case verdict::faster:
+        return "new is " + size_of(*s.shift) + " faster than base on " + name + " [" + size_of(high) + ", " +
+               size_of(low) + "]";
+    case verdict::equivalent:
+        return name + ": no change beyond \u00b1" + size_of(std::max(std::abs(low), std::abs(high)));
+    default:
+        break;
+    }
+    std::string text = end_text(low) == end_text(high)
+                           ? name + ": not decided at " + end_text(low)
+                           : name + ": not decided, somewhere from " + end_text(low) + " to " + end_text(high);
+    const std::optional<double> p = s.adjusted_p_value ? s.adjusted_p_value : s.p_value;
+    if (p && *p >= alpha && (low > 0 || high < 0)) {
+        char said[64];
+        std::snprintf(said, sizeof said, " (p = %.4f, not below %g)", *p, alpha);
+        text += said;
+    }
+    return text;
+}
+
 void print_ab(const ab_results& ab, std::ostream& out) {
     const comparison& c = ab.judged;
-    out << "Interleaved comparison: " << ab.rounds.size() << " rounds, each running both sides once in a shuffled "
+    out << "Interleaved comparison: " << ab.rounds.size() << " rounds, each running both sides once in an alternating "
         << "order (seed " << ab.seed << ")" << std::endl;
     out << "  base: " << side_text(ab.base) << std::endl;
     out << "  new:  " << side_text(ab.next) << std::endl;
@@ -59,6 +108,10 @@ void print_ab(const ab_results& ab, std::ostream& out) {
     for (const auto& step : c.steps) {
         out << std::endl;
         print_comparison_rows(step, false, std::nullopt, out);
+        out << std::endl;
+        for (const auto& s : step.strategies) {
+            out << plain_reading(s, c.alpha) << std::endl;
+        }
     }
     if (!c.skipped.empty()) {
         out << std::endl << "Not compared:" << std::endl;

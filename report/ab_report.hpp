@@ -13,5 +13,9 @@ void print_ab(const ab_results& ab, std::ostream& out);
 // "round 3/10, new first: new/base sequential sort 1.003, thread sort 0.998, ..."
 std::string round_line(const ab_round& round, std::size_t number, unsigned planned);
 
+// A row in one plain sentence: "new is 4.1% slower than base on parallel sort [2.3%, 6.0%]",
+// "sequential sort: no change beyond ±1.2%", or for an undecided row how close it got.
+std::string plain_reading(const strategy_comparison& s, double alpha);
+
 // "/usr/bin/quicksort_bench --size 1000000 --chunk 2000": a side as a shell would run it.
 std::string side_text(const ab_side& side);

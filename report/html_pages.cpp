@@ -193,7 +193,7 @@ void write_ab_html(const ab_results& ab, std::ostream& out) {
     std::map<verdict, std::size_t> counts = verdict_counts(c);
     const std::size_t total = c.rows();
     std::vector<std::string> sentences = {
-        std::to_string(ab.rounds.size()) + " rounds ran both sides once each, in a shuffled order, so that the "
+        std::to_string(ab.rounds.size()) + " rounds ran both sides once each, in an alternating order, so that the "
         "machine's drift over the minutes falls on both alike. Of " + std::to_string(total) + " strategies, " +
         std::to_string(counts[verdict::faster]) + " got faster, " + std::to_string(counts[verdict::slower]) +
         " got slower, " + std::to_string(counts[verdict::equivalent]) + " are equivalent and " +

@@ -256,7 +256,7 @@ void write_comparison_markdown(const comparison& c, std::ostream& out) {
 void write_ab_markdown(const ab_results& ab, std::ostream& out) {
     const comparison& c = ab.judged;
     out << "Interleaved comparison over " << ab.rounds.size() << " rounds (seed " << ab.seed
-        << "), each running both sides once in a shuffled order" << (ab.complete() ? "" : ", ended early: " +
+        << "), each running both sides once in an alternating order" << (ab.complete() ? "" : ", ended early: " +
                                                                                               markdown_cell(ab.failure))
         << ".\n\n- base: " << code_span(side_text(ab.base)) << "\n- new: " << code_span(side_text(ab.next))
         << "\n\nPer round the new side's median over the base side's; over the rounds the Hodges-Lehmann estimate "
@@ -272,6 +272,10 @@ void write_ab_markdown(const ab_results& ab, std::ostream& out) {
     for (const auto& step : c.steps) {
         out << "\n";
         comparison_rows_markdown(step, false, std::nullopt, out);
+        out << "\n";
+        for (const auto& s : step.strategies) {
+            out << "- " << markdown_cell(plain_reading(s, c.alpha)) << "\n";
+        }
     }
     not_compared_markdown(c.skipped, out);
 }

@@ -11,13 +11,15 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <set>
 
 #include "analysis/signed_rank.hpp"
 #include "cli/ab_sides.hpp"
 #include "cli/compare_mode.hpp"
-#include "cli/sweep.hpp"
+#include "cli/ab_mode.hpp"
 #include "process.hpp"
 #include "records/ab.hpp"
+#include "report/ab_report.hpp"
 #include "report/comparison_report.hpp"
 
 namespace fs = std::filesystem;
@@ -202,17 +204,25 @@ TEST(AbRounds, VerdictsFollowCompareRules) {
         verdict expected;
         int gate;         // --fail-on-slower
         int gate_allowed; // with --allow-inconclusive too
+        const char* reading; // the row's plain sentence: its figures checked by brute force (Walsh
+                             // averages, the exact signed-rank tail) as 10.25 [9.49, 11.00], -9.75
+                             // [-10.51, -9.00], [-0.15, 0.15] and [-7.05, 8.00] percent
     } cases[] = {
-        {"+10% every round", {1.10, 1.11, 1.09, 1.12, 1.10, 1.08, 1.11, 1.095, 1.105, 1.115}, verdict::slower, 1, 1},
-        {"-10% every round", {0.90, 0.91, 0.89, 0.92, 0.90, 0.88, 0.91, 0.895, 0.905, 0.915}, verdict::faster, 0, 0},
+        {"+10% every round", {1.10, 1.11, 1.09, 1.12, 1.10, 1.08, 1.11, 1.095, 1.105, 1.115}, verdict::slower, 1, 1,
+         "new is 10.2% slower than base on parallel sort [9.5%, 11.0%]"},
+        {"-10% every round", {0.90, 0.91, 0.89, 0.92, 0.90, 0.88, 0.91, 0.895, 0.905, 0.915}, verdict::faster, 0, 0,
+         "new is 9.8% faster than base on parallel sort [9.0%, 10.5%]"},
         {"within 0.3%", {1.001, 0.999, 1.002, 0.998, 1.0005, 0.9995, 1.003, 0.997, 1.0015, 0.9985},
-         verdict::equivalent, 0, 0},
-        {"no sign of a change, wide", {1.08, 0.93, 1.11, 0.95, 1.04, 0.90, 1.07, 0.96}, verdict::inconclusive, 3, 0},
-        {"four rounds cannot reach 5%", {1.2, 1.2, 1.2, 1.2}, verdict::too_few_runs, 3, 0},
+         verdict::equivalent, 0, 0, "parallel sort: no change beyond \u00b10.1%"},
+        {"no sign of a change, wide", {1.08, 0.93, 1.11, 0.95, 1.04, 0.90, 1.07, 0.96}, verdict::inconclusive, 3, 0,
+         "parallel sort: not decided, somewhere from 7.0% faster to 8.0% slower"},
+        {"four rounds cannot reach 5%", {1.2, 1.2, 1.2, 1.2}, verdict::too_few_runs, 3, 0,
+         "parallel sort: too few rounds to test"},
     };
     for (const auto& c : cases) {
         const comparison judged = compare_rounds(rounds_of_ratios(c.ratios), 0.05, 0.02);
         EXPECT_EQ(judged.steps.at(0).strategies.at(0).result, c.expected) << c.name;
+        EXPECT_EQ(plain_reading(judged.steps[0].strategies[0], 0.05), c.reading) << c.name;
         // Left undecided, a strategy fails the gate with its own status unless that is allowed.
         EXPECT_EQ(compare_exit_status(judged, true, false), c.gate) << c.name;
         EXPECT_EQ(compare_exit_status(judged, true, true), c.gate_allowed) << c.name;
@@ -221,6 +231,25 @@ TEST(AbRounds, VerdictsFollowCompareRules) {
     const auto wide = compare_rounds(rounds_of_ratios({1.08, 0.93, 1.11, 0.95, 1.04, 0.90, 1.07, 0.96}), 0.05, 0.02);
     EXPECT_HAS(verdict_cell(wide.steps[0].strategies[0]), "rounds")
         << "an undecided row names rounds, not runs: " << verdict_cell(wide.steps[0].strategies[0]);
+}
+
+// The side that starts alternates, the first round's from the seed: each starts half the rounds,
+// where a coin flip per round let seed 1 start the new side in 8 of 10.
+TEST(AbRounds, TheSidesTakeTurnsStarting) {
+    std::set<bool> firsts;
+    for (std::uint64_t seed = 1; seed <= 8; ++seed) {
+        for (const unsigned rounds : {1u, 8u, 9u}) {
+            const std::vector<bool> starts = alternating_starts(rounds, seed);
+            ASSERT_EQ(starts.size(), rounds);
+            EXPECT_EQ(std::count(starts.begin(), starts.end(), starts[0]), (rounds + 1) / 2) << seed;
+            for (std::size_t k = 1; k < rounds; ++k) {
+                EXPECT_NE(starts[k], starts[k - 1]) << "seed " << seed << ", round " << k + 1;
+            }
+        }
+        EXPECT_EQ(alternating_starts(8, seed), alternating_starts(8, seed));
+        firsts.insert(alternating_starts(1, seed)[0]);
+    }
+    EXPECT_EQ(firsts.size(), 2u) << "the seed decides which side starts";
 }
 
 // Holm's adjustment, by hand: sorted 0.005 0.01 0.03 0.04 times 4, 3, 2, 1, each at least the
@@ -258,6 +287,8 @@ TEST(AbRounds, TheStrategiesAreJudgedAsOneFamilyByHolmsAdjustment) {
         EXPECT_EQ(row.result, verdict::inconclusive) << row.name;
     }
     EXPECT_HAS(gate_rule(two), "adjusted for the 2 tests made");
+    EXPECT_EQ(plain_reading(two.steps[0].strategies[0], 0.05),
+              "sequential sort: not decided at 10.0% slower (p = 0.0625, not below 0.05)");
 }
 
 TEST(AbRounds, SettingsThatDifferAreNamedAndStrategiesOfOneSideNotCompared) {
@@ -310,10 +341,10 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
     const nlohmann::json doc = json("ab.json");
     EXPECT_EQ(doc["kind"], "ab");
     EXPECT_EQ(doc["complete"], true);
-    const auto orders = round_orders(2, 8, 7);
+    const std::vector<bool> new_first = alternating_starts(8, 7);
     ASSERT_EQ(doc["rounds"].size(), 8u);
     for (std::size_t k = 0; k < 8; ++k) {
-        EXPECT_EQ(doc["rounds"][k]["order"][0], orders[k][0] == 0 ? "base" : "new") << k;
+        EXPECT_EQ(doc["rounds"][k]["order"][0], new_first[k] ? "new" : "base") << k;
         EXPECT_EQ(doc["rounds"][k]["new"]["context"]["chunk_size"], 300);
         EXPECT_EQ(doc["rounds"][k]["base"]["context"]["chunk_size"], 100000);
     }
