@@ -32,7 +32,7 @@ std::string render(Reporter reporter, const Records& results) {
 
 } // namespace
 
-TEST(Results, SummariesAndSpeedupsPrintedAsTheConsoleDoesAndKeptExact) {
+TEST(Results, SummariesKeepTheCompletionOrderAndOneRunHasNoSpread) {
     const strategy_result s = make_strategy("x", {4, 2, 9, 5});
     EXPECT_EQ(s.durations, (duration_list{4, 2, 9, 5})) << "the record keeps the completion order";
     EXPECT_EQ(s.summary.min, 2);
@@ -40,13 +40,7 @@ TEST(Results, SummariesAndSpeedupsPrintedAsTheConsoleDoesAndKeptExact) {
     EXPECT_NEAR(s.summary.cv.value(), 2.943920288775949 / 5, 1e-9); // sqrt(26 / 3) / 5
     const duration_summary one = make_strategy("x", {7}).summary;
     EXPECT_FALSE(one.stddev || one.cv) << "one run has no spread, not a spread of 0";
-
-    const benchmark_results r = sample_results();
-    EXPECT_EQ(r.speedups[0].mean_printed, "3"); // 350 / 110 = 3.18
-    EXPECT_DOUBLE_EQ(*r.speedups[0].mean_ratio, 350.0 / 110.0);
-    EXPECT_EQ(r.speedups[2].median_printed, "0"); // 95 / 110
-    EXPECT_DOUBLE_EQ(*r.strategies[4].times_faster_than_parallel, 110.0 / 55.0);
-    EXPECT_FALSE(r.strategies[5].times_faster_than_parallel) << "a zero median has no ratio";
+    // The speedups, printed and exact, and the reference sorts' ratios: held in the fixtures (Golden).
 }
 
 TEST(Results, ScalingAgainstTheSmallestCount) {
@@ -126,8 +120,13 @@ TEST(OutputFile, RefusesUnwritablePathsAndReplacesFilesWhole) {
     }
     check_writable(dir.file("r.json")); // leaves nothing behind: checked by the count below
     write_text(dir.file("r.csv"), "old contents that are longer than the new ones");
+    const auto kept = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                      std::filesystem::perms::group_read;
+    std::filesystem::permissions(dir.file("r.csv"), kept);
     write_output_file(dir.file("r.csv"), "new\n");
     EXPECT_EQ(read_text(dir.file("r.csv")), "new\n");
+    EXPECT_EQ(std::filesystem::status(dir.file("r.csv")).permissions() & std::filesystem::perms::all, kept)
+        << "replaced whole, its permission bits kept";
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2) << "no temporary file is left";
     EXPECT_THROW(write_output_file(dir.file("nope/r.csv"), "x"), std::runtime_error);
 }
@@ -215,21 +214,6 @@ TEST(MarkdownReport, TextFromARecordIsShownNotRendered) {
     EXPECT_HAS(cmp, "| &lt;script&gt;x&lt;/script&gt;\\| |") << cmp;
     EXPECT_HAS(cmp, "``new `odd`.json``") << "a file name as code, fenced past its backticks";
     EXPECT_LACKS(cmp, "<script>");
-}
-
-TEST(OutputFile, ReplacesAFileWholeKeepingItsPermissionBits) {
-    const scratch_dir dir;
-    const std::string target = dir.file("kept.json");
-    write_text(target, "old");
-    std::filesystem::permissions(target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                                             std::filesystem::perms::group_read);
-    write_output_file(target, "new");
-    EXPECT_EQ(read_text(target), "new");
-    EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                  std::filesystem::perms::group_read);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), std::filesystem::directory_iterator()), 1)
-        << "no temporary file left beside it";
 }
 
 // One field list writes and reads a record: what goes out comes back and goes out again unchanged,

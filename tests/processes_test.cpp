@@ -154,37 +154,6 @@ TEST(Processes, TwoLevelResamplingDrawsAProcessThenSortsWithinIt) {
     EXPECT_FALSE(two_level_bootstrap_ratio({{1, 2}}, processes, 7)) << "one process cannot be resampled";
 }
 
-TEST(Processes, SimulatedIntervalsCoverTheTrueMedianAsOftenAsTheirExactCoverage) {
-    // Two-level data: a process shifts every sort by its own normal factor, each sort adds its own
-    // noise. The process medians are then symmetric around the true median.
-    const double truth = 1e8;
-    std::mt19937_64 generator(20261207);
-    for (const double between : {0.03, 0.10}) {
-        for (const std::size_t k : {6, 10, 20}) {
-            std::normal_distribution<double> process_factor(0, between);
-            std::normal_distribution<double> sort_noise(0, 0.05);
-            int covered = 0;
-            double coverage = 0;
-            constexpr int simulations = 2000;
-            for (int run = 0; run < simulations; ++run) {
-                std::vector<duration_list> processes(k);
-                for (auto& p : processes) {
-                    const double level = truth * (1 + process_factor(generator));
-                    for (int sort = 0; sort < 3; ++sort) {
-                        p.push_back(static_cast<std::int64_t>(level * (1 + sort_noise(generator))));
-                    }
-                }
-                const process_estimate e = estimate_over_processes(processes);
-                ASSERT_TRUE(e.interval);
-                coverage = e.interval->coverage;
-                covered += e.interval->low <= truth && truth <= e.interval->high ? 1 : 0;
-            }
-            EXPECT_NEAR(static_cast<double>(covered) / simulations, coverage, 0.015)
-                << "between cv " << between << ", " << k << " processes";
-        }
-    }
-}
-
 TEST(Processes, PooledRecordsKeepEachProcessAndJudgeOverThem) {
     const std::vector<benchmark_results> records =
         records_of({1.0, 1.1, 0.9, 1.05, 0.95, 1.2}, {1000000, 1010000, 990000});
