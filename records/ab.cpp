@@ -36,6 +36,17 @@ strategy_comparison judge_strategy(const std::string& name, const std::vector<ab
         log_ratios.push_back(std::log(static_cast<double>(n->summary.median) / static_cast<double>(b->summary.median)));
     }
     row.rounds = log_ratios.size();
+    if (log_ratios.size() >= 2) {
+        double mean = 0;
+        for (const double r : log_ratios) {
+            mean += r / static_cast<double>(log_ratios.size());
+        }
+        double squares = 0;
+        for (const double r : log_ratios) {
+            squares += (r - mean) * (r - mean);
+        }
+        row.round_sd = std::sqrt(squares / static_cast<double>(log_ratios.size() - 1));
+    }
     if (log_ratios.empty()) {
         row.result = verdict::too_few_runs;
         return row;

@@ -42,6 +42,8 @@ struct ab_results {
     std::string failure;          // why the run ended before its rounds; empty when it did not
     comparison judged;            // over `rounds`: one step, a row per strategy both sides report
     bool complete() const { return failure.empty(); }
+    // Both sides the same program with the same options: an A/A run, which measures the noise.
+    bool same_sides() const { return base.program == next.program && base.arguments == next.arguments; }
 };
 
 // A difference in what the sides were set to measure (size, values, chunk), not in their builds.

@@ -57,6 +57,7 @@ struct strategy_comparison {
     std::size_t next_processes = 1;
     std::optional<std::uint64_t> processes_to_decide; // too few processes: how many a side would likely decide it
     std::size_t rounds = 0; // judged by rounds: the rounds paired, base and next holding their medians
+    std::optional<double> round_sd; // judged by rounds: the standard deviation of their log ratios
 };
 
 // The verdict on one strategy of two runs: over the processes' medians when both sides have at

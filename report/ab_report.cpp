@@ -82,6 +82,13 @@ std::string plain_reading(const strategy_comparison& s, double alpha) {
     return text;
 }
 
+std::optional<double> detectable_change(const strategy_comparison& s, double threshold) {
+    if (!s.shift_interval) {
+        return std::nullopt;
+    }
+    return threshold + (s.shift_interval->second - s.shift_interval->first) / 2;
+}
+
 void print_ab(const ab_results& ab, std::ostream& out) {
     const comparison& c = ab.judged;
     out << "Interleaved comparison: " << ab.rounds.size() << " rounds, each running both sides once in an alternating "
@@ -111,6 +118,19 @@ void print_ab(const ab_results& ab, std::ostream& out) {
         out << std::endl;
         for (const auto& s : step.strategies) {
             out << plain_reading(s, c.alpha) << std::endl;
+        }
+        if (ab.same_sides()) {
+            out << std::endl
+                << "Both sides are the same program with the same options (an A/A run): it measures the noise, and "
+                << "a slower or faster here is a false call. What these rounds can tell apart:" << std::endl;
+            for (const auto& s : step.strategies) {
+                const std::optional<double> detectable = detectable_change(s, c.threshold);
+                out << "  " << printable(s.name) << ": the rounds' ratios spread by "
+                    << (s.round_sd ? size_of(std::expm1(*s.round_sd)) : "n/a") << " (sd); "
+                    << (detectable ? "a change beyond \u00b1" + size_of(*detectable) + " could be called"
+                                   : "too few rounds for an interval")
+                    << std::endl;
+            }
         }
     }
     if (!c.skipped.empty()) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "records/ab.hpp"
@@ -16,6 +17,10 @@ std::string round_line(const ab_round& round, std::size_t number, unsigned plann
 // A row in one plain sentence: "new is 4.1% slower than base on parallel sort [2.3%, 6.0%]",
 // "sequential sort: no change beyond ±1.2%", or for an undecided row how close it got.
 std::string plain_reading(const strategy_comparison& s, double alpha);
+
+// The smallest change these rounds could call: the threshold plus the interval's half-width, since
+// a change is called only once its whole interval lies beyond the threshold. Absent without an interval.
+std::optional<double> detectable_change(const strategy_comparison& s, double threshold);
 
 // "/usr/bin/quicksort_bench --size 1000000 --chunk 2000": a side as a shell would run it.
 std::string side_text(const ab_side& side);

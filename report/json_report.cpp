@@ -95,6 +95,7 @@ nlohmann::ordered_json ab_row_json(const strategy_comparison& s, const compariso
             {"base_medians_ns", s.base},
             {"new_medians_ns", s.next},
             {"log_ratios", log_ratios},
+            {"round_sd", to_json(s.round_sd)},
             {"log_ratio_estimate", log_of(s.shift)},
             {"log_ratio_interval", s.shift_interval ? nlohmann::ordered_json{std::log1p(s.shift_interval->first),
                                                                            std::log1p(s.shift_interval->second)}
@@ -124,6 +125,7 @@ void write_ab_json(const ab_results& ab, std::ostream& out) {
     doc["threshold"] = c.threshold;
     doc["base"] = side_json(ab.base);
     doc["new"] = side_json(ab.next);
+    doc["same_sides"] = ab.same_sides();
     auto sides_differ = nlohmann::ordered_json::array();
     for (const auto& d : c.differences) {
         sides_differ.push_back({{"field", d.field}, {"base", d.base}, {"new", d.next}, {"setting", is_run_setting(d)}});

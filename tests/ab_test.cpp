@@ -165,12 +165,14 @@ TEST(AbSides, ProgramsAreFoundAsAShellFindsThem) {
 
 TEST(AbRounds, TheEstimateIsTheHodgesLehmannOfTheLogRatiosAndThePValueScipys) {
     // Reference: SciPy 1.10, wilcoxon(log(r), method='exact').pvalue.
+    // And Python's statistics.stdev of the log ratios, the rounds' spread.
     const struct {
         std::vector<double> ratios;
-        double p;
+        double p, round_sd;
     } cases[] = {
-        {{1.04, 0.99, 1.06, 1.02, 0.97, 1.05, 1.08, 1.03}, 0.078125},
-        {{1.031, 0.992, 1.047, 1.012, 0.978, 1.054, 1.083, 1.021, 0.995, 1.066, 1.009, 1.038}, 0.01611328125},
+        {{1.04, 0.99, 1.06, 1.02, 0.97, 1.05, 1.08, 1.03}, 0.078125, 0.03545273102510155},
+        {{1.031, 0.992, 1.047, 1.012, 0.978, 1.054, 1.083, 1.021, 0.995, 1.066, 1.009, 1.038}, 0.01611328125,
+         0.030952902223581026},
     };
     for (const auto& c : cases) {
         const comparison judged = compare_rounds(rounds_of_ratios(c.ratios), 0.05, 0.02);
@@ -193,6 +195,7 @@ TEST(AbRounds, TheEstimateIsTheHodgesLehmannOfTheLogRatiosAndThePValueScipys) {
         EXPECT_LE(row.shift_interval->first, *row.shift);
         EXPECT_GE(row.shift_interval->second, *row.shift);
         EXPECT_EQ(row.rounds, c.ratios.size());
+        EXPECT_NEAR(row.round_sd.value_or(0), c.round_sd, 1e-12);
         EXPECT_EQ(rule_text(row, std::nullopt), "interleaved, " + std::to_string(c.ratios.size()) + " rounds");
     }
 }
@@ -335,6 +338,7 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
     EXPECT_HAS(r.out, "[interleaved, 8 rounds]") << r.out;
     EXPECT_HAS(r.out, "chunk_size: 100000 -> 300") << r.out;
     EXPECT_HAS(r.out, "different settings (chunk_size)") << r.out;
+    EXPECT_LACKS(r.out, "A/A") << "the sides differ";
     for (int k = 1; k <= 8; ++k) {
         EXPECT_HAS(r.err, "round " + std::to_string(k) + "/8, ") << r.err;
     }
@@ -482,6 +486,9 @@ TEST_F(AbRun, ATerminalShowsTheRoundsProgressAndNothingOfTheSidesReports) {
                                          terminal);
     EXPECT_EQ(r.exit_code, 0) << r.out;
     EXPECT_HAS(r.out, "[interleaved, 8 rounds]") << r.out;
-    EXPECT_LACKS(r.out, "Each sort ran") << "a side's report reached the terminal: " << r.out;
+    // Both sides this program with the same options: the noise measured, what it lets through said.
+    EXPECT_HAS(r.out, "(an A/A run)") << r.out;
+    EXPECT_HAS(r.out, "\n  parallel sort: the rounds' ratios spread by ") << r.out;
+    EXPECT_HAS(r.out, " could be called") << r.out;
     EXPECT_LACKS(r.out, "new/base") << "the lines per round are for logs and pipes";
 }
