@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <random>
+#include <tuple>
 
 #include "bench/progress.hpp"
 #include "cli/ab_sides.hpp"
@@ -31,6 +32,17 @@ std::vector<bool> alternating_starts(unsigned rounds, std::uint64_t seed) {
         new_first[r] = (r % 2 == 1) != first;
     }
     return new_first;
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> environment_pads(unsigned rounds, std::uint64_t seed) {
+    // A generator of its own, so that the pads leave the starting sides as the seed drew them.
+    std::mt19937_64 generator(seed ^ 0x9e3779b97f4a7c15ull);
+    std::vector<std::pair<std::size_t, std::size_t>> pads(rounds);
+    for (auto& [base, next] : pads) {
+        base = generator() % (max_environment_pad + 1);
+        next = generator() % (max_environment_pad + 1);
+    }
+    return pads;
 }
 
 namespace {
@@ -100,11 +112,11 @@ std::int64_t trial_timeout(const ab_options& opts) { return opts.timeout_ns > 0 
 
 // One run of a side, its record exported into the scratch folder and read back.
 side_outcome run_side(const ab_side& side, std::vector<std::string> args, const std::string& record,
-                      progress_line& progress, std::int64_t timeout_ns) {
+                      progress_line& progress, std::int64_t timeout_ns, std::size_t pad = 0) {
     args.insert(args.end(), {"--export-json", record});
     side_outcome outcome;
-    static_cast<step_outcome&>(outcome) =
-        run_step_process(side.program, args, allowed_cpus(), -1, 0, progress, timeout_ns);
+    static_cast<step_outcome&>(outcome) = run_step_process(side.program, args, allowed_cpus(), -1, 0, progress,
+                                                           timeout_ns, {"QSB_ENVIRONMENT_PAD=" + std::string(pad, 'x')});
     if (outcome.ok) {
         try {
             outcome.side = read_side_record(record);
@@ -177,10 +189,14 @@ int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
     // alike and cancels in the round's ratio; which goes first alternates, so that going first
     // favours neither side.
     const std::vector<bool> new_first = alternating_starts(opts.rounds, opts.seed);
+    // Where a process's stack starts moves with its environment's size: a pad of its own each round
+    // makes that an effect that averages out over the rounds, not one that favours a side.
+    const auto pads = environment_pads(opts.rounds, opts.seed);
     std::int64_t longest_ns = 0; // the longest run of a side so far
     for (std::size_t r = 0; r < new_first.size(); ++r) {
         ab_round round;
         round.new_first = new_first[r];
+        std::tie(round.base_pad, round.next_pad) = pads[r];
         const std::vector<std::size_t> order = new_first[r] ? std::vector<std::size_t>{1, 0} : std::vector<std::size_t>{0, 1};
         const std::int64_t limit = side_timeout(opts, longest_ns); // from the rounds before this one
         for (const std::size_t which : order) {
@@ -192,7 +208,8 @@ int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
             const std::int64_t started = now_ns();
             side_outcome ran = run_side(
                 side, side.arguments,
-                run.file("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json"), progress, limit);
+                run.file("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json"), progress, limit,
+                id == side_id::base ? round.base_pad : round.next_pad);
             longest_ns = std::max(longest_ns, now_ns() - started);
             progress.erase();
             if (!ran.ok) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/options.hpp"
@@ -19,3 +20,9 @@ int run_ab(const ab_options& opts);
 // Which side starts each of `rounds` rounds (true: the new one): the first round's from `seed`,
 // then every round the other, so that each side starts half the rounds (one more when odd).
 std::vector<bool> alternating_starts(unsigned rounds, std::uint64_t seed);
+
+// The most bytes a side's environment is padded by in a round.
+inline constexpr std::size_t max_environment_pad = 4096;
+
+// Each round's pads (base, new), 0 to max_environment_pad bytes each, drawn from `seed`.
+std::vector<std::pair<std::size_t, std::size_t>> environment_pads(unsigned rounds, std::uint64_t seed);

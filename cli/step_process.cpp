@@ -74,7 +74,7 @@ struct step_child {
 };
 
 step_child spawn_step(const std::string& program, const std::vector<std::string>& args,
-                      const std::vector<unsigned>& cpus, int result_fd) {
+                      const std::vector<unsigned>& cpus, int result_fd, const std::vector<std::string>& environment) {
     // Everything the child needs is prepared before fork: after it, only async-signal-safe calls.
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -93,6 +93,9 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
     }
     if (result_fd >= 0) {
         envp.push_back(channel.data());
+    }
+    for (const auto& variable : environment) {
+        envp.push_back(const_cast<char*>(variable.c_str()));
     }
     envp.push_back(nullptr);
     cpu_set_t mask;
@@ -222,9 +225,10 @@ int exit_descriptor(pid_t pid) {
 
 step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
                               const std::vector<unsigned>& cpus, int result_fd, std::uint64_t runs,
-                              progress_line& progress, std::int64_t timeout_ns) {
+                              progress_line& progress, std::int64_t timeout_ns,
+                              const std::vector<std::string>& environment) {
     const std::int64_t started = now_ns();
-    const step_child step = spawn_step(program, args, cpus, result_fd);
+    const step_child step = spawn_step(program, args, cpus, result_fd, environment);
     const pid_t child = step.pid;
     const int exited_fd = exit_descriptor(child);
     ::fcntl(step.out, F_SETFL, O_NONBLOCK);

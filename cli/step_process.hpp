@@ -58,10 +58,12 @@ inline constexpr char step_result_variable[] = "QSB_STEP_RESULT_FD";
 // limit). It runs in a process group of its own, which is ended on every path, so that nothing it
 // started outlives it; its end is its process's, not its pipes' (a background child may hold them).
 // With `result_fd` below 0 it is a plain run of any program: no descriptor handed over, its output
-// read and dropped, `progress` only redrawn.
+// read and dropped, `progress` only redrawn. `environment` ("NAME=value") is added to this
+// process's own.
 step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
                               const std::vector<unsigned>& cpus, int result_fd, std::uint64_t runs,
-                              progress_line& progress, std::int64_t timeout_ns = 0);
+                              progress_line& progress, std::int64_t timeout_ns = 0,
+                              const std::vector<std::string>& environment = {});
 
 // In a step's process: the descriptor its sweep handed it for the record; nothing in any other
 // process. Throws when the variable is set but names no regular file this process holds.

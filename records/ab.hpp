@@ -25,6 +25,9 @@ struct ab_side {
 // A round: both sides' records, as read and as the sides wrote them.
 struct ab_round {
     bool new_first = false;
+    // The bytes each side's environment was padded by this round, moving where its stack starts.
+    std::size_t base_pad = 0;
+    std::size_t next_pad = 0;
     benchmark_results base;
     benchmark_results next;
     // Each side's record in the order it wrote it, shared rather than copied with the round, and

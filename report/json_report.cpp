@@ -138,6 +138,7 @@ void write_ab_json(const ab_results& ab, std::ostream& out) {
         rounds.push_back({{"round", k + 1},
                           {"order", r.new_first ? nlohmann::ordered_json{"new", "base"}
                                                 : nlohmann::ordered_json{"base", "new"}},
+                          {"environment_pad", {{"base", r.base_pad}, {"new", r.next_pad}}},
                           {"base", *r.base_record},
                           {"new", *r.next_record}});
     }

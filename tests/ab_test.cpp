@@ -250,6 +250,16 @@ TEST(AbRounds, TheSidesTakeTurnsStarting) {
             }
         }
         EXPECT_EQ(alternating_starts(8, seed), alternating_starts(8, seed));
+        // Each side's environment padded anew each round, by 0 to 4 KiB, the same for the same seed.
+        const auto pads = environment_pads(50, seed);
+        std::set<std::size_t> lengths;
+        for (const auto& [base, next] : pads) {
+            EXPECT_LE(std::max(base, next), max_environment_pad);
+            lengths.insert(base);
+            lengths.insert(next);
+        }
+        EXPECT_GT(lengths.size(), 90u) << "drawn, not fixed";
+        EXPECT_EQ(environment_pads(50, seed), pads);
         firsts.insert(alternating_starts(1, seed)[0]);
     }
     EXPECT_EQ(firsts.size(), 2u) << "the seed decides which side starts";
@@ -331,9 +341,12 @@ protected:
 };
 
 TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
-    const process_result r = ab({"--size", "2000", "--runs", "2", "--rounds", "8", "--seed", "7", "--new-options",
-                                 "--chunk 300", "--export-json", dir.file("ab.json"), "--export-markdown",
-                                 dir.file("ab.md"), "--export-html", dir.file("ab.html")});
+    // The new side notes the pad its environment was given each time it runs.
+    const std::string noting = script(dir, "noting-side", "echo ${#QSB_ENVIRONMENT_PAD} >> '" + dir.file("pads") +
+                                                              "'\nexec '" + bench_binary() + "' \"$@\"");
+    const process_result r = ab({"--size", "2000", "--runs", "2", "--rounds", "8", "--seed", "7", "--new", noting,
+                                 "--new-options", "--chunk 300", "--export-json", dir.file("ab.json"),
+                                 "--export-markdown", dir.file("ab.md"), "--export-html", dir.file("ab.html")});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_HAS(r.out, "[interleaved, 8 rounds]") << r.out;
     EXPECT_HAS(r.out, "chunk_size: 100000 -> 300") << r.out;
@@ -346,9 +359,16 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
     EXPECT_EQ(doc["kind"], "ab");
     EXPECT_EQ(doc["complete"], true);
     const std::vector<bool> new_first = alternating_starts(8, 7);
+    const auto pads = environment_pads(8, 7);
+    std::string noted = "0\n0\n"; // its check and its trial, unpadded
+    for (const auto& [base, next] : pads) {
+        noted += std::to_string(next) + "\n";
+    }
+    EXPECT_EQ(read_text(dir.file("pads")), noted) << "each round's pad, as the export says";
     ASSERT_EQ(doc["rounds"].size(), 8u);
     for (std::size_t k = 0; k < 8; ++k) {
         EXPECT_EQ(doc["rounds"][k]["order"][0], new_first[k] ? "new" : "base") << k;
+        EXPECT_EQ(doc["rounds"][k]["environment_pad"]["new"], pads[k].second) << k;
         EXPECT_EQ(doc["rounds"][k]["new"]["context"]["chunk_size"], 300);
         EXPECT_EQ(doc["rounds"][k]["base"]["context"]["chunk_size"], 100000);
     }

@@ -113,6 +113,10 @@ ab_results read_ab(const std::string& path, std::int64_t slowed = 1) {
     for (const auto& r : doc.at("rounds")) {
         ab_round round;
         round.new_first = r.at("order").at(0) == "new";
+        if (r.contains("environment_pad")) {
+            round.base_pad = r.at("environment_pad").at("base");
+            round.next_pad = r.at("environment_pad").at("new");
+        }
         round.base_record = std::make_shared<const nlohmann::ordered_json>(r.at("base"));
         round.next_record = std::make_shared<const nlohmann::ordered_json>(times_scaled(r.at("new"), slowed));
         round.base = parse_result_record(r.at("base").dump());
