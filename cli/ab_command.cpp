@@ -29,6 +29,10 @@ CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
     }
     command->add_option("--rounds", texts.rounds, "Rounds, each running both sides once (6 to 1000, default 10)")
         ->type_name("R");
+    command->add_option("--max-time", texts.max_time,
+                        "Instead of a fixed number of rounds, add rounds until every strategy is decided or this "
+                        "much time is spent, e.g. 2m; looks at 9, 14, 21... rounds, each at its share of --alpha")
+        ->type_name("DURATION");
     command->add_option("--seed", texts.seed, "The seed that picks the side starting the first round (default 1)")->type_name("N");
     add_gate_levels(*command, texts.gate, "The change in percent that counts, as for compare (default 2)");
     command->add_option("--timeout", texts.timeout,
@@ -97,7 +101,8 @@ void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, con
     }
     values.insert(values.end(), {{"--rounds", &texts.rounds},
                                  {"--seed", &texts.seed},
-                                 {"--timeout", &texts.timeout}});
+                                 {"--timeout", &texts.timeout},
+                                 {"--max-time", &texts.max_time}});
     const named_values gate = gate_values(texts.gate);
     values.insert(values.end(), gate.begin(), gate.end());
     values.insert(values.end(), exports.begin(), exports.end());
@@ -112,10 +117,17 @@ void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, con
     if (command.count("--timeout") > 0) {
         ab.timeout_ns = parse_duration("--timeout", texts.timeout);
     }
+    if (command.count("--max-time") > 0) {
+        if (command.count("--rounds") > 0) {
+            throw CLI::ValidationError("--rounds and --max-time: give --rounds for a fixed number of rounds or "
+                                       "--max-time for rounds until decided, not both");
+        }
+        ab.max_time_ns = parse_duration("--max-time", texts.max_time);
+    }
     // The smallest p-value R rounds can give is 2 / 2^R, and Holm's adjustment multiplies the
     // smallest of the four strategies' by four: below that no verdict could ever be reached.
     constexpr double family = 4;
-    if (family * smallest_p_value(ab.rounds) >= ab.gate.alpha) {
+    if (ab.max_time_ns == 0 && family * smallest_p_value(ab.rounds) >= ab.gate.alpha) {
         std::ostringstream alpha;
         alpha << ab.gate.alpha;
         throw CLI::ValidationError("--alpha " + alpha.str() + " cannot be reached in " + std::to_string(ab.rounds) +

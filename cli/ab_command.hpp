@@ -12,7 +12,7 @@ struct ab_texts {
     std::string base_program, next_program, base_options, next_options;
     setting_texts settings; // what both sides get
     gate_texts gate;
-    std::string rounds, seed, timeout;
+    std::string rounds, seed, timeout, max_time;
 };
 
 // Adds `ab` to `app`, reading into `ab` and `texts`.

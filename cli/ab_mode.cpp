@@ -181,19 +181,31 @@ int try_sides(const ab_options& opts, const campaign& run) {
 }
 
 // Every round, both sides once in the round's own order, until all are done or a side fails;
-// the finished rounds land in `ab`. The status to end with.
+// the finished rounds land in `ab`. With --max-time, rounds go on until a look finds every strategy
+// decided, the time is spent or the last look is taken; each look's verdicts land in `ab.judged`.
+// The status to end with.
 int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
+    const bool sequential = opts.max_time_ns > 0;
+    const std::vector<std::size_t> looks = sequential ? look_rounds(opts.gate.alpha, 4) : std::vector<std::size_t>{};
+    const unsigned planned = sequential ? static_cast<unsigned>(looks.back()) : opts.rounds;
+    ab.rounds_planned = planned;
+    const std::int64_t began = now_ns();
     progress_line& progress = run.progress();
-    progress.restart(2ull * opts.rounds);
+    progress.restart(2ull * (sequential ? looks.front() : planned));
     // Each round runs both sides, so that whatever the machine does over the minutes falls on both
     // alike and cancels in the round's ratio; which goes first alternates, so that going first
     // favours neither side.
-    const std::vector<bool> new_first = alternating_starts(opts.rounds, opts.seed);
+    const std::vector<bool> new_first = alternating_starts(planned, opts.seed);
     // Where a process's stack starts moves with its environment's size: a pad of its own each round
     // makes that an effect that averages out over the rounds, not one that favours a side.
-    const auto pads = environment_pads(opts.rounds, opts.seed);
+    const auto pads = environment_pads(planned, opts.seed);
     std::int64_t longest_ns = 0; // the longest run of a side so far
     for (std::size_t r = 0; r < new_first.size(); ++r) {
+        // Another round only while one more as long as the longest side's twice fits the time.
+        if (sequential && now_ns() - began + 2 * longest_ns > opts.max_time_ns) {
+            break;
+        }
+        const unsigned until = sequential ? static_cast<unsigned>(looks.at(ab.looks.size())) : planned;
         ab_round round;
         round.new_first = new_first[r];
         std::tie(round.base_pad, round.next_pad) = pads[r];
@@ -203,7 +215,7 @@ int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
             const side_id id = which == 0 ? side_id::base : side_id::next;
             const ab_side& side = side_of(opts, id);
             progress.phase("", 0);
-            progress.set_prefix("round " + std::to_string(r + 1) + "/" + std::to_string(opts.rounds) + ", " +
+            progress.set_prefix("round " + std::to_string(r + 1) + "/" + std::to_string(until) + ", " +
                                 side_name(id));
             const std::int64_t started = now_ns();
             side_outcome ran = run_side(
@@ -222,11 +234,32 @@ int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
                 std::make_shared<const nlohmann::ordered_json>(std::move(ran.side.document));
         }
         if (!run.terminal()) {
-            std::cerr << round_line(round, r + 1, opts.rounds) << std::endl;
+            std::cerr << round_line(round, r + 1, until) << std::endl;
         }
         ab.rounds.push_back(std::move(round));
+        if (sequential && ab.rounds.size() == until) {
+            ab.looks.push_back({until, look_alpha(opts.gate.alpha, ab.looks.size())});
+            if (take_look(ab.rounds, ab.looks.back(), opts.gate.threshold, ab.judged) || ab.looks.size() == looks.size()) {
+                break;
+            }
+            progress.restart(2ull * (looks[ab.looks.size()] - until));
+        }
     }
     return EXIT_SUCCESS;
+}
+
+// The verdicts over the rounds run: a fixed number's at --alpha; a sequential run's from its looks,
+// with one more look over the rounds run since the last, at its own share.
+void judge_rounds(const ab_options& opts, ab_results& ab) {
+    if (opts.max_time_ns == 0) {
+        ab.judged = compare_rounds(ab.rounds, opts.gate.alpha, opts.gate.threshold);
+        return;
+    }
+    if (!ab.rounds.empty() && (ab.looks.empty() || ab.looks.back().rounds != ab.rounds.size())) {
+        ab.looks.push_back({ab.rounds.size(), look_alpha(opts.gate.alpha, ab.looks.size())});
+        take_look(ab.rounds, ab.looks.back(), opts.gate.threshold, ab.judged);
+    }
+    ab.judged.alpha = opts.gate.alpha; // the comparison's, of which each look spent its share
 }
 
 } // namespace
@@ -242,7 +275,7 @@ int run_ab(const ab_options& opts) {
     ab.rounds_planned = opts.rounds;
     ab.seed = opts.seed;
     const int ended = run_rounds(opts, run, ab);
-    ab.judged = compare_rounds(ab.rounds, opts.gate.alpha, opts.gate.threshold);
+    judge_rounds(opts, ab);
     if (ended == EXIT_SUCCESS) {
         // Standard output holds an export written to "-" alone.
         print_ab(ab, opts.exports.to_stdout() ? std::cerr : std::cout);
@@ -251,5 +284,6 @@ int run_ab(const ab_options& opts) {
     if (ended != EXIT_SUCCESS) {
         return ended;
     }
-    return gate_status(ab.judged, opts.gate.fail_on_slower, opts.gate.allow_inconclusive, "more rounds decide them: --rounds");
+    return gate_status(ab.judged, opts.gate.fail_on_slower, opts.gate.allow_inconclusive,
+                       opts.max_time_ns > 0 ? "more time decides them: --max-time" : "more rounds decide them: --rounds");
 }

@@ -31,7 +31,7 @@ struct compare_options {
     export_paths exports;         // markdown, json and html apply
 };
 
-// `quicksort_bench ab`: two sides, each a fresh process a round in a shuffled order, judged over
+// `quicksort_bench ab`: two sides, each a fresh process a round, taking turns to start, judged over
 // the rounds' paired ratios.
 struct ab_options {
     ab_side base; // the program resolved, its arguments merged with the shared run options
@@ -40,6 +40,7 @@ struct ab_options {
     std::uint64_t seed = 1;
     gate_options gate;
     std::int64_t timeout_ns = 0; // a side's run past it is ended; 0: the default rule (ab_mode.cpp)
+    std::int64_t max_time_ns = 0; // --max-time: rounds until every strategy is decided or this is spent; 0: --rounds
     export_paths exports; // markdown, json and html apply
 };
 

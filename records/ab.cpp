@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "analysis/signed_rank.hpp"
 #include "analysis/stats.hpp"
@@ -78,6 +79,40 @@ strategy_comparison judge_strategy(const std::string& name, const std::vector<ab
 }
 
 } // namespace
+
+double look_alpha(double alpha, std::size_t index) {
+    const double j = static_cast<double>(index + 1);
+    return alpha * 6 / (std::numbers::pi * std::numbers::pi * j * j);
+}
+
+std::vector<std::size_t> look_rounds(double alpha, std::size_t strategies) {
+    std::vector<std::size_t> rounds;
+    std::size_t n = std::max<std::size_t>(min_ab_rounds, differences_for_alpha(look_alpha(alpha, 0) /
+                                                                              static_cast<double>(strategies)));
+    for (; n <= max_ab_rounds; n = (3 * n + 1) / 2) {
+        rounds.push_back(n);
+    }
+    return rounds;
+}
+
+bool take_look(const std::vector<ab_round>& rounds, const ab_look& look, double threshold, comparison& judged) {
+    comparison now = compare_rounds(rounds, look.alpha, threshold);
+    const auto decided = [](const strategy_comparison& s) {
+        return s.result == verdict::slower || s.result == verdict::faster || s.result == verdict::equivalent;
+    };
+    if (!judged.steps.empty()) {
+        for (auto& row : now.steps.at(0).strategies) {
+            for (const auto& kept : judged.steps.at(0).strategies) {
+                if (kept.name == row.name && decided(kept)) {
+                    row = kept;
+                }
+            }
+        }
+    }
+    judged = std::move(now);
+    const auto& rows = judged.steps.empty() ? std::vector<strategy_comparison>{} : judged.steps[0].strategies;
+    return !rows.empty() && std::all_of(rows.begin(), rows.end(), decided);
+}
 
 comparison compare_rounds(const std::vector<ab_round>& rounds, double alpha, double threshold) {
     comparison c;

@@ -1,5 +1,5 @@
 // An interleaved comparison of two sides (two builds, or one build with two settings): rounds in
-// which each side ran once as a fresh process, in a shuffled order, and the verdicts over the
+// which each side ran once as a fresh process, the side that starts alternating, and the verdicts over the
 // rounds, each round's ratio of the sides' medians paired within it so that the machine's drift
 // over minutes cancels.
 #pragma once
@@ -36,6 +36,13 @@ struct ab_round {
     std::shared_ptr<const nlohmann::ordered_json> next_record;
 };
 
+// A look of `ab --max-time`: after `rounds` rounds, the strategies are judged at `alpha`, its share
+// of the comparison's.
+struct ab_look {
+    std::size_t rounds = 0;
+    double alpha = 0;
+};
+
 struct ab_results {
     ab_side base;
     ab_side next;
@@ -44,6 +51,7 @@ struct ab_results {
     std::vector<ab_round> rounds; // those both sides completed
     std::string failure;          // why the run ended before its rounds; empty when it did not
     comparison judged;            // over `rounds`: one step, a row per strategy both sides report
+    std::vector<ab_look> looks;   // --max-time: the looks taken; empty for a fixed number of rounds
     bool complete() const { return failure.empty(); }
     // Both sides the same program with the same options: an A/A run, which measures the noise.
     bool same_sides() const { return base.program == next.program && base.arguments == next.arguments; }
@@ -58,3 +66,19 @@ bool is_run_setting(const context_difference& d);
 // are each side's median over the rounds, its `base` and `next` the per-round medians. Settings
 // that differ are listed, never refused; a strategy only one side reports is not compared.
 comparison compare_rounds(const std::vector<ab_round>& rounds, double alpha, double threshold);
+
+// The share of `alpha` look `index` (from 0) spends: alpha 6 / (pi^2 (index + 1)^2), so that all
+// looks together spend less than alpha however many are taken, and a false call anywhere in a
+// sequential comparison stays below alpha whatever round it stops at (a union over the looks, each
+// judged as a family by Holm's adjustment).
+double look_alpha(double alpha, std::size_t index);
+
+// The rounds of the looks of `ab --max-time` for `strategies` strategies at `alpha`: the first at
+// the fewest rounds whose smallest p-value, so adjusted, can reach the first look's share, each next
+// at half again as many, up to max_ab_rounds.
+std::vector<std::size_t> look_rounds(double alpha, std::size_t strategies);
+
+// Takes a look over every round so far at its share `look.alpha`: a strategy decided there
+// (slower, faster or equivalent) keeps that row from then on; the others take this look's. True
+// once every strategy is decided. `judged` starts empty.
+bool take_look(const std::vector<ab_round>& rounds, const ab_look& look, double threshold, comparison& judged);

@@ -112,6 +112,22 @@ void print_ab(const ab_results& ab, std::ostream& out) {
     out << "Per round, the new side's median over the base side's; over the rounds, the Hodges-Lehmann estimate of "
         << "that ratio with its " << 100 * (1 - c.alpha) << "% interval and the exact Wilcoxon signed-rank test. "
         << gate_rule(c) << " The medians are each side's median over the rounds." << std::endl;
+    if (!ab.looks.empty()) {
+        out << "Until decided (--max-time): looked at";
+        for (std::size_t k = 0; k < ab.looks.size(); ++k) {
+            out << (k == 0 ? " " : ", ") << ab.looks[k].rounds;
+        }
+        out << " rounds, each look's tests and intervals at its share of " << c.alpha << " (";
+        for (std::size_t k = 0; k < ab.looks.size(); ++k) {
+            char share[32];
+            std::snprintf(share, sizeof share, "%.4g", ab.looks[k].alpha);
+            out << (k == 0 ? "" : ", ") << share;
+        }
+        out << "), so that a false call stays below " << c.alpha << " whatever round it stops at; a strategy "
+            << "decided at a look keeps that verdict. " << (c.undecided().empty() ? "Every strategy was decided." :
+                                                                                   "It stopped with some undecided.")
+            << std::endl;
+    }
     for (const auto& step : c.steps) {
         out << std::endl;
         print_comparison_rows(step, false, std::nullopt, out);

@@ -143,6 +143,11 @@ void write_ab_json(const ab_results& ab, std::ostream& out) {
                           {"new", *r.next_record}});
     }
     doc["rounds"] = std::move(rounds);
+    auto looks = nlohmann::ordered_json::array();
+    for (const auto& look : ab.looks) {
+        looks.push_back({{"rounds", look.rounds}, {"alpha", look.alpha}});
+    }
+    doc["looks"] = std::move(looks);
     auto differences = nlohmann::ordered_json::array();
     for (const auto& step : c.steps) {
         for (const auto& s : step.strategies) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <random>
 #include <csignal>
 #include <filesystem>
 #include <set>
@@ -304,6 +305,74 @@ TEST(AbRounds, TheStrategiesAreJudgedAsOneFamilyByHolmsAdjustment) {
               "sequential sort: not decided at 10.0% slower (p = 0.0625, not below 0.05)");
 }
 
+// --max-time: looks whose shares of alpha add up to less than it, the first where four strategies'
+// smallest adjusted p-value can reach its share (8 / 2^9 < 0.0304 / 1), each next at half again as
+// many rounds; a strategy decided at a look keeps its row.
+TEST(AbRounds, LooksSpendTheirSharesAndKeepWhatTheyDecided) {
+    double spent = 0;
+    for (std::size_t k = 0; k < 1000; ++k) {
+        spent += look_alpha(0.05, k);
+    }
+    EXPECT_LT(spent, 0.05);
+    EXPECT_NEAR(look_alpha(0.05, 0), 0.05 * 6 / (M_PI * M_PI), 1e-15);
+    EXPECT_EQ(look_rounds(0.05, 4),
+              (std::vector<std::size_t>{9, 14, 21, 32, 48, 72, 108, 162, 243, 365, 548, 822}));
+
+    // The parallel sort 10% slower in every round, the sequential sort's ratios spread around 1.
+    std::vector<ab_round> rounds;
+    const double noise[] = {1.03, 0.97, 1.01, 0.99, 1.04, 0.96, 1.02, 0.98, 1.005};
+    for (const double n : noise) {
+        rounds.push_back(round_of({{"sequential sort", 100'000'000}, {"parallel sort", 100'000'000}},
+                                  {{"sequential sort", std::llround(1e8 * n)}, {"parallel sort", 110'000'000}}));
+    }
+    comparison judged;
+    EXPECT_FALSE(take_look(rounds, {9, look_alpha(0.05, 0)}, 0.02, judged)) << "the sequential sort is open";
+    ASSERT_EQ(judged.steps.at(0).strategies.at(1).result, verdict::slower);
+    // Later rounds where the parallel sort is as fast as the base do not take back its verdict.
+    for (int k = 0; k < 5; ++k) {
+        rounds.push_back(round_of({{"sequential sort", 100'000'000}, {"parallel sort", 100'000'000}},
+                                  {{"sequential sort", 100'000'000}, {"parallel sort", 100'000'000}}));
+    }
+    take_look(rounds, {14, look_alpha(0.05, 1)}, 0.02, judged);
+    EXPECT_EQ(judged.steps[0].strategies[1].result, verdict::slower);
+    EXPECT_EQ(judged.steps[0].strategies[1].rounds, 9u) << "the row of the look that decided it";
+    EXPECT_EQ(judged.steps[0].strategies[0].rounds, 14u);
+}
+
+// Identical sides, four strategies, looks as --max-time takes them, any shift counting (threshold
+// 0): a false slower or faster in at most about alpha of the comparisons, where judging every look
+// at the whole alpha errs far more.
+TEST(AbRounds, LookingAgainAndAgainKeepsTheFalseCallsBelowAlpha) {
+    std::mt19937_64 generator(20261208);
+    std::normal_distribution<double> noise(0, 0.03);
+    const auto false_calls = [&](bool spent) {
+        int wrong = 0;
+        constexpr int comparisons = 300;
+        for (int c = 0; c < comparisons; ++c) {
+            std::vector<ab_round> rounds;
+            comparison judged;
+            const std::vector<std::size_t> looks = look_rounds(0.05, 4);
+            for (std::size_t look = 0; look < 6; ++look) {
+                while (rounds.size() < looks[look]) {
+                    std::vector<std::pair<std::string, std::int64_t>> base, next;
+                    for (const char* name : {"sequential sort", "thread sort", "parallel sort", "parallel_for"}) {
+                        base.push_back({name, 100'000'000});
+                        next.push_back({name, std::llround(1e8 * std::exp(noise(generator)))});
+                    }
+                    rounds.push_back(round_of(base, next));
+                }
+                if (take_look(rounds, {looks[look], spent ? look_alpha(0.05, look) : 0.05}, 0, judged)) {
+                    break;
+                }
+            }
+            wrong += judged.any(verdict::slower) || judged.any(verdict::faster) ? 1 : 0;
+        }
+        return static_cast<double>(wrong) / comparisons;
+    };
+    EXPECT_LE(false_calls(true), 0.07);
+    EXPECT_GT(false_calls(false), 0.07) << "the test tells a spent alpha from none";
+}
+
 TEST(AbRounds, SettingsThatDifferAreNamedAndStrategiesOfOneSideNotCompared) {
     std::vector<ab_round> rounds;
     for (int k = 0; k < 6; ++k) {
@@ -415,6 +484,8 @@ TEST_F(AbRun, RefusalsComeBeforeAnyRound) {
         {{"--rounds", "ten"}, "'ten' is not a whole number"},
         {{"--alpha", "0.01", "--rounds", "9"}, "it needs --rounds 10 or more"},
         {{"--rounds", "7"}, "--alpha 0.05 cannot be reached in 7 rounds for the four strategies"},
+        {{"--rounds", "12", "--max-time", "1m"}, "give --rounds for a fixed number of rounds or --max-time"},
+        {{"--max-time", "soon"}, "--max-time"},
         {{"--base", dir.file("missing")}, "--base: '" + dir.file("missing") + "' does not exist"},
         {{"--new", plain}, "cannot be executed"},
         {{"--new-options", "--processes 3"}, "--processes makes a side"},
@@ -497,6 +568,19 @@ TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
     for (const char* left : {"sleep 31.7", "sleep 32.3"}) {
         EXPECT_EQ(run_process("/usr/bin/pgrep", {"-f", left}).out, "") << left << " outlived its side";
     }
+}
+
+// Rounds until decided or out of time: the looks taken, the last over every round run, said and kept.
+TEST_F(AbRun, MaxTimeAddsRoundsUntilDecidedOrTheTimeIsSpent) {
+    const auto started = std::chrono::steady_clock::now();
+    const process_result r = ab({"--size", "2000", "--runs", "2", "--max-time", "3s", "--export-json", dir.file("ab.json")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_HAS(r.out, "Until decided (--max-time): looked at ") << r.out;
+    const nlohmann::json doc = json("ab.json");
+    ASSERT_GE(doc["looks"].size(), 1u);
+    EXPECT_EQ(doc["looks"].back()["rounds"], doc["rounds"].size()) << "a last look over every round run";
+    EXPECT_LT(doc["looks"][0]["alpha"].get<double>(), 0.05);
 }
 
 TEST_F(AbRun, ATerminalShowsTheRoundsProgressAndNothingOfTheSidesReports) {
