@@ -7,6 +7,7 @@
 #include "analysis/signed_rank.hpp"
 #include "bench/config.hpp"
 #include "cli/ab_sides.hpp"
+#include "records/strategy.hpp"
 
 CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
     CLI::App* command = app.add_subcommand(
@@ -126,7 +127,7 @@ void finish_ab(const CLI::App& app, const CLI::App& command, ab_options& ab, con
     }
     // The smallest p-value R rounds can give is 2 / 2^R, and Holm's adjustment multiplies the
     // smallest of the four strategies' by four: below that no verdict could ever be reached.
-    constexpr double family = 4;
+    constexpr double family = measured_strategy_count;
     if (ab.max_time_ns == 0 && family * smallest_p_value(ab.rounds) >= ab.gate.alpha) {
         std::ostringstream alpha;
         alpha << ab.gate.alpha;

@@ -21,6 +21,7 @@
 #include "common/input_file.hpp"
 #include "machine/cpus.hpp"
 #include "records/json_reader.hpp"
+#include "records/strategy.hpp"
 #include "records/record_fields.hpp"
 #include "report/ab_report.hpp"
 #include "report/exports.hpp"
@@ -186,7 +187,7 @@ int try_sides(const ab_options& opts, const campaign& run) {
 // The status to end with.
 int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
     const bool sequential = opts.max_time_ns > 0;
-    const std::vector<std::size_t> looks = sequential ? look_rounds(opts.gate.alpha, 4) : std::vector<std::size_t>{};
+    const std::vector<std::size_t> looks = sequential ? look_rounds(opts.gate.alpha, measured_strategy_count) : std::vector<std::size_t>{};
     const unsigned planned = sequential ? static_cast<unsigned>(looks.back()) : opts.rounds;
     ab.rounds_planned = planned;
     const std::int64_t began = now_ns();

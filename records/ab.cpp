@@ -110,8 +110,8 @@ bool take_look(const std::vector<ab_round>& rounds, const ab_look& look, double 
         }
     }
     judged = std::move(now);
-    const auto& rows = judged.steps.empty() ? std::vector<strategy_comparison>{} : judged.steps[0].strategies;
-    return !rows.empty() && std::all_of(rows.begin(), rows.end(), decided);
+    return !judged.steps.empty() && !judged.steps[0].strategies.empty() &&
+           std::all_of(judged.steps[0].strategies.begin(), judged.steps[0].strategies.end(), decided);
 }
 
 comparison compare_rounds(const std::vector<ab_round>& rounds, double alpha, double threshold) {

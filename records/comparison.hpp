@@ -57,6 +57,8 @@ struct strategy_comparison {
     std::size_t next_processes = 1;
     std::optional<std::uint64_t> processes_to_decide; // too few processes: how many a side would likely decide it
     std::size_t rounds = 0; // judged by rounds: the rounds paired, base and next holding their medians
+    // The p-value that decides the row: its adjusted one once judged as a family, else its own.
+    std::optional<double> decisive_p() const { return adjusted_p_value ? adjusted_p_value : p_value; }
     std::optional<double> round_sd; // judged by rounds: the standard deviation of their log ratios
 };
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ostream>
+#include <sstream>
 
 #include "common/format.hpp"
 #include "common/text.hpp"
@@ -38,11 +39,7 @@ std::string round_line(const ab_round& round, std::size_t number, unsigned plann
 namespace {
 
 // "4.1%": a change's size, its sign said in words.
-std::string size_of(double change) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f%%", 100 * std::abs(change));
-    return text;
-}
+std::string size_of(double change) { return fixed(100 * std::abs(change), 1) + "%"; }
 
 // "4.1% slower", "2.0% faster", "no change": where one end of an interval lies.
 std::string end_text(double change) {
@@ -73,11 +70,11 @@ std::string plain_reading(const strategy_comparison& s, double alpha) {
     std::string text = end_text(low) == end_text(high)
                            ? name + ": not decided at " + end_text(low)
                            : name + ": not decided, somewhere from " + end_text(low) + " to " + end_text(high);
-    const std::optional<double> p = s.adjusted_p_value ? s.adjusted_p_value : s.p_value;
+    const std::optional<double> p = s.decisive_p();
     if (p && *p >= alpha && (low > 0 || high < 0)) {
-        char said[64];
-        std::snprintf(said, sizeof said, " (p = %.4f, not below %g)", *p, alpha);
-        text += said;
+        std::ostringstream said;
+        said << " (p = " << p_value_text(p) << ", not below " << alpha << ")";
+        text += said.str();
     }
     return text;
 }

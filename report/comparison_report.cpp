@@ -42,7 +42,7 @@ std::string p_value_text(const std::optional<double>& p) {
 }
 
 std::string decisive_p_text(const strategy_comparison& s) {
-    return p_value_text(s.adjusted_p_value ? s.adjusted_p_value : s.p_value);
+    return p_value_text(s.decisive_p());
 }
 
 std::string holm_note(const comparison& c) {
