@@ -185,12 +185,17 @@ TEST(PostgresHistory, APasswordIsNeverShown) {
             const char* says;    // what proves the path was taken
         } places[] = {
             {bench + "history list --history \"$H\"", "holds no runs yet"},
+            {bench + "history trend --history \"$H\"", "holds no runs yet"},
             {bench + "--size 2000 --runs 2 --record --history \"$H\" --export-json t.json", "Recorded as run 1 in"},
             {bench + "history list --history \"$H\"", "Runs in "},
-            {bench + "history trend --history \"$H\" --export-json t.json --export-html t.html --export-markdown t.md",
+            {bench + "history trend --history \"$H\" --export-json t.json --export-html t.html --export-markdown t.md "
+                     "--chart t.svg",
              "Trends in "},
             {bench + "history push --history local.sqlite --to \"$H\"", "pushed 1 run to"},
             {bench + "history list --history \"$M\"", "cannot use the history"},
+            {bench + "history machines --history \"$M\"", "cannot use the history"},
+            {bench + "history compare --history \"$M\" 1 2", "cannot use the history"},
+            {bench + "history export --history \"$M\"", "cannot use the history"},
         };
         for (const auto& p : places) {
             const process_result r = run_process(
