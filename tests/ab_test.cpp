@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <random>
 #include <csignal>
 #include <filesystem>
 #include <set>
@@ -251,16 +250,6 @@ TEST(AbRounds, TheSidesTakeTurnsStarting) {
             }
         }
         EXPECT_EQ(alternating_starts(8, seed), alternating_starts(8, seed));
-        // Each side's environment padded anew each round, by 0 to 4 KiB, the same for the same seed.
-        const auto pads = environment_pads(50, seed);
-        std::set<std::size_t> lengths;
-        for (const auto& [base, next] : pads) {
-            EXPECT_LE(std::max(base, next), max_environment_pad);
-            lengths.insert(base);
-            lengths.insert(next);
-        }
-        EXPECT_GT(lengths.size(), 90u) << "drawn, not fixed";
-        EXPECT_EQ(environment_pads(50, seed), pads);
         firsts.insert(alternating_starts(1, seed)[0]);
     }
     EXPECT_EQ(firsts.size(), 2u) << "the seed decides which side starts";
@@ -339,40 +328,6 @@ TEST(AbRounds, LooksSpendTheirSharesAndKeepWhatTheyDecided) {
     EXPECT_EQ(judged.steps[0].strategies[0].rounds, 14u);
 }
 
-// Identical sides, four strategies, looks as --max-time takes them, any shift counting (threshold
-// 0): a false slower or faster in at most about alpha of the comparisons, where judging every look
-// at the whole alpha errs far more.
-TEST(AbRounds, LookingAgainAndAgainKeepsTheFalseCallsBelowAlpha) {
-    std::mt19937_64 generator(20261208);
-    std::normal_distribution<double> noise(0, 0.03);
-    const auto false_calls = [&](bool spent) {
-        int wrong = 0;
-        constexpr int comparisons = 300;
-        for (int c = 0; c < comparisons; ++c) {
-            std::vector<ab_round> rounds;
-            comparison judged;
-            const std::vector<std::size_t> looks = look_rounds(0.05, 4);
-            for (std::size_t look = 0; look < 6; ++look) {
-                while (rounds.size() < looks[look]) {
-                    std::vector<std::pair<std::string, std::int64_t>> base, next;
-                    for (const char* name : {"sequential sort", "thread sort", "parallel sort", "parallel_for"}) {
-                        base.push_back({name, 100'000'000});
-                        next.push_back({name, std::llround(1e8 * std::exp(noise(generator)))});
-                    }
-                    rounds.push_back(round_of(base, next));
-                }
-                if (take_look(rounds, {looks[look], spent ? look_alpha(0.05, look) : 0.05}, 0, judged)) {
-                    break;
-                }
-            }
-            wrong += judged.any(verdict::slower) || judged.any(verdict::faster) ? 1 : 0;
-        }
-        return static_cast<double>(wrong) / comparisons;
-    };
-    EXPECT_LE(false_calls(true), 0.07);
-    EXPECT_GT(false_calls(false), 0.07) << "the test tells a spent alpha from none";
-}
-
 TEST(AbRounds, SettingsThatDifferAreNamedAndStrategiesOfOneSideNotCompared) {
     std::vector<ab_round> rounds;
     for (int k = 0; k < 6; ++k) {
@@ -430,9 +385,13 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
     const std::vector<bool> new_first = alternating_starts(8, 7);
     const auto pads = environment_pads(8, 7);
     std::string noted = "0\n0\n"; // its check and its trial, unpadded
+    std::set<std::size_t> drawn;
     for (const auto& [base, next] : pads) {
         noted += std::to_string(next) + "\n";
+        drawn.insert({base, next});
+        EXPECT_LE(std::max(base, next), max_environment_pad);
     }
+    EXPECT_GT(drawn.size(), 12u) << "each side's pad drawn anew each round";
     EXPECT_EQ(read_text(dir.file("pads")), noted) << "each round's pad, as the export says";
     ASSERT_EQ(doc["rounds"].size(), 8u);
     for (std::size_t k = 0; k < 8; ++k) {

@@ -52,13 +52,11 @@ TEST(Cli, PipedRunPrintsPhasesThenTheWholeReportAndDoesNotWait) {
     EXPECT_TRUE(std::regex_match(r.out.substr(phases.size()), std::regex(report_pattern(3)))) << r.out;
 }
 
-TEST(Cli, BreakdownFollowsAnUnchangedReportAndEveryExportAgreesWithTheConsole) {
+TEST(Cli, BreakdownFollowsAnUnchangedReportAndTheExportAgreesWithTheConsole) {
     const scratch_dir dir;
     const auto file = [&](const char* name) { return dir.file(name); };
     const process_result r = run_process(
-        bench_binary(), with(small_run, {"--breakdown", "--values", "wide", "--export-json", file("r.json"),
-                                         "--export-csv", file("r.csv"), "--export-markdown", file("r.md"), "--chart",
-                                         file("r.svg")}));
+        bench_binary(), with(small_run, {"--breakdown", "--values", "wide", "--export-json", file("r.json")}));
     ASSERT_EQ(r.exit_code, 0) << r.err;
     const auto report_at = r.out.find("Results:\n");
     const auto breakdown_at = r.out.find("Breakdown:\n\n");
@@ -81,10 +79,6 @@ TEST(Cli, BreakdownFollowsAnUnchangedReportAndEveryExportAgreesWithTheConsole) {
         EXPECT_EQ(doc["strategies"][k]["durations_ns"].size(), 3u) << "breakdown runs are not timed runs";
         EXPECT_TRUE(doc["strategies"][k]["breakdown"]["summary"].is_string());
     }
-    const std::string csv = read_text(file("r.csv"));
-    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\r'), 1 + 4 * 3);
-    EXPECT_GT(std::filesystem::file_size(file("r.md")), 0u);
-    EXPECT_GT(std::filesystem::file_size(file("r.svg")), 0u);
 }
 
 TEST(CliTerminal, WaitsForOneKeyAndRestoresTheTerminalEvenOnCtrlC) {

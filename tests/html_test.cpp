@@ -36,17 +36,6 @@ process_result chromium(const fs::path& profile, std::vector<std::string> args) 
 
 } // namespace
 
-// Its escaping of hostile text is held byte for byte with the other formats' (Golden).
-TEST(HtmlPage, AParallelLoopRunsAtMostOneSortPerCpuAtATime) {
-    for (const auto& [cpus, at_once] : {std::pair{2u, "Run 2 at a time"}, std::pair{16u, "Run 3 at a time"}}) {
-        benchmark_results r = sample_results();
-        r.context.logical_cpus = cpus;
-        std::ostringstream reading;
-        write_html(r, reading);
-        EXPECT_HAS(reading.str(), at_once) << cpus << " CPUs, 3 runs";
-    }
-}
-
 TEST(HtmlPage, ChromiumShowsEveryPartWithTheJsonsMediansAndFetchesNothing) {
     if (!fs::exists(chromium_path)) {
         GTEST_SKIP() << "chromium is not installed";

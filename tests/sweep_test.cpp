@@ -181,20 +181,6 @@ TEST(Rounds, ThePercentileIntervalCutsTwoAndAHalfPercentFromEachEnd) {
     }
 }
 
-TEST(Rounds, BootstrapIntervalIsReproducibleAndHoldsItsEstimate) {
-    const duration_list one_cpu = {200, 210, 190, 205, 195, 220, 185, 200};
-    const duration_list two_cpus = {100, 104, 98, 110, 95, 101, 99, 103};
-    const auto interval = bootstrap_ratio_of_medians(one_cpu, two_cpus, 5);
-    ASSERT_TRUE(interval);
-    EXPECT_EQ(bootstrap_ratio_of_medians(one_cpu, two_cpus, 5), interval);
-    const double estimate = static_cast<double>(summarize(one_cpu).median) / static_cast<double>(summarize(two_cpus).median);
-    EXPECT_LE(interval->first, estimate);
-    EXPECT_GE(interval->second, estimate);
-    EXPECT_GT(interval->first, 1.7) << "every resampled ratio lies within the samples' extremes";
-    EXPECT_LT(interval->second, 2.4);
-    EXPECT_FALSE(bootstrap_ratio_of_medians({100}, two_cpus, 5));
-}
-
 TEST(Sweep, AStepThatMissesItsPrecisionTargetSaysSo) {
     const process_result r =
         run_process(bench_binary(), with(tiny, {"--cpus", "1", "--precision", "0.1", "--max-runs", "6"}));
