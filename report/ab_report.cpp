@@ -86,6 +86,28 @@ std::optional<double> detectable_change(const strategy_comparison& s, double thr
     return threshold + (s.shift_interval->second - s.shift_interval->first) / 2;
 }
 
+std::string looks_sentence(const ab_results& ab) {
+    if (ab.looks.empty()) {
+        return {};
+    }
+    const comparison& c = ab.judged;
+    std::ostringstream out;
+    out << "Until decided (--max-time): looked at";
+    for (std::size_t k = 0; k < ab.looks.size(); ++k) {
+        out << (k == 0 ? " " : ", ") << ab.looks[k].rounds;
+    }
+    out << " rounds, each look's tests and intervals at its share of " << c.alpha << " (";
+    for (std::size_t k = 0; k < ab.looks.size(); ++k) {
+        char share[32];
+        std::snprintf(share, sizeof share, "%.4g", ab.looks[k].alpha);
+        out << (k == 0 ? "" : ", ") << share;
+    }
+    out << "), so that a false call stays below " << c.alpha << " whatever round it stops at; a strategy "
+        << "decided at a look keeps that verdict. "
+        << (c.undecided().empty() ? "Every strategy was decided." : "It stopped with some undecided.");
+    return out.str();
+}
+
 void print_ab(const ab_results& ab, std::ostream& out) {
     const comparison& c = ab.judged;
     out << "Interleaved comparison: " << ab.rounds.size() << " rounds, each running both sides once in an alternating "
@@ -110,20 +132,7 @@ void print_ab(const ab_results& ab, std::ostream& out) {
         << "that ratio with its " << 100 * (1 - c.alpha) << "% interval and the exact Wilcoxon signed-rank test. "
         << gate_rule(c) << " The medians are each side's median over the rounds." << std::endl;
     if (!ab.looks.empty()) {
-        out << "Until decided (--max-time): looked at";
-        for (std::size_t k = 0; k < ab.looks.size(); ++k) {
-            out << (k == 0 ? " " : ", ") << ab.looks[k].rounds;
-        }
-        out << " rounds, each look's tests and intervals at its share of " << c.alpha << " (";
-        for (std::size_t k = 0; k < ab.looks.size(); ++k) {
-            char share[32];
-            std::snprintf(share, sizeof share, "%.4g", ab.looks[k].alpha);
-            out << (k == 0 ? "" : ", ") << share;
-        }
-        out << "), so that a false call stays below " << c.alpha << " whatever round it stops at; a strategy "
-            << "decided at a look keeps that verdict. " << (c.undecided().empty() ? "Every strategy was decided." :
-                                                                                   "It stopped with some undecided.")
-            << std::endl;
+        out << looks_sentence(ab) << std::endl;
     }
     for (const auto& step : c.steps) {
         out << std::endl;

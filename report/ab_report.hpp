@@ -18,6 +18,10 @@ std::string round_line(const ab_round& round, std::size_t number, unsigned plann
 // "sequential sort: no change beyond ±1.2%", or for an undecided row how close it got.
 std::string plain_reading(const strategy_comparison& s, double alpha);
 
+// `ab --max-time`: the looks taken, their shares of alpha and how it ended, in one sentence that
+// every format writes; empty for a fixed number of rounds.
+std::string looks_sentence(const ab_results& ab);
+
 // The smallest change these rounds could call: the threshold plus the interval's half-width, since
 // a change is called only once its whole interval lies beyond the threshold. Absent without an interval.
 std::optional<double> detectable_change(const strategy_comparison& s, double threshold);

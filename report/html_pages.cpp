@@ -201,6 +201,9 @@ void write_ab_html(const ab_results& ab, std::ostream& out) {
         " could not be decided. " +
         change_counts(c, "the signed-rank test of the rounds' ratios",
                       "the whole interval of the Hodges-Lehmann estimate")};
+    if (!ab.looks.empty()) {
+        sentences.push_back(looks_sentence(ab));
+    }
     if (!ab.complete()) {
         sentences.push_back("The run ended early: " + ab.failure + ".");
     }

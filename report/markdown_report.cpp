@@ -262,6 +262,9 @@ void write_ab_markdown(const ab_results& ab, std::ostream& out) {
         << "\n\nPer round the new side's median over the base side's; over the rounds the Hodges-Lehmann estimate "
            "of that ratio with its interval and the exact Wilcoxon signed-rank test. "
         << gate_rule(c) << "\n";
+    if (!ab.looks.empty()) {
+        out << "\n" << markdown_cell(looks_sentence(ab)) << "\n";
+    }
     if (!c.differences.empty()) {
         out << "\n| the sides differ in | base | new |\n| --- | --- | --- |\n";
         for (const auto& d : c.differences) {

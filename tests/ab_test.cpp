@@ -532,10 +532,14 @@ TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
 // Rounds until decided or out of time: the looks taken, the last over every round run, said and kept.
 TEST_F(AbRun, MaxTimeAddsRoundsUntilDecidedOrTheTimeIsSpent) {
     const auto started = std::chrono::steady_clock::now();
-    const process_result r = ab({"--size", "2000", "--runs", "2", "--max-time", "3s", "--export-json", dir.file("ab.json")});
+    const process_result r = ab({"--size", "2000", "--runs", "2", "--max-time", "3s", "--export-json", dir.file("ab.json"),
+                                 "--export-markdown", dir.file("ab.md"), "--export-html", dir.file("ab.html")});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
     EXPECT_HAS(r.out, "Until decided (--max-time): looked at ") << r.out;
+    for (const char* file : {"ab.md", "ab.html"}) {
+        EXPECT_HAS(read_text(dir.file(file)), "Until decided (--max-time): looked at ") << file;
+    }
     const nlohmann::json doc = json("ab.json");
     ASSERT_GE(doc["looks"].size(), 1u);
     EXPECT_EQ(doc["looks"].back()["rounds"], doc["rounds"].size()) << "a last look over every round run";
