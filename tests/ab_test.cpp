@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <random>
 #include <csignal>
 #include <filesystem>
 #include <set>
@@ -326,6 +327,40 @@ TEST(AbRounds, LooksSpendTheirSharesAndKeepWhatTheyDecided) {
     EXPECT_EQ(judged.steps[0].strategies[1].result, verdict::slower);
     EXPECT_EQ(judged.steps[0].strategies[1].rounds, 9u) << "the row of the look that decided it";
     EXPECT_EQ(judged.steps[0].strategies[0].rounds, 14u);
+}
+
+// Identical sides, four strategies, looks as --max-time takes them, any shift counting (threshold
+// 0): a false slower or faster in at most about alpha of the comparisons, where judging every look
+// at the whole alpha errs far more.
+TEST(AbRounds, LookingAgainAndAgainKeepsTheFalseCallsBelowAlpha) {
+    std::mt19937_64 generator(20261208);
+    std::normal_distribution<double> noise(0, 0.03);
+    const auto false_calls = [&](bool spent) {
+        int wrong = 0;
+        constexpr int comparisons = 300;
+        for (int c = 0; c < comparisons; ++c) {
+            std::vector<ab_round> rounds;
+            comparison judged;
+            const std::vector<std::size_t> looks = look_rounds(0.05, 4);
+            for (std::size_t look = 0; look < 6; ++look) {
+                while (rounds.size() < looks[look]) {
+                    std::vector<std::pair<std::string, std::int64_t>> base, next;
+                    for (const char* name : {"sequential sort", "thread sort", "parallel sort", "parallel_for"}) {
+                        base.push_back({name, 100'000'000});
+                        next.push_back({name, std::llround(1e8 * std::exp(noise(generator)))});
+                    }
+                    rounds.push_back(round_of(base, next));
+                }
+                if (take_look(rounds, {looks[look], spent ? look_alpha(0.05, look) : 0.05}, 0, judged)) {
+                    break;
+                }
+            }
+            wrong += judged.any(verdict::slower) || judged.any(verdict::faster) ? 1 : 0;
+        }
+        return static_cast<double>(wrong) / comparisons;
+    };
+    EXPECT_LE(false_calls(true), 0.07);
+    EXPECT_GT(false_calls(false), 0.07) << "the test tells a spent alpha from none";
 }
 
 TEST(AbRounds, SettingsThatDifferAreNamedAndStrategiesOfOneSideNotCompared) {
