@@ -593,4 +593,5 @@ TEST_F(AbRun, ATerminalShowsTheRoundsProgressAndNothingOfTheSidesReports) {
     EXPECT_HAS(r.out, "\n  parallel sort: the rounds' ratios spread by ") << r.out;
     EXPECT_HAS(r.out, " could be called") << r.out;
     EXPECT_LACKS(r.out, "new/base") << "the lines per round are for logs and pipes";
+    EXPECT_LACKS(r.out, "Mean Average") << "a side's own report is no sort to count";
 }
