@@ -277,6 +277,14 @@ std::pair<double, double> percentile_interval(std::vector<double> values) {
     return std::pair{at(0.025), at(0.975)};
 }
 
+double median_of(std::vector<double> values) {
+    const std::size_t mid = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(mid), values.end());
+    const double upper = values[mid];
+    return values.size() % 2 == 1 ? upper
+                                  : (upper + *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(mid))) / 2;
+}
+
 std::int64_t median_of(duration_list values) {
     if (values.empty()) {
         return 0;

@@ -66,5 +66,8 @@ std::optional<std::pair<double, double>> bootstrap_ratio_of_medians(const durati
 // middle values. 0 for none.
 std::int64_t median_of(duration_list values);
 
+// The median of nonempty `values`, the average of the two middle ones for an even count.
+double median_of(std::vector<double> values);
+
 // The 2.5th and 97.5th percentiles of nonempty `values` (the nearest rank).
 std::pair<double, double> percentile_interval(std::vector<double> values);

@@ -7,7 +7,10 @@
 #include <array>
 #include <mutex>
 #include <ostream>
+#include <stdexcept>
+#include <string>
 
+#include "analysis/stats.hpp"
 #include "bench/adaptive.hpp"
 #include "bench/breakdown.hpp"
 #include "bench/context.hpp"
@@ -252,4 +255,54 @@ benchmark_results measure(const run_settings& opts, const console& con, const so
     }
     add_machine_parts(results, opts, workers, environment_before, watch.take_resources());
     return results;
+}
+
+struct unit_runner::state {
+    run_settings opts;
+    discard_stream quiet;
+    console con{quiet, false};
+    sort_listener listener; // none: the phases keep a reference to it
+    phase_state phases_state;
+    std::vector<phase_plan> phases;
+    std::array<phase_state::lists, strategy_table.size()> units; // per strategy, each unit's median and first array
+};
+
+unit_runner::unit_runner(const run_settings& opts, unsigned workers) : state_(std::make_unique<state>()) {
+    state_->opts = opts;
+    seed_generator(1);
+    state_->phases = plan_phases(state_->opts, state_->con, state_->listener, workers, state_->phases_state);
+}
+
+unit_runner::~unit_runner() = default;
+
+std::vector<unit_runner::sort_time> unit_runner::run(strategy id) {
+    const auto phase = std::find_if(state_->phases.begin(), state_->phases.end(),
+                                    [id](const phase_plan& p) { return p.id == id; });
+    if (phase == state_->phases.end()) {
+        throw std::invalid_argument(std::string("this run does not measure ") + name_of(id));
+    }
+    const std::size_t before = phase->times.size();
+    phase->run_batch(phase->batch);
+    std::vector<sort_time> sorted;
+    for (std::size_t k = before; k < phase->times.size(); ++k) {
+        sorted.push_back({k < phase->ids->size() ? (*phase->ids)[k] : 0, phase->times[k]});
+    }
+    phase_state::lists& unit = state_->units[index_of(id)];
+    unit.times.push_back(median_of(duration_list(phase->times.begin() + static_cast<std::ptrdiff_t>(before), phase->times.end())));
+    unit.ids.push_back(sorted.empty() ? 0 : sorted.front().array);
+    return sorted;
+}
+
+benchmark_results unit_runner::record() const {
+    run_context context = describe_run(state_->opts.sizes);
+    std::vector<strategy_result> strategies;
+    for (const phase_plan& phase : state_->phases) {
+        const phase_state::lists& unit = state_->units[index_of(phase.id)];
+        if (!unit.times.empty()) { // a strategy no unit was asked of is none this worker measured
+            context.run_count = unit.times.size();
+            strategies.push_back(make_strategy(phase.id, unit.times));
+            strategies.back().array_ids = unit.ids;
+        }
+    }
+    return make_results(std::move(context), std::move(strategies));
 }

@@ -3,6 +3,9 @@
 // sorts when asked), with the machine read at each phase's ends, and the records they make.
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "bench/config.hpp"
 #include "bench/console.hpp"
 #include "bench/phases.hpp"
@@ -17,3 +20,33 @@ benchmark_results measure(const run_settings& opts, const console& con, const so
 
 // The threads oneTBB's arena has for the phases' parallel loops.
 unsigned parallel_loop_threads();
+
+// The timed phases one unit at a time, on request: what a worker of a paired comparison runs. A
+// unit is one batch of a phase as it runs: as many sorts at once as the phase runs side by side
+// (one per worker), one sort where a sort has the machine to itself. Each sort is checked after its
+// interval as in `measure`; the arrays follow the same generators, so that two runners asked for
+// the same units in the same order sort the same arrays on the calling thread.
+class unit_runner {
+public:
+    struct sort_time {
+        std::uint64_t array; // the array's identity, as the record's array_ids
+        duration_ns ns;
+    };
+
+    explicit unit_runner(const run_settings& opts, unsigned workers = usable_cpu_count());
+    ~unit_runner();
+    unit_runner(const unit_runner&) = delete;
+    unit_runner& operator=(const unit_runner&) = delete;
+
+    // One unit of `id`'s phase; throws std::invalid_argument for a strategy this run does not
+    // measure, and as `measure` does on any failure.
+    std::vector<sort_time> run(strategy id);
+    // The record of every unit run so far: the strategies asked for, each with one duration per
+    // unit (its sorts' median) in the order they ran, and the unit's first array. Every strategy
+    // is asked as many units, which the record's run count says.
+    benchmark_results record() const;
+
+private:
+    struct state;
+    std::unique_ptr<state> state_;
+};

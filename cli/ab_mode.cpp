@@ -1,15 +1,23 @@
-// The interleaved comparison: its trial runs, its rounds of side processes, its report and gate.
+// The interleaved comparison: its trial runs, its rounds of pairs of workers (or of side processes
+// for a side that answers no units), its report and gate.
 #include "cli/ab_mode.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <limits>
+#include <optional>
 #include <random>
+#include <sstream>
+#include <system_error>
 #include <tuple>
 
+#include "analysis/stats.hpp"
 #include "bench/progress.hpp"
 #include "cli/ab_sides.hpp"
 #include "cli/child_process.hpp"
@@ -131,6 +139,79 @@ side_outcome run_side(const ab_side& side, std::vector<std::string> args, const 
     return outcome;
 }
 
+// A worker's hello: the sorts per strategy it was set to run, when it speaks this protocol's version.
+std::optional<std::uint64_t> hello_runs(const std::optional<std::string>& line) {
+    unsigned long long runs = 0;
+    char version[8] = {};
+    if (!line || std::sscanf(line->c_str(), "units %7s runs %llu", version, &runs) != 2 ||
+        std::string(version) != unit_protocol_version || runs == 0) {
+        return std::nullopt;
+    }
+    return runs;
+}
+
+// A unit's answer: the median of its sorts' durations and its first array; nothing for a line that
+// is not one.
+std::optional<std::pair<std::int64_t, std::uint64_t>> unit_answer(const std::optional<std::string>& line) {
+    if (!line || line->rfind("sorted ", 0) != 0) {
+        return std::nullopt;
+    }
+    duration_list durations;
+    std::uint64_t first_array = 0;
+    std::istringstream words(line->substr(7));
+    for (std::string word; words >> word;) {
+        long long ns = 0;
+        unsigned long long array = 0;
+        char rest = 0;
+        if (std::sscanf(word.c_str(), "%lld@%llu%c", &ns, &array, &rest) != 2 || ns <= 0) {
+            return std::nullopt;
+        }
+        first_array = durations.empty() ? array : first_array;
+        durations.push_back(ns);
+    }
+    if (durations.empty()) {
+        return std::nullopt;
+    }
+    return std::pair{median_of(durations), first_array};
+}
+
+// A side as a worker of a round: its record's file in the scratch folder, open for it to write.
+struct side_worker {
+    std::string record;
+    int fd;
+    unit_worker worker;
+    side_worker(const ab_side& side, std::vector<std::string> args, std::string path, std::size_t pad)
+        : record(std::move(path)), fd(open_record(record)),
+          worker(side.program, args, allowed_cpus(), fd,
+                 {"QSB_ENVIRONMENT_PAD=" + std::string(pad, 'x'), std::string(step_units_variable) + "=" +
+                                                                   unit_protocol_version}) {}
+    ~side_worker() { ::close(fd); }
+    side_worker(const side_worker&) = delete;
+    side_worker& operator=(const side_worker&) = delete;
+
+    static int open_record(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            throw std::system_error(errno, std::generic_category(), "cannot create a file for a side's record");
+        }
+        return fd;
+    }
+};
+
+// Whether a side's program answers units of this protocol: a worker at the trial's size, asked
+// for its hello and ended at once. An older build, which takes the request for a run of its own,
+// is ended at its first line. `interrupted` takes a signal caught meanwhile.
+bool answers_units(const ab_side& side, const std::string& record, std::int64_t timeout_ns, int& interrupted) {
+    side_worker probe(side, trial_arguments(side.arguments), record, 0);
+    const bool speaks = hello_runs(probe.worker.answer(timeout_ns)).has_value();
+    interrupted = probe.worker.outcome().interrupted_by;
+    return speaks; // and ended, unasked, as it goes
+}
+
+// Which side sorts first in pair `k` of a strategy in a round that `new_first` starts: ABBA blocks,
+// so that going first, and any drift within the block, falls on both sides alike.
+bool pair_new_first(bool new_first, std::size_t k) { return (k % 4 == 0 || k % 4 == 3) == new_first; }
+
 // Each side's options as given, judged by its own program without measuring (--validate): a size
 // or a count it would refuse is refused now, not in round 1. An older program that knows no
 // --validate, or a wrapper that fails it otherwise than with the status of bad options (2), is left
@@ -157,12 +238,15 @@ int validate_sides(const ab_options& opts) {
 }
 
 // Each side once at the smallest size: its program takes its options and writes a record this
-// program reads. The status to end with, or 0.
-int try_sides(const ab_options& opts, const campaign& run) {
+// program reads. Then whether both answer units: if so, `paired` takes the strategies both
+// records hold, in the base's order; if not, the one that does not is said in a line and the
+// rounds run each side as a whole process. The status to end with, or 0.
+int try_sides(const ab_options& opts, const campaign& run, std::vector<std::string>& paired) {
     if (const int refused = validate_sides(opts); refused != 0) {
         return refused;
     }
     progress_line quiet(nullptr);
+    std::vector<std::string> names[2];
     for (const side_id id : {side_id::base, side_id::next}) {
         const ab_side& side = side_of(opts, id);
         const side_outcome trial = run_side(side, trial_arguments(side.arguments),
@@ -177,22 +261,117 @@ int try_sides(const ab_options& opts, const campaign& run) {
                                        "): " + trial.failure);
             return 2;
         }
+        for (const auto& s : trial.side.record.strategies) {
+            names[id == side_id::base ? 0 : 1].push_back(s.name);
+        }
+    }
+    for (const side_id id : {side_id::base, side_id::next}) {
+        int interrupted = 0;
+        const bool answers = answers_units(side_of(opts, id), run.file(std::string("probe-") + side_name(id) + ".json"),
+                                           trial_timeout(opts), interrupted);
+        if (interrupted != 0) {
+            print_error(std::cerr, "interrupted");
+            return status_after_signal(interrupted);
+        }
+        if (!answers) {
+            std::cerr << "ab: the " << side_name(id) << " side does not answer units of protocol version "
+                      << unit_protocol_version << " (an older build?): each round runs each side once as a whole process"
+                      << std::endl;
+            return 0;
+        }
+    }
+    for (const auto& name : names[0]) {
+        if (std::find(names[1].begin(), names[1].end(), name) != names[1].end()) {
+            paired.push_back(name);
+        }
     }
     return 0;
+}
+
+// Why a round of pairs ended early: the side and its words, and how its worker ended.
+struct round_failure {
+    std::string failure;
+    step_outcome outcome;
+};
+
+round_failure side_failure(side_id id, const step_outcome& outcome, const std::string& otherwise) {
+    return {std::string(side_name(id)) + ": " + (outcome.failure.empty() ? otherwise : outcome.failure), outcome};
+}
+
+// One round of pairs: both sides started as workers in the round's order, each with its pad; then,
+// `runs` times over the strategies in the round's `order`, a pair of each (both sides' units back to
+// back, the first by ABBA blocks); then both finished, their records read into `round`. Each
+// request waits at most `limit_ns`. A side that fails ends the round with its words.
+std::optional<round_failure> run_pairs(const ab_options& opts, campaign& run, std::size_t r,
+                                       const std::vector<std::string>& strategies,
+                                       const std::vector<std::size_t>& order, ab_round& round, std::int64_t limit_ns) {
+    std::optional<side_worker> workers[2]; // base, new
+    std::uint64_t runs = std::numeric_limits<std::uint64_t>::max();
+    for (const std::size_t which : round.new_first ? std::vector<std::size_t>{1, 0} : std::vector<std::size_t>{0, 1}) {
+        const side_id id = which == 0 ? side_id::base : side_id::next;
+        const ab_side& side = side_of(opts, id);
+        workers[which].emplace(side, side.arguments,
+                               run.file("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json"),
+                               which == 0 ? round.base_pad : round.next_pad);
+        const std::optional<std::uint64_t> hello = hello_runs(workers[which]->worker.answer(limit_ns));
+        if (!hello) {
+            return side_failure(id, workers[which]->worker.outcome(), "it no longer answers units as in its trial");
+        }
+        runs = std::min(runs, *hello);
+    }
+    progress_line& progress = run.progress();
+    progress.phase("pairs", runs * strategies.size());
+    for (std::uint64_t k = 0; k < runs; ++k) {
+        for (const std::size_t at : order) {
+            ab_pair pair{strategies[at], 0, pair_new_first(round.new_first, k), 0, 0};
+            for (const std::size_t which : pair.new_first ? std::vector<std::size_t>{1, 0} : std::vector<std::size_t>{0, 1}) {
+                unit_worker& worker = workers[which]->worker;
+                const auto answer = unit_answer(worker.ask("unit " + pair.strategy, limit_ns));
+                if (!answer) {
+                    return side_failure(which == 0 ? side_id::base : side_id::next, worker.outcome(),
+                                        "its answer to a unit of " + pair.strategy + " is none of the protocol's");
+                }
+                (which == 0 ? pair.base_ns : pair.next_ns) = answer->first;
+                pair.array = answer->second;
+            }
+            round.pairs.push_back(std::move(pair));
+            progress.sorted();
+            progress.draw();
+        }
+    }
+    for (const std::size_t which : {0, 1}) {
+        const side_id id = which == 0 ? side_id::base : side_id::next;
+        const step_outcome& ended = workers[which]->worker.finish(limit_ns);
+        if (!ended.ok) {
+            return side_failure(id, ended, "");
+        }
+        try {
+            side_record read = read_side_record(workers[which]->record);
+            (which == 0 ? round.base : round.next) = std::move(read.record);
+            (which == 0 ? round.base_record : round.next_record) =
+                std::make_shared<const nlohmann::ordered_json>(std::move(read.document));
+        } catch (const std::runtime_error& e) {
+            return side_failure(id, ended, e.what());
+        }
+    }
+    return std::nullopt;
 }
 
 // Every round, both sides once in the round's own order, until all are done or a side fails;
 // the finished rounds land in `ab`. With --max-time, rounds go on until a look finds every strategy
 // decided, the time is spent or the last look is taken; each look's verdicts land in `ab.judged`.
 // The status to end with.
-int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
+int run_rounds(const ab_options& opts, campaign& run, ab_results& ab, const std::vector<std::string>& paired_strategies) {
+    const bool paired = !paired_strategies.empty();
     const bool sequential = opts.max_time_ns > 0;
     const std::vector<std::size_t> looks = sequential ? look_rounds(opts.gate.alpha, measured_strategy_count) : std::vector<std::size_t>{};
     const unsigned planned = sequential ? static_cast<unsigned>(looks.back()) : opts.rounds;
     ab.rounds_planned = planned;
     const std::int64_t began = now_ns();
     progress_line& progress = run.progress();
-    progress.restart(2ull * (sequential ? looks.front() : planned));
+    // What the line counts: each side's run, or each pair once the first round has shown how many.
+    std::uint64_t per_round = paired ? 0 : 2;
+    progress.restart(per_round * (sequential ? looks.front() : planned));
     // Each round runs both sides, so that whatever the machine does over the minutes falls on both
     // alike and cancels in the round's ratio; which goes first alternates, so that going first
     // favours neither side.
@@ -200,6 +379,8 @@ int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
     // Where a process's stack starts moves with its environment's size: a pad of its own each round
     // makes that an effect that averages out over the rounds, not one that favours a side.
     const auto pads = environment_pads(planned, opts.seed);
+    // The strategies' order in each round of pairs, shuffled apart from the starts and the pads.
+    const auto strategy_orders = round_orders(paired_strategies.size(), std::max(planned, 2u), opts.seed ^ 0x5bd1e995u);
     std::int64_t longest_ns = 0; // the longest run of a side so far
     for (std::size_t r = 0; r < new_first.size(); ++r) {
         // Another round only while one more as long as the longest side's twice fits the time.
@@ -212,7 +393,18 @@ int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
         std::tie(round.base_pad, round.next_pad) = pads[r];
         const std::vector<std::size_t> order = new_first[r] ? std::vector<std::size_t>{1, 0} : std::vector<std::size_t>{0, 1};
         const std::int64_t limit = side_timeout(opts, longest_ns); // from the rounds before this one
-        for (const std::size_t which : order) {
+        if (paired) {
+            progress.set_prefix("round " + std::to_string(r + 1) + "/" + std::to_string(until) + ", pairs");
+            const std::int64_t started = now_ns();
+            if (const auto failed = run_pairs(opts, run, r, paired_strategies, strategy_orders[r], round, limit)) {
+                progress.erase();
+                ab.failure = "round " + std::to_string(r + 1) + ", " + failed->failure;
+                return campaign::failed(ab.failure, failed->outcome);
+            }
+            longest_ns = std::max(longest_ns, now_ns() - started);
+            progress.erase();
+        }
+        for (const std::size_t which : paired ? std::vector<std::size_t>{} : order) {
             const side_id id = which == 0 ? side_id::base : side_id::next;
             const ab_side& side = side_of(opts, id);
             progress.phase("", 0);
@@ -238,12 +430,16 @@ int run_rounds(const ab_options& opts, campaign& run, ab_results& ab) {
             std::cerr << round_line(round, r + 1, until) << std::endl;
         }
         ab.rounds.push_back(std::move(round));
+        if (per_round == 0) {
+            per_round = ab.rounds.back().pairs.size();
+            progress.restart(per_round * (until - ab.rounds.size()));
+        }
         if (sequential && ab.rounds.size() == until) {
             ab.looks.push_back({until, look_alpha(opts.gate.alpha, ab.looks.size())});
             if (take_look(ab.rounds, ab.looks.back(), opts.gate.threshold, ab.judged) || ab.looks.size() == looks.size()) {
                 break;
             }
-            progress.restart(2ull * (looks[ab.looks.size()] - until));
+            progress.restart(per_round * (looks[ab.looks.size()] - until));
         }
     }
     return EXIT_SUCCESS;
@@ -267,7 +463,8 @@ void judge_rounds(const ab_options& opts, ab_results& ab) {
 
 int run_ab(const ab_options& opts) {
     campaign run("ab");
-    if (const int refused = try_sides(opts, run); refused != 0) {
+    std::vector<std::string> paired; // the strategies of rounds of pairs; none: rounds of processes
+    if (const int refused = try_sides(opts, run, paired); refused != 0) {
         return refused;
     }
     ab_results ab;
@@ -275,7 +472,7 @@ int run_ab(const ab_options& opts) {
     ab.next = opts.next;
     ab.rounds_planned = opts.rounds;
     ab.seed = opts.seed;
-    const int ended = run_rounds(opts, run, ab);
+    const int ended = run_rounds(opts, run, ab, paired);
     judge_rounds(opts, ab);
     if (ended == EXIT_SUCCESS) {
         // Standard output holds an export written to "-" alone.

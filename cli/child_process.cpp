@@ -19,10 +19,12 @@
 #include "common/clock.hpp"
 #include "common/error.hpp"
 #include "common/output_file.hpp"
+#include "common/text.hpp"
 #include "machine/cpus.hpp"
 #include "records/json_reader.hpp"
 #include "records/record_fields.hpp"
 #include "records/record_json.hpp"
+#include "records/strategy.hpp"
 
 std::vector<std::string> child_arguments(const options& opts) {
     std::vector<std::string> args;
@@ -147,6 +149,35 @@ int run_as_child(const options& opts, int result_fd) {
     };
     benchmark_results results = measure(opts, console{quiet, false}, tell_parent, static_cast<unsigned>(cpus.size()));
     // What this process itself sees, so that a reader can check the step ran where it claims.
+    results.context.cpus = cpus;
+    results.context.tbb_threads = parallel_loop_threads();
+    write_to_descriptor(result_fd, json_fields::json_text(run_json(results), 2) + "\n");
+    return EXIT_SUCCESS;
+}
+
+int run_as_worker(const options& opts, int result_fd, const std::string& version) {
+    if (version != unit_protocol_version) {
+        print_error(std::cerr, std::string(step_units_variable) + ": version " + printable(version) +
+                                   " of the unit protocol asked for; this program speaks version " +
+                                   unit_protocol_version);
+        return 2;
+    }
+    const std::vector<unsigned> cpus = allowed_cpus();
+    unit_runner runner(opts, static_cast<unsigned>(cpus.size()));
+    std::cout << "units " << unit_protocol_version << " runs " << opts.sizes.run_count << std::endl;
+    for (std::string line; std::getline(std::cin, line);) {
+        const strategy_info* measured = line.rfind("unit ", 0) == 0 ? info_named(line.substr(5)) : nullptr;
+        if (measured == nullptr) {
+            print_error(std::cerr, "not a request of the unit protocol: " + printable(line));
+            return 2;
+        }
+        std::string answer = "sorted";
+        for (const unit_runner::sort_time& sort : runner.run(measured->id)) {
+            answer += " " + std::to_string(sort.ns) + "@" + std::to_string(sort.array);
+        }
+        std::cout << answer << std::endl;
+    }
+    benchmark_results results = runner.record();
     results.context.cpus = cpus;
     results.context.tbb_threads = parallel_loop_threads();
     write_to_descriptor(result_fd, json_fields::json_text(run_json(results), 2) + "\n");

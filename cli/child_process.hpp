@@ -62,3 +62,9 @@ private:
 // line per finished sort (the strategy's name) for its parent's progress display, and writes its
 // record to `result_fd`, the descriptor its parent handed it.
 int run_as_child(const options& opts, int result_fd);
+
+// A worker of a paired comparison (`version` names the unit protocol its parent speaks): says
+// "units 1 runs N", then answers each "unit <strategy>" on its standard input with one unit's
+// "sorted <ns>@<array> ..." and, at the end of its input, writes the record of every unit it ran to
+// `result_fd`. The protocol is described in docs/unit-protocol.md.
+int run_as_worker(const options& opts, int result_fd, const std::string& version);

@@ -42,6 +42,9 @@ int run_benchmark(const options& opts) {
             print_error(std::cerr, "--cpus: a sweep step cannot start a sweep of its own");
             return 2;
         }
+        if (const char* version = std::getenv(step_units_variable)) {
+            return run_as_worker(opts, *result_fd, version);
+        }
         return run_as_child(opts, *result_fd);
     }
     if (!opts.cpu_counts.empty()) {

@@ -71,10 +71,12 @@ struct step_child {
     pid_t pid = -1;
     int out = -1; // the step's standard output: a line per finished sort
     int err = -1; // its standard error
+    int in = -1;  // with `with_input`, its standard input; else it reads /dev/null
 };
 
 step_child spawn_step(const std::string& program, const std::vector<std::string>& args,
-                      const std::vector<unsigned>& cpus, int result_fd, const std::vector<std::string>& environment) {
+                      const std::vector<unsigned>& cpus, int result_fd, const std::vector<std::string>& environment,
+                      bool with_input = false) {
     // Everything the child needs is prepared before fork: after it, only async-signal-safe calls.
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -103,15 +105,22 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
     for (const unsigned cpu : cpus) {
         CPU_SET(cpu, &mask);
     }
-    int out_pipe[2];
-    int err_pipe[2];
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
-        throw std::system_error(errno, std::generic_category(), "cannot create a pipe");
-    }
-    if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    int out_pipe[2] = {-1, -1};
+    int err_pipe[2] = {-1, -1};
+    int in_pipe[2] = {-1, -1};
+    const auto close_all = [&] {
+        for (int* pipe : {out_pipe, err_pipe, in_pipe}) {
+            for (int k = 0; k < 2; ++k) {
+                if (pipe[k] >= 0) {
+                    ::close(pipe[k]);
+                }
+            }
+        }
+    };
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0 ||
+        (with_input && ::pipe2(in_pipe, O_CLOEXEC) != 0)) {
         const int error = errno;
-        ::close(out_pipe[0]);
-        ::close(out_pipe[1]);
+        close_all();
         throw std::system_error(error, std::generic_category(), "cannot create a pipe");
     }
     const pid_t parent = ::getpid();
@@ -124,8 +133,8 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
         if (::getppid() != parent) {
             ::_exit(127);
         }
-        const int null_in = ::open("/dev/null", O_RDONLY);
-        if (::sched_setaffinity(0, sizeof mask, &mask) != 0 || null_in < 0 || ::dup2(null_in, 0) < 0 ||
+        const int in = with_input ? in_pipe[0] : ::open("/dev/null", O_RDONLY);
+        if (::sched_setaffinity(0, sizeof mask, &mask) != 0 || in < 0 || ::dup2(in, 0) < 0 ||
             ::dup2(out_pipe[1], 1) < 0 || ::dup2(err_pipe[1], 2) < 0 ||
             (result_fd >= 0 && ::fcntl(result_fd, F_SETFD, 0) < 0)) {
             ::_exit(127);
@@ -137,14 +146,16 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
     if (child > 0) {
         ::setpgid(child, child); // also here: the group must exist before anyone signals it
     }
-    ::close(out_pipe[1]);
-    ::close(err_pipe[1]);
     if (child < 0) {
-        ::close(out_pipe[0]);
-        ::close(err_pipe[0]);
+        close_all();
         throw std::system_error(fork_error, std::generic_category(), "cannot start a step process");
     }
-    return {child, out_pipe[0], err_pipe[0]};
+    for (int* end : {&out_pipe[1], &err_pipe[1], &in_pipe[0]}) {
+        if (*end >= 0) {
+            ::close(*end);
+        }
+    }
+    return {child, out_pipe[0], err_pipe[0], in_pipe[1]};
 }
 
 } // namespace
@@ -219,6 +230,34 @@ int exit_descriptor(pid_t pid) {
     (void)pid;
     return -1;
 #endif
+}
+
+
+// How a step's process ended, said in `outcome`: interrupted, past its time, killed, failed with
+// its own error line, or well.
+void judge_end(step_outcome& outcome, bool exited, int status, bool timed_out, std::int64_t timeout_ns,
+               const std::string& err) {
+    if (outcome.interrupted_by == 0) {
+        // A signal caught while the step ended still ends the sweep.
+        outcome.interrupted_by = signal_catcher::caught();
+    }
+    if (exited && WIFEXITED(status)) {
+        outcome.exit_code = WEXITSTATUS(status);
+    }
+    if (outcome.interrupted_by != 0) {
+        outcome.failure = "interrupted";
+    } else if (timed_out) {
+        outcome.failure = "it ran past the time limit of " + std::to_string(timeout_ns / 1000000000) +
+                          " s and was ended (--timeout)";
+    } else if (WIFSIGNALED(status)) {
+        outcome.failure = signal_cause(WTERMSIG(status));
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        const std::string message = child_error(err);
+        outcome.failure = !message.empty() ? message
+                                           : "its process ended with status " + std::to_string(WEXITSTATUS(status));
+    } else {
+        outcome.ok = true;
+    }
 }
 
 } // namespace
@@ -299,26 +338,116 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
     }
     ::close(step.out);
     ::close(step.err);
-    if (outcome.interrupted_by == 0) {
-        // A signal caught while the step ended still ends the sweep.
-        outcome.interrupted_by = signal_catcher::caught();
-    }
-    if (exited && WIFEXITED(status)) {
-        outcome.exit_code = WEXITSTATUS(status);
-    }
-    if (outcome.interrupted_by != 0) {
-        outcome.failure = "interrupted";
-    } else if (timed_out) {
-        outcome.failure = "it ran past the time limit of " + std::to_string(timeout_ns / 1000000000) +
-                          " s and was ended (--timeout)";
-    } else if (WIFSIGNALED(status)) {
-        outcome.failure = signal_cause(WTERMSIG(status));
-    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        const std::string message = child_error(err);
-        outcome.failure = !message.empty() ? message
-                                           : "its process ended with status " + std::to_string(WEXITSTATUS(status));
-    } else {
-        outcome.ok = true;
-    }
+    judge_end(outcome, exited, status, timed_out, timeout_ns, err);
     return outcome;
+}
+
+unit_worker::unit_worker(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<unsigned>& cpus, int result_fd, const std::vector<std::string>& environment) {
+    const step_child step = spawn_step(program, args, cpus, result_fd, environment, true);
+    pid_ = step.pid;
+    out_ = step.out;
+    err_ = step.err;
+    in_ = step.in;
+    exited_fd_ = exit_descriptor(pid_);
+    ::fcntl(out_, F_SETFL, O_NONBLOCK);
+    ::fcntl(err_, F_SETFL, O_NONBLOCK);
+}
+
+unit_worker::~unit_worker() {
+    end(false, 0);
+    for (const int fd : {out_, err_, in_, exited_fd_}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
+
+void unit_worker::end(bool timed_out, std::int64_t timeout_ns) {
+    if (ended_) {
+        return;
+    }
+    ended_ = true;
+    ::kill(-pid_, SIGKILL);
+    if (!exited_) {
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+        }
+    }
+    for (char buffer[4096]; err_open_;) { // its last error line, up to what is there now
+        const ssize_t got = ::read(err_, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        errors_.append(buffer, static_cast<std::size_t>(got));
+        errors_.erase(0, errors_.size() > (1u << 16) ? errors_.size() - (1u << 16) : 0);
+    }
+    judge_end(outcome_, exited_, status_, timed_out, timeout_ns, errors_);
+    if (outcome_.ok && !finishing_) {
+        outcome_.ok = false; // it ended well while a request waited: it took it for something else
+        outcome_.failure = "it ended without answering";
+    }
+}
+
+std::optional<std::string> unit_worker::answer(std::int64_t timeout_ns) {
+    const std::int64_t started = now_ns();
+    while (!ended_) {
+        if (const auto end = lines_.find('\n'); end != std::string::npos) {
+            std::string line = lines_.substr(0, end);
+            lines_.erase(0, end + 1);
+            return line;
+        }
+        pollfd fds[4] = {{out_open_ ? out_ : -1, POLLIN, 0},
+                         {err_open_ ? err_ : -1, POLLIN, 0},
+                         {signal_pipe[0], POLLIN, 0},
+                         {exited_fd_, POLLIN, 0}};
+        if (::poll(fds, 4, exited_fd_ >= 0 ? 1000 : 100) < 0 && errno != EINTR) {
+            break;
+        }
+        if ((outcome_.interrupted_by = signal_catcher::caught()) != 0) {
+            break;
+        }
+        if (out_open_ && fds[0].revents != 0) {
+            out_open_ = drain(out_, lines_);
+        }
+        if (err_open_ && fds[1].revents != 0) {
+            err_open_ = drain(err_, errors_);
+        }
+        if (lines_.find('\n') != std::string::npos) {
+            continue;
+        }
+        // Its answer or its end: a worker that closed its output but lives on is waited for no longer.
+        exited_ = ::waitpid(pid_, &status_, WNOHANG) == pid_;
+        const bool timed_out = timeout_ns > 0 && now_ns() - started > timeout_ns;
+        if (exited_ || !out_open_ || timed_out) {
+            end(timed_out && !exited_, timeout_ns);
+        }
+    }
+    end(false, timeout_ns);
+    return std::nullopt;
+}
+
+std::optional<std::string> unit_worker::ask(const std::string& request, std::int64_t timeout_ns) {
+    const std::string line = request + "\n";
+    for (std::size_t sent = 0; sent < line.size() && !ended_;) {
+        const ssize_t wrote = ::write(in_, line.data() + sent, line.size() - sent);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            break; // it stopped reading: its end says why
+        }
+        sent += static_cast<std::size_t>(wrote);
+    }
+    return answer(timeout_ns);
+}
+
+const step_outcome& unit_worker::finish(std::int64_t timeout_ns) {
+    ::close(in_);
+    in_ = -1;
+    finishing_ = true; // ending well is now what it should do
+    while (!ended_ && answer(timeout_ns)) {
+        // a line after its last answer is none of the protocol's: its end decides
+    }
+    return outcome_;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <numeric>
 
 #include "analysis/signed_rank.hpp"
 #include "analysis/stats.hpp"
@@ -26,7 +27,32 @@ strategy_comparison judge_strategy(const std::string& name, const std::vector<ab
     row.name = name;
     row.rule = judged_by::rounds;
     std::vector<double> log_ratios;
+    double pair_squares = 0; // about each round's mean, pooled over the rounds of pairs
+    std::size_t pair_freedom = 0;
     for (const auto& round : rounds) {
+        if (!round.pairs.empty()) {
+            duration_list base, next;
+            std::vector<double> pairs;
+            for (const auto& pair : round.pairs) {
+                if (pair.strategy == name && pair.base_ns > 0 && pair.next_ns > 0) {
+                    base.push_back(pair.base_ns);
+                    next.push_back(pair.next_ns);
+                    pairs.push_back(std::log(static_cast<double>(pair.next_ns) / static_cast<double>(pair.base_ns)));
+                }
+            }
+            if (pairs.empty()) {
+                continue;
+            }
+            row.base.push_back(median_of(base));
+            row.next.push_back(median_of(next));
+            log_ratios.push_back(median_of(pairs));
+            const double mean = std::accumulate(pairs.begin(), pairs.end(), 0.0) / static_cast<double>(pairs.size());
+            for (const double r : pairs) {
+                pair_squares += (r - mean) * (r - mean);
+            }
+            pair_freedom += pairs.size() - 1;
+            continue;
+        }
         const strategy_result* b = find_strategy(round.base, name);
         const strategy_result* n = find_strategy(round.next, name);
         if (b == nullptr || n == nullptr || b->summary.median <= 0 || n->summary.median <= 0) {
@@ -36,7 +62,11 @@ strategy_comparison judge_strategy(const std::string& name, const std::vector<ab
         row.next.push_back(n->summary.median);
         log_ratios.push_back(std::log(static_cast<double>(n->summary.median) / static_cast<double>(b->summary.median)));
     }
+    if (pair_freedom > 0) {
+        row.pair_sd = std::sqrt(pair_squares / static_cast<double>(pair_freedom));
+    }
     row.rounds = log_ratios.size();
+    row.round_log_ratios = log_ratios;
     if (log_ratios.size() >= 2) {
         double mean = 0;
         for (const double r : log_ratios) {

@@ -22,7 +22,18 @@ struct ab_side {
     std::string options_text; // --base-options / --new-options as given
 };
 
-// A round: both sides' records, as read and as the sides wrote them.
+// Within a round of workers: one unit of one strategy on each side, back to back on the same
+// arrays; each side's figure is its unit's median.
+struct ab_pair {
+    std::string strategy;
+    std::uint64_t array = 0; // the identity of the unit's first array
+    bool new_first = false;
+    std::int64_t base_ns = 0;
+    std::int64_t next_ns = 0;
+};
+
+// A round: both sides' records, as read and as the sides wrote them, and, when the sides ran as
+// workers, the pairs (empty when each side ran once as a whole process).
 struct ab_round {
     bool new_first = false;
     // The bytes each side's environment was padded by this round, moving where its stack starts.
@@ -34,6 +45,7 @@ struct ab_round {
     // held by pointer so that the records' readers alone compile the JSON library.
     std::shared_ptr<const nlohmann::ordered_json> base_record;
     std::shared_ptr<const nlohmann::ordered_json> next_record;
+    std::vector<ab_pair> pairs;
 };
 
 // A look of `ab --max-time`: after `rounds` rounds, the strategies are judged at `alpha`, its share
@@ -55,13 +67,16 @@ struct ab_results {
     bool complete() const { return failure.empty(); }
     // Both sides the same program with the same options: an A/A run, which measures the noise.
     bool same_sides() const { return base.program == next.program && base.arguments == next.arguments; }
+    // The rounds paired the sides' units (both sides answered units), rather than ran each side whole.
+    bool paired() const { return !rounds.empty() && !rounds.front().pairs.empty(); }
 };
 
 // A difference in what the sides were set to measure (size, values, chunk), not in their builds.
 bool is_run_setting(const context_difference& d);
 
 // Per strategy both sides report (in the base's order), each round's log ratio of the new side's
-// median to the base's, judged by the exact signed-rank test: the Hodges-Lehmann estimate with
+// median to the base's (in a round of pairs, the median of its pairs' log ratios, each round's
+// `base` and `next` the medians of its pairs' units), judged by the exact signed-rank test: the Hodges-Lehmann estimate with
 // its interval, relative (exp - 1), the p-value and compare's verdict rules. The row's medians
 // are each side's median over the rounds, its `base` and `next` the per-round medians. Settings
 // that differ are listed, never refused; a strategy only one side reports is not compared.

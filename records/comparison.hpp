@@ -60,6 +60,9 @@ struct strategy_comparison {
     // The p-value that decides the row: its adjusted one once judged as a family, else its own.
     std::optional<double> decisive_p() const { return adjusted_p_value ? adjusted_p_value : p_value; }
     std::optional<double> round_sd; // judged by rounds: the standard deviation of their log ratios
+    std::vector<double> round_log_ratios; // judged by rounds: each round's, in their order
+    // Rounds of pairs: the spread of the pairs' log ratios within a round, pooled over the rounds.
+    std::optional<double> pair_sd;
 };
 
 // The verdict on one strategy of two runs: over the processes' medians when both sides have at

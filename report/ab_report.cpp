@@ -108,10 +108,34 @@ std::string looks_sentence(const ab_results& ab) {
     return out.str();
 }
 
+std::string pairs_sentence(const ab_results& ab) {
+    if (!ab.paired()) {
+        return {};
+    }
+    std::ostringstream out;
+    out << "Each round started both sides as workers that sorted the same arrays unit by unit, "
+        << ab.rounds.front().pairs.size() << " pairs a round, each strategy's in ABBA order. Spread of the log ratios (sd) within a round's pairs / across the rounds:";
+    const char* separator = " ";
+    for (const auto& step : ab.judged.steps) {
+        for (const auto& s : step.strategies) {
+            out << separator << printable(s.name) << " " << (s.pair_sd ? size_of(std::expm1(*s.pair_sd)) : "n/a")
+                << " / " << (s.round_sd ? size_of(std::expm1(*s.round_sd)) : "n/a");
+            separator = "; ";
+        }
+    }
+    out << ".";
+    return out.str();
+}
+
+const char* rounds_design(const ab_results& ab) {
+    return ab.paired() ? "each pairing both sides' units on the same arrays, the side that starts alternating"
+                       : "each running both sides once in an alternating order";
+}
+
 void print_ab(const ab_results& ab, std::ostream& out) {
     const comparison& c = ab.judged;
-    out << "Interleaved comparison: " << ab.rounds.size() << " rounds, each running both sides once in an alternating "
-        << "order (seed " << ab.seed << ")" << std::endl;
+    out << "Interleaved comparison: " << ab.rounds.size() << " rounds, " << rounds_design(ab) << " (seed " << ab.seed
+        << ")" << std::endl;
     out << "  base: " << side_text(ab.base) << std::endl;
     out << "  new:  " << side_text(ab.next) << std::endl;
     std::string settings;
@@ -128,11 +152,14 @@ void print_ab(const ab_results& ab, std::ostream& out) {
         out << "The sides run with different settings (" << settings << "): each verdict compares those settings."
             << std::endl;
     }
-    out << "Per round, the new side's median over the base side's; over the rounds, the Hodges-Lehmann estimate of "
+    out << "Per round, " << (ab.paired() ? "the median of its pairs' ratios, new over base" : "the new side's median over the base side's") << "; over the rounds, the Hodges-Lehmann estimate of "
         << "that ratio with its " << 100 * (1 - c.alpha) << "% interval and the exact Wilcoxon signed-rank test. "
         << gate_rule(c) << " The medians are each side's median over the rounds." << std::endl;
     if (!ab.looks.empty()) {
         out << looks_sentence(ab) << std::endl;
+    }
+    if (ab.paired()) {
+        out << pairs_sentence(ab) << std::endl;
     }
     for (const auto& step : c.steps) {
         out << std::endl;

@@ -22,6 +22,14 @@ std::string plain_reading(const strategy_comparison& s, double alpha);
 // every format writes; empty for a fixed number of rounds.
 std::string looks_sentence(const ab_results& ab);
 
+// Rounds of pairs: how they ran and, per strategy, the two spreads of the log ratios (within a
+// round's pairs, across the rounds), in one sentence that every format writes; empty for rounds
+// of whole processes.
+std::string pairs_sentence(const ab_results& ab);
+
+// How each round ran both sides, as the first line of every format says it.
+const char* rounds_design(const ab_results& ab);
+
 // The smallest change these rounds could call: the threshold plus the interval's half-width, since
 // a change is called only once its whole interval lies beyond the threshold. Absent without an interval.
 std::optional<double> detectable_change(const strategy_comparison& s, double threshold);

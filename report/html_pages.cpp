@@ -193,8 +193,9 @@ void write_ab_html(const ab_results& ab, std::ostream& out) {
     std::map<verdict, std::size_t> counts = verdict_counts(c);
     const std::size_t total = c.rows();
     std::vector<std::string> sentences = {
-        std::to_string(ab.rounds.size()) + " rounds ran both sides once each, in an alternating order, so that the "
-        "machine's drift over the minutes falls on both alike. Of " + std::to_string(total) + " strategies, " +
+        std::to_string(ab.rounds.size()) + " rounds " +
+        (ab.paired() ? "paired both sides' units on the same arrays" : "ran both sides once each") +
+        ", in an alternating order, so that the machine's drift over the minutes falls on both alike. Of " + std::to_string(total) + " strategies, " +
         std::to_string(counts[verdict::faster]) + " got faster, " + std::to_string(counts[verdict::slower]) +
         " got slower, " + std::to_string(counts[verdict::equivalent]) + " are equivalent and " +
         std::to_string(total - counts[verdict::faster] - counts[verdict::slower] - counts[verdict::equivalent]) +
@@ -203,6 +204,9 @@ void write_ab_html(const ab_results& ab, std::ostream& out) {
                       "the whole interval of the Hodges-Lehmann estimate")};
     if (!ab.looks.empty()) {
         sentences.push_back(looks_sentence(ab));
+    }
+    if (ab.paired()) {
+        sentences.push_back(pairs_sentence(ab));
     }
     if (!ab.complete()) {
         sentences.push_back("The run ended early: " + ab.failure + ".");

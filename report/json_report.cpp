@@ -81,20 +81,16 @@ nlohmann::ordered_json side_json(const ab_side& side) {
 
 // A row's figures on the scale the test ran on (the log ratio) and as a relative change.
 nlohmann::ordered_json ab_row_json(const strategy_comparison& s, const comparison& c) {
-    std::vector<double> log_ratios;
-    for (std::size_t k = 0; k < s.base.size() && k < s.next.size(); ++k) {
-        log_ratios.push_back(std::log(static_cast<double>(s.next[k]) / static_cast<double>(s.base[k])));
-    }
     const auto log_of = [](const std::optional<double>& change) {
         return change ? nlohmann::ordered_json(std::log1p(*change)) : nlohmann::ordered_json(nullptr);
     };
-    return {{"strategy", s.name},
+    nlohmann::ordered_json row = {{"strategy", s.name},
             {"rounds", s.rounds},
             {"base_median_ns", s.base_median},
             {"new_median_ns", s.next_median},
             {"base_medians_ns", s.base},
             {"new_medians_ns", s.next},
-            {"log_ratios", log_ratios},
+            {"log_ratios", s.round_log_ratios},
             {"round_sd", to_json(s.round_sd)},
             {"log_ratio_estimate", log_of(s.shift)},
             {"log_ratio_interval", s.shift_interval ? nlohmann::ordered_json{std::log1p(s.shift_interval->first),
@@ -108,6 +104,10 @@ nlohmann::ordered_json ab_row_json(const strategy_comparison& s, const compariso
             {"rounds_to_decide", s.runs_to_decide ? nlohmann::ordered_json(*s.runs_to_decide)
                                                   : nlohmann::ordered_json(nullptr)},
             {"rule", rule_text(s, c.drift)}};
+    if (s.pair_sd) {
+        row["pair_sd"] = *s.pair_sd; // rounds of pairs only, so that a record of process rounds keeps its bytes
+    }
+    return row;
 }
 
 } // namespace
@@ -141,6 +141,17 @@ void write_ab_json(const ab_results& ab, std::ostream& out) {
                           {"environment_pad", {{"base", r.base_pad}, {"new", r.next_pad}}},
                           {"base", *r.base_record},
                           {"new", *r.next_record}});
+        if (!r.pairs.empty()) {
+            auto pairs = nlohmann::ordered_json::array();
+            for (const ab_pair& pair : r.pairs) {
+                pairs.push_back({{"strategy", pair.strategy},
+                                 {"array", pair.array},
+                                 {"first", pair.new_first ? "new" : "base"},
+                                 {"base_ns", pair.base_ns},
+                                 {"new_ns", pair.next_ns}});
+            }
+            rounds.back()["pairs"] = std::move(pairs);
+        }
     }
     doc["rounds"] = std::move(rounds);
     auto looks = nlohmann::ordered_json::array();

@@ -255,15 +255,19 @@ void write_comparison_markdown(const comparison& c, std::ostream& out) {
 
 void write_ab_markdown(const ab_results& ab, std::ostream& out) {
     const comparison& c = ab.judged;
-    out << "Interleaved comparison over " << ab.rounds.size() << " rounds (seed " << ab.seed
-        << "), each running both sides once in an alternating order" << (ab.complete() ? "" : ", ended early: " +
+    out << "Interleaved comparison over " << ab.rounds.size() << " rounds (seed " << ab.seed << "), "
+        << rounds_design(ab) << (ab.complete() ? "" : ", ended early: " +
                                                                                               markdown_cell(ab.failure))
         << ".\n\n- base: " << code_span(side_text(ab.base)) << "\n- new: " << code_span(side_text(ab.next))
-        << "\n\nPer round the new side's median over the base side's; over the rounds the Hodges-Lehmann estimate "
+        << "\n\nPer round " << (ab.paired() ? "the median of its pairs' ratios, new over base" : "the new side's median over the base side's")
+        << "; over the rounds the Hodges-Lehmann estimate "
            "of that ratio with its interval and the exact Wilcoxon signed-rank test. "
         << gate_rule(c) << "\n";
     if (!ab.looks.empty()) {
         out << "\n" << markdown_cell(looks_sentence(ab)) << "\n";
+    }
+    if (ab.paired()) {
+        out << "\n" << markdown_cell(pairs_sentence(ab)) << "\n";
     }
     if (!c.differences.empty()) {
         out << "\n| the sides differ in | base | new |\n| --- | --- | --- |\n";

@@ -12,6 +12,7 @@
 #include <random>
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "analysis/signed_rank.hpp"
@@ -419,7 +420,7 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
     EXPECT_EQ(doc["complete"], true);
     const std::vector<bool> new_first = alternating_starts(8, 7);
     const auto pads = environment_pads(8, 7);
-    std::string noted = "0\n0\n"; // its check and its trial, unpadded
+    std::string noted = "0\n0\n0\n"; // its check, its trial and the question whether it answers units, unpadded
     std::set<std::size_t> drawn;
     for (const auto& [base, next] : pads) {
         noted += std::to_string(next) + "\n";
@@ -434,7 +435,27 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
         EXPECT_EQ(doc["rounds"][k]["environment_pad"]["new"], pads[k].second) << k;
         EXPECT_EQ(doc["rounds"][k]["new"]["context"]["chunk_size"], 300);
         EXPECT_EQ(doc["rounds"][k]["base"]["context"]["chunk_size"], 100000);
+        // Two pairs of each strategy (--runs 2), the first started by the round's side, the next by the other.
+        const nlohmann::json& pairs = doc["rounds"][k]["pairs"];
+        ASSERT_EQ(pairs.size(), 8u) << k;
+        std::map<std::string, std::vector<std::string>> firsts;
+        for (const auto& pair : pairs) {
+            firsts[pair["strategy"]].push_back(pair["first"]);
+            EXPECT_GT(pair["base_ns"].get<std::int64_t>(), 0);
+            EXPECT_GT(pair["new_ns"].get<std::int64_t>(), 0);
+        }
+        ASSERT_EQ(firsts.size(), 4u);
+        for (const auto& [strategy, sides] : firsts) {
+            EXPECT_EQ(sides, (std::vector<std::string>{new_first[k] ? "new" : "base", new_first[k] ? "base" : "new"}))
+                << strategy << " in round " << k;
+        }
+        EXPECT_EQ(doc["rounds"][k]["new"]["context"]["run_count"], 2) << "a unit's median per pair";
     }
+    for (const auto& row : doc["differences"]) {
+        EXPECT_GT(row["pair_sd"].get<double>(), 0) << row["strategy"];
+    }
+    EXPECT_HAS(r.out, "Each round started both sides as workers") << r.out;
+    EXPECT_HAS(read_text(dir.file("ab.md")), "Each round started both sides as workers");
     ASSERT_EQ(doc["differences"].size(), 4u);
     EXPECT_EQ(doc["differences"][0]["log_ratios"].size(), 8u);
     EXPECT_HAS(read_text(dir.file("ab.md")), "| chunk_size (a setting) | 100000 | 300 |");
@@ -451,8 +472,9 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
 }
 
 TEST_F(AbRun, ASideThatFailsEndsTheRunWithItsMessageAndIncompleteExports) {
-    // Run 1 checks its options, 2 is the trial, 3 the first round's new side, 4 the second round's.
-    const process_result r = ab({"--size", "2000", "--runs", "2", "--new", failing_side(4), "--export-json",
+    // Run 1 checks its options, 2 is the trial, 3 asks whether it answers units, 4 the first round's
+    // worker, 5 the second round's.
+    const process_result r = ab({"--size", "2000", "--runs", "2", "--new", failing_side(5), "--export-json",
                                  dir.file("ab.json")});
     EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_HAS(r.err, "quicksort_bench: error: round 2, new: the side broke") << r.err;
@@ -545,10 +567,13 @@ TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
         // and the child ends with it.
         {"a side that leaves a child", script(dir, "leaving-side", "(sleep 31.7 &)\nexec '" + bench_binary() + "' \"$@\""),
          {"--rounds", "8"}, 0, "[interleaved, 8 rounds]"},
-        // Runs 1 and 2 check and try the side; its first round's run hangs.
-        {"a side that hangs", script(dir, "hanging-side", count + "[ $n -eq 3 ] && exec sleep 32.3\nexec '" +
+        // Runs 1 to 3 check and try the side, and ask whether it answers units; its first round's hangs.
+        {"a side that hangs", script(dir, "hanging-side", count + "[ $n -eq 4 ] && exec sleep 32.3\nexec '" +
                                                               bench_binary() + "' \"$@\""),
          {"--rounds", "8", "--timeout", "2s"}, 1, "round 1, new: it ran past the time limit of 2 s"},
+        // A build from before the units: said once, and its rounds run each side whole.
+        {"an older build", script(dir, "older-side", "unset QSB_STEP_UNITS\nexec '" + bench_binary() + "' \"$@\""),
+         {"--rounds", "8"}, 0, "ab: the new side does not answer units of protocol version 1"},
     };
     for (const auto& c : cases) {
         const auto started = std::chrono::steady_clock::now();
