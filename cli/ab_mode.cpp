@@ -303,7 +303,7 @@ round_failure side_failure(side_id id, const step_outcome& outcome, const std::s
 // back, the first by ABBA blocks); then both finished, their records read into `round`. Each
 // request waits at most `limit_ns`. A side that fails ends the round with its words.
 std::optional<round_failure> run_pairs(const ab_options& opts, campaign& run, std::size_t r,
-                                       const std::vector<std::string>& strategies,
+                                       const std::string& prefix, const std::vector<std::string>& strategies,
                                        const std::vector<std::size_t>& order, ab_round& round, std::int64_t limit_ns) {
     std::optional<side_worker> workers[2]; // base, new
     std::uint64_t runs = std::numeric_limits<std::uint64_t>::max();
@@ -320,7 +320,8 @@ std::optional<round_failure> run_pairs(const ab_options& opts, campaign& run, st
         runs = std::min(runs, *hello);
     }
     progress_line& progress = run.progress();
-    progress.phase("pairs", runs * strategies.size());
+    progress.set_prefix(prefix + "pairs");
+    progress.phase("", runs * strategies.size());
     for (std::uint64_t k = 0; k < runs; ++k) {
         for (const std::size_t at : order) {
             ab_pair pair{strategies[at], 0, pair_new_first(round.new_first, k), 0, 0};
@@ -357,8 +358,36 @@ std::optional<round_failure> run_pairs(const ab_options& opts, campaign& run, st
     return std::nullopt;
 }
 
-// Every round, both sides once in the round's own order, until all are done or a side fails;
-// the finished rounds land in `ab`. With --max-time, rounds go on until a look finds every strategy
+// One round of whole processes: each side once, in the round's order, with its pad, its record read
+// into `round`; `longest_ns` keeps the longest side's run so far.
+std::optional<round_failure> run_whole_sides(const ab_options& opts, campaign& run, std::size_t r,
+                                             const std::string& prefix, ab_round& round, std::int64_t limit_ns,
+                                             std::int64_t& longest_ns) {
+    progress_line& progress = run.progress();
+    for (const side_id id : round.new_first ? std::vector{side_id::next, side_id::base}
+                                            : std::vector{side_id::base, side_id::next}) {
+        const ab_side& side = side_of(opts, id);
+        progress.phase("", 0);
+        progress.set_prefix(prefix + side_name(id));
+        const std::int64_t started = now_ns();
+        side_outcome ran = run_side(side, side.arguments,
+                                    run.file("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json"),
+                                    progress, limit_ns, id == side_id::base ? round.base_pad : round.next_pad);
+        longest_ns = std::max(longest_ns, now_ns() - started);
+        progress.erase();
+        if (!ran.ok) {
+            return side_failure(id, ran, "");
+        }
+        progress.sorted();
+        (id == side_id::base ? round.base : round.next) = std::move(ran.side.record);
+        (id == side_id::base ? round.base_record : round.next_record) =
+            std::make_shared<const nlohmann::ordered_json>(std::move(ran.side.document));
+    }
+    return std::nullopt;
+}
+
+// Every round, both sides in the round's own order (pairs of the `paired_strategies`' units; with
+// none, each side once whole), until all are done or a side fails; the finished rounds land in `ab`. With --max-time, rounds go on until a look finds every strategy
 // decided, the time is spent or the last look is taken; each look's verdicts land in `ab.judged`.
 // The status to end with.
 int run_rounds(const ab_options& opts, campaign& run, ab_results& ab, const std::vector<std::string>& paired_strategies) {
@@ -391,40 +420,19 @@ int run_rounds(const ab_options& opts, campaign& run, ab_results& ab, const std:
         ab_round round;
         round.new_first = new_first[r];
         std::tie(round.base_pad, round.next_pad) = pads[r];
-        const std::vector<std::size_t> order = new_first[r] ? std::vector<std::size_t>{1, 0} : std::vector<std::size_t>{0, 1};
         const std::int64_t limit = side_timeout(opts, longest_ns); // from the rounds before this one
-        if (paired) {
-            progress.set_prefix("round " + std::to_string(r + 1) + "/" + std::to_string(until) + ", pairs");
-            const std::int64_t started = now_ns();
-            if (const auto failed = run_pairs(opts, run, r, paired_strategies, strategy_orders[r], round, limit)) {
-                progress.erase();
-                ab.failure = "round " + std::to_string(r + 1) + ", " + failed->failure;
-                return campaign::failed(ab.failure, failed->outcome);
-            }
-            longest_ns = std::max(longest_ns, now_ns() - started);
-            progress.erase();
+        const std::string prefix = "round " + std::to_string(r + 1) + "/" + std::to_string(until) + ", ";
+        const std::int64_t started = now_ns();
+        const std::optional<round_failure> failed =
+            paired ? run_pairs(opts, run, r, prefix, paired_strategies, strategy_orders[r], round, limit)
+                   : run_whole_sides(opts, run, r, prefix, round, limit, longest_ns);
+        progress.erase();
+        if (failed) {
+            ab.failure = "round " + std::to_string(r + 1) + ", " + failed->failure;
+            return campaign::failed(ab.failure, failed->outcome);
         }
-        for (const std::size_t which : paired ? std::vector<std::size_t>{} : order) {
-            const side_id id = which == 0 ? side_id::base : side_id::next;
-            const ab_side& side = side_of(opts, id);
-            progress.phase("", 0);
-            progress.set_prefix("round " + std::to_string(r + 1) + "/" + std::to_string(until) + ", " +
-                                side_name(id));
-            const std::int64_t started = now_ns();
-            side_outcome ran = run_side(
-                side, side.arguments,
-                run.file("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json"), progress, limit,
-                id == side_id::base ? round.base_pad : round.next_pad);
-            longest_ns = std::max(longest_ns, now_ns() - started);
-            progress.erase();
-            if (!ran.ok) {
-                ab.failure = "round " + std::to_string(r + 1) + ", " + side_name(id) + ": " + ran.failure;
-                return campaign::failed(ab.failure, ran);
-            }
-            progress.sorted();
-            (id == side_id::base ? round.base : round.next) = std::move(ran.side.record);
-            (id == side_id::base ? round.base_record : round.next_record) =
-                std::make_shared<const nlohmann::ordered_json>(std::move(ran.side.document));
+        if (paired) {
+            longest_ns = std::max(longest_ns, (now_ns() - started) / 2); // half a round: a side's share
         }
         if (!run.terminal()) {
             std::cerr << round_line(round, r + 1, until) << std::endl;

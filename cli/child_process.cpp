@@ -172,8 +172,13 @@ int run_as_worker(const options& opts, int result_fd, const std::string& version
             return 2;
         }
         std::string answer = "sorted";
-        for (const unit_runner::sort_time& sort : runner.run(measured->id)) {
-            answer += " " + std::to_string(sort.ns) + "@" + std::to_string(sort.array);
+        try {
+            for (const unit_runner::sort_time& sort : runner.run(measured->id)) {
+                answer += " " + std::to_string(sort.ns) + "@" + std::to_string(sort.array);
+            }
+        } catch (const std::invalid_argument& e) { // a strategy this run does not measure
+            print_error(std::cerr, e.what());
+            return 2;
         }
         std::cout << answer << std::endl;
     }

@@ -416,10 +416,11 @@ std::optional<std::string> unit_worker::answer(std::int64_t timeout_ns) {
         if (lines_.find('\n') != std::string::npos) {
             continue;
         }
-        // Its answer or its end: a worker that closed its output but lives on is waited for no longer.
+        // Its answer or its end, whatever holds its pipes; a worker that closed its output but lives
+        // on is left to its time limit.
         exited_ = ::waitpid(pid_, &status_, WNOHANG) == pid_;
         const bool timed_out = timeout_ns > 0 && now_ns() - started > timeout_ns;
-        if (exited_ || !out_open_ || timed_out) {
+        if (exited_ || timed_out) {
             end(timed_out && !exited_, timeout_ns);
         }
     }

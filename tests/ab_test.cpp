@@ -14,11 +14,13 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "analysis/signed_rank.hpp"
 #include "cli/ab_sides.hpp"
 #include "cli/compare_mode.hpp"
 #include "cli/ab_mode.hpp"
+#include "machine/cpus.hpp"
 #include "process.hpp"
 #include "records/ab.hpp"
 #include "report/ab_report.hpp"
@@ -255,6 +257,36 @@ TEST(AbRounds, TheSidesTakeTurnsStarting) {
         firsts.insert(alternating_starts(1, seed)[0]);
     }
     EXPECT_EQ(firsts.size(), 2u) << "the seed decides which side starts";
+}
+
+// A round of pairs is judged by the median of its pairs' log ratios, its figures the medians of its
+// units; the pairs' spread is pooled over the rounds about each round's mean. Expected values from
+// Python's statistics module.
+TEST(AbRounds, ARoundOfPairsIsJudgedByTheMedianOfItsPairsRatios) {
+    const auto paired = [](std::vector<std::pair<std::int64_t, std::int64_t>> pairs) {
+        ab_round round = round_of({{"parallel sort", 1}, {"thread sort", 1}}, {{"parallel sort", 9}, {"thread sort", 1}});
+        for (const auto& [base, next] : pairs) {
+            round.pairs.push_back({"parallel sort", 7, false, base, next});
+            round.pairs.push_back({"thread sort", 7, true, 100, 100}); // another strategy's pairs stay its own
+        }
+        return round;
+    };
+    const comparison judged = compare_rounds({paired({{100, 110}, {100, 90}, {200, 260}, {100, 105}}),
+                                              paired({{100, 100}, {100, 102}, {100, 98}})},
+                                             0.05, 0.02);
+    const strategy_comparison& row = judged.steps.at(0).strategies.at(0);
+    ASSERT_EQ(row.name, "parallel sort");
+    ASSERT_EQ(row.round_log_ratios.size(), 2u);
+    EXPECT_NEAR(row.round_log_ratios[0], 0.07205017198687849, 1e-12);
+    EXPECT_NEAR(row.round_log_ratios[1], 0.0, 1e-12);
+    EXPECT_EQ(row.base, (duration_list{100, 100}));
+    EXPECT_EQ(row.next, (duration_list{107, 100}));
+    ASSERT_TRUE(row.pair_sd.has_value());
+    EXPECT_NEAR(*row.pair_sd, 0.1179276705668741, 1e-12);
+    EXPECT_EQ(judged.steps[0].strategies.at(1).pair_sd, 0.0) << "identical pairs spread by nothing";
+    EXPECT_FALSE(compare_rounds({round_of({{"parallel sort", 100}}, {{"parallel sort", 110}})}, 0.05, 0.02)
+                     .steps.at(0).strategies.at(0).pair_sd.has_value())
+        << "rounds of whole processes have no pairs";
 }
 
 // Holm's adjustment, by hand: sorted 0.005 0.01 0.03 0.04 times 4, 3, 2, 1, each at least the
@@ -571,6 +603,12 @@ TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
         {"a side that hangs", script(dir, "hanging-side", count + "[ $n -eq 4 ] && exec sleep 32.3\nexec '" +
                                                               bench_binary() + "' \"$@\""),
          {"--rounds", "8", "--timeout", "2s"}, 1, "round 1, new: it ran past the time limit of 2 s"},
+        // A worker that greets, then answers a unit with what is no answer, and lives on.
+        {"a side that answers nonsense",
+         script(dir, "nonsense-side", "n=$(($(cat '" + dir.file("asked") + "' 2>/dev/null || echo 0) + 1)); echo $n > '" +
+                                          dir.file("asked") + "'\nif [ $n -eq 4 ]; then echo 'units 1 runs 2'; read request; "
+                                              "echo nonsense; exec sleep 33.1; fi\nexec '" + bench_binary() + "' \"$@\""),
+         {"--rounds", "8"}, 1, "round 1, new: its answer to a unit of "},
         // A build from before the units: said once, and its rounds run each side whole.
         {"an older build", script(dir, "older-side", "unset QSB_STEP_UNITS\nexec '" + bench_binary() + "' \"$@\""),
          {"--rounds", "8"}, 0, "ab: the new side does not answer units of protocol version 1"},
@@ -584,12 +622,55 @@ TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
         // Waiting for what a side left would take 31.7 s a run, 16 runs here.
         EXPECT_LT(took, std::chrono::seconds(100)) << c.what << ": waited for what the side left";
     }
-    for (const char* left : {"sleep 31.7", "sleep 32.3"}) {
+    for (const char* left : {"sleep 31.7", "sleep 32.3", "sleep 33.1"}) {
         EXPECT_EQ(run_process("/usr/bin/pgrep", {"-f", left}).out, "") << left << " outlived its side";
     }
 }
 
 // Rounds until decided or out of time: the looks taken, the last over every round run, said and kept.
+// A worker as the protocol has it: greets, answers each unit with its checked sorts, writes its
+// record at the end of its input; anything else ends it with status 2 and a line that says why.
+TEST_F(AbRun, AWorkerAnswersUnitsAndRefusesAnythingElse) {
+    const struct {
+        const char* version;
+        const char* requests;
+        int status;
+        std::string says;
+    } cases[] = {
+        {"1", "unit parallel sort\\nunit thread sort\\nunit sequential sort\\nunit parallel_for parallel sort\\n", 0,
+         "units 1 runs 2\nsorted "},
+        {"2", "", 2, "version 2 of the unit protocol asked for; this program speaks version 1"},
+        {"1", "run everything\\n", 2, "not a request of the unit protocol: run everything"},
+        {"1", "unit std::sort\\n", 2, "this run does not measure std::sort"},
+    };
+    for (const auto& c : cases) {
+        const process_result r = run_process(
+            "/bin/bash", {"-c", "printf '" + std::string(c.requests) + "' | QSB_STEP_UNITS=" + c.version +
+                                    " QSB_STEP_RESULT_FD=7 '" + bench_binary() + "' --size 2000 --runs 2 7>>'" +
+                                    dir.file("record.json") + "'"});
+        EXPECT_EQ(r.exit_code, c.status) << c.requests << r.err;
+        EXPECT_HAS(r.out + r.err, c.says) << r.out << r.err;
+    }
+    // The first case's record: the strategies asked for in the table's order, a duration per unit.
+    const nlohmann::json record = json("record.json");
+    ASSERT_EQ(record["strategies"].size(), 4u);
+    EXPECT_EQ(record["strategies"][0]["name"], "sequential sort");
+    EXPECT_EQ(record["strategies"][2]["name"], "parallel sort");
+    EXPECT_EQ(record["strategies"][2]["durations_ns"].size(), 1u);
+    EXPECT_EQ(record["context"]["run_count"], 1) << "the units asked of each strategy";
+    // A unit is one sort of the parallel sort, one per CPU of the thread sort, as their phases run them.
+    const process_result first = run_process(
+        "/bin/bash", {"-c", "printf 'unit parallel sort\\nunit thread sort\\n' | QSB_STEP_UNITS=1 "
+                            "QSB_STEP_RESULT_FD=7 '" + bench_binary() + "' --size 2000 7>'" + dir.file("units.json") + "'"});
+    std::vector<std::string> lines;
+    for (std::istringstream in(first.out); std::getline(in, lines.emplace_back());) {
+    }
+    ASSERT_GE(lines.size(), 3u) << first.out;
+    EXPECT_EQ(std::count(lines[1].begin(), lines[1].end(), '@'), 1) << first.out;
+    EXPECT_EQ(static_cast<std::size_t>(std::count(lines[2].begin(), lines[2].end(), '@')), allowed_cpus().size())
+        << first.out;
+}
+
 TEST_F(AbRun, MaxTimeAddsRoundsUntilDecidedOrTheTimeIsSpent) {
     const auto started = std::chrono::steady_clock::now();
     const process_result r = ab({"--size", "2000", "--runs", "2", "--max-time", "3s", "--export-json", dir.file("ab.json"),

@@ -13,7 +13,7 @@
 // it is 0. After two minutes the child is killed.
 struct run_options {
     bool terminal = false;
-    std::string marker;
+    std::string marker = {};
     int signal = 0;
     std::string stdout_file = {}; // on a terminal: standard output goes to this file instead
     bool background = false; // on a terminal: the child runs in a process group of its own, as `cmd &`
