@@ -6,18 +6,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <limits>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <system_error>
 #include <tuple>
 
-#include "analysis/stats.hpp"
 #include "bench/progress.hpp"
 #include "cli/ab_sides.hpp"
 #include "cli/child_process.hpp"
@@ -139,42 +137,6 @@ side_outcome run_side(const ab_side& side, std::vector<std::string> args, const 
     return outcome;
 }
 
-// A worker's hello: the sorts per strategy it was set to run, when it speaks this protocol's version.
-std::optional<std::uint64_t> hello_runs(const std::optional<std::string>& line) {
-    unsigned long long runs = 0;
-    char version[8] = {};
-    if (!line || std::sscanf(line->c_str(), "units %7s runs %llu", version, &runs) != 2 ||
-        std::string(version) != unit_protocol_version || runs == 0) {
-        return std::nullopt;
-    }
-    return runs;
-}
-
-// A unit's answer: the median of its sorts' durations and its first array; nothing for a line that
-// is not one.
-std::optional<std::pair<std::int64_t, std::uint64_t>> unit_answer(const std::optional<std::string>& line) {
-    if (!line || line->rfind("sorted ", 0) != 0) {
-        return std::nullopt;
-    }
-    duration_list durations;
-    std::uint64_t first_array = 0;
-    std::istringstream words(line->substr(7));
-    for (std::string word; words >> word;) {
-        long long ns = 0;
-        unsigned long long array = 0;
-        char rest = 0;
-        if (std::sscanf(word.c_str(), "%lld@%llu%c", &ns, &array, &rest) != 2 || ns <= 0) {
-            return std::nullopt;
-        }
-        first_array = durations.empty() ? array : first_array;
-        durations.push_back(ns);
-    }
-    if (durations.empty()) {
-        return std::nullopt;
-    }
-    return std::pair{median_of(durations), first_array};
-}
-
 // A side as a worker of a round: its record's file in the scratch folder, open for it to write.
 struct side_worker {
     std::string record;
@@ -203,9 +165,25 @@ struct side_worker {
 // is ended at its first line. `interrupted` takes a signal caught meanwhile.
 bool answers_units(const ab_side& side, const std::string& record, std::int64_t timeout_ns, int& interrupted) {
     side_worker probe(side, trial_arguments(side.arguments), record, 0);
-    const bool speaks = hello_runs(probe.worker.answer(timeout_ns)).has_value();
+    const std::optional<std::string> greeting = probe.worker.answer(timeout_ns);
+    const bool speaks = greeting && read_unit_greeting(*greeting);
     interrupted = probe.worker.outcome().interrupted_by;
     return speaks; // and ended, unasked, as it goes
+}
+
+// The sides in the order a round that `new_first` starts runs them.
+std::array<side_id, 2> round_order(bool new_first) {
+    return new_first ? std::array{side_id::next, side_id::base} : std::array{side_id::base, side_id::next};
+}
+
+// The bytes a side's environment is padded by this round.
+std::size_t pad_of(const ab_round& round, side_id id) { return id == side_id::base ? round.base_pad : round.next_pad; }
+
+// A side's record, as read and as it wrote it, kept in its round.
+void keep_record(ab_round& round, side_id id, side_record read) {
+    (id == side_id::base ? round.base : round.next) = std::move(read.record);
+    (id == side_id::base ? round.base_record : round.next_record) =
+        std::make_shared<const nlohmann::ordered_json>(std::move(read.document));
 }
 
 // Which side sorts first in pair `k` of a strategy in a round that `new_first` starts: ABBA blocks,
@@ -305,19 +283,20 @@ round_failure side_failure(side_id id, const step_outcome& outcome, const std::s
 std::optional<round_failure> run_pairs(const ab_options& opts, campaign& run, std::size_t r,
                                        const std::string& prefix, const std::vector<std::string>& strategies,
                                        const std::vector<std::size_t>& order, ab_round& round, std::int64_t limit_ns) {
-    std::optional<side_worker> workers[2]; // base, new
+    std::optional<side_worker> workers[2]; // by side_id
+    const auto worker_of = [&](side_id id) -> unit_worker& { return workers[static_cast<std::size_t>(id)]->worker; };
     std::uint64_t runs = std::numeric_limits<std::uint64_t>::max();
-    for (const std::size_t which : round.new_first ? std::vector<std::size_t>{1, 0} : std::vector<std::size_t>{0, 1}) {
-        const side_id id = which == 0 ? side_id::base : side_id::next;
+    for (const side_id id : round_order(round.new_first)) {
         const ab_side& side = side_of(opts, id);
-        workers[which].emplace(side, side.arguments,
-                               run.file("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json"),
-                               which == 0 ? round.base_pad : round.next_pad);
-        const std::optional<std::uint64_t> hello = hello_runs(workers[which]->worker.answer(limit_ns));
-        if (!hello) {
-            return side_failure(id, workers[which]->worker.outcome(), "it no longer answers units as in its trial");
+        workers[static_cast<std::size_t>(id)].emplace(
+            side, side.arguments, run.file("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json"),
+            pad_of(round, id));
+        const std::optional<std::string> greeting = worker_of(id).answer(limit_ns);
+        const std::optional<std::uint64_t> asked = greeting ? read_unit_greeting(*greeting) : std::nullopt;
+        if (!asked) {
+            return side_failure(id, worker_of(id).outcome(), "it no longer answers units as in its trial");
         }
-        runs = std::min(runs, *hello);
+        runs = std::min(runs, *asked);
     }
     progress_line& progress = run.progress();
     progress.set_prefix(prefix + "pairs");
@@ -325,32 +304,28 @@ std::optional<round_failure> run_pairs(const ab_options& opts, campaign& run, st
     for (std::uint64_t k = 0; k < runs; ++k) {
         for (const std::size_t at : order) {
             ab_pair pair{strategies[at], 0, pair_new_first(round.new_first, k), 0, 0};
-            for (const std::size_t which : pair.new_first ? std::vector<std::size_t>{1, 0} : std::vector<std::size_t>{0, 1}) {
-                unit_worker& worker = workers[which]->worker;
-                const auto answer = unit_answer(worker.ask("unit " + pair.strategy, limit_ns));
-                if (!answer) {
-                    return side_failure(which == 0 ? side_id::base : side_id::next, worker.outcome(),
+            for (const side_id id : round_order(pair.new_first)) {
+                const std::optional<std::string> line = worker_of(id).ask("unit " + pair.strategy, limit_ns);
+                const std::optional<unit_reply> reply = line ? read_unit_reply(*line) : std::nullopt;
+                if (!reply) {
+                    return side_failure(id, worker_of(id).outcome(),
                                         "its answer to a unit of " + pair.strategy + " is none of the protocol's");
                 }
-                (which == 0 ? pair.base_ns : pair.next_ns) = answer->first;
-                pair.array = answer->second;
+                (id == side_id::base ? pair.base_ns : pair.next_ns) = reply->median_ns;
+                pair.array = reply->first_array;
             }
             round.pairs.push_back(std::move(pair));
             progress.sorted();
             progress.draw();
         }
     }
-    for (const std::size_t which : {0, 1}) {
-        const side_id id = which == 0 ? side_id::base : side_id::next;
-        const step_outcome& ended = workers[which]->worker.finish(limit_ns);
+    for (const side_id id : {side_id::base, side_id::next}) {
+        const step_outcome& ended = worker_of(id).finish(limit_ns);
         if (!ended.ok) {
             return side_failure(id, ended, "");
         }
         try {
-            side_record read = read_side_record(workers[which]->record);
-            (which == 0 ? round.base : round.next) = std::move(read.record);
-            (which == 0 ? round.base_record : round.next_record) =
-                std::make_shared<const nlohmann::ordered_json>(std::move(read.document));
+            keep_record(round, id, read_side_record(workers[static_cast<std::size_t>(id)]->record));
         } catch (const std::runtime_error& e) {
             return side_failure(id, ended, e.what());
         }
@@ -364,31 +339,29 @@ std::optional<round_failure> run_whole_sides(const ab_options& opts, campaign& r
                                              const std::string& prefix, ab_round& round, std::int64_t limit_ns,
                                              std::int64_t& longest_ns) {
     progress_line& progress = run.progress();
-    for (const side_id id : round.new_first ? std::vector{side_id::next, side_id::base}
-                                            : std::vector{side_id::base, side_id::next}) {
+    for (const side_id id : round_order(round.new_first)) {
         const ab_side& side = side_of(opts, id);
         progress.phase("", 0);
         progress.set_prefix(prefix + side_name(id));
         const std::int64_t started = now_ns();
         side_outcome ran = run_side(side, side.arguments,
                                     run.file("round-" + std::to_string(r + 1) + "-" + side_name(id) + ".json"),
-                                    progress, limit_ns, id == side_id::base ? round.base_pad : round.next_pad);
+                                    progress, limit_ns, pad_of(round, id));
         longest_ns = std::max(longest_ns, now_ns() - started);
         progress.erase();
         if (!ran.ok) {
             return side_failure(id, ran, "");
         }
         progress.sorted();
-        (id == side_id::base ? round.base : round.next) = std::move(ran.side.record);
-        (id == side_id::base ? round.base_record : round.next_record) =
-            std::make_shared<const nlohmann::ordered_json>(std::move(ran.side.document));
+        keep_record(round, id, std::move(ran.side));
     }
     return std::nullopt;
 }
 
 // Every round, both sides in the round's own order (pairs of the `paired_strategies`' units; with
-// none, each side once whole), until all are done or a side fails; the finished rounds land in `ab`. With --max-time, rounds go on until a look finds every strategy
-// decided, the time is spent or the last look is taken; each look's verdicts land in `ab.judged`.
+// none, each side once whole), until all are done or a side fails; the finished rounds land in
+// `ab`. With --max-time, rounds go on until a look finds every strategy decided, the time is
+// spent or the last look is taken; each look's verdicts land in `ab.judged`.
 // The status to end with.
 int run_rounds(const ab_options& opts, campaign& run, ab_results& ab, const std::vector<std::string>& paired_strategies) {
     const bool paired = !paired_strategies.empty();

@@ -9,11 +9,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
+#include "analysis/stats.hpp"
 #include "bench/measure.hpp"
 #include "cli/run_settings_table.hpp"
 #include "common/clock.hpp"
@@ -155,6 +158,44 @@ int run_as_child(const options& opts, int result_fd) {
     return EXIT_SUCCESS;
 }
 
+std::string unit_greeting(std::uint64_t runs) {
+    return std::string("units ") + unit_protocol_version + " runs " + std::to_string(runs);
+}
+
+std::optional<std::uint64_t> read_unit_greeting(const std::string& line) {
+    unsigned long long runs = 0;
+    char version[8] = {};
+    if (std::sscanf(line.c_str(), "units %7s runs %llu", version, &runs) != 2 ||
+        std::string(version) != unit_protocol_version || runs == 0) {
+        return std::nullopt;
+    }
+    return runs;
+}
+
+std::optional<unit_reply> read_unit_reply(const std::string& line) {
+    if (line.rfind("sorted ", 0) != 0) {
+        return std::nullopt;
+    }
+    duration_list durations;
+    unit_reply reply;
+    std::istringstream words(line.substr(7));
+    for (std::string word; words >> word;) {
+        long long ns = 0;
+        unsigned long long array = 0;
+        char rest = 0;
+        if (std::sscanf(word.c_str(), "%lld@%llu%c", &ns, &array, &rest) != 2 || ns <= 0) {
+            return std::nullopt;
+        }
+        reply.first_array = durations.empty() ? array : reply.first_array;
+        durations.push_back(ns);
+    }
+    if (durations.empty()) {
+        return std::nullopt;
+    }
+    reply.median_ns = median_of(durations);
+    return reply;
+}
+
 int run_as_worker(const options& opts, int result_fd, const std::string& version) {
     if (version != unit_protocol_version) {
         print_error(std::cerr, std::string(step_units_variable) + ": version " + printable(version) +
@@ -164,7 +205,7 @@ int run_as_worker(const options& opts, int result_fd, const std::string& version
     }
     const std::vector<unsigned> cpus = allowed_cpus();
     unit_runner runner(opts, static_cast<unsigned>(cpus.size()));
-    std::cout << "units " << unit_protocol_version << " runs " << opts.sizes.run_count << std::endl;
+    std::cout << unit_greeting(opts.sizes.run_count) << std::endl;
     for (std::string line; std::getline(std::cin, line);) {
         const strategy_info* measured = line.rfind("unit ", 0) == 0 ? info_named(line.substr(5)) : nullptr;
         if (measured == nullptr) {

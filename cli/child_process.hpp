@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,18 @@ private:
 // line per finished sort (the strategy's name) for its parent's progress display, and writes its
 // record to `result_fd`, the descriptor its parent handed it.
 int run_as_child(const options& opts, int result_fd);
+
+// The unit protocol's lines (docs/unit-protocol.md), written and read here alone.
+// The worker's greeting: "units 1 runs N".
+std::string unit_greeting(std::uint64_t runs);
+// The sorts per strategy a greeting names, when it is one of this protocol's version.
+std::optional<std::uint64_t> read_unit_greeting(const std::string& line);
+// A unit's answer, "sorted <ns>@<array> ...": the median of its sorts and its first array.
+struct unit_reply {
+    std::int64_t median_ns = 0;
+    std::uint64_t first_array = 0;
+};
+std::optional<unit_reply> read_unit_reply(const std::string& line);
 
 // A worker of a paired comparison (`version` names the unit protocol its parent speaks): says
 // "units 1 runs N", then answers each "unit <strategy>" on its standard input with one unit's
