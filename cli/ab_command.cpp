@@ -11,9 +11,9 @@
 
 CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
     CLI::App* command = app.add_subcommand(
-        "ab", "Compare two builds or two settings in interleaved rounds: each round runs both sides once, as fresh "
-              "processes, the side that starts alternating, and the verdict rests on the rounds' paired ratios, so that the "
-              "machine's drift cancels");
+        "ab", "Compare two builds or two settings in interleaved rounds: each round starts both sides as fresh "
+              "workers that sort the same arrays unit by unit, back to back in ABBA order, the side that starts "
+              "alternating, and the verdict rests on the rounds' ratios, so that the machine's drift cancels");
     command->add_option("--base", texts.base_program, "The base side's program (default: this program)")
         ->type_name("PROGRAM");
     command->add_option("--new", texts.next_program, "The new side's program (default: this program)")
@@ -28,13 +28,13 @@ CLI::App* add_ab_command(CLI::App& app, ab_options& ab, ab_texts& texts) {
     for (const setting s : both_sides) {
         add_setting(*command, s, texts.settings[static_cast<std::size_t>(s)], true);
     }
-    command->add_option("--rounds", texts.rounds, "Rounds, each running both sides once (6 to 1000, default 10)")
+    command->add_option("--rounds", texts.rounds, "Rounds, each starting both sides once (6 to 1000, default 10)")
         ->type_name("R");
     command->add_option("--max-time", texts.max_time,
                         "Instead of a fixed number of rounds, add rounds until every strategy is decided or this "
                         "much time is spent, e.g. 2m; looks at 9, 14, 21... rounds, each at its share of --alpha")
         ->type_name("DURATION");
-    command->add_option("--seed", texts.seed, "The seed that picks the side starting the first round (default 1)")->type_name("N");
+    command->add_option("--seed", texts.seed, "The seed of the side starting the first round, of the pads and of the strategies' order (default 1)")->type_name("N");
     add_gate_levels(*command, texts.gate, "The change in percent that counts, as for compare (default 2)");
     command->add_option("--timeout", texts.timeout,
                         "End a side's run that takes longer than this, e.g. 20m (default: an hour in the first "
