@@ -281,15 +281,21 @@ std::vector<unit_runner::sort_time> unit_runner::run(strategy id) {
     if (phase == state_->phases.end()) {
         throw std::invalid_argument(std::string("this run does not measure ") + name_of(id));
     }
+    phase_state::lists& unit = state_->units[index_of(id)];
+    // The calling thread's generator set by the unit alone (its strategy and its number), so that
+    // two workers sort the same arrays there whatever the parallel loops drew from it before.
+    seed_generator(static_cast<std::uint32_t>(1 + 1'000'003 * index_of(id) + unit.times.size()));
     const std::size_t before = phase->times.size();
     phase->run_batch(phase->batch);
     std::vector<sort_time> sorted;
     for (std::size_t k = before; k < phase->times.size(); ++k) {
         sorted.push_back({k < phase->ids->size() ? (*phase->ids)[k] : 0, phase->times[k]});
     }
-    phase_state::lists& unit = state_->units[index_of(id)];
     unit.times.push_back(median_of(duration_list(phase->times.begin() + static_cast<std::ptrdiff_t>(before), phase->times.end())));
-    unit.ids.push_back(sorted.empty() ? 0 : sorted.front().array);
+    // The unit's name whatever order its sorts finished in: the smallest of its arrays' identities.
+    const auto smallest = std::min_element(sorted.begin(), sorted.end(),
+                                           [](const sort_time& a, const sort_time& b) { return a.array < b.array; });
+    unit.ids.push_back(smallest == sorted.end() ? 0 : smallest->array);
     return sorted;
 }
 

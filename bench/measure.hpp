@@ -24,8 +24,9 @@ unsigned parallel_loop_threads();
 // The timed phases one unit at a time, on request: what a worker of a paired comparison runs. A
 // unit is one batch of a phase as it runs: as many sorts at once as the phase runs side by side
 // (one per worker), one sort where a sort has the machine to itself. Each sort is checked after its
-// interval as in `measure`; the arrays follow the same generators, so that two runners asked for
-// the same units in the same order sort the same arrays on the calling thread.
+// interval as in `measure`. Before each unit the calling thread's generator is seeded by the
+// strategy and the unit's number, so that two runners sort the same arrays there (the chunked
+// parallel sort's, the pool's queue); those that a parallel loop's threads draw follow the scheduling.
 class unit_runner {
 public:
     struct sort_time {
@@ -42,7 +43,7 @@ public:
     // measure, and as `measure` does on any failure.
     std::vector<sort_time> run(strategy id);
     // The record of every unit run so far: the strategies asked for, each with one duration per
-    // unit (its sorts' median) in the order they ran, and the unit's first array. Every strategy
+    // unit (its sorts' median) in the order they ran, and the smallest identity of its arrays. Every strategy
     // is asked as many units, which the record's run count says.
     benchmark_results record() const;
 

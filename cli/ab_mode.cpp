@@ -312,7 +312,7 @@ std::optional<round_failure> run_pairs(const ab_options& opts, campaign& run, st
                                         "its answer to a unit of " + pair.strategy + " is none of the protocol's");
                 }
                 (id == side_id::base ? pair.base_ns : pair.next_ns) = reply->median_ns;
-                pair.array = reply->first_array;
+                pair.array = reply->smallest_array;
             }
             round.pairs.push_back(std::move(pair));
             progress.sorted();

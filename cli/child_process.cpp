@@ -186,7 +186,7 @@ std::optional<unit_reply> read_unit_reply(const std::string& line) {
         if (std::sscanf(word.c_str(), "%lld@%llu%c", &ns, &array, &rest) != 2 || ns <= 0) {
             return std::nullopt;
         }
-        reply.first_array = durations.empty() ? array : reply.first_array;
+        reply.smallest_array = durations.empty() ? array : std::min<std::uint64_t>(reply.smallest_array, array);
         durations.push_back(ns);
     }
     if (durations.empty()) {

@@ -69,10 +69,11 @@ int run_as_child(const options& opts, int result_fd);
 std::string unit_greeting(std::uint64_t runs);
 // The sorts per strategy a greeting names, when it is one of this protocol's version.
 std::optional<std::uint64_t> read_unit_greeting(const std::string& line);
-// A unit's answer, "sorted <ns>@<array> ...": the median of its sorts and its first array.
+// A unit's answer, "sorted <ns>@<array> ...": the median of its sorts and the smallest identity of
+// its arrays, which names the unit whatever order its sorts finished in.
 struct unit_reply {
     std::int64_t median_ns = 0;
-    std::uint64_t first_array = 0;
+    std::uint64_t smallest_array = 0;
 };
 std::optional<unit_reply> read_unit_reply(const std::string& line);
 

@@ -26,7 +26,7 @@ struct ab_side {
 // arrays; each side's figure is its unit's median.
 struct ab_pair {
     std::string strategy;
-    std::uint64_t array = 0; // the identity of the unit's first array
+    std::uint64_t array = 0; // the smallest identity of the unit's arrays
     bool new_first = false;
     std::int64_t base_ns = 0;
     std::int64_t next_ns = 0;

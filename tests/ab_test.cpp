@@ -482,6 +482,18 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
                 << strategy << " in round " << k;
         }
         EXPECT_EQ(doc["rounds"][k]["new"]["context"]["run_count"], 2) << "a unit's median per pair";
+        // The chunked parallel sort's unit is one sort on the worker's own thread: both sides sorted
+        // the same arrays, which its pairs name.
+        std::vector<std::uint64_t> sorted;
+        for (const auto& pair : pairs) {
+            if (pair["strategy"] == "parallel sort") {
+                sorted.push_back(pair["array"]);
+            }
+        }
+        for (const char* side : {"base", "new"}) {
+            EXPECT_EQ(doc["rounds"][k][side]["strategies"][2]["array_ids"].get<std::vector<std::uint64_t>>(), sorted)
+                << side << " in round " << k;
+        }
     }
     for (const auto& row : doc["differences"]) {
         EXPECT_GT(row["pair_sd"].get<double>(), 0) << row["strategy"];
