@@ -233,6 +233,30 @@ int exit_descriptor(pid_t pid) {
 }
 
 
+// Waits once for the step's output, its error output, a caught signal or its end (at most a second
+// where its end has a descriptor, so that a timeout and the elapsed time keep moving; else 100 ms),
+// and takes what its open pipes hold. False when a signal was caught (in `interrupted`) or the wait failed.
+bool wait_once(int out, bool& out_open, std::string& out_text, int err, bool& err_open, std::string& err_text,
+               int exited_fd, int& interrupted) {
+    pollfd fds[4] = {{out_open ? out : -1, POLLIN, 0},
+                     {err_open ? err : -1, POLLIN, 0},
+                     {signal_pipe[0], POLLIN, 0},
+                     {exited_fd, POLLIN, 0}};
+    if (::poll(fds, 4, exited_fd >= 0 ? 1000 : 100) < 0 && errno != EINTR) {
+        return false;
+    }
+    if ((interrupted = signal_catcher::caught()) != 0) {
+        return false;
+    }
+    if (out_open && fds[0].revents != 0) {
+        out_open = drain(out, out_text);
+    }
+    if (err_open && fds[1].revents != 0) {
+        err_open = drain(err, err_text);
+    }
+    return true;
+}
+
 // How a step's process ended, said in `outcome`: interrupted, past its time, killed, failed with
 // its own error line, or well.
 void judge_end(step_outcome& outcome, bool exited, int status, bool timed_out, std::int64_t timeout_ns,
@@ -284,22 +308,8 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
     int status = 0;
     // Until the process ends: a child it left behind may hold the pipes open for ever.
     while (!exited && outcome.interrupted_by == 0 && !timed_out) {
-        pollfd fds[4] = {{out_open ? step.out : -1, POLLIN, 0},
-                         {err_open ? step.err : -1, POLLIN, 0},
-                         {signal_pipe[0], POLLIN, 0},
-                         {exited_fd, POLLIN, 0}};
-        // A timeout keeps the elapsed time moving between sorts that take seconds.
-        if (::poll(fds, 4, exited_fd >= 0 ? 1000 : 100) < 0 && errno != EINTR) {
+        if (!wait_once(step.out, out_open, events, step.err, err_open, err, exited_fd, outcome.interrupted_by)) {
             break;
-        }
-        if ((outcome.interrupted_by = signal_catcher::caught()) != 0) {
-            break;
-        }
-        if (out_open && fds[0].revents != 0) {
-            out_open = drain(step.out, events);
-        }
-        if (err_open && fds[1].revents != 0) {
-            err_open = drain(step.err, err);
         }
         exited = ::waitpid(child, &status, WNOHANG) == child;
         timed_out = !exited && timeout_ns > 0 && now_ns() - started > timeout_ns;
@@ -397,21 +407,8 @@ std::optional<std::string> unit_worker::answer(std::int64_t timeout_ns) {
             lines_.erase(0, end + 1);
             return line;
         }
-        pollfd fds[4] = {{out_open_ ? out_ : -1, POLLIN, 0},
-                         {err_open_ ? err_ : -1, POLLIN, 0},
-                         {signal_pipe[0], POLLIN, 0},
-                         {exited_fd_, POLLIN, 0}};
-        if (::poll(fds, 4, exited_fd_ >= 0 ? 1000 : 100) < 0 && errno != EINTR) {
+        if (!wait_once(out_, out_open_, lines_, err_, err_open_, errors_, exited_fd_, outcome_.interrupted_by)) {
             break;
-        }
-        if ((outcome_.interrupted_by = signal_catcher::caught()) != 0) {
-            break;
-        }
-        if (out_open_ && fds[0].revents != 0) {
-            out_open_ = drain(out_, lines_);
-        }
-        if (err_open_ && fds[1].revents != 0) {
-            err_open_ = drain(err_, errors_);
         }
         if (lines_.find('\n') != std::string::npos) {
             continue;
