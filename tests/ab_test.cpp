@@ -700,16 +700,21 @@ TEST_F(AbRun, MaxTimeAddsRoundsUntilDecidedOrTheTimeIsSpent) {
 }
 
 TEST_F(AbRun, ATerminalShowsTheRoundsProgressAndNothingOfTheSidesReports) {
-    run_options terminal;
-    terminal.terminal = true;
-    const process_result r = run_process(bench_binary(), {"ab", "--size", "2000", "--runs", "2", "--rounds", "8"},
-                                         terminal);
-    EXPECT_EQ(r.exit_code, 0) << r.out;
-    EXPECT_HAS(r.out, "[interleaved, 8 rounds]") << r.out;
-    // Both sides this program with the same options: the noise measured, what it lets through said.
-    EXPECT_HAS(r.out, "(an A/A run)") << r.out;
-    EXPECT_HAS(r.out, "\n  parallel sort: the rounds' ratios spread by ") << r.out;
-    EXPECT_HAS(r.out, " could be called") << r.out;
-    EXPECT_LACKS(r.out, "new/base") << "the lines per round are for logs and pipes";
-    EXPECT_LACKS(r.out, "Mean Average") << "a side's own report is no sort to count";
+    // Rounds of pairs, and rounds of whole processes (both sides a build that answers no units,
+    // whose own report a round reads and drops).
+    const std::string older = script(dir, "older-side", "unset QSB_STEP_UNITS\nexec '" + bench_binary() + "' \"$@\"");
+    for (const words& sides : {words{}, words{"--base", older, "--new", older}}) {
+        run_options terminal;
+        terminal.terminal = true;
+        const process_result r = run_process(
+            bench_binary(), with({"ab", "--size", "2000", "--runs", "2", "--rounds", "8"}, sides), terminal);
+        EXPECT_EQ(r.exit_code, 0) << r.out;
+        EXPECT_HAS(r.out, "[interleaved, 8 rounds]") << r.out;
+        // Both sides one program with the same options: the noise measured, what it lets through said.
+        EXPECT_HAS(r.out, "(an A/A run)") << r.out;
+        EXPECT_HAS(r.out, "\n  parallel sort: the rounds' ratios spread by ") << r.out;
+        EXPECT_HAS(r.out, " could be called") << r.out;
+        EXPECT_LACKS(r.out, "new/base") << "the lines per round are for logs and pipes";
+        EXPECT_LACKS(r.out, "Mean Average") << "a side's own report is no sort to count";
+    }
 }
