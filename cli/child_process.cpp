@@ -89,6 +89,15 @@ scratch_folder::~scratch_folder() {
     std::filesystem::remove_all(path, ignored);
 }
 
+record_file::record_file(std::string path)
+    : path_(std::move(path)), fd_(::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) {
+    if (fd_ < 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot create a file for a child's record");
+    }
+}
+
+record_file::~record_file() { ::close(fd_); }
+
 namespace {
 
 // A process on `cpus`, handed the file `record` for its record, which is read back once the
@@ -96,20 +105,13 @@ namespace {
 measured_step measure_in_child(const std::string& program, const std::vector<std::string>& args,
                                const std::vector<unsigned>& cpus, const std::string& record, std::uint64_t runs,
                                progress_line& progress) {
-    const int record_fd = ::open(record.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (record_fd < 0) {
-        throw std::system_error(errno, std::generic_category(), "cannot create a file for a process's record");
-    }
     measured_step step;
     const std::int64_t start = now_ns();
-    try {
-        static_cast<step_outcome&>(step) = run_step_process(program, args, cpus, record_fd, runs, progress);
-    } catch (...) {
-        ::close(record_fd);
-        throw;
+    {
+        const record_file file(record);
+        static_cast<step_outcome&>(step) = run_step_process(program, args, cpus, file.fd(), runs, progress);
     }
     step.wall_ns = now_ns() - start;
-    ::close(record_fd);
     if (step.ok) {
         try {
             step.record = std::move(read_export_file(record).sweep.steps.at(0).results);

@@ -14,6 +14,11 @@
 #include "cli/step_process.hpp"
 #include "records/results.hpp"
 
+// The environment variable that asks a step to answer units (the version of the unit protocol its
+// parent speaks) rather than run every phase once.
+inline constexpr char step_units_variable[] = "QSB_STEP_UNITS";
+inline constexpr char unit_protocol_version[] = "1";
+
 // The arguments that make a process measure what `opts` asks for.
 std::vector<std::string> child_arguments(const options& opts);
 
@@ -31,6 +36,22 @@ struct scratch_folder {
 struct measured_step : step_outcome {
     benchmark_results record;
     std::int64_t wall_ns = 0;
+};
+
+// A file of the scratch folder opened for a child to write its record to through the descriptor it
+// inherits, closed when this goes. Throws std::system_error when it cannot be created.
+class record_file {
+public:
+    explicit record_file(std::string path);
+    ~record_file();
+    record_file(const record_file&) = delete;
+    record_file& operator=(const record_file&) = delete;
+    const std::string& path() const { return path_; }
+    int fd() const { return fd_; }
+
+private:
+    std::string path_;
+    int fd_;
 };
 
 // What every run of child processes shares (a run of processes, a sweep, ab's rounds): a private

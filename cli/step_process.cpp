@@ -1,4 +1,5 @@
 #include "cli/step_process.hpp"
+#include "cli/step_child.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -65,18 +66,12 @@ bool drain(int fd, std::string& into) {
     return got < 0 && (errno == EINTR || errno == EAGAIN);
 }
 
-// Starts the step on `cpus` with its standard output and error on pipes; the child has only
-// async-signal-safe calls between fork and exec.
-struct step_child {
-    pid_t pid = -1;
-    int out = -1; // the step's standard output: a line per finished sort
-    int err = -1; // its standard error
-    int in = -1;  // with `with_input`, its standard input; else it reads /dev/null
-};
+} // namespace
 
+// Between fork and exec the child makes only async-signal-safe calls.
 step_child spawn_step(const std::string& program, const std::vector<std::string>& args,
                       const std::vector<unsigned>& cpus, int result_fd, const std::vector<std::string>& environment,
-                      bool with_input = false) {
+                      bool with_input) {
     // Everything the child needs is prepared before fork: after it, only async-signal-safe calls.
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -158,7 +153,6 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
     return {child, out_pipe[0], err_pipe[0], in_pipe[1]};
 }
 
-} // namespace
 
 signal_handlers::signal_handlers(void (*handler)(int)) {
     struct sigaction action {};
@@ -221,8 +215,8 @@ void follow_events(std::string& events, std::string& current, std::uint64_t runs
     }
 }
 
-// A descriptor that becomes readable when `pid` ends, or -1 where the kernel has none (then the
-// loop polls every 100 ms).
+} // namespace
+
 int exit_descriptor(pid_t pid) {
 #ifdef SYS_pidfd_open
     return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
@@ -232,10 +226,7 @@ int exit_descriptor(pid_t pid) {
 #endif
 }
 
-
-// Waits once for the step's output, its error output, a caught signal or its end (at most a second
-// where its end has a descriptor, so that a timeout and the elapsed time keep moving; else 100 ms),
-// and takes what its open pipes hold. False when a signal was caught (in `interrupted`) or the wait failed.
+// At most a second where the end has a descriptor, so that a timeout and the elapsed time keep moving.
 bool wait_once(int out, bool& out_open, std::string& out_text, int err, bool& err_open, std::string& err_text,
                int exited_fd, int& interrupted) {
     pollfd fds[4] = {{out_open ? out : -1, POLLIN, 0},
@@ -257,8 +248,6 @@ bool wait_once(int out, bool& out_open, std::string& out_text, int err, bool& er
     return true;
 }
 
-// How a step's process ended, said in `outcome`: interrupted, past its time, killed, failed with
-// its own error line, or well.
 void judge_end(step_outcome& outcome, bool exited, int status, bool timed_out, std::int64_t timeout_ns,
                const std::string& err) {
     if (outcome.interrupted_by == 0) {
@@ -284,7 +273,6 @@ void judge_end(step_outcome& outcome, bool exited, int status, bool timed_out, s
     }
 }
 
-} // namespace
 
 step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
                               const std::vector<unsigned>& cpus, int result_fd, std::uint64_t runs,
@@ -350,102 +338,4 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
     ::close(step.err);
     judge_end(outcome, exited, status, timed_out, timeout_ns, err);
     return outcome;
-}
-
-unit_worker::unit_worker(const std::string& program, const std::vector<std::string>& args,
-                         const std::vector<unsigned>& cpus, int result_fd, const std::vector<std::string>& environment) {
-    const step_child step = spawn_step(program, args, cpus, result_fd, environment, true);
-    pid_ = step.pid;
-    out_ = step.out;
-    err_ = step.err;
-    in_ = step.in;
-    exited_fd_ = exit_descriptor(pid_);
-    ::fcntl(out_, F_SETFL, O_NONBLOCK);
-    ::fcntl(err_, F_SETFL, O_NONBLOCK);
-}
-
-unit_worker::~unit_worker() {
-    end(false, 0);
-    for (const int fd : {out_, err_, in_, exited_fd_}) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-}
-
-void unit_worker::end(bool timed_out, std::int64_t timeout_ns) {
-    if (ended_) {
-        return;
-    }
-    ended_ = true;
-    ::kill(-pid_, SIGKILL);
-    if (!exited_) {
-        ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
-        }
-    }
-    for (char buffer[4096]; err_open_;) { // its last error line, up to what is there now
-        const ssize_t got = ::read(err_, buffer, sizeof buffer);
-        if (got <= 0) {
-            break;
-        }
-        errors_.append(buffer, static_cast<std::size_t>(got));
-        errors_.erase(0, errors_.size() > (1u << 16) ? errors_.size() - (1u << 16) : 0);
-    }
-    judge_end(outcome_, exited_, status_, timed_out, timeout_ns, errors_);
-    if (outcome_.ok && !finishing_) {
-        outcome_.ok = false; // it ended well while a request waited: it took it for something else
-        outcome_.failure = "it ended without answering";
-    }
-}
-
-std::optional<std::string> unit_worker::answer(std::int64_t timeout_ns) {
-    const std::int64_t started = now_ns();
-    while (!ended_) {
-        if (const auto end = lines_.find('\n'); end != std::string::npos) {
-            std::string line = lines_.substr(0, end);
-            lines_.erase(0, end + 1);
-            return line;
-        }
-        if (!wait_once(out_, out_open_, lines_, err_, err_open_, errors_, exited_fd_, outcome_.interrupted_by)) {
-            break;
-        }
-        if (lines_.find('\n') != std::string::npos) {
-            continue;
-        }
-        // Its answer or its end, whatever holds its pipes; a worker that closed its output but lives
-        // on is left to its time limit.
-        exited_ = ::waitpid(pid_, &status_, WNOHANG) == pid_;
-        const bool timed_out = timeout_ns > 0 && now_ns() - started > timeout_ns;
-        if (exited_ || timed_out) {
-            end(timed_out && !exited_, timeout_ns);
-        }
-    }
-    end(false, timeout_ns);
-    return std::nullopt;
-}
-
-std::optional<std::string> unit_worker::ask(const std::string& request, std::int64_t timeout_ns) {
-    const std::string line = request + "\n";
-    for (std::size_t sent = 0; sent < line.size() && !ended_;) {
-        const ssize_t wrote = ::write(in_, line.data() + sent, line.size() - sent);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            break; // it stopped reading: its end says why
-        }
-        sent += static_cast<std::size_t>(wrote);
-    }
-    return answer(timeout_ns);
-}
-
-const step_outcome& unit_worker::finish(std::int64_t timeout_ns) {
-    ::close(in_);
-    in_ = -1;
-    finishing_ = true; // ending well is now what it should do
-    while (!ended_ && answer(timeout_ns)) {
-        // a line after its last answer is none of the protocol's: its end decides
-    }
-    return outcome_;
 }

@@ -11,7 +11,7 @@ set(owners
     "boost/sort/|ips4o=^references/"
     "CLI/=^cli/(options[.]|option_rules[.]|run_settings_table[.]cpp|compare_command[.]|history_command[.]|ab_command[.])"
     "SQLiteCpp/|sqlite3[.]h|pqxx/|libpq-fe[.]h=^history/"
-    "nlohmann/json[.]hpp=^(records/json_|records/record_json[.]|records/record_fields[.]|records/breakdown_json[.]|report/(json_report|gbench_report|trend_report)[.]|history/store[.]cpp|cli/(ab_mode|child_process|compare_mode|history_import|history_mode|recording)[.]cpp)")
+    "nlohmann/json[.]hpp=^(records/json_|records/record_json[.]|records/record_fields[.]|records/breakdown_json[.]|report/(json_report|gbench_report|trend_report)[.]|history/store[.]cpp|cli/(ab_round|child_process|compare_mode|history_import|history_mode|recording)[.]cpp)")
 file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/*.cpp ${ROOT}/*.hpp)
 list(FILTER sources EXCLUDE REGEX "^(build|tests|fuzz)")
 
