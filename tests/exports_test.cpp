@@ -3,7 +3,6 @@
 
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <thread>
 
@@ -31,17 +30,6 @@ std::string render(Reporter reporter, const Records& results) {
 }
 
 } // namespace
-
-TEST(Results, SummariesKeepTheCompletionOrderAndOneRunHasNoSpread) {
-    const strategy_result s = make_strategy("x", {4, 2, 9, 5});
-    EXPECT_EQ(s.durations, (duration_list{4, 2, 9, 5})) << "the record keeps the completion order";
-    EXPECT_EQ(s.summary.min, 2);
-    EXPECT_EQ(s.summary.max, 9);
-    EXPECT_NEAR(s.summary.cv.value(), 2.943920288775949 / 5, 1e-9); // sqrt(26 / 3) / 5
-    const duration_summary one = make_strategy("x", {7}).summary;
-    EXPECT_FALSE(one.stddev || one.cv) << "one run has no spread, not a spread of 0";
-    // The speedups, printed and exact, and the reference sorts' ratios: held in the fixtures (Golden).
-}
 
 TEST(Results, SortsSideBySideScaleByThroughputOneAtATimeByTheMedian) {
     // On 1 and 2 CPUs each sort takes as long (100 ms) while the loop's phase does twice the work
@@ -131,18 +119,6 @@ TEST(OutputFile, LinksAreFollowedAndKeptOtherFilesWrittenInPlace) {
     EXPECT_EQ(got, "through the pipe");
     EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
 
-    // Devices made here, never the real ones: numbers 1,3 behave as /dev/null and 1,7 as /dev/full.
-    if (::mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
-        ::mknod(dir.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
-        write_output_file(dir.file("null"), "gone");
-        try {
-            write_output_file(dir.file("full"), "no room");
-            ADD_FAILURE() << "a full device must fail the write";
-        } catch (const std::runtime_error& e) {
-            EXPECT_HAS(std::string(e.what()), "No space left") << e.what();
-        }
-        EXPECT_TRUE(fs::is_character_file(dir.file("null")) && fs::is_character_file(dir.file("full")));
-    }
     fs::create_symlink("loop-b", dir.file("loop-a"));
     fs::create_symlink("loop-a", dir.file("loop-b"));
     EXPECT_THROW(check_writable(dir.file("loop-a")), std::runtime_error);

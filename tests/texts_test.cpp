@@ -9,12 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "common/text.hpp"
 #include "process.hpp"
-#include "records/comparison.hpp"
 #include "records/record_fields.hpp"
 #include "records/stored.hpp"
-#include "report/comparison_report.hpp"
 #include "report/history_report.hpp"
 
 namespace {
@@ -87,33 +84,8 @@ TEST(Texts, TheDocumentationNamesEveryOptionAndTheFormatAsTheProgramHasThem) {
     EXPECT_HAS(help.out, "QUICKSORT_BENCH_HISTORY");
 }
 
-// However wide a value, each column keeps a blank between it and the next.
-TEST(Texts, TableColumnsAreSizedToTheirContent) {
-    EXPECT_EQ(display_width("15500.00 \u00b122.6%"), 15u);
-    EXPECT_EQ(padded("\u00b11", 4, false), "  \u00b11");
-    EXPECT_EQ(column_width(5, {"abc", "abcdefgh"}), 9u);
-
-    step_comparison step;
-    strategy_comparison wide;
-    wide.name = "parallel sort";
-    wide.base_median = 15'500'000'000;
-    wide.next_median = 43'680'000'000;
-    wide.base_precision = 0.226;
-    wide.next_precision = 0.0123;
-    wide.shift = 1.818;
-    wide.shift_interval = {{1.5012, 2.2534}};
-    wide.p_value = 0.0312;
-    step.strategies = {wide};
-    std::ostringstream table;
-    print_comparison_rows(step, false, std::nullopt, table);
-    EXPECT_HAS(table.str(), "15500.00 \u00b122.6% ") << table.str();
-    EXPECT_HAS(table.str(), " +181.8% [+150.1%, +225.3%] ") << table.str();
-    // The headers stay over their columns: the shift column ends where its header does.
-    const std::string header = table.str().substr(0, table.str().find('\n'));
-    const std::string row = table.str().substr(table.str().find('\n') + 1);
-    EXPECT_EQ(display_width(header.substr(0, header.find("shift") + 5)),
-              display_width(row.substr(0, row.find("%] ") + 2)));
-
+// However long a machine's name, the history's list keeps a blank between it and the next column.
+TEST(Texts, AHistoryListKeepsItsColumnsApart) {
     stored_run run;
     run.id = 7;
     run.run_time = "2026-12-07T13:09:50+0100";

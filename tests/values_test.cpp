@@ -63,40 +63,6 @@ TEST(Values, BootstrapIntervalsHoldAtTheLevelTheyClaim) {
     EXPECT_LT(two_level, 0.985) << "two levels: " << two_level;
 }
 
-// A single process a side decides beyond a --drift only when the shift's whole interval lies past
-// it, on either side; an interval that crosses the bound decides nothing.
-TEST(Values, DriftDecidesOnlyWhenTheWholeIntervalLiesPastIt) {
-    duration_list base;
-    for (int k = 0; k < 12; ++k) {
-        base.push_back(100'000'000 + 90'000 * k);
-    }
-    const auto scaled = [&](double factor) {
-        duration_list next;
-        for (const auto d : base) {
-            next.push_back(std::llround(static_cast<double>(d) * factor));
-        }
-        return next;
-    };
-    strategy_result b = make_strategy(strategy::parallel, base);
-    const struct {
-        double factor;
-        bool past; // the interval lies wholly beyond the 10% drift
-        verdict expected;
-    } cases[] = {
-        {1.110, true, verdict::slower},  {1.100, false, verdict::too_few_processes},
-        {0.890, true, verdict::faster},  {0.900, false, verdict::too_few_processes},
-        {1.000, false, verdict::equivalent},
-    };
-    for (const auto& c : cases) {
-        const strategy_result n = make_strategy(strategy::parallel, scaled(c.factor));
-        const strategy_comparison row = compare_strategies(b, n, 0.05, 0.02, 0.10);
-        ASSERT_TRUE(row.shift_interval) << c.factor;
-        const auto [low, high] = *row.shift_interval;
-        EXPECT_EQ(low > 0.10 || high < -0.10, c.past) << c.factor << ": [" << low << ", " << high << "]";
-        EXPECT_EQ(row.result, c.expected) << c.factor << ": [" << low << ", " << high << "]";
-    }
-}
-
 // A machine is its hardware, every fact of it: change any one and it is another machine. The
 // software and the build are facts of its runs: upgrading them keeps the machine.
 TEST(Values, TheMachineIdentityChangesWithEveryFactOfItsHardwareAlone) {
