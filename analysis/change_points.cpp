@@ -1,3 +1,4 @@
+// Change points in a series of medians: E-divisive splits, each tested with Student's t.
 #include "analysis/change_points.hpp"
 
 #include <algorithm>

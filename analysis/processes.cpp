@@ -1,3 +1,4 @@
+// Estimates over processes: medians of medians, variance components, the design and the two-level bootstrap.
 #include "analysis/processes.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The statistics of measured durations: a median's interval, the U test, Hodges-Lehmann and the bootstrap.
 #include "analysis/stats.hpp"
 
 #include <algorithm>

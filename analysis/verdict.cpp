@@ -1,3 +1,4 @@
+// Slower, faster, equivalent or inconclusive: a shift and its interval judged, and Holm's adjustment.
 #include "analysis/verdict.hpp"
 
 #include <algorithm>

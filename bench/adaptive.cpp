@@ -1,3 +1,4 @@
+// Batches of sorts until a median is known to the precision asked, the sorts allowed or the time run out.
 #include "bench/adaptive.hpp"
 
 #include <algorithm>

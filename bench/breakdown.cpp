@@ -1,3 +1,4 @@
+// The breakdown's extra, untimed runs: each strategy's stages counted and clocked by an observer.
 #include "bench/breakdown.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The benchmark's output streams, and what is done only on a terminal.
 #include "bench/console.hpp"
 
 #include <termios.h>

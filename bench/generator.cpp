@@ -1,3 +1,4 @@
+// The arrays a run sorts: the classic C runtime's rand() per thread, or wide values, each array numbered.
 #include "bench/generator.hpp"
 
 #include <random>

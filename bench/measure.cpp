@@ -1,3 +1,4 @@
+// Every timed phase once, in order, into one record; and a worker's units, one batch at a time.
 #include "bench/measure.hpp"
 #include "bench/memory_floor.hpp"
 

@@ -1,3 +1,4 @@
+// The memory floor: streaming passes over an array of the run's size, on one CPU and on every CPU.
 #include "bench/memory_floor.hpp"
 
 #include <algorithm>

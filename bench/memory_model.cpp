@@ -1,3 +1,4 @@
+// A run's peak memory predicted from its sizes, and the refusal of a run that cannot fit.
 #include "bench/memory_model.hpp"
 
 #include <sys/resource.h>

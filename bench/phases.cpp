@@ -1,3 +1,4 @@
+// The timed phases: each sort timed alone, its result checked after its interval.
 #include "bench/phases.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The progress line on a terminal: drawn in place, erased when its phase ends.
 #include "bench/progress.hpp"
 
 #include <ostream>

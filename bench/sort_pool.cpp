@@ -1,3 +1,4 @@
+// The pool of the sequential sorts: workers take queued arrays while a display counts the finished ones.
 #include "bench/sort_pool.hpp"
 
 #include <algorithm>

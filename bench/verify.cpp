@@ -1,3 +1,4 @@
+// A sorted result checked against its input, outside the timed interval.
 #include "bench/verify.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The counters each oneTBB worker opens when it first enters the scheduler.
 #include "bench/worker_counters.hpp"
 
 #include <oneapi/tbb/task_scheduler_observer.h>

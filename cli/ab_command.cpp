@@ -1,3 +1,4 @@
+// The `ab` subcommand's options, read into the sides, the rounds and the gate.
 #include "cli/ab_command.hpp"
 
 #include <filesystem>

@@ -1,3 +1,4 @@
+// The sides of `ab`: options texts cut into words, what a side may not take, the shared options merged.
 #include "cli/ab_sides.hpp"
 
 #include <sys/stat.h>

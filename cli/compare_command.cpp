@@ -1,3 +1,4 @@
+// The `compare` subcommand's options, read into the files and the gate.
 #include "cli/compare_command.hpp"
 
 #include "common/output_file.hpp"

@@ -1,3 +1,4 @@
+// The rules every option follows: strict counts, decimals and times, no option twice or taken as a value.
 #include "cli/option_rules.hpp"
 
 #include <algorithm>

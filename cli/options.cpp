@@ -1,3 +1,4 @@
+// The command line read into settings; with no arguments, the classic run.
 #include "cli/options.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The table of run options: names, limits, help, and whether children and sides take them.
 #include "cli/run_settings_table.hpp"
 
 #include <CLI/CLI.hpp>

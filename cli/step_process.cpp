@@ -1,5 +1,6 @@
+// A child of this program (a sweep's step, a run's process, an `ab` side) as a process of its own:
+// started on its CPUs, followed, ended on every path; and the signals that end a run of them.
 #include "cli/step_process.hpp"
-#include "cli/step_child.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,6 +18,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "cli/step_child.hpp"
 #include "common/clock.hpp"
 #include "common/count.hpp"
 #include "common/error.hpp"
@@ -153,7 +155,6 @@ step_child spawn_step(const std::string& program, const std::vector<std::string>
     return {child, out_pipe[0], err_pipe[0], in_pipe[1]};
 }
 
-
 signal_handlers::signal_handlers(void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
@@ -272,7 +273,6 @@ void judge_end(step_outcome& outcome, bool exited, int status, bool timed_out, s
         outcome.ok = true;
     }
 }
-
 
 step_outcome run_step_process(const std::string& program, const std::vector<std::string>& args,
                               const std::vector<unsigned>& cpus, int result_fd, std::uint64_t runs,

@@ -1,3 +1,4 @@
+// Every error as one line on stderr behind the program's name.
 #include "common/error.hpp"
 
 #include <ostream>

@@ -1,3 +1,4 @@
+// Numbers and times as this program prints them, in every format.
 #include "common/format.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Export files written whole or not at all, checked before any sort.
 #include "common/output_file.hpp"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// The history's tables and their migrations, written once for SQLite and PostgreSQL.
 #include "history/schema.hpp"
 
 #include <string_view>

@@ -1,3 +1,4 @@
+// perf_event_open counters for this process, or why each is not available.
 #include "machine/counters.hpp"
 
 #include <linux/perf_event.h>

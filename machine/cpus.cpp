@@ -1,3 +1,4 @@
+// The CPUs this process may use, a sweep's order of them, and --cpus lists.
 #include "machine/cpus.hpp"
 
 #include "common/count.hpp"

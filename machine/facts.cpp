@@ -1,3 +1,4 @@
+// Machine facts from /proc and /sys, each reader fed text or a root folder.
 #include "machine/facts.hpp"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// Each machine fact judged ok or warn, and what changed during a run.
 #include "machine/readiness.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// hwloc's view of the machine: packages, cores, threads and caches, read once.
 #include "machine/topology.hpp"
 
 #include <hwloc.h>

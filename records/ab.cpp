@@ -1,3 +1,4 @@
+// An interleaved comparison's rounds and pairs judged over the rounds, with the looks of --max-time.
 #include "records/ab.hpp"
 
 #include <algorithm>

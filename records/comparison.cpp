@@ -1,3 +1,4 @@
+// Runs side by side: per strategy the medians, the shift, its test and verdict, and what differs.
 #include "records/comparison.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// `ab` on the console: its table, its sentences, a line per finished round.
 #include "report/ab_report.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The "Breakdown:" block after the report.
 #include "report/breakdown_report.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Every chart the program draws, as complete <svg> figures for the SVG export and the page.
 #include "report/charts.hpp"
 
 #include "common/format.hpp"

@@ -1,3 +1,4 @@
+// A comparison's table on the console, and the cells its other formats share.
 #include "report/comparison_report.hpp"
 
 #include <cstdio>

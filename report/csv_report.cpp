@@ -1,3 +1,4 @@
+// The CSV export: a row per sort.
 #include <ostream>
 
 #include "common/text.hpp"

@@ -1,3 +1,4 @@
+// The HTML page of a run and the parts every page shares: one file, its charts inline, nothing fetched.
 #include <algorithm>
 #include <cstdio>
 #include <map>

@@ -1,3 +1,4 @@
+// The Markdown export of a run, a sweep, a comparison and `ab`.
 #include <algorithm>
 #include <cstdio>
 #include <ostream>

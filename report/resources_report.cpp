@@ -1,3 +1,4 @@
+// What each phase used of the machine, as one table for every format.
 #include "report/resources_report.hpp"
 
 #include <algorithm>

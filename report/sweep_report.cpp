@@ -1,3 +1,4 @@
+// A sweep on the console: a line per step, then each strategy's scaling.
 #include "report/sweep_report.hpp"
 
 #include "report/comparison_report.hpp"

@@ -1,3 +1,4 @@
+// A history's trends: a series per strategy and machine, their change points and what changed beside them.
 #include "report/trend_report.hpp"
 
 #include <tuple>

@@ -1,3 +1,4 @@
+// `compare`: the U test against SciPy, verdicts and the gate, hostile files, Google Benchmark's format.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// The command line: defaults, limits, refusals in one line, outputs that are one file, a child's arguments.
 #include <gtest/gtest.h>
 
 #include <sstream>

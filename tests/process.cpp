@@ -1,3 +1,4 @@
+// Runs a program as a child, on pipes or a terminal, and captures what it leaves.
 #include "process.hpp"
 
 #include <fcntl.h>

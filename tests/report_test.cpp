@@ -1,3 +1,4 @@
+// The classic report's arithmetic: truncating means and medians, speedups as the original prints them.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The measured sorts: edge cases, runs of equal values, the partition, chunk boundaries, failed threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>

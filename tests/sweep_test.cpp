@@ -1,3 +1,4 @@
+// Sweeps over CPU counts: --cpus lists, the topology's order, steps on their CPUs, failures and interrupts.
 #include <gtest/gtest.h>
 
 #include <thread>
