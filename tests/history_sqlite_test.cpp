@@ -106,6 +106,27 @@ TEST(SqliteHistory, ARunIsRecordedOrRefusedBeforeItsSortsAndNeverLost) {
     EXPECT_HAS(label_alone.err, "--label belongs to --record") << label_alone.err;
 }
 
+TEST(SqliteHistory, AChangeIsWeakWhenTheIntervalsEitherSideOverlap) {
+    std::vector<trend_point> points;
+    for (int k = 0; k < 20; ++k) {
+        const std::int64_t median = k < 10 ? 100 : 120;
+        // Wide intervals: every one reaches over the step.
+        points.push_back({k + 1, "", "", median + k % 2, median - 30, median + 30, 1, {}});
+    }
+    const auto wide = changes_of(points, change_point_settings{});
+    ASSERT_EQ(wide.size(), 1u);
+    EXPECT_EQ(wide[0].found.index, 10u);
+    EXPECT_EQ(wide[0].run_id, 11);
+    EXPECT_TRUE(wide[0].weak);
+    for (auto& p : points) {
+        p.low_ns = p.median_ns - 2;
+        p.high_ns = p.median_ns + 2;
+    }
+    const auto narrow = changes_of(points, change_point_settings{});
+    ASSERT_EQ(narrow.size(), 1u);
+    EXPECT_FALSE(narrow[0].weak);
+}
+
 // A history written by the first schema: read as it is, upgraded on its first write, its runs of
 // processes then in the series of plain runs. Pushed before its upgrade, its runs are read anew;
 // pushed after, each is copied as it stands there: its columns, its medians, its document.
