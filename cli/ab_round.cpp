@@ -54,6 +54,9 @@ side_record read_side_record(const std::string& path) {
     return side;
 }
 
+// The entry that pads a side's environment by `pad` bytes, for a whole run and a worker alike.
+std::string pad_entry(std::size_t pad) { return "QSB_ENVIRONMENT_PAD=" + std::string(pad, 'x'); }
+
 constexpr std::int64_t minute_ns = 60'000'000'000;
 
 } // namespace
@@ -76,7 +79,7 @@ side_outcome run_side(const ab_side& side, std::vector<std::string> args, const 
     args.insert(args.end(), {"--export-json", record});
     side_outcome outcome;
     static_cast<step_outcome&>(outcome) = run_step_process(side.program, args, allowed_cpus(), -1, 0, progress,
-                                                           timeout_ns, {"QSB_ENVIRONMENT_PAD=" + std::string(pad, 'x')});
+                                                           timeout_ns, {pad_entry(pad)});
     if (outcome.ok) {
         try {
             outcome.side = read_side_record(record);
@@ -99,8 +102,7 @@ struct side_worker {
     side_worker(const ab_side& side, const std::vector<std::string>& args, std::string path, std::size_t pad)
         : record(std::move(path)),
           worker(side.program, args, allowed_cpus(), record.fd(),
-                 {"QSB_ENVIRONMENT_PAD=" + std::string(pad, 'x'), std::string(step_units_variable) + "=" +
-                                                                   unit_protocol_version}) {}
+                 {pad_entry(pad), std::string(step_units_variable) + "=" + unit_protocol_version}) {}
 };
 
 } // namespace
