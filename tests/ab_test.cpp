@@ -537,8 +537,9 @@ TEST_F(AbRun, AnInterruptedRunLeavesNoProcessNoScratchAndIncompleteExports) {
 }
 
 TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
-    const std::string count = "n=$(($(cat '" + dir.file("count") + "' 2>/dev/null || echo 0) + 1)); echo $n > '" +
-                              dir.file("count") + "'\n";
+    const auto count = [&](const char* file) {
+        return "n=$(($(cat '" + dir.file(file) + "' 2>/dev/null || echo 0) + 1)); echo $n > '" + dir.file(file) + "'\n";
+    };
     const struct {
         const char* what;
         std::string side;
@@ -551,8 +552,13 @@ TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
         {"a side that leaves a child", script(dir, "leaving-side", "(sleep 31.7 &)\nexec '" + bench_binary() + "' \"$@\""),
          {"--rounds", "8"}, 0, "[interleaved, 8 rounds]"},
         // Runs 1 to 3 check and try the side, and ask whether it answers units; its first round's hangs.
-        {"a side that hangs", script(dir, "hanging-side", count + "[ $n -eq 4 ] && exec sleep 32.3\nexec '" +
+        {"a side that hangs", script(dir, "hanging-side", count("count") + "[ $n -eq 4 ] && exec sleep 32.3\nexec '" +
                                                               bench_binary() + "' \"$@\""),
+         {"--rounds", "8", "--timeout", "2s"}, 1, "round 1, new: it ran past the time limit of 2 s"},
+        // The same where a round runs each side whole: a build from before the units.
+        {"an older build that hangs",
+         script(dir, "hanging-older-side", count("count-older") + "unset QSB_STEP_UNITS\n[ $n -eq 4 ] && exec sleep 32.9\n"
+                                                                  "exec '" + bench_binary() + "' \"$@\""),
          {"--rounds", "8", "--timeout", "2s"}, 1, "round 1, new: it ran past the time limit of 2 s"},
         // A worker that greets, then answers a unit with what is no answer, and lives on.
         {"a side that answers nonsense",
@@ -573,7 +579,7 @@ TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
         // Waiting for what a side left would take 31.7 s a run, 16 runs here.
         EXPECT_LT(took, std::chrono::seconds(100)) << c.what << ": waited for what the side left";
     }
-    for (const char* left : {"sleep 31.7", "sleep 32.3", "sleep 33.1"}) {
+    for (const char* left : {"sleep 31.7", "sleep 32.3", "sleep 32.9", "sleep 33.1"}) {
         EXPECT_EQ(run_process("/usr/bin/pgrep", {"-f", left}).out, "") << left << " outlived its side";
     }
 }
