@@ -33,6 +33,14 @@ int exit_descriptor(pid_t pid);
 bool wait_once(int out, bool& out_open, std::string& out_text, int err, bool& err_open, std::string& err_text,
                int exited_fd, int& interrupted);
 
+// Ends the child's whole process group, what it left running included, and reaps the child unless
+// `exited` says it has been reaped (its status then in `status`).
+void end_group(pid_t pid, bool exited, int& status);
+
+// Takes what the pipe `fd` holds, while `open`, until its end or until nothing more is there; keeps
+// the last 64 KiB.
+void read_rest(int fd, bool open, std::string& into);
+
 // How the child's process ended, said in `outcome`: interrupted, past its time, killed, failed with
 // its own error line, or well.
 void judge_end(step_outcome& outcome, bool exited, int status, bool timed_out, std::int64_t timeout_ns,

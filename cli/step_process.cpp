@@ -55,14 +55,19 @@ std::string child_error(const std::string& err) {
     return message.substr(0, message.find('\n'));
 }
 
+// Keeps the last 64 KiB of what a child wrote: its last lines say why it ended, and a child that
+// writes without end cannot fill this process's memory.
+void keep(std::string& into, const char* bytes, ssize_t count) {
+    into.append(bytes, static_cast<std::size_t>(count));
+    into.erase(0, into.size() > (1u << 16) ? into.size() - (1u << 16) : 0);
+}
+
 // Reads whatever is there without blocking; false at end of input.
 bool drain(int fd, std::string& into) {
     char buffer[4096];
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got > 0) {
-        if (into.size() < (1u << 16)) {
-            into.append(buffer, static_cast<std::size_t>(got));
-        }
+        keep(into, buffer, got);
         return true;
     }
     return got < 0 && (errno == EINTR || errno == EAGAIN);
@@ -249,6 +254,25 @@ bool wait_once(int out, bool& out_open, std::string& out_text, int err, bool& er
     return true;
 }
 
+void end_group(pid_t pid, bool exited, int& status) {
+    ::kill(-pid, SIGKILL);
+    if (!exited) {
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+void read_rest(int fd, bool open, std::string& into) {
+    for (char buffer[4096]; open;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        keep(into, buffer, got);
+    }
+}
+
 void judge_end(step_outcome& outcome, bool exited, int status, bool timed_out, std::int64_t timeout_ns,
                const std::string& err) {
     if (outcome.interrupted_by == 0) {
@@ -308,27 +332,10 @@ step_outcome run_step_process(const std::string& program, const std::vector<std:
         progress.draw();
     }
     // The whole group ends on every path: what the step left running, or all of it when it is cut off.
-    ::kill(-child, SIGKILL);
-    if (!exited) {
-        ::kill(child, SIGKILL);
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    // What the step said last, up to what is there now: whatever else held the pipes is ended.
-    const auto rest = [](int fd, bool open, std::string& into) {
-        for (char buffer[4096]; open;) {
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got <= 0) {
-                break;
-            }
-            if (into.size() < (1u << 16)) {
-                into.append(buffer, static_cast<std::size_t>(got));
-            }
-        }
-    };
-    rest(step.err, err_open, err);
+    end_group(child, exited, status);
+    read_rest(step.err, err_open, err);
     if (result_fd >= 0 && outcome.interrupted_by == 0) {
-        rest(step.out, out_open, events);
+        read_rest(step.out, out_open, events);
         follow_events(events, current, runs, progress);
     }
     if (exited_fd >= 0) {

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 
 #include "cli/step_child.hpp"
 #include "common/clock.hpp"
@@ -37,20 +36,8 @@ void unit_worker::end(bool timed_out, std::int64_t timeout_ns) {
         return;
     }
     ended_ = true;
-    ::kill(-pid_, SIGKILL);
-    if (!exited_) {
-        ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
-        }
-    }
-    for (char buffer[4096]; err_open_;) { // its last error line, up to what is there now
-        const ssize_t got = ::read(err_, buffer, sizeof buffer);
-        if (got <= 0) {
-            break;
-        }
-        errors_.append(buffer, static_cast<std::size_t>(got));
-        errors_.erase(0, errors_.size() > (1u << 16) ? errors_.size() - (1u << 16) : 0);
-    }
+    end_group(pid_, exited_, status_);
+    read_rest(err_, err_open_, errors_); // its last error line, up to what is there now
     judge_end(outcome_, exited_, status_, timed_out, timeout_ns, errors_);
     if (outcome_.ok && !finishing_) {
         outcome_.ok = false; // it ended well while a request waited: it took it for something else

@@ -372,13 +372,17 @@ TEST(AbRounds, SettingsThatDifferAreNamedAndStrategiesOfOneSideNotCompared) {
 class AbRun : public ::testing::Test {
 protected:
     scratch_dir dir;
-    // A side that is this program, except that its run number `fail_at` (the trial is 1) fails.
+    // A side that is this program, except that its run number `at` runs `instead`. Run 1 checks its
+    // options, 2 is the trial, 3 asks whether it answers units, 4 is the first round's worker.
+    std::string side_except(const std::string& name, int at, const std::string& instead,
+                            const std::string& before = "") {
+        const std::string count = dir.file(name + ".count");
+        return script(dir, name, "n=$(($(cat '" + count + "' 2>/dev/null || echo 0) + 1)); echo $n > '" + count + "'\n" +
+                                     before + "if [ $n -eq " + std::to_string(at) + " ]; then " + instead +
+                                     "; fi\nexec '" + bench_binary() + "' \"$@\"");
+    }
     std::string failing_side(int fail_at) {
-        return script(dir, "failing-side",
-                      "n=$(($(cat '" + dir.file("count") + "' 2>/dev/null || echo 0) + 1)); echo $n > '" +
-                          dir.file("count") + "'\nif [ $n -eq " + std::to_string(fail_at) +
-                          " ]; then echo 'quicksort_bench: error: the side broke' >&2; exit 1; fi\nexec '" +
-                          bench_binary() + "' \"$@\"");
+        return side_except("failing-side", fail_at, "echo 'quicksort_bench: error: the side broke' >&2; exit 1");
     }
     nlohmann::json json(const std::string& name) { return nlohmann::json::parse(read_text(dir.file(name))); }
 };
@@ -537,9 +541,6 @@ TEST_F(AbRun, AnInterruptedRunLeavesNoProcessNoScratchAndIncompleteExports) {
 }
 
 TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
-    const auto count = [&](const char* file) {
-        return "n=$(($(cat '" + dir.file(file) + "' 2>/dev/null || echo 0) + 1)); echo $n > '" + dir.file(file) + "'\n";
-    };
     const struct {
         const char* what;
         std::string side;
@@ -551,21 +552,21 @@ TEST_F(AbRun, ASideIsItsProcessWhateverItLeavesAndEndsWhenItHangs) {
         // and the child ends with it.
         {"a side that leaves a child", script(dir, "leaving-side", "(sleep 31.7 &)\nexec '" + bench_binary() + "' \"$@\""),
          {"--rounds", "8"}, 0, "[interleaved, 8 rounds]"},
-        // Runs 1 to 3 check and try the side, and ask whether it answers units; its first round's hangs.
-        {"a side that hangs", script(dir, "hanging-side", count("count") + "[ $n -eq 4 ] && exec sleep 32.3\nexec '" +
-                                                              bench_binary() + "' \"$@\""),
-         {"--rounds", "8", "--timeout", "2s"}, 1, "round 1, new: it ran past the time limit of 2 s"},
+        {"a side that hangs", side_except("hanging-side", 4, "exec sleep 32.3"), {"--rounds", "8", "--timeout", "2s"}, 1,
+         "round 1, new: it ran past the time limit of 2 s"},
         // The same where a round runs each side whole: a build from before the units.
-        {"an older build that hangs",
-         script(dir, "hanging-older-side", count("count-older") + "unset QSB_STEP_UNITS\n[ $n -eq 4 ] && exec sleep 32.9\n"
-                                                                  "exec '" + bench_binary() + "' \"$@\""),
+        {"an older build that hangs", side_except("hanging-older-side", 4, "exec sleep 32.9", "unset QSB_STEP_UNITS\n"),
          {"--rounds", "8", "--timeout", "2s"}, 1, "round 1, new: it ran past the time limit of 2 s"},
         // A worker that greets, then answers a unit with what is no answer, and lives on.
         {"a side that answers nonsense",
-         script(dir, "nonsense-side", "n=$(($(cat '" + dir.file("asked") + "' 2>/dev/null || echo 0) + 1)); echo $n > '" +
-                                          dir.file("asked") + "'\nif [ $n -eq 4 ]; then echo 'units 1 runs 2'; read request; "
-                                              "echo nonsense; exec sleep 33.1; fi\nexec '" + bench_binary() + "' \"$@\""),
+         side_except("nonsense-side", 4, "echo 'units 1 runs 2'; read request; echo nonsense; exec sleep 33.1"),
          {"--rounds", "8"}, 1, "round 1, new: its answer to a unit of "},
+        // More error output than is kept, its error line last: the line that says why is kept.
+        {"a side that says much before it fails",
+         side_except("chattering-side", 4,
+                     "head -c 100000 /dev/zero | tr '\\0' x >&2; echo >&2; "
+                     "echo 'quicksort_bench: error: the side broke' >&2; exit 1"),
+         {"--rounds", "8"}, 1, "round 1, new: the side broke"},
         // A build from before the units: said once, and its rounds run each side whole.
         {"an older build", script(dir, "older-side", "unset QSB_STEP_UNITS\nexec '" + bench_binary() + "' \"$@\""),
          {"--rounds", "8"}, 0, "ab: the new side does not answer units of protocol version 1"},
