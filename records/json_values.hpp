@@ -42,22 +42,6 @@ inline const json& array_at(const json& object, const std::string& where, const 
     return value;
 }
 
-inline std::string text_at(const json& object, const std::string& where, const char* key) {
-    const json& value = member(object, where, key);
-    if (!value.is_string()) {
-        fail(where + "." + key, "not a string");
-    }
-    return value.get<std::string>();
-}
-
-inline bool flag_at(const json& object, const std::string& where, const char* key) {
-    const json& value = member(object, where, key);
-    if (!value.is_boolean()) {
-        fail(where + "." + key, "not true or false");
-    }
-    return value.get<bool>();
-}
-
 // A whole number in [min, max]; JSON numbers written as 1.0 or 1e3 are refused like text.
 inline std::int64_t whole(const json& value, const std::string& where, std::int64_t min, std::int64_t max) {
     if (!value.is_number_integer()) {
